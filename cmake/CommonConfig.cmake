@@ -1,0 +1,28 @@
+# One INTERFACE target carries the language level, warnings and sanitizer
+# flags; every target of ours links it instead of editing global flags.
+add_library(vantor_options INTERFACE)
+target_compile_features(vantor_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(vantor_options INTERFACE -Wall -Wextra -Wpedantic)
+# GCC 12 warns of overlapping memcpy inside std::string's operator+ at -O3
+# (GCC bug 105329), a false positive in libstdc++ rather than in our code.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  target_compile_options(vantor_options INTERFACE -Wno-restrict)
+endif()
+if(VANTOR_WERROR)
+  target_compile_options(vantor_options INTERFACE -Werror)
+endif()
+
+if(VANTOR_SANITIZE)
+  set(_vantor_san_flags -fsanitize=${VANTOR_SANITIZE} -fno-omit-frame-pointer)
+  if(VANTOR_SANITIZE MATCHES "undefined")
+    list(APPEND _vantor_san_flags -fno-sanitize-recover=undefined)
+  endif()
+  # GCC 12 reports maybe-uninitialized inside libstdc++ (std::function in
+  # std::regex) when the sanitizers instrument it; it is not our code.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    list(APPEND _vantor_san_flags -Wno-maybe-uninitialized)
+  endif()
+  target_compile_options(vantor_options INTERFACE ${_vantor_san_flags})
+  target_link_options(vantor_options INTERFACE -fsanitize=${VANTOR_SANITIZE})
+endif()

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/LogLevel.h"
+
+namespace vantor::app {
+
+// Every setting of SysInit.ini, with its default, plus two values that live
+// only in memory. One record per process, read and changed on the owner
+// thread.
+struct AppSettings {
+    // [System]
+    bool initStart = true;
+    int windowWidth = 1024;
+    int windowHeight = 768;
+    bool showFunctionBar = true;
+    bool showWindowAlarmLog = true;
+    int showLogItem = 100;
+    // [http] [ping] [db] [ftp] [email]
+    int httpDefaultTimeout = 10000;
+    int pingDefaultTimeout = 10000;
+    int dbDefaultTimeout = 10000;
+    int ftpDefaultTimeout = 10000;
+    int emailDefaultTimeout = 10000;
+    int httpRetry = 0;
+    int pingRetry = 0;
+    int dbRetry = 0;
+    int ftpRetry = 0;
+    int emailRetry = 0;
+    // [System Log]
+    int systemLogHouseKeepDay = 7;
+    std::string systemLogFilename = "system_";
+    // [Alarm Msg File Backup]
+    bool backupEnable = false;
+    std::string backupFilenamePath;  // defaults to the log directory
+    std::string backupFilename = "AlarmMsg_";
+    int backupHouseKeepDay = 7;
+    // [SMTP Alarm]
+    bool smtpEnable = false;
+    std::string smtpIp;
+    int smtpPort = 25;
+    std::string smtpEmailAddress;
+    std::string smtpMailAgent;
+    std::string smtpFromAddress;
+    bool smtpAuthEnable = false;
+    std::string smtpUsername;
+    std::string smtpPassword;
+    int smtpTimeout = 5000;
+    // [SMS Alarm]
+    bool smsEnable = false;
+    std::string smsIp;
+    int smsPort = 50111;
+    std::string smsOa;
+    bool smsAuthEnable = false;
+    std::string smsUsername;
+    std::string smsPassword;
+    int smsVersion = 34;
+    std::string smsSystemType = "TCP";
+    int smsTon = 1;
+    int smsNpi = 1;
+    int smsDestTon = 1;
+    int smsDestNpi = 1;
+    int smsOrigTon = 1;
+    int smsOrigNpi = 1;
+    std::string smsPhone;
+    int smsTimeout = 5000;
+    // [HTTP-SMS Alarm]
+    bool httpSmsEnable = false;
+    std::string httpSmsUrl;
+    int httpSmsPort = 80;
+    std::string httpSmsMethod = "Get";
+    bool httpSmsAuthEnable = false;
+    std::string httpSmsUsername;
+    std::string httpSmsPassword;
+    std::string httpSmsProxyServer;
+    int httpSmsProxyPort = 0;
+    std::string httpSmsProxyUsername;
+    std::string httpSmsProxyPassword;
+    std::string httpSmsMsisdnFieldName;
+    std::string httpSmsMsisdnFieldValue;
+    std::string httpSmsMessageFieldName;
+    std::string httpSmsExtraField1Name;
+    std::string httpSmsExtraField1Value;
+    std::string httpSmsExtraField2Name;
+    std::string httpSmsExtraField2Value;
+    int httpSmsTimeout = 5000;
+    // [SysLog Alarm]
+    bool syslogEnable = false;
+    std::string syslogIp;
+    int syslogPort = 514;
+    int syslogFacility = 0;  // 0..23
+    int syslogSeverity = 0;  // 0..7
+    int syslogTimeout = 5000;
+
+    // Not stored in the file.
+    bool settingsFileMissing = false;
+    LogLevel minLogLevel = LogLevel::None;
+};
+
+// BSD syslog facility names (RFC 3164 numbering), compared case-sensitively.
+// An unknown name reads as 0; a number outside 0..23 has the empty name.
+int FacilityFromName(std::string_view name);
+std::string_view FacilityName(int number);
+// Syslog severity names; an unknown name reads as 0, a number outside 0..7
+// has the empty name.
+int SeverityFromName(std::string_view name);
+std::string_view SeverityName(int number);
+
+}  // namespace vantor::app

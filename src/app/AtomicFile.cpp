@@ -1,0 +1,129 @@
+#include "app/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace vantor::app {
+
+std::string SystemErrorText(std::string_view what, const std::string& path, int err) {
+    std::string text(what);
+    text += ' ';
+    text += path;
+    text += ": ";
+    text += std::strerror(err);
+    return text;
+}
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+    const std::string dir = DirectoryOf(path);
+    std::string tmpl = dir + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return Error{SystemErrorText("Cannot create a temporary file for", path, errno)};
+    }
+    const std::string tmpPath(name.data());
+    auto fail = [&](std::string_view what) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(tmpPath.c_str());
+        return Status(Error{SystemErrorText(what, path, err)});
+    };
+
+    if (::fchmod(fd, mode) != 0) {
+        return fail("Cannot set the permissions of");
+    }
+    if (!WriteAll(fd, data)) {
+        return fail("Cannot write");
+    }
+    if (::fsync(fd) != 0) {
+        return fail("Cannot flush");
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmpPath.c_str());
+        return Error{SystemErrorText("Cannot write", path, err)};
+    }
+    if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmpPath.c_str());
+        return Error{SystemErrorText("Cannot replace", path, err)};
+    }
+    // Make the rename itself durable; a failure here leaves a complete file
+    // either way, so it is not reported.
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return {};
+}
+
+Expected<std::string> ReadWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Error{SystemErrorText("Cannot open", path, errno)};
+    }
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            return Error{SystemErrorText("Cannot read", path, err)};
+        }
+        if (n == 0) {
+            break;
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+}  // namespace vantor::app

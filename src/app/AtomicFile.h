@@ -1,0 +1,24 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "app/Result.h"
+
+namespace vantor::app {
+
+// Replaces the file at `path` with `data` so that readers and a crash see
+// either the old contents or the new, never a mix or a truncated file: the
+// data goes to a temporary file in the same directory, is flushed to disk and
+// renamed over the old file. The new file gets `mode` (owner only by default).
+Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0600);
+
+// Reads a whole file. A missing file is an error whose text names ENOENT.
+Expected<std::string> ReadWholeFile(const std::string& path);
+
+// "<what> <path>: <strerror(err)>"
+std::string SystemErrorText(std::string_view what, const std::string& path, int err);
+
+}  // namespace vantor::app

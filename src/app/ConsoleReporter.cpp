@@ -1,0 +1,40 @@
+#include <cstdio>
+#include <string>
+
+#include "app/Reporter.h"
+
+namespace vantor::app {
+
+ConsoleReporter::ConsoleReporter(std::function<void()> onTerminate)
+    : m_onTerminate(std::move(onTerminate)) {}
+
+void ConsoleReporter::showBox(MessageBoxKind kind, std::string_view text) {
+    std::string line(MessageBoxKindName(kind));
+    line += ": ";
+    line += text;
+    line += '\n';
+    std::lock_guard lock(m_mutex);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void ConsoleReporter::requestTerminate() {
+    if (m_terminate.exchange(true)) {
+        return;
+    }
+    std::function<void()> onTerminate;
+    {
+        std::lock_guard lock(m_mutex);
+        onTerminate = m_onTerminate;
+    }
+    if (onTerminate) {
+        onTerminate();
+    }
+}
+
+void ConsoleReporter::setOnTerminate(std::function<void()> onTerminate) {
+    std::lock_guard lock(m_mutex);
+    m_onTerminate = std::move(onTerminate);
+}
+
+}  // namespace vantor::app

@@ -1,0 +1,57 @@
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "app/AppPaths.h"
+#include "app/HeadlessApp.h"
+
+namespace {
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "Usage: vantor-lite [--headless | --help]\n"
+        "\n"
+        "Monitors network services and raises alarms when a check fails.\n"
+        "\n"
+        "  --headless   run the monitor without windows, until SIGTERM or SIGINT\n"
+        "  --help       show this text and exit\n"
+        "\n"
+        "The application directory is read from the key AppPath in section\n"
+        "[Settings] of ${XDG_CONFIG_HOME:-$HOME/.config}/korvane/VantorLite.conf;\n"
+        "without it the program uses \"..\", the parent of the working directory,\n"
+        "and keeps its files in conf/, log/ and help/ there.\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A peer that closes its end must not kill the program on the next write.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return 0;
+        }
+        if (arg == "--headless") {
+            headless = true;
+        } else {
+            std::fprintf(stderr, "vantor-lite: unknown option '%s'\n\n", argv[i]);
+            PrintUsage(stderr);
+            return 2;
+        }
+    }
+    if (!headless) {
+        std::fputs("vantor-lite: the main window is not built yet; run 'vantor-lite --headless'.\n",
+                   stderr);
+        return 2;
+    }
+    vantor::app::HeadlessOptions options;
+    options.userConfigFile = vantor::app::UserConfigFile();
+    return vantor::app::RunHeadless(options);
+}

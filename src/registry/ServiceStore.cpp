@@ -1,0 +1,370 @@
+#include "registry/ServiceStore.h"
+
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "app/AtomicFile.h"
+#include "app/Messages.h"
+#include "app/Reporter.h"
+
+namespace vantor::registry {
+
+namespace {
+
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
+                                 pugi::parse_doctype | pugi::parse_ws_pcdata_single;
+
+// Sets the text of the first child element with this name, appending the
+// element when the record lacks it; existing elements keep their place.
+void SetChildText(pugi::xml_node parent, const char* name, std::string_view value) {
+    pugi::xml_node child = parent.child(name);
+    if (!child) {
+        child = parent.append_child(name);
+    }
+    // Drop any old content (several text nodes, comments) so that the element
+    // reads back as exactly this value.
+    while (child.first_child()) {
+        child.remove_child(child.first_child());
+    }
+    child.append_child(pugi::node_pcdata).set_value(std::string(value).c_str());
+}
+
+void AppendChildText(pugi::xml_node parent, const char* name, std::string_view value) {
+    parent.append_child(name).append_child(pugi::node_pcdata).set_value(std::string(value).c_str());
+}
+
+void WriteUrlGroup(pugi::xml_node record, const UrlRequestFields& r, bool append) {
+    pugi::xml_node group = record.child("service_url");
+    if (!group) {
+        group = record.append_child("service_url");
+    }
+    auto put = append ? AppendChildText : SetChildText;
+    put(group, "referer", r.referer);
+    put(group, "cookie", r.cookie);
+    put(group, "headerData", r.headerData);
+    put(group, "userAgent", r.userAgent);
+    put(group, "contentType", r.contentType);
+    put(group, "accept", r.accept);
+    put(group, "acceptCharSet", r.acceptCharSet);
+    put(group, "acceptEncoding", r.acceptEncoding);
+    put(group, "acceptLanguage", r.acceptLanguage);
+}
+
+void AppendRecordFields(pugi::xml_node record, const ServiceFields& f) {
+    AppendChildText(record, "service", f.service);
+    AppendChildText(record, "ip", f.ip);
+    AppendChildText(record, "port", f.port);
+    AppendChildText(record, "username", f.username);
+    AppendChildText(record, "password", f.password);
+    AppendChildText(record, "schedule_by", f.scheduleBy);
+    AppendChildText(record, "schedule_hour", f.scheduleHour);
+    AppendChildText(record, "schedule_minute", f.scheduleMinute);
+    AppendChildText(record, "service_status", "Unknown");
+    AppendChildText(record, "status", "Start");
+    AppendChildText(record, "proxy_ip", f.proxyIp);
+    AppendChildText(record, "proxy_port", f.proxyPort);
+    AppendChildText(record, "proxy_username", f.proxyUsername);
+    AppendChildText(record, "proxy_password", f.proxyPassword);
+    AppendChildText(record, "url_method", f.urlMethod);
+    AppendChildText(record, "ftp_proxytype", f.ftpProxyType);
+    AppendChildText(record, "alarm_email", f.alarmEmail);
+    AppendChildText(record, "alarm_smpp", f.alarmSmpp);
+    AppendChildText(record, "alarm_httpsms", f.alarmHttpSms);
+    AppendChildText(record, "alarm_syslog", f.alarmSyslog);
+}
+
+struct StringWriter final : pugi::xml_writer {
+    std::string out;
+    void write(const void* data, size_t size) override {
+        out.append(static_cast<const char*>(data), size);
+    }
+};
+
+}  // namespace
+
+ServiceStore::ServiceStore(std::string filePath, app::Reporter& reporter)
+    : m_filePath(std::move(filePath)), m_reporter(reporter) {}
+
+bool ServiceStore::ServiceFileExists() const {
+    struct stat st {};
+    return ::stat(m_filePath.c_str(), &st) == 0;
+}
+
+Status ServiceStore::OpenServiceFile(bool active) {
+    if (!active) {
+        Status status;
+        if (m_active && m_dirty) {
+            status = save();
+        }
+        m_doc.reset();
+        m_active = false;
+        m_dirty = false;
+        return status;
+    }
+    Expected<std::string> data = app::ReadWholeFile(m_filePath);
+    if (!data) {
+        return Error{data.error()};
+    }
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(data->data(), data->size(), kParseFlags, pugi::encoding_auto);
+    if (!parsed) {
+        return Error{m_filePath + ": " + parsed.description() + " at offset " +
+                     std::to_string(parsed.offset)};
+    }
+    if (!doc.document_element() ||
+        std::string_view(doc.document_element().name()) != "serviceList") {
+        return Error{m_filePath + ": the root element is not serviceList"};
+    }
+    m_doc = std::move(doc);
+    m_active = true;
+    m_dirty = false;
+    return {};
+}
+
+Status ServiceStore::CreateServiceFile() {
+    m_doc.reset();
+    m_active = false;
+    const pugi::xml_parse_result parsed =
+        m_doc.load_buffer(kTemplate.data(), kTemplate.size(), kParseFlags);
+    if (!parsed) {
+        return Error{parsed.description()};
+    }
+    Status written = app::WriteFileAtomically(m_filePath, kTemplate);
+    m_doc.reset();
+    return written;
+}
+
+pugi::xml_node ServiceStore::listNode() const {
+    if (!m_active) {
+        return {};
+    }
+    return m_doc.child("serviceList");
+}
+
+pugi::xml_node ServiceStore::findNode(std::string_view key) const {
+    pugi::xml_node found;
+    for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {
+        if (rec.type() == pugi::node_element && key == rec.attribute("key").value()) {
+            found = rec;
+        }
+    }
+    return found;
+}
+
+int ServiceStore::FindService(std::string_view key) const {
+    int found = -1;
+    int index = 0;
+    for (pugi::xml_node child = listNode().first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) {
+            continue;
+        }
+        if (key == child.attribute("key").value()) {
+            found = index;
+        }
+        ++index;
+    }
+    return found;
+}
+
+Status ServiceStore::save() {
+    if (!m_active) {
+        return Error{"the service list is not open"};
+    }
+    StringWriter writer;
+    m_doc.save(
+        writer, "  ",
+        pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
+        pugi::encoding_utf8);
+    return app::WriteFileAtomically(m_filePath, writer.out);
+}
+
+bool ServiceStore::finish(Status status) {
+    if (status) {
+        m_dirty = false;
+        m_lastError.clear();
+        return true;
+    }
+    m_lastError = status.error();
+    return false;
+}
+
+bool ServiceStore::requireActive() {
+    if (!listNode()) {
+        m_lastError = "the service list is not open";
+        return false;
+    }
+    return true;
+}
+
+bool ServiceStore::InsertService(const ServiceFields& fields) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = listNode().append_child("record");
+    record.append_attribute("key") = MakeServiceKey(fields.service, fields.ip, fields.port).c_str();
+    AppendRecordFields(record, fields);
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::InsertURLService(const ServiceFields& fields, const UrlRequestFields& request) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = listNode().append_child("record");
+    record.append_attribute("key") = MakeServiceKey(fields.service, fields.ip, fields.port).c_str();
+    AppendRecordFields(record, fields);
+    WriteUrlGroup(record, request, true);
+    m_dirty = true;
+    return finish(save());
+}
+
+void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f,
+                               std::string_view runState) {
+    pugi::xml_attribute key = record.attribute("key");
+    if (!key) {
+        key = record.append_attribute("key");
+    }
+    key = MakeServiceKey(f.service, f.ip, f.port).c_str();
+    SetChildText(record, "service", f.service);
+    SetChildText(record, "ip", f.ip);
+    SetChildText(record, "port", f.port);
+    SetChildText(record, "username", f.username);
+    SetChildText(record, "password", f.password);
+    SetChildText(record, "schedule_by", f.scheduleBy);
+    SetChildText(record, "schedule_hour", f.scheduleHour);
+    SetChildText(record, "schedule_minute", f.scheduleMinute);
+    SetChildText(record, "service_status", "Unknown");
+    SetChildText(record, "status", runState);
+    SetChildText(record, "proxy_ip", f.proxyIp);
+    SetChildText(record, "proxy_port", f.proxyPort);
+    SetChildText(record, "proxy_username", f.proxyUsername);
+    SetChildText(record, "proxy_password", f.proxyPassword);
+    SetChildText(record, "url_method", f.urlMethod);
+    SetChildText(record, "ftp_proxytype", f.ftpProxyType);
+    SetChildText(record, "alarm_email", f.alarmEmail);
+    SetChildText(record, "alarm_smpp", f.alarmSmpp);
+    SetChildText(record, "alarm_httpsms", f.alarmHttpSms);
+    SetChildText(record, "alarm_syslog", f.alarmSyslog);
+}
+
+bool ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(oldKey);
+    if (!record) {
+        return true;
+    }
+    writeRecord(record, fields, fields.runState);
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
+                                    const UrlRequestFields& request) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(oldKey);
+    if (!record) {
+        return true;
+    }
+    writeRecord(record, fields, fields.runState);
+    WriteUrlGroup(record, request, false);
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(key);
+    if (!record) {
+        return true;
+    }
+    while (pugi::xml_node old = record.child("service_url_detail")) {
+        record.remove_child(old);
+    }
+    for (const ExtraField& field : fields) {
+        pugi::xml_node detail = record.append_child("service_url_detail");
+        AppendChildText(detail, "fieldname", field.name);
+        AppendChildText(detail, "fieldvalue", field.value);
+        AppendChildText(detail, "isFile", "n");
+    }
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(key);
+    if (!record) {
+        return true;
+    }
+    SetChildText(record, "status", state);
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(key);
+    if (!record) {
+        return true;
+    }
+    SetChildText(record, "service_status", status);
+    m_dirty = true;
+    return finish(save());
+}
+
+bool ServiceStore::DeleteService(std::string_view key) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(key);
+    if (!record) {
+        m_reporter.showBox(app::MessageBoxKind::Information, app::msg::kRecordNotFound);
+        return true;
+    }
+    listNode().remove_child(record);
+    m_dirty = true;
+    return finish(save());
+}
+
+std::vector<ServiceRecord> ServiceStore::records() const {
+    std::vector<ServiceRecord> out;
+    for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {
+        if (rec.type() == pugi::node_element) {
+            out.emplace_back(rec);
+        }
+    }
+    return out;
+}
+
+std::size_t ServiceStore::recordCount() const {
+    std::size_t n = 0;
+    for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {
+        if (rec.type() == pugi::node_element) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::optional<ServiceRecord> ServiceStore::findRecord(std::string_view key) const {
+    const pugi::xml_node node = findNode(key);
+    if (!node) {
+        return std::nullopt;
+    }
+    return ServiceRecord(node);
+}
+
+}  // namespace vantor::registry

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Result.h"
+#include "registry/ServiceRecord.h"
+
+namespace vantor::app {
+class Reporter;
+}
+
+namespace vantor::registry {
+
+// The service list: service.xml held as one document for the life of the
+// process. Every change is written back to the file before the operation
+// returns; the file is replaced atomically and is readable by its owner
+// only. Owner thread only.
+class ServiceStore final {
+public:
+    // The exact text of a new, empty service file.
+    static constexpr std::string_view kTemplate =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"
+        "<!DOCTYPE service><serviceList></serviceList>";
+
+    // reporter shows the information box of DeleteService.
+    ServiceStore(std::string filePath, app::Reporter& reporter);
+    ServiceStore(const ServiceStore&) = delete;
+    ServiceStore& operator=(const ServiceStore&) = delete;
+
+    const std::string& filePath() const { return m_filePath; }
+    bool isActive() const { return m_active; }
+
+    bool ServiceFileExists() const;
+    // active: load the file (never writes to it; a file that cannot be read
+    // or parsed is left as it is). inactive: write unsaved changes, then
+    // unload.
+    Status OpenServiceFile(bool active);
+    // Writes the template to the file, replacing what is there.
+    Status CreateServiceFile();
+
+    // Position among the children of serviceList of the last record with
+    // this key, or -1.
+    int FindService(std::string_view key) const;
+
+    bool InsertService(const ServiceFields& fields);
+    bool InsertURLService(const ServiceFields& fields, const UrlRequestFields& request);
+    bool UpdateService(std::string_view oldKey, const ServiceFields& fields);
+    bool UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
+                          const UrlRequestFields& request);
+    // Replaces the extra request fields of the record with this key.
+    bool ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
+    bool SetServiceRunState(std::string_view key, std::string_view state);
+    bool SetServiceResult(std::string_view key, std::string_view status);
+    // A key that is not there shows "Cannot find this record in xml file."
+    // and returns true.
+    bool DeleteService(std::string_view key);
+
+    // The records in document order.
+    std::vector<ServiceRecord> records() const;
+    std::size_t recordCount() const;
+    // The last record with this key.
+    std::optional<ServiceRecord> findRecord(std::string_view key) const;
+
+    // The failure text of the last operation that returned false.
+    const std::string& lastError() const { return m_lastError; }
+
+private:
+    pugi::xml_node listNode() const;
+    pugi::xml_node findNode(std::string_view key) const;
+    Status save();
+    bool finish(Status status);
+    bool requireActive();
+    void writeRecord(pugi::xml_node record, const ServiceFields& f, std::string_view runState);
+
+    std::string m_filePath;
+    app::Reporter& m_reporter;
+    pugi::xml_document m_doc;
+    bool m_active = false;
+    bool m_dirty = false;
+    std::string m_lastError;
+};
+
+}  // namespace vantor::registry

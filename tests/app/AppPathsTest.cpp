@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "app/AppPaths.h"
+#include "support/TempDir.h"
+
+namespace vantor::app {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+TEST(GetAppPath, MissingFileSectionKeyOrEmptyValueGiveParentDirectory) {
+    TempDir dir;
+    EXPECT_EQ(GetAppPath(dir.file("none.conf")), "..");
+
+    WriteFile(dir.file("other.conf"), "[Other]\nAppPath=/srv/x\n");
+    EXPECT_EQ(GetAppPath(dir.file("other.conf")), "..");
+
+    WriteFile(dir.file("empty.conf"), "[Settings]\nAppPath=\n");
+    EXPECT_EQ(GetAppPath(dir.file("empty.conf")), "..");
+}
+
+TEST(GetAppPath, ReadsValueCaseInsensitivelyAndDropsTrailingSlash) {
+    TempDir dir;
+    WriteFile(dir.file("a.conf"), "[settings]\r\nappPATH = /opt/vantor lite/ \r\n");
+    EXPECT_EQ(GetAppPath(dir.file("a.conf")), "/opt/vantor lite");
+}
+
+TEST(GetAppPath, UnreadableFileGivesEmptyPath) {
+    TempDir dir;
+    // A directory in place of the file cannot be read, even by root.
+    ASSERT_EQ(::mkdir(dir.file("VantorLite.conf").c_str(), 0700), 0);
+    EXPECT_EQ(GetAppPath(dir.file("VantorLite.conf")), "");
+}
+
+TEST(AppPaths, DerivedPathsFollowTheApplicationDirectory) {
+    AppPaths paths("..");
+    EXPECT_EQ(paths.confDirPath(), "../conf/");
+    EXPECT_EQ(paths.logDirPath(), "../log/");
+    EXPECT_EQ(paths.serviceFilePath(), "../conf/service.xml");
+    EXPECT_EQ(paths.helpFilePath(), "../help/VantorLite.hlp");
+    EXPECT_EQ(paths.binDirPath(), "../bin/");
+}
+
+TEST(AppPaths, ChecksCreateOneLevelAndRememberWhatTheyFound) {
+    TempDir dir;
+    AppPaths paths(dir.path());
+    EXPECT_EQ(paths.logDir(), "");
+    EXPECT_EQ(paths.settingsFile(), "");
+
+    EXPECT_TRUE(paths.CheckLogDir());
+    EXPECT_TRUE(paths.CheckConfDir());
+    EXPECT_TRUE(test::FileExists(dir.file("log")));
+    EXPECT_EQ(paths.logDir(), dir.path() + "/log/");
+    EXPECT_EQ(paths.settingsFile(), dir.path() + "/conf/SysInit.ini");
+
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("conf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "conf holds passwords";
+
+    AppPaths deep(dir.path() + "/missing/parent");
+    EXPECT_FALSE(deep.CheckLogDir());
+    EXPECT_FALSE(deep.CheckConfDir());
+    EXPECT_EQ(deep.logDir(), "");
+}
+
+TEST(AppPaths, HelpFileIsFoundOnlyWhenItExists) {
+    TempDir dir;
+    AppPaths paths(dir.path());
+    EXPECT_FALSE(paths.CheckHelpFile());
+    EXPECT_EQ(paths.helpFile(), "");
+    ASSERT_EQ(::mkdir(dir.file("help").c_str(), 0755), 0);
+    WriteFile(dir.file("help/VantorLite.hlp"), "<html></html>");
+    EXPECT_TRUE(paths.CheckHelpFile());
+    EXPECT_EQ(paths.helpFile(), dir.path() + "/help/VantorLite.hlp");
+}
+
+}  // namespace
+}  // namespace vantor::app

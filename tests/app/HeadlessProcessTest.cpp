@@ -1,0 +1,191 @@
+// Runs the program itself, as an operator would, in a fresh application
+// directory: <dir>/bin is the working directory and no per-user file exists,
+// so the application directory is "..".
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <sstream>
+
+#include "TestConfig.h"
+#include "app/IniFile.h"
+#include "app/TimeFormat.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+namespace vantor::app {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FileExists;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr const char* kReady = "Vantor Lite is running without windows";
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    HeadlessTest() {
+        ::mkdir(dir.file("bin").c_str(), 0755);
+        ::mkdir(dir.file("xdg").c_str(), 0700);
+        ::mkdir(dir.file("run").c_str(), 0700);
+    }
+
+    std::unique_ptr<test::Process> start(std::vector<std::string> args = {"--headless"}) {
+        args.insert(args.begin(), VANTOR_LITE_BINARY);
+        return std::make_unique<test::Process>(
+            args, dir.file("bin"),
+            std::map<std::string, std::string>{{"XDG_CONFIG_HOME", dir.file("xdg")},
+                                               {"XDG_RUNTIME_DIR", dir.file("run")},
+                                               {"HOME", dir.path()},
+                                               {"TZ", "UTC"}});
+    }
+
+    std::string todaysLog() const {
+        return dir.file("log/system_" + FormatDate(std::chrono::system_clock::now()) + ".log");
+    }
+
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(todaysLog()));
+        for (std::string line; std::getline(in, line);) {
+            EXPECT_TRUE(!line.empty() && line.back() == '\r') << "lines end with CR LF";
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    test::TempDir dir;
+};
+
+std::vector<std::string> SectionsOf(const std::string& ini) {
+    std::vector<std::string> sections;
+    std::istringstream in(ini);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.front() == '[') {
+            sections.push_back(line.substr(1, line.find(']') - 1));
+        }
+    }
+    return sections;
+}
+
+TEST_F(HeadlessTest, FirstRunCreatesItsFilesRefusesASecondInstanceAndStopsCleanly) {
+    auto first = start();
+    ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    EXPECT_EQ(ReadFile(dir.file("conf/service.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
+              "<serviceList></serviceList>");
+    EXPECT_TRUE(FileExists(todaysLog()));
+    EXPECT_NE(first->err().find("Warning: ERR00003 : Help file not found."), std::string::npos);
+
+    auto second = start();
+    const auto started = std::chrono::steady_clock::now();
+    const auto secondCode = second->wait(10s);
+    ASSERT_TRUE(secondCode.has_value());
+    EXPECT_NE(*secondCode, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_NE(second->err().find("ERR00001 : The application is already startup."),
+              std::string::npos)
+        << second->err();
+
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(20s), 0) << first->err();
+
+    const std::string ini = ReadFile(dir.file("conf/SysInit.ini"));
+    EXPECT_EQ(SectionsOf(ini),
+              (std::vector<std::string>{"System", "http", "ping", "db", "ftp", "email",
+                                        "System Log", "Alarm Msg File Backup", "SMTP Alarm",
+                                        "SMS Alarm", "HTTP-SMS Alarm", "SysLog Alarm"}));
+    const IniFile saved = IniFile::parse(ini);
+    EXPECT_EQ(saved.readString("System", "WindowWidth", ""), "1024");
+    EXPECT_EQ(saved.readString("SMS Alarm", "Port", ""), "50111");
+    EXPECT_EQ(saved.readString("Alarm Msg File Backup", "FilenamePath", ""), "../log/");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("conf/SysInit.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    const std::regex stamp(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} .*)");
+    for (const auto& line : lines) {
+        EXPECT_TRUE(std::regex_match(line, stamp)) << line;
+    }
+    EXPECT_EQ(lines.front().substr(20), "[WARMING] ERR00003 : Help file not found.");
+    EXPECT_EQ(lines.back().substr(20), "[INFO] Application stops.");
+}
+
+TEST_F(HeadlessTest, SettingsAreCorrectedAndWrittenBackOnShutdown) {
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/SysInit.ini"),
+              "[System]\nWindowWidth=-5\n[http]\nHTTPRetry=2\nHTTPDefaultTimeout=abc\n"
+              "[ping]\nPingDefaultTimeout=0x10\n[System Log]\nHouseKeepDay=0\n"
+              "[SMTP Alarm]\nPassword=s3cr3t pass\n[SysLog Alarm]\nFacility=uucp\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    app->signal(SIGINT);
+    ASSERT_EQ(app->wait(20s), 0) << app->err();
+    const IniFile saved = IniFile::parse(ReadFile(dir.file("conf/SysInit.ini")));
+    EXPECT_EQ(saved.readString("System", "WindowWidth", ""), "1024");
+    EXPECT_EQ(saved.readString("http", "HTTPRetry", ""), "0");
+    EXPECT_EQ(saved.readString("System Log", "HouseKeepDay", ""), "7");
+    EXPECT_EQ(saved.readString("SysLog Alarm", "Facility", ""), "Kernel");
+    EXPECT_EQ(saved.readString("http", "HTTPDefaultTimeout", ""), "10000");
+    EXPECT_EQ(saved.readString("ping", "PingDefaultTimeout", ""), "16");
+    EXPECT_EQ(saved.readString("SMTP Alarm", "Password", ""), "s3cr3t pass");
+}
+
+TEST_F(HeadlessTest, ACorruptServiceListEndsStartUpAndIsNotTouched) {
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    const std::string broken = "<serviceList><record key=\"a\"><ip>x</ip></serviceList";
+    WriteFile(dir.file("conf/service.xml"), broken);
+    auto app = start();
+    ASSERT_EQ(app->wait(20s), 1);
+    EXPECT_NE(app->err().find("Error: ERR00601 : The service.xml file is corrupted. : "),
+              std::string::npos)
+        << app->err();
+    EXPECT_EQ(ReadFile(dir.file("conf/service.xml")), broken);
+    const auto lines = logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().substr(20), "[ERROR] ERR00601 : The service.xml file is corrupted.");
+}
+
+TEST_F(HeadlessTest, TheApplicationDirectoryComesFromThePerUserFile) {
+    test::TempDir appDir;
+    ::mkdir(dir.file("xdg/korvane").c_str(), 0700);
+    WriteFile(dir.file("xdg/korvane/VantorLite.conf"),
+              "[Settings]\nAppPath=" + appDir.path() + "\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    app->signal(SIGTERM);
+    ASSERT_EQ(app->wait(20s), 0);
+    EXPECT_TRUE(FileExists(appDir.file("conf/service.xml")));
+    EXPECT_TRUE(FileExists(appDir.file("conf/SysInit.ini")));
+    EXPECT_FALSE(FileExists(dir.file("conf")));
+}
+
+TEST_F(HeadlessTest, AMissingLogDirectoryThatCannotBeMadeEndsStartUp) {
+    WriteFile(dir.file("file"), "x");
+    ::mkdir(dir.file("xdg/korvane").c_str(), 0700);
+    WriteFile(dir.file("xdg/korvane/VantorLite.conf"),
+              "[Settings]\nAppPath=" + dir.file("file") + "\n");
+    auto app = start();
+    ASSERT_EQ(app->wait(20s), 1);
+    EXPECT_EQ(app->err(), "Error: ERR00205 : System log directory not found.\n");
+}
+
+TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
+    auto help = start({"--help"});
+    ASSERT_EQ(help->wait(10s), 0);
+    EXPECT_NE(help->out().find("Usage: vantor-lite"), std::string::npos);
+    EXPECT_NE(help->out().find("--headless"), std::string::npos);
+    auto bad = start({"--bogus"});
+    ASSERT_EQ(bad->wait(10s), 2);
+    EXPECT_NE(bad->err().find("unknown option"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantor::app

@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <pugixml.hpp>
+
+#include "registry/ServiceStore.h"
+#include "support/RecordingReporter.h"
+#include "support/TempDir.h"
+
+namespace vantor::registry {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+ServiceFields Ping(const std::string& host) {
+    ServiceFields f;
+    f.service = "Ping";
+    f.ip = host;
+    f.port = "0";
+    f.scheduleBy = "Minutely";
+    f.scheduleHour = "00";
+    f.scheduleMinute = "5";
+    f.alarmEmail = "y";
+    return f;
+}
+
+ServiceFields Url(const std::string& url) {
+    ServiceFields f;
+    f.service = "URL";
+    f.ip = url;
+    f.port = "80";
+    f.username = "web";
+    f.password = "secret";
+    f.scheduleBy = "Hourly";
+    f.scheduleHour = "00";
+    f.scheduleMinute = "15";
+    f.proxyPort = "0";
+    f.urlMethod = "Get";
+    return f;
+}
+
+std::vector<std::string> ChildNames(pugi::xml_node node) {
+    std::vector<std::string> names;
+    for (pugi::xml_node c : node.children()) {
+        names.emplace_back(c.name());
+    }
+    return names;
+}
+
+class ServiceStoreTest : public ::testing::Test {
+protected:
+    ServiceStoreTest() {
+        ::mkdir(dir.file("conf").c_str(), 0700);
+        EXPECT_TRUE(store.CreateServiceFile().ok());
+        EXPECT_TRUE(store.OpenServiceFile(true).ok());
+    }
+
+    // The file as another reader sees it.
+    pugi::xml_node reloaded() {
+        EXPECT_TRUE(
+            disk.load_file(path.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single));
+        return disk.child("serviceList");
+    }
+
+    test::TempDir dir;
+    std::string path = dir.file("conf/service.xml");
+    test::RecordingReporter reporter;
+    ServiceStore store{path, reporter};
+    pugi::xml_document disk;
+};
+
+TEST_F(ServiceStoreTest, NewFileIsTheExactTemplateOwnerOnly) {
+    ServiceStore fresh(dir.file("conf/other.xml"), reporter);
+    EXPECT_FALSE(fresh.ServiceFileExists());
+    ASSERT_TRUE(fresh.CreateServiceFile().ok());
+    EXPECT_TRUE(fresh.ServiceFileExists());
+    EXPECT_FALSE(fresh.isActive()) << "creating leaves the document unloaded";
+    EXPECT_EQ(ReadFile(dir.file("conf/other.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
+              "<serviceList></serviceList>");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("conf/other.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(fresh.OpenServiceFile(true).ok());
+    EXPECT_EQ(fresh.recordCount(), 0u);
+}
+
+TEST_F(ServiceStoreTest, InsertWritesTwentyElementsInOrderAndSavesAtOnce) {
+    ASSERT_TRUE(store.InsertService(Ping("host-a")));
+    const pugi::xml_node record = reloaded().child("record");
+    EXPECT_STREQ(record.attribute("key").value(), "Ping:host-a:0");
+    EXPECT_EQ(ChildNames(record), (std::vector<std::string>{"service",        "ip",
+                                                            "port",           "username",
+                                                            "password",       "schedule_by",
+                                                            "schedule_hour",  "schedule_minute",
+                                                            "service_status", "status",
+                                                            "proxy_ip",       "proxy_port",
+                                                            "proxy_username", "proxy_password",
+                                                            "url_method",     "ftp_proxytype",
+                                                            "alarm_email",    "alarm_smpp",
+                                                            "alarm_httpsms",  "alarm_syslog"}));
+    EXPECT_STREQ(record.child_value("service_status"), "Unknown");
+    EXPECT_STREQ(record.child_value("status"), "Start");
+    EXPECT_STREQ(record.child_value("alarm_email"), "y");
+    EXPECT_TRUE(disk.child("serviceList").child("record").attribute("key").next_attribute().empty())
+        << "key is the only attribute";
+    // The declaration and document type survive a rewrite.
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>", 0), 0u);
+    EXPECT_NE(text.find("<!DOCTYPE service>"), std::string::npos);
+}
+
+TEST_F(ServiceStoreTest, UrlInsertAddsTheRequestGroupAndExtraFieldsFollowIt) {
+    UrlRequestFields req;
+    req.referer = "http://ref/";
+    req.cookie = "a=1";
+    req.acceptLanguage = "en";
+    ASSERT_TRUE(store.InsertURLService(Url("http://h/x"), req));
+    const std::string key = "URL:http://h/x:80";
+    ASSERT_TRUE(store.ReplaceExtraFields(key, {{"q", "1"}, {"r", "two words"}}));
+
+    pugi::xml_node record = reloaded().child("record");
+    auto names = ChildNames(record);
+    ASSERT_EQ(names.size(), 23u);
+    EXPECT_EQ(names[20], "service_url");
+    EXPECT_EQ(names[21], "service_url_detail");
+    EXPECT_EQ(
+        ChildNames(record.child("service_url")),
+        (std::vector<std::string>{"referer", "cookie", "headerData", "userAgent", "contentType",
+                                  "accept", "acceptCharSet", "acceptEncoding", "acceptLanguage"}));
+    EXPECT_EQ(ChildNames(record.child("service_url_detail")),
+              (std::vector<std::string>{"fieldname", "fieldvalue", "isFile"}));
+    EXPECT_STREQ(record.child("service_url_detail").child_value("isFile"), "n");
+
+    const auto view = store.findRecord(key);
+    ASSERT_TRUE(view.has_value());
+    EXPECT_EQ(view->findUrlField("cookie"), "a=1");
+    EXPECT_EQ(view->findUrlField("headerData"), "");
+    EXPECT_EQ(view->extraFields(), (std::vector<ExtraField>{{"q", "1"}, {"r", "two words"}}));
+
+    // An update with an empty list leaves no extra field behind.
+    ASSERT_TRUE(store.ReplaceExtraFields(key, {}));
+    EXPECT_FALSE(reloaded().child("record").child("service_url_detail"));
+}
+
+TEST_F(ServiceStoreTest, TheLastOfTwoEqualKeysIsTheOneEveryOperationReaches) {
+    ServiceFields first = Ping("dup");
+    first.username = "first";
+    ServiceFields second = Ping("dup");
+    second.username = "second";
+    ASSERT_TRUE(store.InsertService(Ping("other")));
+    ASSERT_TRUE(store.InsertService(first));
+    ASSERT_TRUE(store.InsertService(second));
+    EXPECT_EQ(store.FindService("Ping:dup:0"), 2);
+    EXPECT_EQ(store.FindService("ping:dup:0"), -1) << "keys compare case-sensitively";
+    EXPECT_EQ(store.findRecord("Ping:dup:0")->text("username"), "second");
+
+    ASSERT_TRUE(store.SetServiceResult("Ping:dup:0", "Failed"));
+    ASSERT_TRUE(store.SetServiceRunState("Ping:dup:0", "Stop"));
+    auto records = store.records();
+    EXPECT_EQ(records[1].text("service_status"), "Unknown");
+    EXPECT_EQ(records[2].text("service_status"), "Failed");
+    EXPECT_EQ(records[2].text("status"), "Stop");
+
+    ASSERT_TRUE(store.DeleteService("Ping:dup:0"));
+    EXPECT_EQ(store.FindService("Ping:dup:0"), 1);
+    EXPECT_EQ(store.findRecord("Ping:dup:0")->text("username"), "first");
+    EXPECT_EQ(reloaded().select_nodes("record").size(), 2u);
+}
+
+TEST_F(ServiceStoreTest, UpdateRekeysResetsTheResultAndKeepsElementPositions) {
+    ASSERT_TRUE(store.InsertService(Ping("old-host")));
+    ASSERT_TRUE(store.SetServiceResult("Ping:old-host:0", "Failed"));
+    ServiceFields changed = Ping("new-host");
+    changed.runState = "Stop";
+    changed.port = "7";
+    ASSERT_TRUE(store.UpdateService("Ping:old-host:0", changed));
+    EXPECT_EQ(store.FindService("Ping:old-host:0"), -1);
+    const auto rec = store.findRecord("Ping:new-host:7");
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_EQ(rec->text("service_status"), "Unknown");
+    EXPECT_EQ(rec->text("status"), "Stop");
+    EXPECT_EQ(ChildNames(reloaded().child("record"))[1], "ip");
+
+    // An update of a key that is not there changes nothing and succeeds.
+    const std::string before = ReadFile(path);
+    EXPECT_TRUE(store.UpdateService("Ping:ghost:0", Ping("x")));
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(ServiceStoreTest, UpdateCreatesMissingElementsAtTheEndAndNeverDropsOthers) {
+    WriteFile(path,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
+              "<serviceList><record key=\"URL:http://h:80\"><ip>http://h</ip>"
+              "<service>URL</service><service_url><cookie>c</cookie></service_url>"
+              "</record></serviceList>");
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    ServiceFields f = Ping("h2");
+    ASSERT_TRUE(store.UpdateService("URL:http://h:80", f));
+    auto names = ChildNames(reloaded().child("record"));
+    ASSERT_GE(names.size(), 4u);
+    EXPECT_EQ(names[0], "ip");
+    EXPECT_EQ(names[1], "service");
+    EXPECT_EQ(names[2], "service_url") << "kept in place although a Ping does not use it";
+    EXPECT_EQ(names[3], "port");
+    EXPECT_EQ(names.size(), 21u);
+
+    UrlRequestFields req;
+    req.userAgent = "probe";
+    ASSERT_TRUE(store.UpdateURLService("Ping:h2:0", Url("http://h3"), req));
+    pugi::xml_node group = reloaded().child("record").child("service_url");
+    EXPECT_STREQ(group.child_value("cookie"), "");
+    EXPECT_STREQ(group.child_value("userAgent"), "probe");
+    EXPECT_EQ(ChildNames(group).front(), "cookie") << "existing children keep their place";
+}
+
+TEST_F(ServiceStoreTest, DeletingAMissingKeySaysSoAndWritesNothing) {
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    const std::string before = ReadFile(path);
+    EXPECT_TRUE(store.DeleteService("Ping:b:0"));
+    EXPECT_EQ(reporter.boxes(),
+              std::vector<std::string>{"Information: Cannot find this record in xml file."});
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
+    const std::vector<std::string> values = {
+        " ",         "  padded  ", "<a&b>\"'", "]]>", "tab\there",       "line\nbreak",
+        "ünïcödé €", "semi;colon", "&amp;",    "",    "\x01\x1f control"};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ServiceFields f = Ping("h" + std::to_string(i));
+        f.password = values[i];
+        ASSERT_TRUE(store.InsertService(f)) << i;
+    }
+    ServiceStore again(path, reporter);
+    ASSERT_TRUE(again.OpenServiceFile(true).ok()) << ReadFile(path);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto rec = again.findRecord("Ping:h" + std::to_string(i) + ":0");
+        ASSERT_TRUE(rec.has_value());
+        EXPECT_EQ(rec->text("password"), values[i]) << i;
+    }
+}
+
+TEST_F(ServiceStoreTest, AFailedSaveKeepsTheChangeForTheNextSave) {
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    ASSERT_TRUE(store.InsertService(Ping("b")));
+    const std::string before = ReadFile(path);
+    const std::string away = dir.file("conf-away");
+    ASSERT_EQ(::rename(dir.file("conf").c_str(), away.c_str()), 0);
+    EXPECT_FALSE(store.SetServiceResult("Ping:a:0", "Failed"));
+    EXPECT_FALSE(store.lastError().empty());
+    EXPECT_EQ(store.findRecord("Ping:a:0")->text("service_status"), "Failed");
+    ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
+    EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
+
+    ASSERT_TRUE(store.SetServiceResult("Ping:b:0", "Passed"));
+    ServiceStore again(path, reporter);
+    ASSERT_TRUE(again.OpenServiceFile(true).ok());
+    EXPECT_EQ(again.findRecord("Ping:a:0")->text("service_status"), "Failed");
+    EXPECT_EQ(again.findRecord("Ping:b:0")->text("service_status"), "Passed");
+    EXPECT_EQ(test::ListDir(dir.file("conf")), std::vector<std::string>{"service.xml"})
+        << "no temporary file is left behind";
+}
+
+TEST_F(ServiceStoreTest, ClosingWritesChangesThatAFailedSaveLeftInMemory) {
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    const std::string away = dir.file("conf-away");
+    ASSERT_EQ(::rename(dir.file("conf").c_str(), away.c_str()), 0);
+    EXPECT_FALSE(store.SetServiceRunState("Ping:a:0", "Stop"));
+    ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
+    EXPECT_TRUE(store.OpenServiceFile(false).ok());
+    EXPECT_FALSE(store.isActive());
+    EXPECT_EQ(store.FindService("Ping:a:0"), -1) << "nothing can be read once closed";
+    EXPECT_FALSE(store.InsertService(Ping("b")));
+    EXPECT_STREQ(reloaded().child("record").child_value("status"), "Stop");
+}
+
+TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
+    for (const std::string& bad :
+         {std::string("this is not xml"), std::string("<serviceList><record></serviceList>"),
+          std::string("<?xml version=\"1.0\"?><other/>"), std::string()}) {
+        WriteFile(path, bad);
+        ServiceStore broken(path, reporter);
+        const Status opened = broken.OpenServiceFile(true);
+        EXPECT_FALSE(opened.ok()) << bad;
+        EXPECT_NE(opened.error().find("service.xml"), std::string::npos) << opened.error();
+        EXPECT_FALSE(broken.isActive());
+        EXPECT_FALSE(broken.SetServiceResult("k", "Passed"));
+        EXPECT_EQ(broken.OpenServiceFile(false).ok(), true);
+        EXPECT_EQ(ReadFile(path), bad) << "the file is never written";
+    }
+}
+
+TEST_F(ServiceStoreTest, RecordViewsTellMissingFromEmpty) {
+    WriteFile(path,
+              "<?xml version=\"1.0\"?><!DOCTYPE service><serviceList>"
+              "<record key=\"Ping:h:0\"><service>Ping</service><ip></ip></record>"
+              "</serviceList>");
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    const auto rec = store.findRecord("Ping:h:0");
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_EQ(rec->key(), "Ping:h:0");
+    EXPECT_EQ(rec->find("ip"), "");
+    EXPECT_FALSE(rec->find("port").has_value());
+    EXPECT_EQ(rec->text("port"), "");
+    EXPECT_FALSE(rec->findUrlField("cookie").has_value());
+}
+
+}  // namespace
+}  // namespace vantor::registry
