@@ -37,6 +37,8 @@ std::string BaseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+}  // namespace
+
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
@@ -50,8 +52,6 @@ bool WriteAll(int fd, std::string_view data) {
     }
     return true;
 }
-
-}  // namespace
 
 Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
     const std::string dir = DirectoryOf(path);

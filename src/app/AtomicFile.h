@@ -15,6 +15,10 @@ namespace vantor::app {
 // renamed over the old file. The new file gets `mode` (owner only by default).
 Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0600);
 
+// Writes all of data to fd, resuming after interrupted or partial writes;
+// false with errno set on failure.
+bool WriteAll(int fd, std::string_view data);
+
 // Reads a whole file. A missing file is an error whose text names ENOENT.
 Expected<std::string> ReadWholeFile(const std::string& path);
 

@@ -18,25 +18,17 @@ namespace vantor::app {
 
 namespace {
 
-// Appends one line; the whole line goes out in one write so that a reader
-// never sees half of it.
+// Appends one line, handed to the file in one write call (a regular file
+// takes it whole), so that a reader never sees half of it.
 Status AppendLine(const std::string& path, const std::string& line) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return Error{SystemErrorText("Cannot open", path, errno)};
     }
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            return Error{SystemErrorText("Cannot write", path, err)};
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
+    if (!WriteAll(fd, line)) {
+        const int err = errno;
+        ::close(fd);
+        return Error{SystemErrorText("Cannot write", path, err)};
     }
     if (::close(fd) != 0) {
         return Error{SystemErrorText("Cannot write", path, errno)};

@@ -198,6 +198,20 @@ bool ServiceStore::requireActive() {
     return true;
 }
 
+bool ServiceStore::changeRecord(std::string_view key,
+                                const std::function<void(pugi::xml_node)>& change) {
+    if (!requireActive()) {
+        return false;
+    }
+    pugi::xml_node record = findNode(key);
+    if (!record) {
+        return true;  // nothing to change
+    }
+    change(record);
+    m_dirty = true;
+    return finish(save());
+}
+
 bool ServiceStore::InsertService(const ServiceFields& fields) {
     if (!requireActive()) {
         return false;
@@ -251,78 +265,39 @@ void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f,
 }
 
 bool ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
-    if (!requireActive()) {
-        return false;
-    }
-    pugi::xml_node record = findNode(oldKey);
-    if (!record) {
-        return true;
-    }
-    writeRecord(record, fields, fields.runState);
-    m_dirty = true;
-    return finish(save());
+    return changeRecord(
+        oldKey, [&](pugi::xml_node record) { writeRecord(record, fields, fields.runState); });
 }
 
 bool ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
                                     const UrlRequestFields& request) {
-    if (!requireActive()) {
-        return false;
-    }
-    pugi::xml_node record = findNode(oldKey);
-    if (!record) {
-        return true;
-    }
-    writeRecord(record, fields, fields.runState);
-    WriteUrlGroup(record, request, false);
-    m_dirty = true;
-    return finish(save());
+    return changeRecord(oldKey, [&](pugi::xml_node record) {
+        writeRecord(record, fields, fields.runState);
+        WriteUrlGroup(record, request, false);
+    });
 }
 
 bool ServiceStore::ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields) {
-    if (!requireActive()) {
-        return false;
-    }
-    pugi::xml_node record = findNode(key);
-    if (!record) {
-        return true;
-    }
-    while (pugi::xml_node old = record.child("service_url_detail")) {
-        record.remove_child(old);
-    }
-    for (const ExtraField& field : fields) {
-        pugi::xml_node detail = record.append_child("service_url_detail");
-        AppendChildText(detail, "fieldname", field.name);
-        AppendChildText(detail, "fieldvalue", field.value);
-        AppendChildText(detail, "isFile", "n");
-    }
-    m_dirty = true;
-    return finish(save());
+    return changeRecord(key, [&](pugi::xml_node record) {
+        while (pugi::xml_node old = record.child("service_url_detail")) {
+            record.remove_child(old);
+        }
+        for (const ExtraField& field : fields) {
+            pugi::xml_node detail = record.append_child("service_url_detail");
+            AppendChildText(detail, "fieldname", field.name);
+            AppendChildText(detail, "fieldvalue", field.value);
+            AppendChildText(detail, "isFile", "n");
+        }
+    });
 }
 
 bool ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
-    if (!requireActive()) {
-        return false;
-    }
-    pugi::xml_node record = findNode(key);
-    if (!record) {
-        return true;
-    }
-    SetChildText(record, "status", state);
-    m_dirty = true;
-    return finish(save());
+    return changeRecord(key, [&](pugi::xml_node record) { SetChildText(record, "status", state); });
 }
 
 bool ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
-    if (!requireActive()) {
-        return false;
-    }
-    pugi::xml_node record = findNode(key);
-    if (!record) {
-        return true;
-    }
-    SetChildText(record, "service_status", status);
-    m_dirty = true;
-    return finish(save());
+    return changeRecord(
+        key, [&](pugi::xml_node record) { SetChildText(record, "service_status", status); });
 }
 
 bool ServiceStore::DeleteService(std::string_view key) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
@@ -75,6 +76,9 @@ private:
     bool finish(Status status);
     bool requireActive();
     void writeRecord(pugi::xml_node record, const ServiceFields& f, std::string_view runState);
+    // Applies `change` to the last record with this key and saves; a missing
+    // key changes nothing and succeeds.
+    bool changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change);
 
     std::string m_filePath;
     app::Reporter& m_reporter;
