@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+namespace vantor::engine {
+
+inline constexpr const char* kOriginProduct = "Product";
+inline constexpr const char* kOriginSetup = "Setup";
+inline constexpr const char* kPassed = "Passed";
+inline constexpr const char* kFailed = "Failed";
+
+struct AlarmFlags {
+    bool email = false;
+    bool smpp = false;
+    bool httpSms = false;
+    bool syslog = false;
+};
+
+// What a check work item carries back to its completion handler.
+struct CheckResult {
+    std::string originTag;   // "Product" (scheduled) or "Setup" (the wizard's test)
+    std::string serviceKey;  // the record's key, "0" for a wizard test
+    std::string kind;        // "URL", "Ping", "SMTP", "POP3", "IMAP", "FTP"
+    std::string statusWord;  // "Passed" or "Failed"; empty when the check never ran
+    std::string detail;      // "[" host ":" port "] " + outcome
+    bool passed = false;
+    int retryFlag = 0;
+    AlarmFlags alarms;
+    std::string host;  // the completed URL for URL checks, else the host
+    int port = 0;
+};
+
+// The inputs every check takes, as the dispatch or the wizard reads them.
+struct CheckSettings {
+    std::string originTag = kOriginProduct;
+    std::string serviceKey;
+    std::string host;  // for URL checks the URL, already completed
+    int port = 0;
+    int timeoutMs = 0;     // the kind's setting; 0 or below means 5000
+    int retrySetting = 0;  // the kind's retry setting; above 0 means retry
+    AlarmFlags alarms;
+};
+
+}  // namespace vantor::engine

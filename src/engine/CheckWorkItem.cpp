@@ -1,0 +1,44 @@
+#include "engine/CheckWorkItem.h"
+
+#include "net/TextProtocol.h"
+
+namespace vantor::engine {
+
+CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
+    : m_timeoutMs(settings.timeoutMs > 0 ? settings.timeoutMs : 5000) {
+    m_result.originTag = settings.originTag;
+    m_result.serviceKey = settings.serviceKey;
+    m_result.kind = std::move(kind);
+    m_result.retryFlag = settings.retrySetting > 0 ? 1 : 0;
+    m_result.alarms = settings.alarms;
+    m_result.host = settings.host;
+    m_result.port = settings.port;
+}
+
+std::string CheckWorkItem::prefix() const {
+    return "[" + m_result.host + ":" + std::to_string(m_result.port) + "] ";
+}
+
+std::string CheckWorkItem::passedDetail() const { return prefix() + kPassed; }
+
+std::string CheckWorkItem::failedDetail(const std::string& error) const {
+    return prefix() + kFailed + ":" + net::Trim(error);
+}
+
+void CheckWorkItem::Execute() {
+    Status outcome;
+    try {
+        // One limit for the whole exchange, so that a server that drips its
+        // answer cannot hold the check longer than its timeout.
+        outcome = exchange(net::DeadlineAfter(m_timeoutMs));
+    } catch (const std::exception& e) {
+        outcome = Error{e.what()};
+    } catch (...) {
+        outcome = Error{"Unknown error"};
+    }
+    m_result.passed = outcome.ok();
+    m_result.statusWord = outcome.ok() ? kPassed : kFailed;
+    m_result.detail = outcome.ok() ? passedDetail() : failedDetail(outcome.error());
+}
+
+}  // namespace vantor::engine

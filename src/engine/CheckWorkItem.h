@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+#include "app/Result.h"
+#include "engine/CheckResult.h"
+#include "engine/WorkItem.h"
+#include "net/Resolver.h"
+
+namespace vantor::engine {
+
+// The common frame of the six checks: the inputs are copied in when the
+// item is made; the run performs one exchange, within the check's time
+// limit, and turns its outcome into "Passed" or "Failed" with a detail text
+// that starts with "[" host ":" port "] ". Nothing escapes the run.
+class CheckWorkItem : public WorkItem {
+public:
+    const CheckResult& result() const { return m_result; }
+    // The time limit in force: the setting, or 5000 ms when it is 0 or less.
+    int timeoutMs() const { return m_timeoutMs; }
+
+protected:
+    CheckWorkItem(std::string kind, const CheckSettings& settings);
+
+    void Execute() final;
+    // The exchange; a failure carries its error text.
+    virtual Status exchange(net::Deadline deadline) = 0;
+    // Detail texts; the URL check words them its own way.
+    virtual std::string passedDetail() const;
+    virtual std::string failedDetail(const std::string& error) const;
+
+    std::string prefix() const;
+    CheckResult m_result;
+
+private:
+    int m_timeoutMs;
+};
+
+}  // namespace vantor::engine

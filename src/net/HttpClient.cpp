@@ -1,0 +1,268 @@
+#include "net/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "net/TextProtocol.h"
+
+namespace vantor::net {
+
+namespace {
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+using UrlHandle = std::unique_ptr<CURLU, CurlDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, CurlDeleter>;
+
+struct UrlParts {
+    std::string full;
+    std::string host;
+    std::string port;  // as written, or empty
+};
+
+// Parses an http URL; when it names no port, `defaultPort` goes into it.
+bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::string& error) {
+    UrlHandle u(curl_url());
+    if (!u) {
+        error = "Out of memory";
+        return false;
+    }
+    CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
+    if (rc != CURLUE_OK) {
+        error = std::string("Invalid URL \"") + url + "\": " + curl_url_strerror(rc);
+        return false;
+    }
+    char* part = nullptr;
+    if (curl_url_get(u.get(), CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
+        const std::string scheme = part;
+        curl_free(part);
+        if (scheme != "http") {
+            error = "Only http URLs can be checked: " + url;
+            return false;
+        }
+    }
+    if (curl_url_get(u.get(), CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+        out.host = part;
+        curl_free(part);
+    }
+    if (curl_url_get(u.get(), CURLUPART_PORT, &part, 0) == CURLUE_OK) {
+        out.port = part;
+        curl_free(part);
+    } else if (defaultPort > 0) {
+        curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0);
+    }
+    if (curl_url_get(u.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) {
+        error = "Invalid URL \"" + url + "\"";
+        return false;
+    }
+    out.full = part;
+    curl_free(part);
+    if (out.port.empty()) {
+        out.port = defaultPort > 0 ? std::to_string(defaultPort) : "80";
+    }
+    return true;
+}
+
+struct Exchange {
+    std::string statusLine;
+};
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    const size_t n = size * count;
+    auto* exchange = static_cast<Exchange*>(user);
+    const std::string_view line(data, n);
+    if (line.substr(0, 5) == "HTTP/") {
+        exchange->statusLine = Trim(line);
+    }
+    return n;
+}
+
+// The body is read and dropped: nothing of it is looked at or kept.
+size_t OnBody(char*, size_t size, size_t count, void*) { return size * count; }
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+std::string FormEncode(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '*') {
+            out += static_cast<char>(c);
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0f];
+        }
+    }
+    return out;
+}
+
+HttpResult PerformHttp(const HttpRequest& request) {
+    InitCurlOnce();
+    HttpResult result;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeoutMs);
+
+    UrlParts first;
+    if (!ParseUrl(request.url, request.defaultPort, first, result.error)) {
+        return result;
+    }
+    CurlHandle handle(curl_easy_init());
+    if (!handle) {
+        result.error = "Cannot create an HTTP client";
+        return result;
+    }
+    CURL* h = handle.get();
+
+    std::string url = first.full;
+    std::string method = Upper(request.method);
+    std::string body = request.body;
+    bool sendCredentials = !request.username.empty() || !request.password.empty();
+    const bool useProxy = !request.proxyHost.empty() && request.proxyPort != 0;
+    const std::string proxy =
+        "http://" + request.proxyHost + ":" + std::to_string(request.proxyPort);
+
+    for (int n = 1;; ++n) {
+        const long left = static_cast<long>(MillisecondsLeft(deadline));
+        if (left <= 0) {
+            result.error = "Timed out after " + std::to_string(request.timeoutMs) + " ms";
+            return result;
+        }
+        // A reset keeps the cookies the server has set so far.
+        curl_easy_reset(h);
+        char errorBuffer[CURL_ERROR_SIZE] = {};
+        Exchange exchange;
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(left, request.timeoutMs));
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, left);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+        // The proxy is ours to choose: never one from the environment.
+        curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");
+        if (useProxy && (!request.proxyUsername.empty() || !request.proxyPassword.empty())) {
+            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxyUsername.c_str());
+            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
+            curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        if (sendCredentials) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, request.username.c_str());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
+            curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        if (n == 1 && !request.cookie.empty()) {
+            curl_easy_setopt(h, CURLOPT_COOKIE, request.cookie.c_str());
+        }
+
+        curl_slist* raw = nullptr;
+        auto add = [&raw](const std::string& line) { raw = curl_slist_append(raw, line.c_str()); };
+        // libcurl adds these of its own accord; an empty value removes them.
+        add("Accept:");
+        add("Expect:");
+        for (const auto& [name, value] : request.headers) {
+            if (!value.empty()) {
+                add(name + ": " + value);
+            }
+        }
+        const bool hasBody = method == "POST" || method == "PUT";
+        if (hasBody) {
+            add(request.contentType.empty() ? "Content-Type:"
+                                            : "Content-Type: " + request.contentType);
+        }
+        HeaderList headers(raw);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+        if (method == "HEAD") {
+            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        } else if (method == "GET") {
+            curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        } else if (hasBody) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            if (method == "PUT") {
+                curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
+            }
+        } else {
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+        }
+
+        const CURLcode rc = curl_easy_perform(h);
+        result.requests = n;
+        result.statusLine = exchange.statusLine;
+        long code = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+        result.statusCode = static_cast<int>(code);
+        if (rc != CURLE_OK) {
+            result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+            return result;
+        }
+        if (code >= 200 && code <= 299) {
+            result.ok = true;
+            return result;
+        }
+        const char* location = nullptr;
+        if (code >= 300 && code <= 399 && code != 304 &&
+            curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+            location != nullptr) {
+            if (n >= request.maxRequests) {
+                result.ok = true;  // the last allowed answer is itself a redirect
+                return result;
+            }
+            UrlParts next;
+            std::string error;
+            if (!ParseUrl(location, 0, next, error)) {
+                result.error = "Cannot follow the redirect: " + error;
+                return result;
+            }
+            // Credentials go only to the host they were given for.
+            if (next.host != first.host || next.port != first.port) {
+                sendCredentials = false;
+            }
+            url = next.full;
+            if (code == 303 && method != "HEAD") {
+                method = "GET";
+                body.clear();
+            } else if ((code == 301 || code == 302) && method == "POST") {
+                method = "GET";
+                body.clear();
+            }
+            continue;
+        }
+        result.error = result.statusLine.empty()
+                           ? "The server answered with status " + std::to_string(code)
+                           : result.statusLine;
+        return result;
+    }
+}
+
+}  // namespace vantor::net

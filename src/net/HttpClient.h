@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vantor::net {
+
+// One HTTP/1.1 exchange as the URL check and the HTTP SMS gateway make it:
+// the first request and the redirects that follow it, at most maxRequests
+// requests in all, within one time limit.
+struct HttpRequest {
+    std::string url;       // http:// only
+    int defaultPort = 80;  // used when the URL names no port
+    std::string method = "HEAD";  // GET, HEAD, POST, PUT, OPTIONS, TRACE or DELETE
+    std::string body;             // POST and PUT
+    // The Content-Type header; empty sends none.
+    std::string contentType;
+    // Further headers, sent when their value is not empty.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Basic authentication, sent with the first request, and with a redirect
+    // only when it stays on the same host and port.
+    std::string username;
+    std::string password;
+    // Used when the host is not empty and the port is not 0.
+    std::string proxyHost;
+    int proxyPort = 0;
+    std::string proxyUsername;
+    std::string proxyPassword;
+    // Sent as it is in the Cookie header of the first request; cookies the
+    // server sets go with the redirects of the same exchange.
+    std::string cookie;
+    int timeoutMs = 5000;  // the connect and the whole exchange
+    int maxRequests = 5;
+};
+
+struct HttpResult {
+    bool ok = false;          // a 2xx answer, or a redirect as the last allowed answer
+    std::string statusLine;   // the last one read, trimmed; empty when none
+    int statusCode = 0;       // 0 when no answer came
+    std::string error;        // why it failed; the status line for a refused status
+    int requests = 0;         // requests sent
+};
+
+// Performs the exchange; never throws. Thread-safe: each call has its own
+// handle.
+HttpResult PerformHttp(const HttpRequest& request);
+
+// Form encoding of one name or value (application/x-www-form-urlencoded).
+std::string FormEncode(const std::string& text);
+
+}  // namespace vantor::net

@@ -1,0 +1,133 @@
+#include "net/Resolver.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace vantor::net {
+
+int MillisecondsLeft(Deadline deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return 0;
+    }
+    return left.count() > 0x7fffffff ? 0x7fffffff : static_cast<int>(left.count());
+}
+
+Deadline DeadlineAfter(int milliseconds) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+std::string Address::ip() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (family() == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr, text,
+                    sizeof text);
+    } else if (family() == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr, text,
+                    sizeof text);
+    }
+    return text;
+}
+
+namespace {
+
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = 0;
+    int savedErrno = 0;
+    std::vector<Address> addresses;
+};
+
+std::vector<Address> Collect(addrinfo* list) {
+    std::vector<Address> out;
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage)) {
+            continue;
+        }
+        Address a;
+        std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+        a.length = ai->ai_addrlen;
+        out.push_back(a);
+    }
+    return out;
+}
+
+std::string LookupError(const std::string& host, int rc, int err) {
+    std::string text = "Cannot resolve host name \"" + host + "\": ";
+    text += rc == EAI_SYSTEM ? std::strerror(err) : ::gai_strerror(rc);
+    return text;
+}
+
+}  // namespace
+
+Expected<std::vector<Address>> Resolve(const std::string& host, int port, int socketType,
+                                       Deadline deadline) {
+    if (host.empty()) {
+        return Error{"The host name is empty"};
+    }
+    if (port < 0 || port > 65535) {
+        return Error{"Port " + std::to_string(port) + " is out of range"};
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    hints.ai_flags = AI_ADDRCONFIG;
+    const std::string service = std::to_string(port);
+
+    // An address text needs no lookup and is answered at once.
+    addrinfo numericHints = hints;
+    numericHints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), service.c_str(), &numericHints, &list) == 0) {
+        std::vector<Address> out = Collect(list);
+        ::freeaddrinfo(list);
+        return out;
+    }
+
+    // getaddrinfo has no time limit of its own: it runs on a thread of its
+    // own, and a lookup that outlives the deadline finishes there unheeded.
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service, hints] {
+            addrinfo* found = nullptr;
+            const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+            const int err = errno;
+            std::vector<Address> addresses;
+            if (rc == 0) {
+                addresses = Collect(found);
+                ::freeaddrinfo(found);
+            }
+            std::lock_guard lock(lookup->mutex);
+            lookup->rc = rc;
+            lookup->savedErrno = err;
+            lookup->addresses = std::move(addresses);
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error& e) {
+        return Error{LookupError(host, EAI_SYSTEM, EAGAIN)};
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+        return Error{"Cannot resolve host name \"" + host + "\": the lookup timed out"};
+    }
+    if (lookup->rc != 0) {
+        return Error{LookupError(host, lookup->rc, lookup->savedErrno)};
+    }
+    if (lookup->addresses.empty()) {
+        return Error{"Cannot resolve host name \"" + host + "\": no address"};
+    }
+    return std::move(lookup->addresses);
+}
+
+}  // namespace vantor::net

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/Result.h"
+
+namespace vantor::net {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Milliseconds from now until the deadline, at least 0.
+int MillisecondsLeft(Deadline deadline);
+Deadline DeadlineAfter(int milliseconds);
+
+struct Address {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    int family() const { return storage.ss_family; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    // "192.0.2.1" or "2001:db8::1".
+    std::string ip() const;
+};
+
+// Resolves a host name or address text; the name lookup is bounded by the
+// deadline. The error text names the host and the resolver's reason.
+Expected<std::vector<Address>> Resolve(const std::string& host, int port, int socketType,
+                                       Deadline deadline);
+
+}  // namespace vantor::net

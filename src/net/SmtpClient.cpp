@@ -1,0 +1,78 @@
+#include "net/SmtpClient.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace vantor::net {
+
+std::string LocalHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return "localhost";
+    }
+    return name;
+}
+
+Status SmtpClient::connect(const std::string& host, int port, Deadline deadline) {
+    return m_connection.connect(host, port, deadline);
+}
+
+Status SmtpClient::readGreeting(Deadline deadline) {
+    Expected<NumericReply> reply = ReadNumericReply(m_connection, deadline);
+    if (!reply) {
+        return Error{reply.error()};
+    }
+    if (reply->code != 220) {
+        return RefusedReply(*reply);
+    }
+    return {};
+}
+
+Expected<NumericReply> SmtpClient::hello(const std::string& localName, Deadline deadline) {
+    Expected<NumericReply> ehlo = command("EHLO " + localName, {250}, deadline);
+    if (ehlo) {
+        return ehlo;
+    }
+    if (!m_connection.isOpen()) {
+        return ehlo;
+    }
+    return command("HELO " + localName, {250}, deadline);
+}
+
+Expected<NumericReply> SmtpClient::command(std::string_view line,
+                                           std::initializer_list<int> accepted,
+                                           Deadline deadline) {
+    if (Status sent = SendLine(m_connection, line, deadline); !sent) {
+        return Error{sent.error()};
+    }
+    Expected<NumericReply> reply = readReply(deadline);
+    if (!reply) {
+        return reply;
+    }
+    if (std::find(accepted.begin(), accepted.end(), reply->code) == accepted.end()) {
+        return RefusedReply(*reply);
+    }
+    return reply;
+}
+
+Status SmtpClient::sendRaw(std::string_view data, Deadline deadline) {
+    return m_connection.send(data, deadline);
+}
+
+Expected<NumericReply> SmtpClient::readReply(Deadline deadline) {
+    Expected<NumericReply> reply = ReadNumericReply(m_connection, deadline);
+    if (!reply) {
+        // A connection that broke or stalled in a reply is not used again.
+        m_connection.close();
+    }
+    return reply;
+}
+
+void SmtpClient::quit(Deadline deadline) {
+    if (m_connection.isOpen()) {
+        (void)SendLine(m_connection, "QUIT", deadline);
+    }
+}
+
+}  // namespace vantor::net

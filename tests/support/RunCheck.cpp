@@ -1,0 +1,37 @@
+#include "support/RunCheck.h"
+
+#include <gtest/gtest.h>
+
+#include "app/EventLoop.h"
+#include "engine/ThreadPoolManager.h"
+
+namespace vantor::test {
+
+std::vector<engine::CheckResult> RunChecks(
+    std::vector<std::unique_ptr<engine::CheckWorkItem>> items, std::chrono::milliseconds timeout) {
+    app::EventLoop loop;
+    engine::ThreadPoolManager pool(loop);
+    pool.setMaxPooled(200);
+    std::vector<engine::CheckResult> results;
+    pool.setCompletionCallback([&](engine::ThreadPoolManager&, engine::WorkItem& item) {
+        EXPECT_EQ(item.status(), engine::WorkItemStatus::Completed) << item.statusMessage();
+        results.push_back(static_cast<engine::CheckWorkItem&>(item).result());
+    });
+    const std::size_t count = items.size();
+    for (auto& item : items) {
+        pool.QueueWorkItem(std::move(item));
+    }
+    EXPECT_TRUE(loop.runUntil([&] { return results.size() == count; }, timeout))
+        << "checks did not complete in time";
+    return results;
+}
+
+engine::CheckResult RunCheck(std::unique_ptr<engine::CheckWorkItem> item,
+                             std::chrono::milliseconds timeout) {
+    std::vector<std::unique_ptr<engine::CheckWorkItem>> items;
+    items.push_back(std::move(item));
+    auto results = RunChecks(std::move(items), timeout);
+    return results.empty() ? engine::CheckResult{} : results.front();
+}
+
+}  // namespace vantor::test
