@@ -19,7 +19,9 @@ std::string CheckWorkItem::prefix() const {
     return "[" + m_result.host + ":" + std::to_string(m_result.port) + "] ";
 }
 
-std::string CheckWorkItem::passedDetail() const { return prefix() + kPassed; }
+std::string CheckWorkItem::passedDetail() const {
+    return prefix() + kPassed;
+}
 
 std::string CheckWorkItem::failedDetail(const std::string& error) const {
     return prefix() + kFailed + ":" + net::Trim(error);

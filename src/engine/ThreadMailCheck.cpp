@@ -11,7 +11,9 @@ namespace vantor::engine {
 namespace {
 
 // Closing lines are sent even when the exchange used up its time.
-net::Deadline CloseDeadline() { return net::DeadlineAfter(1000); }
+net::Deadline CloseDeadline() {
+    return net::DeadlineAfter(1000);
+}
 
 Status RefuseLineBreaks(const Credentials& c) {
     if (net::HasLineBreak(c.username)) {

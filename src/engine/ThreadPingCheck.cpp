@@ -4,8 +4,7 @@
 
 namespace vantor::engine {
 
-ThreadPingCheck::ThreadPingCheck(const CheckSettings& settings)
-    : CheckWorkItem("Ping", settings) {}
+ThreadPingCheck::ThreadPingCheck(const CheckSettings& settings) : CheckWorkItem("Ping", settings) {}
 
 Status ThreadPingCheck::exchange(net::Deadline deadline) {
     const Expected<bool> replied = net::SendIcmpEcho(m_result.host, deadline);

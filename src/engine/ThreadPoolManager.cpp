@@ -180,20 +180,15 @@ public:
             m_tasks.pop_front();
             --m_idleWorkers;
             self.busy = true;
-            const bool run = startRun(*item);
-            if (run) {
-                ++m_executing;
-            }
+            // Counted as running from the moment it is taken; an item whose
+            // cancel signal is set is skipped by run() at once.
+            ++m_executing;
             lock.unlock();
-            if (run) {
-                execute(*item);
-            }
+            item->run();
             lock.lock();
             self.busy = false;
             ++m_idleWorkers;
-            if (run) {
-                --m_executing;
-            }
+            --m_executing;
             auto owned = m_pooled.extract(item);
             complete(std::move(owned.mapped()));
             // Once the pool is stopping, the owner's poster and clock may be
@@ -205,27 +200,6 @@ public:
         }
         --m_idleWorkers;
         self.exited = true;
-    }
-
-    // The cancel signal is looked at once, just before the run.
-    static bool startRun(WorkItem& item) {
-        std::lock_guard lock(item.m_statusMutex);
-        if (item.m_cancel.load()) {
-            return false;
-        }
-        item.m_status = WorkItemStatus::Completed;
-        item.m_statusMessage.clear();
-        return true;
-    }
-
-    static void execute(WorkItem& item) {
-        try {
-            item.Execute();
-        } catch (const std::exception& e) {
-            item.setStatus(WorkItemStatus::RaisedException, e.what());
-        } catch (...) {
-            item.setStatus(WorkItemStatus::RaisedException, "unknown exception");
-        }
     }
 
     void managerMain() {

@@ -40,7 +40,8 @@ std::string FormBody(const std::vector<std::string>& postFields) {
         if (eq == std::string::npos) {
             body += net::FormEncode(line) + "=";
         } else {
-            body += net::FormEncode(line.substr(0, eq)) + "=" + net::FormEncode(line.substr(eq + 1));
+            body +=
+                net::FormEncode(line.substr(0, eq)) + "=" + net::FormEncode(line.substr(eq + 1));
         }
     }
     return body;
@@ -163,7 +164,9 @@ Status ThreadURLCheck::exchange(net::Deadline) {
     return Error{outcome.error};
 }
 
-std::string ThreadURLCheck::passedDetail() const { return prefix() + m_statusLine; }
+std::string ThreadURLCheck::passedDetail() const {
+    return prefix() + m_statusLine;
+}
 
 std::string ThreadURLCheck::failedDetail(const std::string& error) const {
     return prefix() + m_statusLine + ":" + net::Trim(error);

@@ -34,6 +34,26 @@ std::string WorkItem::statusMessage() const {
     return m_statusMessage;
 }
 
+bool WorkItem::run() {
+    {
+        // The cancel signal is looked at once, just before the run.
+        std::lock_guard lock(m_statusMutex);
+        if (m_cancel.load()) {
+            return false;
+        }
+        m_status = WorkItemStatus::Completed;
+        m_statusMessage.clear();
+    }
+    try {
+        Execute();
+    } catch (const std::exception& e) {
+        setStatus(WorkItemStatus::RaisedException, e.what());
+    } catch (...) {
+        setStatus(WorkItemStatus::RaisedException, "unknown exception");
+    }
+    return true;
+}
+
 void WorkItem::setStatus(WorkItemStatus status, std::string_view message) {
     std::lock_guard lock(m_statusMutex);
     m_status = status;

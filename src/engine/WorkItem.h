@@ -48,6 +48,11 @@ public:
     // Set when the item was cancelled; a long run may look at it.
     bool cancelRequested() const { return m_cancel.load(); }
 
+    // Runs the item once on the calling thread, as a pool thread does:
+    // skipped when cancelled, else status 0 and Execute, an escaping
+    // exception giving status 4. Returns whether Execute ran.
+    bool run();
+
 protected:
     // The work; runs once on a pool thread. An exception that escapes ends
     // the item with status 4 and the exception's text.

@@ -7,7 +7,7 @@ namespace vantor::net {
 
 FtpProxyType FtpProxyTypeFromName(std::string_view name) {
     static constexpr std::array<std::string_view, 7> kNames = {
-        "fpcmNone",     "fpcmUserSite",    "fpcmSite", "fpcmOpen", "fpcmUserPass",
+        "fpcmNone",        "fpcmUserSite",        "fpcmSite", "fpcmOpen", "fpcmUserPass",
         "fpcmTransparent", "fpcmHttpProxyWithFtp"};
     for (std::size_t i = 0; i < kNames.size(); ++i) {
         if (kNames[i] == name) {
@@ -33,8 +33,7 @@ Status FtpClient::readGreeting(Deadline deadline) {
 }
 
 Expected<NumericReply> FtpClient::command(std::string_view line,
-                                          std::initializer_list<int> accepted,
-                                          Deadline deadline) {
+                                          std::initializer_list<int> accepted, Deadline deadline) {
     if (Status sent = SendLine(m_connection, line, deadline); !sent) {
         return Error{sent.error()};
     }

@@ -90,7 +90,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 }
 
 // The body is read and dropped: nothing of it is looked at or kept.
-size_t OnBody(char*, size_t size, size_t count, void*) { return size * count; }
+size_t OnBody(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
 
 std::string Upper(std::string s) {
     for (char& c : s) {

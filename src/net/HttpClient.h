@@ -10,8 +10,8 @@ namespace vantor::net {
 // the first request and the redirects that follow it, at most maxRequests
 // requests in all, within one time limit.
 struct HttpRequest {
-    std::string url;       // http:// only
-    int defaultPort = 80;  // used when the URL names no port
+    std::string url;              // http:// only
+    int defaultPort = 80;         // used when the URL names no port
     std::string method = "HEAD";  // GET, HEAD, POST, PUT, OPTIONS, TRACE or DELETE
     std::string body;             // POST and PUT
     // The Content-Type header; empty sends none.
@@ -35,11 +35,11 @@ struct HttpRequest {
 };
 
 struct HttpResult {
-    bool ok = false;          // a 2xx answer, or a redirect as the last allowed answer
-    std::string statusLine;   // the last one read, trimmed; empty when none
-    int statusCode = 0;       // 0 when no answer came
-    std::string error;        // why it failed; the status line for a refused status
-    int requests = 0;         // requests sent
+    bool ok = false;         // a 2xx answer, or a redirect as the last allowed answer
+    std::string statusLine;  // the last one read, trimmed; empty when none
+    int statusCode = 0;      // 0 when no answer came
+    std::string error;       // why it failed; the status line for a refused status
+    int requests = 0;        // requests sent
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own

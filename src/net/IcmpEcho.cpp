@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <optional>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace vantor::net {
 
@@ -70,18 +70,30 @@ std::string IcmpErrorMeaning(bool ipv6, int type, int code) {
     if (!ipv6) {
         if (type == 3) {
             switch (code) {
-                case 0: return "Destination network unreachable";
-                case 1: return "Destination host unreachable";
-                case 2: return "Destination protocol unreachable";
-                case 3: return "Destination port unreachable";
-                case 4: return "Fragmentation needed and DF set";
-                case 5: return "Source route failed";
-                case 6: return "Destination network unknown";
-                case 7: return "Destination host unknown";
-                case 9: return "Destination network administratively prohibited";
-                case 10: return "Destination host administratively prohibited";
-                case 13: return "Communication administratively prohibited";
-                default: return "Destination unreachable (code " + std::to_string(code) + ")";
+                case 0:
+                    return "Destination network unreachable";
+                case 1:
+                    return "Destination host unreachable";
+                case 2:
+                    return "Destination protocol unreachable";
+                case 3:
+                    return "Destination port unreachable";
+                case 4:
+                    return "Fragmentation needed and DF set";
+                case 5:
+                    return "Source route failed";
+                case 6:
+                    return "Destination network unknown";
+                case 7:
+                    return "Destination host unknown";
+                case 9:
+                    return "Destination network administratively prohibited";
+                case 10:
+                    return "Destination host administratively prohibited";
+                case 13:
+                    return "Communication administratively prohibited";
+                default:
+                    return "Destination unreachable (code " + std::to_string(code) + ")";
             }
         }
         if (type == 11) {
@@ -95,11 +107,16 @@ std::string IcmpErrorMeaning(bool ipv6, int type, int code) {
     }
     if (type == 1) {
         switch (code) {
-            case 0: return "No route to destination";
-            case 1: return "Communication with destination administratively prohibited";
-            case 3: return "Destination address unreachable";
-            case 4: return "Destination port unreachable";
-            default: return "Destination unreachable (code " + std::to_string(code) + ")";
+            case 0:
+                return "No route to destination";
+            case 1:
+                return "Communication with destination administratively prohibited";
+            case 3:
+                return "Destination address unreachable";
+            case 4:
+                return "Destination port unreachable";
+            default:
+                return "Destination unreachable (code " + std::to_string(code) + ")";
         }
     }
     if (type == 2) {

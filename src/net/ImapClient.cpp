@@ -6,7 +6,9 @@ namespace vantor::net {
 
 namespace {
 
-std::string Excerpt(std::string_view line) { return Trim(line.substr(0, 200)); }
+std::string Excerpt(std::string_view line) {
+    return Trim(line.substr(0, 200));
+}
 
 // "OK text" -> "text" when the line (after the tag or "*") starts with word.
 bool StartsWithWord(std::string_view rest, std::string_view word, std::string& text) {
@@ -92,8 +94,8 @@ Status ImapClient::command(std::string_view text, Deadline deadline) {
 std::string ImapClient::Quote(std::string_view word) {
     bool plain = !word.empty();
     for (unsigned char c : word) {
-        if (c <= 0x20 || c >= 0x7f || c == '(' || c == ')' || c == '{' || c == '%' ||
-            c == '*' || c == '"' || c == '\\' || c == ']') {
+        if (c <= 0x20 || c >= 0x7f || c == '(' || c == ')' || c == '{' || c == '%' || c == '*' ||
+            c == '"' || c == '\\' || c == ']') {
             plain = false;
             break;
         }

@@ -23,7 +23,9 @@ Status Pop3Client::readStatus(Deadline deadline) {
     return Error{"Unexpected reply from the server: " + Trim(text.substr(0, 200))};
 }
 
-Status Pop3Client::readGreeting(Deadline deadline) { return readStatus(deadline); }
+Status Pop3Client::readGreeting(Deadline deadline) {
+    return readStatus(deadline);
+}
 
 Status Pop3Client::command(std::string_view line, Deadline deadline) {
     if (Status sent = SendLine(m_connection, line, deadline); !sent) {

@@ -41,8 +41,7 @@ Expected<NumericReply> SmtpClient::hello(const std::string& localName, Deadline 
 }
 
 Expected<NumericReply> SmtpClient::command(std::string_view line,
-                                           std::initializer_list<int> accepted,
-                                           Deadline deadline) {
+                                           std::initializer_list<int> accepted, Deadline deadline) {
     if (Status sent = SendLine(m_connection, line, deadline); !sent) {
         return Error{sent.error()};
     }

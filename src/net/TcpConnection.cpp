@@ -33,7 +33,9 @@ int WaitFor(int fd, short events, Deadline deadline) {
 
 }  // namespace
 
-TcpConnection::~TcpConnection() { close(); }
+TcpConnection::~TcpConnection() {
+    close();
+}
 
 void TcpConnection::close() {
     if (m_fd >= 0) {

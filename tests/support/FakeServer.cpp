@@ -27,7 +27,9 @@ bool FakeConnection::send(std::string_view data) {
     return true;
 }
 
-bool FakeConnection::stopping() const { return m_server.stopping(); }
+bool FakeConnection::stopping() const {
+    return m_server.stopping();
+}
 
 bool FakeConnection::fill(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -107,7 +109,9 @@ bool FakeConnection::waitForClose(std::chrono::milliseconds timeout) {
     return false;
 }
 
-void FakeConnection::close() { ::shutdown(m_fd, SHUT_RDWR); }
+void FakeConnection::close() {
+    ::shutdown(m_fd, SHUT_RDWR);
+}
 
 FakeServer::FakeServer(Handler handler) : m_handler(std::move(handler)) {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -152,6 +156,7 @@ void FakeServer::acceptLoop() {
         if (fd < 0) {
             continue;
         }
+        ++m_active;
         ++m_connections;
         std::lock_guard lock(m_mutex);
         m_openFds.push_back(fd);
@@ -167,11 +172,30 @@ void FakeServer::acceptLoop() {
                                 m_openFds.end());
             }
             ::close(fd);
+            --m_active;
         });
     }
 }
 
+bool FakeServer::waitUntilIdle(std::chrono::milliseconds timeout) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    // A connection the kernel has taken but the accept loop not yet seen
+    // counts as active too.
+    auto pending = [this] {
+        pollfd p{m_listenFd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;
+    };
+    while (m_active.load() > 0 || pending()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 std::vector<std::string> FakeServer::received() const {
+    waitUntilIdle();
     std::lock_guard lock(m_mutex);
     return m_received;
 }

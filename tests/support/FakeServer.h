@@ -24,8 +24,8 @@ public:
     // out.
     std::optional<std::string> readLine(
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    std::optional<std::string> readBytes(std::size_t count, std::chrono::milliseconds timeout =
-                                                                std::chrono::seconds(10));
+    std::optional<std::string> readBytes(
+        std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits until the peer closes (or the timeout); true when it did.
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void close();
@@ -51,8 +51,11 @@ public:
     FakeServer& operator=(const FakeServer&) = delete;
 
     int port() const { return m_port; }
-    // Every line read by the handlers, in order.
+    // Every line read by the handlers, in order, once every connection so
+    // far has ended (or after a few seconds).
     std::vector<std::string> received() const;
+    // Waits until no handler runs; true when none does.
+    bool waitUntilIdle(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
     int connections() const { return m_connections.load(); }
     void record(const std::string& line);
     bool stopping() const { return m_stop.load(); }
@@ -65,6 +68,7 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_active{0};
     std::thread m_acceptThread;
     mutable std::mutex m_mutex;
     std::list<std::thread> m_threads;

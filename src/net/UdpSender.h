@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/Result.h"
+#include "net/Resolver.h"
+
+namespace vantor::net {
+
+// Sends one UDP datagram to the host and port (the first address that takes
+// it). The name lookup is bounded by the deadline; the send itself does not
+// wait for any answer.
+Status SendUdpDatagram(const std::string& host, int port, std::string_view data, Deadline deadline);
+
+}  // namespace vantor::net

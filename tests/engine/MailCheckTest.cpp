@@ -1,0 +1,258 @@
+// The SMTP, POP3 and IMAP checks against scripted fake servers.
+#include <gtest/gtest.h>
+
+#include "engine/ThreadMailCheck.h"
+#include "net/ImapClient.h"
+#include "net/SmtpClient.h"
+#include "support/FakeServer.h"
+#include "support/RunCheck.h"
+
+namespace vantor::engine {
+namespace {
+
+using test::FakeConnection;
+using test::FakeServer;
+
+CheckSettings At(const FakeServer& server, int timeoutMs = 3000) {
+    CheckSettings s;
+    s.serviceKey = "k";
+    s.host = "127.0.0.1";
+    s.port = server.port();
+    s.timeoutMs = timeoutMs;
+    return s;
+}
+
+std::string Prefix(const FakeServer& server) {
+    return "[127.0.0.1:" + std::to_string(server.port()) + "] ";
+}
+
+// Answers each line read with the next reply; a reply may hold several lines.
+FakeServer::Handler Script(std::string greeting, std::vector<std::string> replies) {
+    return [greeting, replies](FakeConnection& c) {
+        c.send(greeting);
+        for (const auto& reply : replies) {
+            if (!c.readLine()) {
+                return;
+            }
+            c.send(reply);
+        }
+        // Whatever else comes (QUIT, LOGOUT) goes into the transcript.
+        while (c.readLine(std::chrono::seconds(2))) {
+        }
+    };
+}
+
+CheckResult Smtp(const FakeServer& server, Credentials credentials = {}) {
+    return test::RunCheck(std::make_unique<ThreadSMTPCheck>(At(server), credentials));
+}
+
+TEST(SmtpCheck, PassesOnEhloAndQuitsWithoutWaiting) {
+    FakeServer server(
+        Script("220-mail.test ESMTP\r\n220 ready\r\n", {"250-mail.test\r\n250 8BITMIME\r\n"}));
+    const CheckResult r = Smtp(server);
+    EXPECT_TRUE(r.passed);
+    EXPECT_EQ(r.statusWord, "Passed");
+    EXPECT_EQ(r.detail, Prefix(server) + "Passed");
+    EXPECT_EQ(r.kind, "SMTP");
+    const auto lines = server.received();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "EHLO " + net::LocalHostName());
+    EXPECT_EQ(lines[1], "QUIT");
+}
+
+TEST(SmtpCheck, FallsBackToHeloWhenEhloIsRefused) {
+    FakeServer server(Script("220 old server\r\n", {"500 unknown command\r\n", "250 hello\r\n"}));
+    const CheckResult r = Smtp(server);
+    EXPECT_TRUE(r.passed) << r.detail;
+    const auto lines = server.received();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "HELO " + net::LocalHostName());
+}
+
+TEST(SmtpCheck, RefusalsFailWithTheServersWords) {
+    {
+        FakeServer server(Script("554 5.3.2 Service unavailable\r\n", {}));
+        EXPECT_EQ(Smtp(server).detail, Prefix(server) + "Failed:5.3.2 Service unavailable");
+    }
+    {
+        FakeServer server(
+            Script("220 hi\r\n", {"500 no EHLO\r\n", "501 Syntax: HELO hostname\r\n"}));
+        EXPECT_EQ(Smtp(server).detail, Prefix(server) + "Failed:Syntax: HELO hostname");
+    }
+}
+
+TEST(SmtpCheck, NeverAuthenticatesSoAWrongPasswordStillPasses) {
+    FakeServer server(Script("220 hi\r\n", {"250-hi\r\n250 AUTH LOGIN PLAIN\r\n"}));
+    const CheckResult r = Smtp(server, {"user", "wrong password"});
+    EXPECT_TRUE(r.passed);
+    for (const auto& line : server.received()) {
+        EXPECT_EQ(line.find("AUTH"), std::string::npos) << line;
+    }
+}
+
+TEST(SmtpCheck, AClosedPortFailsWithTheConnectError) {
+    int port;
+    {
+        FakeServer gone([](FakeConnection&) {});
+        port = gone.port();
+    }
+    CheckSettings s;
+    s.host = "127.0.0.1";
+    s.port = port;
+    const CheckResult r = test::RunCheck(std::make_unique<ThreadSMTPCheck>(s, Credentials{}));
+    EXPECT_FALSE(r.passed);
+    EXPECT_EQ(r.detail.rfind("[127.0.0.1:" + std::to_string(port) + "] Failed:Cannot connect", 0),
+              0u)
+        << r.detail;
+    EXPECT_NE(r.detail.find("Connection refused"), std::string::npos);
+}
+
+CheckResult Pop3(const FakeServer& server, Credentials credentials) {
+    return test::RunCheck(std::make_unique<ThreadPOP3Check>(At(server), credentials));
+}
+
+TEST(Pop3Check, LogsInWithUserAndPass) {
+    FakeServer server(Script("+OK POP3 ready\r\n", {"+OK\r\n", "+OK logged in\r\n"}));
+    const CheckResult r = Pop3(server, {"bob", "s3cret"});
+    EXPECT_EQ(r.detail, Prefix(server) + "Passed");
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER bob", "PASS s3cret", "QUIT"}));
+}
+
+TEST(Pop3Check, ARejectedPasswordFailsWithTheWordsAfterErr) {
+    FakeServer server(
+        Script("+OK ready\r\n", {"+OK\r\n", "-ERR [AUTH] Authentication failed.\r\n"}));
+    EXPECT_EQ(Pop3(server, {"bob", "bad"}).detail,
+              Prefix(server) + "Failed:[AUTH] Authentication failed.");
+}
+
+TEST(Pop3Check, EmptyCredentialsAreSentAsTheyAre) {
+    FakeServer server(Script("+OK ready\r\n", {"-ERR no such user\r\n"}));
+    const CheckResult r = Pop3(server, {"", ""});
+    EXPECT_EQ(r.detail, Prefix(server) + "Failed:no such user");
+    EXPECT_EQ(server.received().at(0), "USER ");
+}
+
+TEST(Pop3Check, ALineBreakInACredentialIsRefusedBeforeConnecting) {
+    FakeServer server(Script("+OK ready\r\n", {"+OK\r\n", "+OK\r\n", "+OK\r\n"}));
+    const CheckResult r = Pop3(server, {"bob", "x\r\nDELE 1"});
+    EXPECT_FALSE(r.passed);
+    EXPECT_EQ(r.detail,
+              Prefix(server) + "Failed:The password holds a line break; nothing was sent");
+    EXPECT_EQ(server.connections(), 0);
+}
+
+CheckResult Imap(const FakeServer& server, Credentials credentials) {
+    return test::RunCheck(std::make_unique<ThreadIMAPCheck>(At(server), credentials));
+}
+
+TEST(ImapCheck, PreauthPassesWithoutLogin) {
+    FakeServer server(Script("* PREAUTH IMAP4rev1 ready\r\n", {}));
+    const CheckResult r = Imap(server, {"bob", "pw"});
+    EXPECT_EQ(r.detail, Prefix(server) + "Passed");
+    EXPECT_EQ(server.received(), std::vector<std::string>{"C1 LOGOUT"});
+}
+
+TEST(ImapCheck, LogsInWithTaggedCommandsPastUntaggedData) {
+    FakeServer server(
+        Script("* OK [CAPABILITY IMAP4rev1] ready\r\n",
+               {"* CAPABILITY IMAP4rev1 IDLE\r\nC1 OK [CAPABILITY IMAP4rev1] done\r\n"}));
+    const CheckResult r = Imap(server, {"bob", "two words"});
+    EXPECT_EQ(r.detail, Prefix(server) + "Passed");
+    EXPECT_EQ(server.received(),
+              (std::vector<std::string>{"C1 LOGIN bob \"two words\"", "C2 LOGOUT"}));
+}
+
+TEST(ImapCheck, RefusedLoginAndByeFailWithTheirText) {
+    {
+        FakeServer server(
+            Script("* OK ready\r\n", {"C1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"}));
+        EXPECT_EQ(Imap(server, {"bob", "bad"}).detail,
+                  Prefix(server) + "Failed:[AUTHENTICATIONFAILED] Authentication failed.");
+    }
+    {
+        FakeServer server(Script("* BYE too many connections\r\n", {}));
+        EXPECT_EQ(Imap(server, {"bob", "pw"}).detail,
+                  Prefix(server) + "Failed:too many connections");
+    }
+}
+
+TEST(ImapCheck, QuotesWordsThatAreNotAtoms) {
+    EXPECT_EQ(net::ImapClient::Quote("bob"), "bob");
+    EXPECT_EQ(net::ImapClient::Quote(""), "\"\"");
+    EXPECT_EQ(net::ImapClient::Quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(net::ImapClient::Quote("x(y)"), "\"x(y)\"");
+}
+
+// Servers that misbehave: every check ends within its time limit with a
+// detail, whatever the server does.
+struct Hostile {
+    const char* name;
+    FakeServer::Handler handler;
+};
+
+class HostileMailServer : public ::testing::TestWithParam<int> {};
+
+std::vector<Hostile> HostileServers() {
+    return {
+        {"a 10 MB line",
+         [](FakeConnection& c) {
+             const std::string chunk(1 << 20, 'x');
+             c.send("220 ");
+             for (int i = 0; i < 10 && !c.stopping(); ++i) {
+                 if (!c.send(chunk)) {
+                     return;
+                 }
+             }
+             c.waitForClose(std::chrono::seconds(5));
+         }},
+        {"a reply that never ends",
+         [](FakeConnection& c) {
+             while (!c.stopping() && c.send("220-more and more\r\n")) {
+             }
+         }},
+        {"one byte per second",
+         [](FakeConnection& c) {
+             const std::string greeting = "220 slow server\r\n";
+             for (char ch : greeting) {
+                 if (c.stopping() || !c.send(std::string(1, ch))) {
+                     return;
+                 }
+                 std::this_thread::sleep_for(std::chrono::seconds(1));
+             }
+         }},
+        {"a close in the middle of a reply",
+         [](FakeConnection& c) {
+             c.send("220-first line\r\n220-second");
+             c.close();
+         }},
+        {"silence", [](FakeConnection& c) { c.waitForClose(std::chrono::seconds(10)); }},
+    };
+}
+
+TEST_P(HostileMailServer, EveryMailCheckEndsWithinItsTimeout) {
+    const Hostile hostile = HostileServers()[static_cast<std::size_t>(GetParam())];
+    FakeServer server(hostile.handler);
+    constexpr int kTimeout = 2000;
+    for (int kind = 0; kind < 3; ++kind) {
+        std::unique_ptr<CheckWorkItem> item;
+        if (kind == 0) {
+            item = std::make_unique<ThreadSMTPCheck>(At(server, kTimeout), Credentials{});
+        } else if (kind == 1) {
+            item = std::make_unique<ThreadPOP3Check>(At(server, kTimeout), Credentials{"u", "p"});
+        } else {
+            item = std::make_unique<ThreadIMAPCheck>(At(server, kTimeout), Credentials{"u", "p"});
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const CheckResult r = test::RunCheck(std::move(item));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.statusWord, "Failed") << hostile.name << " kind " << kind;
+        EXPECT_EQ(r.detail.rfind(Prefix(server) + "Failed:", 0), 0u) << r.detail;
+        EXPECT_GT(r.detail.size(), (Prefix(server) + "Failed:").size()) << "a reason is given";
+        EXPECT_LT(took, std::chrono::milliseconds(kTimeout + 1500)) << hostile.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, HostileMailServer, ::testing::Range(0, 5));
+
+}  // namespace
+}  // namespace vantor::engine
