@@ -16,7 +16,15 @@ CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
 }
 
 std::string CheckWorkItem::prefix() const {
-    return "[" + m_result.host + ":" + std::to_string(m_result.port) + "] ";
+    // A host that holds a line break must not break the log line that
+    // carries this detail.
+    std::string host = m_result.host;
+    for (char& c : host) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return "[" + host + ":" + std::to_string(m_result.port) + "] ";
 }
 
 std::string CheckWorkItem::passedDetail() const {

@@ -81,7 +81,15 @@ std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& 
             for (char c : name) {
                 token = token && IsTokenChar(c);
             }
-            if (token && !value.empty()) {
+            // Headers that frame the request stay the client's own.
+            std::string lower = name;
+            for (char& c : lower) {
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+            const bool framing = lower == "host" || lower == "content-length" ||
+                                 lower == "transfer-encoding" || lower == "connection" ||
+                                 lower == "expect";
+            if (token && !framing && !value.empty()) {
                 out.emplace_back(name, value);
             }
         }

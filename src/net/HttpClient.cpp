@@ -2,9 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 #include "net/TextProtocol.h"
 
@@ -32,8 +36,30 @@ struct UrlParts {
     std::string port;  // as written, or empty
 };
 
+// Whether a second "scheme://" follows the first one, as in
+// "http://https://h/x" (what completing an https URL gives). The URL parser
+// would read that as the host "https" with an empty port and look the name
+// up.
+bool HasSecondScheme(std::string_view url) {
+    const auto first = url.find("://");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view rest = url.substr(first + 3);
+    std::size_t i = 0;
+    while (i < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[i])) ||
+                               rest[i] == '+' || rest[i] == '-' || rest[i] == '.')) {
+        ++i;
+    }
+    return i > 0 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest.substr(i, 3) == "://";
+}
+
 // Parses an http URL; when it names no port, `defaultPort` goes into it.
 bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::string& error) {
+    if (HasSecondScheme(url)) {
+        error = "Only http URLs can be checked: " + url;
+        return false;
+    }
     UrlHandle u(curl_url());
     if (!u) {
         error = "Out of memory";
@@ -109,8 +135,7 @@ std::string FormEncode(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '*') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
             out += static_cast<char>(c);
         } else if (c == ' ') {
             out += '+';
@@ -133,13 +158,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
     if (!ParseUrl(request.url, request.defaultPort, first, result.error)) {
         return result;
     }
-    CurlHandle handle(curl_easy_init());
-    if (!handle) {
-        result.error = "Cannot create an HTTP client";
-        return result;
-    }
-    CURL* h = handle.get();
-
+    result.port = std::atoi(first.port.c_str());
     std::string url = first.full;
     std::string method = Upper(request.method);
     std::string body = request.body;
@@ -147,6 +166,9 @@ HttpResult PerformHttp(const HttpRequest& request) {
     const bool useProxy = !request.proxyHost.empty() && request.proxyPort != 0;
     const std::string proxy =
         "http://" + request.proxyHost + ":" + std::to_string(request.proxyPort);
+    // The cookies the server has set so far, as libcurl lists them; each
+    // request starts with them.
+    std::vector<std::string> cookies;
 
     for (int n = 1;; ++n) {
         const long left = static_cast<long>(MillisecondsLeft(deadline));
@@ -154,37 +176,8 @@ HttpResult PerformHttp(const HttpRequest& request) {
             result.error = "Timed out after " + std::to_string(request.timeoutMs) + " ms";
             return result;
         }
-        // A reset keeps the cookies the server has set so far.
-        curl_easy_reset(h);
         char errorBuffer[CURL_ERROR_SIZE] = {};
         Exchange exchange;
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(left, request.timeoutMs));
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, left);
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
-        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-        // The proxy is ours to choose: never one from the environment.
-        curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");
-        if (useProxy && (!request.proxyUsername.empty() || !request.proxyPassword.empty())) {
-            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxyUsername.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
-        if (sendCredentials) {
-            curl_easy_setopt(h, CURLOPT_USERNAME, request.username.c_str());
-            curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
-            curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
-        if (n == 1 && !request.cookie.empty()) {
-            curl_easy_setopt(h, CURLOPT_COOKIE, request.cookie.c_str());
-        }
 
         curl_slist* raw = nullptr;
         auto add = [&raw](const std::string& line) { raw = curl_slist_append(raw, line.c_str()); };
@@ -202,6 +195,51 @@ HttpResult PerformHttp(const HttpRequest& request) {
                                             : "Content-Type: " + request.contentType);
         }
         HeaderList headers(raw);
+
+        // A handle of its own for each request, declared after everything it
+        // points to so that it is cleaned up first. (Resetting one handle
+        // between requests leaks the cookie file list in libcurl 7.88.)
+        CurlHandle handle(curl_easy_init());
+        if (!handle) {
+            result.error = "Cannot create an HTTP client";
+            return result;
+        }
+        CURL* h = handle.get();
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(left, request.timeoutMs));
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, left);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+        // The cookie engine keeps what the server sets; the earlier answers'
+        // cookies go in first.
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+        for (const std::string& line : cookies) {
+            curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+        }
+        // The proxy is ours to choose: never one from the environment.
+        curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");
+        // Without this, libcurl reads no_proxy from the environment even for
+        // a proxy set here, and would go around it.
+        curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+        if (useProxy && (!request.proxyUsername.empty() || !request.proxyPassword.empty())) {
+            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxyUsername.c_str());
+            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
+            curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        if (sendCredentials) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, request.username.c_str());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
+            curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        if (n == 1 && !request.cookie.empty()) {
+            curl_easy_setopt(h, CURLOPT_COOKIE, request.cookie.c_str());
+        }
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
         if (method == "HEAD") {
@@ -226,6 +264,11 @@ HttpResult PerformHttp(const HttpRequest& request) {
         result.statusCode = static_cast<int>(code);
         if (rc != CURLE_OK) {
             result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+            // libcurl gives up on an oversized response head with its
+            // out-of-memory code; say what really happened.
+            if (rc == CURLE_OUT_OF_MEMORY) {
+                result.error = "The server's response head is too large to read";
+            }
             return result;
         }
         if (code >= 200 && code <= 299) {
@@ -251,6 +294,14 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 sendCredentials = false;
             }
             url = next.full;
+            curl_slist* jar = nullptr;
+            if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
+                cookies.clear();
+                for (const curl_slist* item = jar; item != nullptr; item = item->next) {
+                    cookies.emplace_back(item->data);
+                }
+                curl_slist_free_all(jar);
+            }
             if (code == 303 && method != "HEAD") {
                 method = "GET";
                 body.clear();

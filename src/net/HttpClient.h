@@ -40,13 +40,15 @@ struct HttpResult {
     int statusCode = 0;      // 0 when no answer came
     std::string error;       // why it failed; the status line for a refused status
     int requests = 0;        // requests sent
+    int port = 0;            // the port of the first URL, as in effect
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own
 // handle.
 HttpResult PerformHttp(const HttpRequest& request);
 
-// Form encoding of one name or value (application/x-www-form-urlencoded).
+// Form encoding of one name or value: ASCII letters and digits stay, a blank
+// becomes "+", every other byte "%" and two upper-case hexadecimal digits.
 std::string FormEncode(const std::string& text);
 
 }  // namespace vantor::net
