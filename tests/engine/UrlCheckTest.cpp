@@ -1037,7 +1037,11 @@ TEST(UrlCheckConcurrency, TwoHundredSlowChecksRunSideBySide) {
     const auto start = std::chrono::steady_clock::now();
     const auto results = test::RunChecks(std::move(items));
     const double seconds = SecondsSince(start);
+#ifdef VANTOR_SANITIZED
+    EXPECT_LT(seconds, 6.0) << "instrumented build";
+#else
     EXPECT_LT(seconds, 3.0);
+#endif
     ASSERT_EQ(results.size(), static_cast<std::size_t>(kChecks));
     std::set<std::string> keys;
     for (const CheckResult& result : results) {
