@@ -252,11 +252,23 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
     const bool ipv6 = target->family() == AF_INET6;
     const int protocol = ipv6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
 
-    bool raw = false;
-    int fd = ::socket(target->family(), SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EPROTONOSUPPORT)) {
-        fd = ::socket(target->family(), SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+    // Once the datagram socket has been refused, later checks go straight to
+    // a raw socket; a failing raw socket sends them back to trying both.
+    static std::atomic<bool> datagramRefused{false};
+    bool raw = datagramRefused.load();
+    int fd =
+        raw ? -1 : ::socket(target->family(), SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+    if (!raw && fd < 0 && (errno == EACCES || errno == EPERM || errno == EPROTONOSUPPORT)) {
+        datagramRefused = true;
         raw = true;
+    }
+    if (raw) {
+        fd = ::socket(target->family(), SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+        if (fd < 0) {
+            const int err = errno;
+            datagramRefused = false;
+            errno = err;
+        }
     }
     if (fd < 0) {
         return Error{std::string("Cannot open an ICMP socket: ") + std::strerror(errno)};
@@ -289,7 +301,34 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
                      std::strerror(errno)};
     }
 
+    // Read first and wait only when nothing is there: on a near host the
+    // answer is often queued by the time sendto returns.
     for (;;) {
+        std::uint8_t buffer[1500];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n >= 0) {
+            const IcmpAnswer answer = ParseIcmpAnswer(buffer, static_cast<std::size_t>(n), ipv6,
+                                                      raw && !ipv6, id, sequence, raw);
+            if (answer.kind == IcmpAnswer::Kind::EchoReply) {
+                return true;
+            }
+            if (answer.kind == IcmpAnswer::Kind::Error) {
+                return Error{answer.meaning};
+            }
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A datagram socket reports a queued ICMP error as the error of
+            // recv; the queue says what it was.
+            const int err = errno;
+            if (auto meaning = ReadErrorQueue(fd, ipv6, sequence)) {
+                return Error{*meaning};
+            }
+            return Error{std::string("Cannot read the echo reply: ") + std::strerror(err)};
+        }
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, MillisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR) {
@@ -304,24 +343,6 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
         if (p.revents & POLLERR) {
             if (auto meaning = ReadErrorQueue(fd, ipv6, sequence)) {
                 return Error{*meaning};
-            }
-        }
-        if (p.revents & POLLIN) {
-            std::uint8_t buffer[1500];
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) {
-                    continue;
-                }
-                return Error{std::string("Cannot read the echo reply: ") + std::strerror(errno)};
-            }
-            const IcmpAnswer answer = ParseIcmpAnswer(buffer, static_cast<std::size_t>(n), ipv6,
-                                                      raw && !ipv6, id, sequence, raw);
-            if (answer.kind == IcmpAnswer::Kind::EchoReply) {
-                return true;
-            }
-            if (answer.kind == IcmpAnswer::Kind::Error) {
-                return Error{answer.meaning};
             }
         }
     }
