@@ -1,0 +1,102 @@
+// The FTP check against vsftpd, started on 127.0.0.1 by the test with a
+// local account of its own.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <memory>
+
+#include "InteropChecks.h"
+#include "InteropServers.h"
+#include "engine/ThreadFTPCheck.h"
+#include "support/RunCheck.h"
+#include "support/TempDir.h"
+
+namespace vantor::interop {
+namespace {
+
+using engine::CheckResult;
+using engine::FtpCheckRequest;
+
+CheckResult RunFtpCheck(int port, const std::string& user, const std::string& password) {
+    FtpCheckRequest request;
+    request.username = user;
+    request.password = password;
+    request.proxyType = "fpcmNone";
+    return test::RunCheck(
+        std::make_unique<engine::ThreadFTPCheck>(Settings("127.0.0.1", port), request));
+}
+
+class VsftpdFtpCheck : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_setup.run([] {
+            s_account = std::make_unique<FtpAccount>();
+            s_dir = std::make_unique<test::TempDir>();
+            OpenForServers(s_dir->path());
+            s_vsftpd = std::make_unique<VsftpdServer>(s_dir->path());
+        });
+    }
+    static void TearDownTestSuite() {
+        s_vsftpd.reset();
+        s_dir.reset();
+        s_account.reset();
+        s_setup.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
+    void TearDown() override {
+        if (HasFailure() && s_vsftpd) {
+            std::cout << "vsftpd log:\n" << s_vsftpd->log() << s_vsftpd->process().logTail();
+        }
+    }
+
+    int port() const { return s_vsftpd->port(); }
+    const std::string& password() const { return s_account->password(); }
+    bool logShows(const std::string& text) {
+        return EventuallyContains([] { return s_vsftpd->log(); }, text);
+    }
+
+    static inline SuiteSetup s_setup;
+    static inline std::unique_ptr<FtpAccount> s_account;
+    static inline std::unique_ptr<test::TempDir> s_dir;
+    static inline std::unique_ptr<VsftpdServer> s_vsftpd;
+};
+
+TEST_F(VsftpdFtpCheck, LoginTypeAndSystPassWithTheRightPassword) {
+    const CheckResult result = RunFtpCheck(port(), FtpAccount::kUser, password());
+    EXPECT_TRUE(result.passed);
+    EXPECT_EQ(result.kind, "FTP");
+    EXPECT_EQ(result.statusWord, "Passed");
+    EXPECT_EQ(result.detail, Prefix("127.0.0.1", port()) + "Passed");
+    // vsftpd's side of the exchange: 220, USER/331, PASS/230, TYPE I/200,
+    // SYST/215.
+    const std::string client = "Client \"127.0.0.1\", ";
+    EXPECT_TRUE(logShows("FTP response: " + client + "\"220 (vsFTPd 3"));
+    EXPECT_TRUE(logShows("FTP command: " + client + "\"USER vantorftp\""));
+    EXPECT_TRUE(logShows("FTP response: " + client + "\"331 Please specify the password.\""));
+    EXPECT_TRUE(logShows("[vantorftp] OK LOGIN: " + client.substr(0, client.size() - 2)));
+    EXPECT_TRUE(logShows("FTP command: " + client + "\"TYPE I\""));
+    EXPECT_TRUE(logShows("FTP response: " + client + "\"200 Switching to Binary mode.\""));
+    EXPECT_TRUE(logShows("FTP command: " + client + "\"SYST\""));
+    EXPECT_TRUE(logShows("FTP response: " + client + "\"215 UNIX Type: L8\""));
+}
+
+TEST_F(VsftpdFtpCheck, WrongPasswordFailsWithTheServersWords) {
+    const CheckResult result = RunFtpCheck(port(), FtpAccount::kUser, "not-the-password");
+    EXPECT_FALSE(result.passed);
+    EXPECT_EQ(result.statusWord, "Failed");
+    // vsftpd said "530 Login incorrect."
+    EXPECT_EQ(result.detail, Prefix("127.0.0.1", port()) + "Failed:Login incorrect.");
+    EXPECT_TRUE(logShows("[vantorftp] FAIL LOGIN: Client \"127.0.0.1\""));
+}
+
+TEST_F(VsftpdFtpCheck, PortWithoutServerFailsToConnect) {
+    const int closed = FreePort();
+    const CheckResult result = RunFtpCheck(closed, FtpAccount::kUser, password());
+    EXPECT_FALSE(result.passed);
+    EXPECT_EQ(result.detail, Prefix("127.0.0.1", closed) +
+                                 "Failed:Cannot connect to 127.0.0.1 port " +
+                                 std::to_string(closed) + ": Connection refused");
+}
+
+}  // namespace
+}  // namespace vantor::interop
