@@ -11,11 +11,14 @@ namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: vantor-lite [--headless | --help]\n"
+        "Usage: vantor-lite [--headless | --check-now | --help]\n"
         "\n"
         "Monitors network services and raises alarms when a check fails.\n"
         "\n"
         "  --headless   run the monitor without windows, until SIGTERM or SIGINT\n"
+        "  --check-now  check every started service once, wait for its retries and\n"
+        "               alarms, print one line per service and per alarm, and end;\n"
+        "               exit 0 when all passed, 1 when any failed, 2 when start-up failed\n"
         "  --help       show this text and exit\n"
         "\n"
         "The application directory is read from the key AppPath in section\n"
@@ -32,6 +35,7 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     bool headless = false;
+    bool checkNow = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -40,18 +44,23 @@ int main(int argc, char** argv) {
         }
         if (arg == "--headless") {
             headless = true;
+        } else if (arg == "--check-now") {
+            checkNow = true;
         } else {
             std::fprintf(stderr, "vantor-lite: unknown option '%s'\n\n", argv[i]);
             PrintUsage(stderr);
             return 2;
         }
     }
-    if (!headless) {
+    if (!headless && !checkNow) {
         std::fputs("vantor-lite: the main window is not built yet; run 'vantor-lite --headless'.\n",
                    stderr);
         return 2;
     }
     vantor::app::HeadlessOptions options;
     options.userConfigFile = vantor::app::UserConfigFile();
+    if (checkNow) {
+        options.mode = vantor::app::HeadlessOptions::Mode::CheckNow;
+    }
     return vantor::app::RunHeadless(options);
 }

@@ -4,9 +4,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 #include <thread>
 
+#include "alarm/AlarmListModel.h"
 #include "app/AppPaths.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
@@ -17,14 +21,16 @@
 #include "app/SettingsFile.h"
 #include "app/SingleInstance.h"
 #include "app/SystemLog.h"
+#include "app/UnexpectedError.h"
+#include "engine/MinuteTicker.h"
+#include "engine/MonitorEngine.h"
+#include "engine/ServiceListModel.h"
 #include "engine/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::app {
 
 namespace {
-
-constexpr int kExitFailure = 1;
 
 // Waits for SIGTERM or SIGINT (blocked in every thread) and asks the loop to
 // stop when one arrives.
@@ -81,9 +87,54 @@ bool OpenServiceStore(registry::ServiceStore& store, Reporter& reporter, SystemL
     return true;
 }
 
-}  // namespace
+// Most checks of --check-now in flight at once: each may raise up to four
+// alarms, and the pool holds 300 items (200 running, 100 waiting), so the
+// senders of a burst of failures always find room.
+constexpr int kCheckNowInFlight = 50;
 
-int RunHeadless(const HeadlessOptions& options) {
+class Headless final {
+public:
+    explicit Headless(const HeadlessOptions& options)
+        : m_options(options),
+          m_reporter([this] { m_loop.quit(1); }),
+          m_paths(GetAppPath(options.userConfigFile)),
+          m_log(m_paths, m_settings, m_clock, m_reporter),
+          m_store(m_paths.serviceFilePath(), m_reporter),
+          m_settingsFile(m_paths, m_reporter, m_log, [this] { ProbeNetwork(m_reporter, m_log); }),
+          m_ticker(m_clock) {}
+
+    int run();
+
+private:
+    bool startUp();
+    void createEngine();
+    int monitor();
+    int checkNow();
+    void shutDown(bool logSchedulingStop);
+    // Runs a handler as the owner thread's event: what escapes it goes to
+    // the process-wide handler.
+    void guarded(const std::function<void()>& handler);
+    void armMinuteTimer();
+    void armHouseKeeping();
+
+    HeadlessOptions m_options;
+    EventLoop m_loop;
+    ConsoleReporter m_reporter;
+    const Clock& m_clock = SystemClock::instance();
+    AppPaths m_paths;
+    AppSettings m_settings;
+    SystemLog m_log;
+    registry::ServiceStore m_store;
+    SettingsFile m_settingsFile;
+    std::optional<SingleInstance> m_instance;
+    engine::ServiceListModel m_services;
+    alarm::AlarmListModel m_alarms;
+    std::unique_ptr<engine::ThreadPoolManager> m_pool;
+    std::unique_ptr<engine::MonitorEngine> m_engine;
+    engine::MinuteTicker m_ticker;
+};
+
+int Headless::run() {
     // Every thread started from here on inherits the blocked signals, so
     // only the watcher sees them.
     sigset_t stopSignals;
@@ -92,88 +143,208 @@ int RunHeadless(const HeadlessOptions& options) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    EventLoop loop;
-    ConsoleReporter reporter([&loop] { loop.quit(kExitFailure); });
-    const Clock& clock = SystemClock::instance();
-
-    AppPaths paths(GetAppPath(options.userConfigFile));
-    AppSettings settings;
-    SystemLog log(paths, settings, clock, reporter);
-
-    if (!paths.CheckLogDir()) {
-        reporter.showBox(MessageBoxKind::Error, msg::kSystemLogDirNotFound);
-        return kExitFailure;
+    const bool checkNowMode = m_options.mode == HeadlessOptions::Mode::CheckNow;
+    if (!startUp()) {
+        return checkNowMode ? 2 : 1;
     }
-    if (!paths.CheckConfDir()) {
-        ReportFailure(reporter, log, msg::kSystemInitDirNotFound, MessageBoxKind::Error,
+    createEngine();
+    return checkNowMode ? checkNow() : monitor();
+}
+
+bool Headless::startUp() {
+    if (!m_paths.CheckLogDir()) {
+        m_reporter.showBox(MessageBoxKind::Error, msg::kSystemLogDirNotFound);
+        return false;
+    }
+    if (!m_paths.CheckConfDir()) {
+        ReportFailure(m_reporter, m_log, msg::kSystemInitDirNotFound, MessageBoxKind::Error,
                       LogLevel::Error);
-        return kExitFailure;
+        return false;
     }
-    if (!paths.CheckHelpFile()) {
-        ReportFailure(reporter, log, msg::kHelpFileNotFound, MessageBoxKind::Warning,
+    if (!m_paths.CheckHelpFile()) {
+        ReportFailure(m_reporter, m_log, msg::kHelpFileNotFound, MessageBoxKind::Warning,
                       LogLevel::Warming);
     }
-    if (reporter.terminateRequested()) {
-        return kExitFailure;
+    if (m_reporter.terminateRequested()) {
+        return false;
     }
-
     Expected<SingleInstance> instance = SingleInstance::acquire();
     if (!instance) {
-        reporter.showBox(MessageBoxKind::Warning, msg::kAlreadyStartup);
-        return kExitFailure;
+        m_reporter.showBox(MessageBoxKind::Warning, msg::kAlreadyStartup);
+        return false;
     }
-
-    registry::ServiceStore store(paths.serviceFilePath(), reporter);
-    if (!OpenServiceStore(store, reporter, log) || reporter.terminateRequested()) {
-        return kExitFailure;
+    m_instance.emplace(std::move(instance).value());
+    if (!OpenServiceStore(m_store, m_reporter, m_log) || m_reporter.terminateRequested()) {
+        return false;
     }
+    m_settingsFile.LoadSettings(m_settings);
+    return !m_reporter.terminateRequested();
+}
 
-    SettingsFile settingsFile(paths, reporter, log, [&] { ProbeNetwork(reporter, log); });
-    settingsFile.LoadSettings(settings);
-
-    auto pool = std::make_unique<engine::ThreadPoolManager>(loop, clock);
-    pool->setMaxPooled(200);
-    pool->setMaxQueueLength(100);
-    pool->setMaxQueuedTime(300);
-    pool->setErrorCallback([&](const std::string& text) {
-        log.WriteSystemLog(std::string(msg::kAlarmingThreadError) + " : " + text, LogLevel::Error);
+void Headless::createEngine() {
+    m_pool = std::make_unique<engine::ThreadPoolManager>(m_loop, m_clock);
+    m_pool->setMaxPooled(200);
+    m_pool->setMaxQueueLength(100);
+    m_pool->setMaxQueuedTime(300);
+    m_engine = std::make_unique<engine::MonitorEngine>(m_settings, m_log, m_reporter, m_clock,
+                                                       m_store, *m_pool, m_services, m_alarms);
+    m_pool->setCompletionCallback([this](engine::ThreadPoolManager& pool, engine::WorkItem& item) {
+        m_engine->OnWorkItemDone(pool, item);
     });
+    m_pool->setErrorCallback([this](const std::string& text) {
+        m_log.WriteSystemLog(std::string(msg::kAlarmingThreadError) + " : " + text,
+                             LogLevel::Error);
+    });
+    m_services.Fill(m_store, "ALL");
+}
 
-    // Housekeeping of old log files every hour from start-up.
-    std::function<void()> houseKeep = [&] {
-        log.HouseKeepLogs();
-        loop.postDelayed(std::chrono::hours(1), houseKeep);
-    };
-    loop.postDelayed(std::chrono::hours(1), houseKeep);
+void Headless::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ApplicationEventsException(m_reporter, m_log, e.what());
+    } catch (...) {
+        ApplicationEventsException(m_reporter, m_log, "unknown error");
+    }
+}
 
-    int exitCode = kExitFailure;
-    if (!reporter.terminateRequested()) {
-        SignalWatcher watcher(loop);
-        if (options.announceReady) {
+void Headless::armMinuteTimer() {
+    m_loop.postDelayed(m_ticker.delayToNextMinute(), [this] {
+        if (m_engine->schedulingRunning() && m_ticker.claimCurrentMinute()) {
+            guarded([this] { m_engine->TimerServiceTimer(); });
+        }
+        armMinuteTimer();
+    });
+}
+
+void Headless::armHouseKeeping() {
+    m_loop.postDelayed(std::chrono::hours(1), [this] {
+        m_log.HouseKeepLogs();
+        armHouseKeeping();
+    });
+}
+
+int Headless::monitor() {
+    // What the window's start-up timer does: scheduling as InitStart says,
+    // and one tick at once whatever it says.
+    m_engine->SetSchedulingState(m_settings.initStart);
+    m_ticker.claimCurrentMinute();
+    guarded([this] { m_engine->TimerServiceTimer(); });
+    armMinuteTimer();
+    armHouseKeeping();
+
+    int exitCode = 1;
+    if (!m_reporter.terminateRequested()) {
+        SignalWatcher watcher(m_loop);
+        if (m_options.announceReady) {
             std::printf("Vantor Lite is running without windows; SIGTERM or SIGINT stops it.\n");
             std::fflush(stdout);
         }
-        exitCode = loop.run();
+        exitCode = m_loop.run();
     }
+    shutDown(true);
+    return m_reporter.terminateRequested() ? 1 : exitCode;
+}
 
+int Headless::checkNow() {
+    std::deque<std::string> pending;
+    for (const registry::ServiceRecord& record : m_store.records()) {
+        if (record.text("status") == "Start") {
+            pending.emplace_back(record.key());
+        }
+    }
+    std::vector<std::string> order(pending.begin(), pending.end());
+    std::map<std::string, std::pair<std::string, std::string>> results;
+    m_engine->onProductResult = [&](const engine::CheckResult& r, bool retried) {
+        // A retried failure is replaced by its repeat's result.
+        results[r.serviceKey] = {retried ? "Retry" : r.statusWord, r.detail};
+    };
+    auto refill = [&] {
+        while (!pending.empty() && m_engine->outstanding() < kCheckNowInFlight) {
+            const std::string key = pending.front();
+            pending.pop_front();
+            try {
+                m_engine->DispatchServiceByKey(key);
+            } catch (const std::exception& e) {
+                results[key] = {engine::kFailed, e.what()};
+                ApplicationEventsException(m_reporter, m_log, e.what());
+            }
+        }
+    };
+    {
+        SignalWatcher watcher(m_loop);
+        while (!m_loop.quitRequested()) {
+            refill();
+            if (pending.empty() && m_engine->outstanding() == 0) {
+                break;
+            }
+            // Run completions until there is room for more checks, or all is done.
+            m_loop.runUntil(
+                [&] {
+                    return (!pending.empty() && m_engine->outstanding() < kCheckNowInFlight) ||
+                           m_engine->outstanding() == 0;
+                },
+                std::chrono::seconds(1));
+        }
+    }
+    bool anyFailed = false;
+    for (const std::string& key : order) {
+        const auto found = results.find(key);
+        std::string word;
+        std::string detail;
+        if (found != results.end()) {
+            word = found->second.first;
+            detail = found->second.second;
+        } else if (const auto record = m_store.findRecord(key)) {
+            word = std::string(record->text("service_status"));  // a kind with no check
+        }
+        // A kind without a check (Database) has no result and decides nothing.
+        if (found != results.end() && word != engine::kPassed) {
+            anyFailed = true;
+        }
+        std::printf("%s\t%s\t%s\n", key.c_str(), word.c_str(), detail.c_str());
+    }
+    for (const alarm::AlarmRow& row : m_alarms.rows()) {
+        std::printf("ALARM\t%s\t%s\t%s\n", row.method.c_str(), row.status.c_str(),
+                    row.target.c_str());
+    }
+    std::fflush(stdout);
+    shutDown(false);
+    if (m_reporter.terminateRequested()) {
+        return 2;
+    }
+    return anyFailed ? 1 : 0;
+}
+
+void Headless::shutDown(bool logSchedulingStop) {
     // Let running items finish; waiting ones complete as cancelled.
-    if (pool->ExecutingCount() > 0) {
-        pool->CancelAllWorkItems();
-        pool->waitUntilNoneExecuting(std::chrono::hours(24));
+    if (m_pool && m_pool->ExecutingCount() > 0) {
+        m_pool->CancelAllWorkItems();
+        m_pool->waitUntilNoneExecuting(std::chrono::hours(24));
     }
-    if (paths.CheckConfDir()) {
-        settingsFile.SaveSettings(settings);
+    if (logSchedulingStop && m_engine) {
+        m_engine->SetSchedulingState(false);
     }
-    const Status closed = store.OpenServiceFile(false);
+    if (m_paths.CheckConfDir()) {
+        m_settingsFile.SaveSettings(m_settings);
+    }
+    const Status closed = m_store.OpenServiceFile(false);
     if (!closed) {
-        reporter.showBox(MessageBoxKind::Warning,
-                         std::string(msg::kCannotSaveServiceXml) + " : " + closed.error());
+        m_reporter.showBox(MessageBoxKind::Warning,
+                           std::string(msg::kCannotSaveServiceXml) + " : " + closed.error());
     }
-    pool.reset();
-    if (paths.CheckLogDir()) {
-        log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);
+    m_engine.reset();
+    m_pool.reset();
+    if (m_paths.CheckLogDir()) {
+        m_log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);
     }
-    return reporter.terminateRequested() ? kExitFailure : exitCode;
+}
+
+}  // namespace
+
+int RunHeadless(const HeadlessOptions& options) {
+    Headless app(options);
+    return app.run();
 }
 
 }  // namespace vantor::app

@@ -1,21 +1,29 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
 namespace vantor::app {
 
 struct HeadlessOptions {
+    enum class Mode {
+        // Monitor until SIGTERM or SIGINT.
+        Monitor,
+        // Check every started service once, wait for every check, retry and
+        // alarm, print the results and end.
+        CheckNow,
+    };
+    Mode mode = Mode::Monitor;
     // The per-user file that names the application directory.
     std::string userConfigFile;
-    // Printed on standard output once start-up is complete.
+    // Printed on standard output once start-up is complete (monitor mode).
     bool announceReady = true;
 };
 
 // The program without windows: the start-up checks, the single-instance
-// lock, the service list, the settings and the work-item pool; then it runs
-// until SIGTERM or SIGINT and shuts down in order. Returns the exit code:
-// 0 after a clean stop, 1 when start-up or a failure ended the program.
+// lock, the service list, the settings and the work-item pool, then the
+// engine. Returns the exit code. Monitor: 0 after a clean stop, 1 when
+// start-up or a failure ended the program. CheckNow: 0 when every check
+// passed, 1 when any failed, 2 when start-up failed.
 int RunHeadless(const HeadlessOptions& options);
 
 }  // namespace vantor::app

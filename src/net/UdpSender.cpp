@@ -34,4 +34,26 @@ Status SendUdpDatagram(const std::string& host, int port, std::string_view data,
     return Error{lastError};
 }
 
+std::string LocalAddressTowards(const std::string& host, int port, Deadline deadline) {
+    Expected<std::vector<Address>> addresses = Resolve(host, port, SOCK_DGRAM, deadline);
+    if (!addresses || addresses->empty()) {
+        return "127.0.0.1";
+    }
+    const Address& target = addresses->front();
+    const int fd = ::socket(target.family(), SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return "127.0.0.1";
+    }
+    // Connecting a datagram socket sends nothing; it only picks the route.
+    Address local;
+    local.length = sizeof local.storage;
+    std::string ip = "127.0.0.1";
+    if (::connect(fd, target.get(), target.length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local.storage), &local.length) == 0) {
+        ip = local.ip();
+    }
+    ::close(fd);
+    return ip;
+}
+
 }  // namespace vantor::net

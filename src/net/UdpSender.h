@@ -13,4 +13,8 @@ namespace vantor::net {
 // wait for any answer.
 Status SendUdpDatagram(const std::string& host, int port, std::string_view data, Deadline deadline);
 
+// The local address that datagrams to the host leave from, in dotted (or
+// IPv6) form; "127.0.0.1" when it cannot be told.
+std::string LocalAddressTowards(const std::string& host, int port, Deadline deadline);
+
 }  // namespace vantor::net

@@ -1,0 +1,115 @@
+#include "alarm/AlarmQueue.h"
+
+#include "alarm/ThreadSMTP.h"
+#include "alarm/ThreadSysLog.h"
+#include "alarm/ThreadURL.h"
+#include "app/AppSettings.h"
+#include "app/SystemLog.h"
+#include "engine/WorkItem.h"
+
+namespace vantor::alarm {
+
+AlarmQueue::AlarmQueue(const app::AppSettings& settings, app::SystemLog& log, AlarmListModel& list,
+                       QueueFunction queue, const app::Clock& clock)
+    : m_settings(settings), m_log(log), m_list(list), m_queue(std::move(queue)), m_clock(clock) {}
+
+void AlarmQueue::RaiseAlarms(const std::string& timestamp, const std::string& text,
+                             const engine::AlarmFlags& flags) {
+    const app::AppSettings& s = m_settings;
+    if (s.smsEnable || s.httpSmsEnable || s.smtpEnable) {
+        if (s.smsEnable && flags.smpp && !s.smsPhone.empty()) {
+            QueueAlarm(timestamp, text, s.smsPhone, kMethodSms);
+        }
+        if (s.httpSmsEnable && flags.httpSms) {
+            QueueAlarm(timestamp, text, s.httpSmsMsisdnFieldValue, kMethodHttpSms);
+        }
+        if (s.smtpEnable && flags.email && !s.smtpEmailAddress.empty()) {
+            QueueAlarm(timestamp, text, s.smtpEmailAddress, kMethodEmail);
+        }
+    }
+    // Switched off, SysLog raises no row, like the other three methods.
+    if (s.syslogEnable && flags.syslog && !s.syslogIp.empty()) {
+        QueueAlarm(timestamp, text, s.syslogIp, kMethodSysLog);
+    }
+}
+
+std::unique_ptr<SenderWorkItem> AlarmQueue::buildSender(std::string_view method,
+                                                        const std::string& text,
+                                                        const std::string& target) const {
+    const app::AppSettings& s = m_settings;
+    if (method == kMethodEmail && s.smtpEnable) {
+        SmtpSettings smtp{s.smtpIp,       s.smtpPort,     s.smtpAuthEnable,
+                          s.smtpUsername, s.smtpPassword, s.smtpTimeout};
+        AlarmMail mail{ParseMailbox(s.smtpFromAddress), ParseAddressList(target), text,
+                       s.smtpMailAgent};
+        return std::make_unique<ThreadSMTP>(smtp, std::move(mail), m_clock);
+    }
+    if (method == kMethodSms && s.smsEnable) {
+        return m_smsFactory ? m_smsFactory(s, target, text) : nullptr;
+    }
+    if (method == kMethodHttpSms && s.httpSmsEnable) {
+        HttpSmsSettings http{s.httpSmsUrl,
+                             s.httpSmsPort,
+                             s.httpSmsMethod,
+                             s.httpSmsAuthEnable,
+                             s.httpSmsUsername,
+                             s.httpSmsPassword,
+                             s.httpSmsProxyServer,
+                             s.httpSmsProxyPort,
+                             s.httpSmsProxyUsername,
+                             s.httpSmsProxyPassword,
+                             s.httpSmsMsisdnFieldName,
+                             s.httpSmsMsisdnFieldValue,
+                             s.httpSmsMessageFieldName,
+                             s.httpSmsExtraField1Name,
+                             s.httpSmsExtraField1Value,
+                             s.httpSmsExtraField2Name,
+                             s.httpSmsExtraField2Value,
+                             s.httpSmsTimeout};
+        return std::make_unique<ThreadURL>(http, target, text);
+    }
+    if (method == kMethodSysLog && s.syslogEnable) {
+        SyslogSettings syslog{s.syslogIp, s.syslogPort, s.syslogFacility, s.syslogSeverity,
+                              s.syslogTimeout};
+        return std::make_unique<ThreadSysLog>(syslog, PrepareSyslogText(text), m_clock);
+    }
+    return nullptr;
+}
+
+void AlarmQueue::QueueAlarm(const std::string& timestamp, const std::string& text,
+                            const std::string& target, std::string_view method) {
+    try {
+        std::int64_t id = 0;
+        if (std::unique_ptr<SenderWorkItem> sender = buildSender(method, text, target)) {
+            id = m_queue(std::move(sender));
+        }
+        m_list.TrimAlarmList(m_settings.showLogItem);
+        m_list.insertTop(
+            AlarmRow{std::to_string(id), timestamp, text, std::string(method), target, kPending});
+    } catch (...) {
+        // An alarm that cannot be queued is dropped; the other methods of
+        // the same failure still go.
+    }
+}
+
+void AlarmQueue::OnSenderDone(SenderWorkItem& sender) {
+    if (sender.result().statusWord.empty()) {
+        // It never ran (cancelled, refused as busy): that is a failed send.
+        std::string reason(sender.statusDescription());
+        if (const std::string message = sender.statusMessage(); !message.empty()) {
+            reason += " " + message;
+        }
+        sender.markNeverRan(reason);
+    }
+    const SenderResult& result = sender.result();
+    if (!result.ok) {
+        m_log.WriteSystemLog(sender.failureLogLine() + " " + sender.statusMessage(),
+                             app::LogLevel::Error);
+    }
+    if (const auto row = m_list.findById(std::to_string(sender.WorkItemId()))) {
+        m_list.select(*row);
+        m_list.setStatus(*row, result.statusWord);
+    }
+}
+
+}  // namespace vantor::alarm

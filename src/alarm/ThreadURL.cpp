@@ -1,0 +1,101 @@
+#include "alarm/ThreadURL.h"
+
+#include "net/TextProtocol.h"
+
+namespace vantor::alarm {
+
+namespace {
+
+void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + with.size())) {
+        text.replace(at, what.size(), with);
+    }
+}
+
+}  // namespace
+
+std::string HttpSmsGetUrl(const std::string& urlTemplate, const std::string& number,
+                          const std::string& text) {
+    std::string url = urlTemplate;
+    ReplaceAll(url, "$MSISDN", net::Trim(net::FormEncode(number)));
+    ReplaceAll(url, "$MESSAGE", net::Trim(net::FormEncode(text)));
+    return url;
+}
+
+std::vector<std::pair<std::string, std::string>> HttpSmsPostFields(const HttpSmsSettings& s,
+                                                                   const std::string& number,
+                                                                   const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> fields = {{s.msisdnFieldName, number},
+                                                               {s.messageFieldName, text}};
+    if (!s.extraField1Name.empty() && !s.extraField1Value.empty()) {
+        fields.emplace_back(s.extraField1Name, s.extraField1Value);
+    }
+    if (!s.extraField2Name.empty() && !s.extraField2Value.empty()) {
+        fields.emplace_back(s.extraField2Name, s.extraField2Value);
+    }
+    return fields;
+}
+
+ThreadURL::ThreadURL(const HttpSmsSettings& s, const std::string& number, const std::string& text)
+    : SenderWorkItem("", s.port) {
+    const bool get = s.method == "Get";
+    m_request.url = get ? HttpSmsGetUrl(s.url, number, text) : s.url;
+    m_request.defaultPort = (s.port == 0 || s.port == 80 || s.port == 443) ? 80 : s.port;
+    m_request.method = get ? "GET" : "POST";
+    m_request.timeoutMs = s.timeoutMs > 0 ? s.timeoutMs : 5000;
+    m_request.headers = {{"User-Agent", "html"}};
+    if (s.authenticate) {
+        m_request.username = s.username;
+        m_request.password = s.password;
+    }
+    m_request.proxyHost = s.proxyServer;
+    m_request.proxyPort = s.proxyPort;
+    m_request.proxyUsername = s.proxyUsername;
+    m_request.proxyPassword = s.proxyPassword;
+    if (!get) {
+        // Names go as they are; values are form-encoded.
+        for (const auto& [name, value] : HttpSmsPostFields(s, number, text)) {
+            if (!m_request.body.empty()) {
+                m_request.body += '&';
+            }
+            m_request.body += name + "=" + net::FormEncode(value);
+        }
+        m_request.contentType = "application/x-www-form-urlencoded";
+    }
+}
+
+Status ThreadURL::send() {
+    if (net::HasLineBreak(m_request.url)) {
+        return Error{"The gateway URL holds a line break; nothing was sent"};
+    }
+    const net::HttpResult outcome = net::PerformHttp(m_request);
+    m_statusLine = outcome.statusLine;
+    if (outcome.port > 0) {
+        setPort(outcome.port);
+    }
+    m_result.responseCode = outcome.statusCode > 0 ? outcome.statusCode : -1;
+    if (!outcome.ok) {
+        return Error{outcome.error};
+    }
+    if (outcome.statusCode <= 0) {
+        return Error{"The gateway's answer carried no status code"};
+    }
+    return {};
+}
+
+std::string ThreadURL::sentDetail() const {
+    return "[" + m_request.url + ":" + std::to_string(port()) + "] " + m_statusLine;
+}
+
+std::string ThreadURL::errorDetail(const std::string& error) const {
+    return "[" + m_request.url + ":" + std::to_string(port()) + "] " + m_statusLine + ":" +
+           net::Trim(error);
+}
+
+std::string ThreadURL::failureLogLine() const {
+    return "Alarming Message - HTTP-SMS : Response code=" + std::to_string(m_result.responseCode) +
+           " " + m_result.detail;
+}
+
+}  // namespace vantor::alarm

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "alarm/SenderWorkItem.h"
+#include "net/HttpClient.h"
+
+namespace vantor::alarm {
+
+struct HttpSmsSettings {
+    std::string url;
+    int port = 80;
+    std::string method = "Get";  // exactly "Get" sends GET, anything else POST
+    bool authenticate = false;
+    std::string username;
+    std::string password;
+    std::string proxyServer;
+    int proxyPort = 0;
+    std::string proxyUsername;
+    std::string proxyPassword;
+    std::string msisdnFieldName;
+    std::string msisdnFieldValue;
+    std::string messageFieldName;
+    std::string extraField1Name;
+    std::string extraField1Value;
+    std::string extraField2Name;
+    std::string extraField2Value;
+    int timeoutMs = 5000;  // 0 or below means 5000
+};
+
+// The GET URL: every "$MSISDN" replaced by the form-encoded number, then
+// every "$MESSAGE" by the form-encoded text.
+std::string HttpSmsGetUrl(const std::string& urlTemplate, const std::string& number,
+                          const std::string& text);
+// The POST fields, in order: number, text, and each extra pair whose name
+// and value are both set.
+std::vector<std::pair<std::string, std::string>> HttpSmsPostFields(const HttpSmsSettings& s,
+                                                                   const std::string& number,
+                                                                   const std::string& text);
+
+// Sends the alarm to an HTTP SMS gateway with one GET or form POST (and the
+// redirects it asks for). Reports the last HTTP status code.
+class ThreadURL final : public SenderWorkItem {
+public:
+    ThreadURL(const HttpSmsSettings& settings, const std::string& number, const std::string& text);
+
+    std::string_view methodWord() const override { return kMethodHttpSms; }
+    std::string failureLogLine() const override;
+    const net::HttpRequest& httpRequest() const { return m_request; }
+
+protected:
+    Status send() override;
+    std::string_view logName() const override { return "HTTP-SMS"; }
+    std::string errorDetail(const std::string& error) const override;
+    std::string sentDetail() const override;
+
+private:
+    net::HttpRequest m_request;
+    std::string m_statusLine;
+};
+
+}  // namespace vantor::alarm

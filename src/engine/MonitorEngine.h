@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "alarm/AlarmQueue.h"
+#include "engine/CheckResult.h"
+
+namespace vantor::app {
+class Clock;
+class Reporter;
+class SystemLog;
+struct AppSettings;
+}  // namespace vantor::app
+
+namespace vantor::registry {
+class ServiceRecord;
+class ServiceStore;
+}  // namespace vantor::registry
+
+namespace vantor::alarm {
+class AlarmListModel;
+}
+
+namespace vantor::engine {
+
+class CheckWorkItem;
+class ServiceListModel;
+class ThreadPoolManager;
+class WorkItem;
+
+// A record that the scheduler or the dispatch cannot read: a field it needs
+// is missing, or a number is not one.
+class RecordError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads an integer as the service list stores it: an optional sign and
+// digits. Throws RecordError ("'x' is not a valid integer value").
+int ParseRecordInteger(std::string_view text);
+
+// Whether a "Start" record is due at the two-digit hour and minute: Daily
+// at its hour and minute, Hourly at its minute, Minutely when the minute is
+// a multiple of its period (0 is never due). Compared as text, so "5" never
+// matches "05". Throws RecordError for a field it lacks or a period that is
+// not an integer.
+bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
+
+// The monitoring engine on the owner thread: the minute tick, the dispatch
+// of due records to their checks, the handling of every finished work item
+// (results shown and stored, retries, the alarm backup and the alarms), and
+// the per-service commands.
+class MonitorEngine final {
+public:
+    MonitorEngine(app::AppSettings& settings, app::SystemLog& log, app::Reporter& reporter,
+                  const app::Clock& clock, registry::ServiceStore& store, ThreadPoolManager& pool,
+                  ServiceListModel& services, alarm::AlarmListModel& alarms);
+    MonitorEngine(const MonitorEngine&) = delete;
+    MonitorEngine& operator=(const MonitorEngine&) = delete;
+
+    // The tick: examines every record against the clock's current minute.
+    // A record it cannot read ends the tick there with a RecordError; the
+    // records before it keep their checks.
+    void TimerServiceTimer();
+    // Switches scheduling on or off and logs it; the host arms or stops its
+    // minute timer from onSchedulingChanged.
+    void SetSchedulingState(bool start);
+    bool schedulingRunning() const { return m_running; }
+
+    // The service list's pop-up commands, on the selected row.
+    void MenuServiceStartClick();
+    void MenuServiceStopClick();
+    // Checks the selected service at once unless its check is still under
+    // way ("Process" or "Retry"), which is refused with a box.
+    void MenuServiceRunNowClick();
+
+    // Builds the record's check and queues it. retry: a repeat after a
+    // failure, which itself is never repeated. Throws RecordError.
+    void DispatchService(const registry::ServiceRecord& record, bool retry = false);
+    void DispatchServiceByKey(std::string_view key, bool retry = false);
+    // Queues an item built elsewhere (the wizard's test); errors are
+    // swallowed.
+    void QueueOnPool(std::unique_ptr<WorkItem> item);
+    // The pool's completion callback.
+    void OnWorkItemDone(ThreadPoolManager& pool, WorkItem& item);
+
+    // Items queued through the engine that have not come back yet.
+    int outstanding() const { return m_outstanding; }
+    alarm::AlarmQueue& alarmQueue() { return m_alarms; }
+
+    std::function<void(bool running, std::string_view text)> onSchedulingChanged;
+    // The wizard's test result.
+    std::function<void(const CheckResult&)> onSetupResult;
+    // Every scheduled check's result; retried: a repeat was dispatched.
+    std::function<void(const CheckResult& result, bool retried)> onProductResult;
+
+private:
+    std::int64_t queue(std::unique_ptr<WorkItem> item);
+    void handleCheck(CheckWorkItem& check);
+
+    app::AppSettings& m_settings;
+    app::SystemLog& m_log;
+    app::Reporter& m_reporter;
+    const app::Clock& m_clock;
+    registry::ServiceStore& m_store;
+    ThreadPoolManager& m_pool;
+    ServiceListModel& m_services;
+    alarm::AlarmQueue m_alarms;
+    bool m_running = false;
+    int m_outstanding = 0;
+};
+
+}  // namespace vantor::engine

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantor::registry {
+class ServiceStore;
+}
+
+namespace vantor::engine {
+
+// One row of the service list, as the window shows it.
+struct ServiceRow {
+    std::string id;  // the record's key
+    std::string service;
+    std::string ip;
+    std::string port;           // "---" when the record's port is empty
+    std::string currentStatus;  // the stored result, then "Process", "Retry", ...
+    std::string by;
+    std::string interval;  // "on HH:MM", "on MM min", "every MM min"
+    std::string status;    // run state, "Start" or "Stop"
+
+    // The row's texts by column. For a schedule kind other than the three
+    // known ones the interval is missing and the run state moves into its
+    // column, so the row has one text less.
+    std::vector<std::string> cells() const;
+};
+
+// Told when the rows change, so that a view can follow.
+class ServiceListObserver {
+public:
+    virtual ~ServiceListObserver() = default;
+    virtual void rowsReset() {}
+    virtual void rowChanged(std::size_t /*row*/) {}
+    virtual void selectionChanged(std::optional<std::size_t> /*row*/) {}
+};
+
+// The service list: the rows of the records that the current filter shows,
+// sorted by ID. Owner thread only.
+class ServiceListModel final {
+public:
+    void setObserver(ServiceListObserver* observer) { m_observer = observer; }
+
+    // "ALL" shows every record; "URL", "Ping", "FTP" and "Database" their
+    // kind; "Email" SMTP, POP3 and IMAP; any other text the records whose
+    // host equals it. The current filter becomes the filter, except that a
+    // host filter that showed a record sets it to "ALL".
+    void Fill(const registry::ServiceStore& store, std::string_view filter);
+    const std::string& currentFilter() const { return m_filter; }
+
+    const std::vector<ServiceRow>& rows() const { return m_rows; }
+    // The first row whose ID equals the key.
+    std::optional<std::size_t> findRow(std::string_view key) const;
+
+    std::optional<std::size_t> selected() const { return m_selected; }
+    void select(std::size_t row);
+    void setCurrentStatus(std::size_t row, std::string status);
+    void setRunState(std::size_t row, std::string state);
+
+    // The host tree: "ALL", then each distinct host once, in order.
+    static std::vector<std::string> HostTree(const registry::ServiceStore& store);
+
+private:
+    std::vector<ServiceRow> m_rows;
+    std::string m_filter = "ALL";
+    std::optional<std::size_t> m_selected;
+    ServiceListObserver* m_observer = nullptr;
+};
+
+}  // namespace vantor::engine
