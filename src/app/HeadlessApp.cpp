@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "alarm/AlarmListModel.h"
+#include "alarm/ThreadSMS.h"
 #include "app/AppPaths.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
@@ -195,6 +196,11 @@ void Headless::createEngine() {
         m_log.WriteSystemLog(std::string(msg::kAlarmingThreadError) + " : " + text,
                              LogLevel::Error);
     });
+    m_engine->alarmQueue().setSmsSenderFactory(
+        [](const AppSettings& settings, const std::string& target, const std::string& text) {
+            return std::make_unique<alarm::ThreadSMS>(alarm::SmsSettingsFrom(settings, target),
+                                                      text);
+        });
     m_services.Fill(m_store, "ALL");
 }
 
