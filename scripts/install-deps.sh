@@ -9,6 +9,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # Servers that the interop tests start on 127.0.0.1 themselves.
   nginx tinyproxy dovecot-pop3d dovecot-imapd vsftpd python3-aiosmtpd
+  # The syslog receiver of the end-to-end tests (run with a configuration of
+  # their own; the system's daemon is not needed).
+  rsyslog
+  # clang's libFuzzer for the SMPP fuzz target.
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -17,13 +22,51 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Node.js runs the SMS centre of the SMPP interop tests. A Node.js from
+# outside Debian brings its own npm, which Debian's npm package would clash
+# with: the commands decide, not the package names, and npm comes second.
+if ! command -v node >/dev/null 2>&1; then
+  missing+=(nodejs)
+fi
 
-echo "Installing: ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+updated=no
+apt_install() {
+  echo "Installing: $*"
+  if [ "$updated" = no ]; then
+    "${sudo_cmd[@]}" apt-get update -qq
+    updated=yes
+  fi
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
+}
+
+if [ ${#missing[@]} -gt 0 ]; then
+  apt_install "${missing[@]}"
+fi
+if ! command -v npm >/dev/null 2>&1; then
+  apt_install npm
+fi
+
+# The npm packages of that SMS centre, at the versions its package-lock.json
+# pins: installed by npm ci when one is missing or at another version.
+smsc_dir="$(cd "$(dirname "$0")/.." && pwd)/tests/smpp-interop/smsc"
+if [ -f "$smsc_dir/package-lock.json" ] && ! node -e '
+  const dir = process.argv[1];
+  const lock = require(dir + "/package-lock.json");
+  for (const [path, entry] of Object.entries(lock.packages || {})) {
+    if (!path.startsWith("node_modules/")) continue;
+    let installed;
+    try {
+      installed = require(dir + "/" + path + "/package.json").version;
+    } catch (e) {
+      process.exit(1);
+    }
+    if (installed !== entry.version) process.exit(1);
+  }' "$smsc_dir"; then
+  echo "Installing the npm packages of $smsc_dir"
+  (cd "$smsc_dir" && npm ci --no-audit --no-fund)
+fi

@@ -76,10 +76,11 @@ std::string TwoDigits(int value) {
 
 }  // namespace
 
-bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm) {
-    const std::string_view by = Require(record, "schedule_by");
-    const std::string_view hour = Require(record, "schedule_hour");
-    const std::string_view minute = Require(record, "schedule_minute");
+namespace {
+
+// The schedule rule itself, on texts already read.
+bool IsDueAt(std::string_view by, std::string_view hour, std::string_view minute,
+             std::string_view hh, std::string_view mm) {
     if (by == "Daily" && hour == hh && minute == mm) {
         return true;
     }
@@ -91,6 +92,18 @@ bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::stri
         return period != 0 && ParseRecordInteger(mm) % period == 0;
     }
     return false;
+}
+
+[[noreturn]] void Missing(const registry::ServiceRecord& record, std::string_view element) {
+    throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
+                      std::string(element));
+}
+
+}  // namespace
+
+bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm) {
+    return IsDueAt(Require(record, "schedule_by"), Require(record, "schedule_hour"),
+                   Require(record, "schedule_minute"), hh, mm);
 }
 
 MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
@@ -124,19 +137,38 @@ void MonitorEngine::TimerServiceTimer() {
     const app::LocalTime now = app::ToLocalTime(m_clock.now());
     const std::string hh = TwoDigits(now.hour);
     const std::string mm = TwoDigits(now.minute);
-    for (const registry::ServiceRecord& record : m_store.records()) {
-        if (Require(record, "status") != "Start") {
-            continue;
+    static constexpr std::string_view kFields[] = {"status", "schedule_by", "schedule_hour",
+                                                   "schedule_minute"};
+    // Whatever ends the walk, the checks dispatched so far are queued.
+    struct Flush {
+        MonitorEngine& engine;
+        ~Flush() { engine.flushGathered(); }
+    } flush{*this};
+    m_gathering = true;
+    m_store.forEachRecord([&](const registry::ServiceRecord& record) {
+        // The four fields of the rule, read in one pass over the record.
+        std::optional<std::string_view> v[4];
+        record.findAll(kFields, v, 4);
+        if (!v[0]) {
+            Missing(record, kFields[0]);
         }
-        if (!IsDue(record, hh, mm)) {
-            continue;
+        if (*v[0] != "Start") {
+            return;
+        }
+        for (int i = 1; i < 4; ++i) {
+            if (!v[i]) {
+                Missing(record, kFields[i]);
+            }
+        }
+        if (!IsDueAt(*v[1], *v[2], *v[3], hh, mm)) {
+            return;
         }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, "Process");
         }
         DispatchService(record);
-    }
+    });
 }
 
 void MonitorEngine::SetSchedulingState(bool start) {
@@ -264,26 +296,76 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
             check = std::make_unique<ThreadIMAPCheck>(settings, credentials);
         }
     }
+    queueCheck(std::move(check));
+}
+
+void MonitorEngine::queueCheck(std::unique_ptr<WorkItem> check) {
+    // Checks beyond what the pool runs at once wait here rather than in the
+    // pool's waiting list, which a burst of due services would overflow:
+    // a check the pool refused as busy would be taken for a failure of its
+    // service. The waiting list stays free for retries' senders and alarms.
+    const int limit = m_pool.maxPooled();
+    if (limit > 0 && (m_checksInPool >= limit || !m_backlog.empty())) {
+        m_backlog.push_back(std::move(check));
+        return;
+    }
+    ++m_checksInPool;
+    if (m_gathering) {
+        ++m_outstanding;
+        m_gathered.push_back(std::move(check));
+        return;
+    }
     queue(std::move(check));
+}
+
+void MonitorEngine::flushGathered() {
+    m_gathering = false;
+    if (!m_gathered.empty()) {
+        std::vector<std::unique_ptr<WorkItem>> batch;
+        batch.swap(m_gathered);
+        m_pool.QueueWorkItems(std::move(batch));
+    }
+}
+
+void MonitorEngine::drainBacklog() {
+    const int limit = m_pool.maxPooled();
+    while (!m_backlog.empty() && (limit <= 0 || m_checksInPool < limit)) {
+        std::unique_ptr<WorkItem> next = std::move(m_backlog.front());
+        m_backlog.pop_front();
+        ++m_checksInPool;
+        queue(std::move(next));
+    }
 }
 
 void MonitorEngine::QueueOnPool(std::unique_ptr<WorkItem> item) {
     try {
-        queue(std::move(item));
+        if (dynamic_cast<CheckWorkItem*>(item.get()) != nullptr) {
+            queueCheck(std::move(item));
+        } else {
+            queue(std::move(item));
+        }
     } catch (...) {
     }
 }
 
 void MonitorEngine::OnWorkItemDone(ThreadPoolManager&, WorkItem& item) {
     --m_outstanding;
+    auto* check = dynamic_cast<CheckWorkItem*>(&item);
     try {
-        if (auto* check = dynamic_cast<CheckWorkItem*>(&item)) {
+        if (check != nullptr) {
             handleCheck(*check);
         } else if (auto* sender = dynamic_cast<alarm::SenderWorkItem*>(&item)) {
             m_alarms.OnSenderDone(*sender);
         }
     } catch (...) {
         // A failure in the handling of one item ends that handling only.
+    }
+    if (check != nullptr) {
+        --m_checksInPool;
+        try {
+            drainBacklog();
+        } catch (...) {
+        }
     }
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "alarm/AlarmQueue.h"
 #include "engine/CheckResult.h"
@@ -89,8 +91,11 @@ public:
     // The pool's completion callback.
     void OnWorkItemDone(ThreadPoolManager& pool, WorkItem& item);
 
-    // Items queued through the engine that have not come back yet.
-    int outstanding() const { return m_outstanding; }
+    // Items queued through the engine (or waiting to be) that have not come
+    // back yet.
+    int outstanding() const { return m_outstanding + static_cast<int>(m_backlog.size()); }
+    // Checks held back until the pool has a thread for them.
+    std::size_t backlog() const { return m_backlog.size(); }
     alarm::AlarmQueue& alarmQueue() { return m_alarms; }
 
     std::function<void(bool running, std::string_view text)> onSchedulingChanged;
@@ -101,6 +106,9 @@ public:
 
 private:
     std::int64_t queue(std::unique_ptr<WorkItem> item);
+    void queueCheck(std::unique_ptr<WorkItem> check);
+    void drainBacklog();
+    void flushGathered();
     void handleCheck(CheckWorkItem& check);
 
     app::AppSettings& m_settings;
@@ -113,6 +121,12 @@ private:
     alarm::AlarmQueue m_alarms;
     bool m_running = false;
     int m_outstanding = 0;
+    int m_checksInPool = 0;
+    std::deque<std::unique_ptr<WorkItem>> m_backlog;
+    // While a tick runs, its checks gather here and go to the pool in one
+    // hand-over at its end, so that woken workers do not slow the walk.
+    bool m_gathering = false;
+    std::vector<std::unique_ptr<WorkItem>> m_gathered;
 };
 
 }  // namespace vantor::engine

@@ -81,18 +81,21 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
     }
     std::stable_sort(m_rows.begin(), m_rows.end(),
                      [](const ServiceRow& a, const ServiceRow& b) { return a.id < b.id; });
+    m_index.clear();
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        m_index.emplace(m_rows[i].id, i);
+    }
     if (m_observer != nullptr) {
         m_observer->rowsReset();
     }
 }
 
 std::optional<std::size_t> ServiceListModel::findRow(std::string_view key) const {
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i].id == key) {
-            return i;
-        }
+    const auto found = m_index.find(std::string(key));
+    if (found == m_index.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return found->second;
 }
 
 void ServiceListModel::select(std::size_t row) {

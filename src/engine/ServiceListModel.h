@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vantor::registry {
@@ -65,6 +66,8 @@ public:
 
 private:
     std::vector<ServiceRow> m_rows;
+    // The first row of each key, so that results find their row at once.
+    std::unordered_map<std::string, std::size_t> m_index;
     std::string m_filter = "ALL";
     std::optional<std::size_t> m_selected;
     ServiceListObserver* m_observer = nullptr;

@@ -350,27 +350,38 @@ void ThreadPoolManager::setErrorCallback(ErrorCallback callback) {
 }
 
 void ThreadPoolManager::QueueWorkItem(std::unique_ptr<WorkItem> item, unsigned flags) {
-    if (!item) {
-        return;
-    }
+    std::vector<std::unique_ptr<WorkItem>> items;
+    items.push_back(std::move(item));
+    QueueWorkItems(std::move(items), flags);
+}
+
+void ThreadPoolManager::QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> items,
+                                       unsigned flags) {
     PoolCore& core = *m_core;
     std::lock_guard lock(core.m_mutex);
-    item->m_id = ++core.m_nextId;
-    item->m_queuedAt = core.m_clock.steadyNow();
-    item->m_flags = flags;
-    core.pump();
-    if (core.m_maxQueueLength > 0 &&
-        static_cast<int>(core.m_waiting.size()) >= core.m_maxQueueLength) {
-        item->setStatus(WorkItemStatus::ServerBusy, kQueueTooLong);
-        core.complete(std::move(item));
-        return;
+    bool newFirstWaiting = false;
+    for (std::unique_ptr<WorkItem>& item : items) {
+        if (!item) {
+            continue;
+        }
+        item->m_id = ++core.m_nextId;
+        item->m_queuedAt = core.m_clock.steadyNow();
+        item->m_flags = flags;
+        core.pump();
+        if (core.m_maxQueueLength > 0 &&
+            static_cast<int>(core.m_waiting.size()) >= core.m_maxQueueLength) {
+            item->setStatus(WorkItemStatus::ServerBusy, kQueueTooLong);
+            core.complete(std::move(item));
+            continue;
+        }
+        const bool wasEmpty = core.m_waiting.empty();
+        core.m_waiting.push_back(std::move(item));
+        core.pump();
+        newFirstWaiting = newFirstWaiting || (wasEmpty && !core.m_waiting.empty());
     }
-    const bool wasEmpty = core.m_waiting.empty();
-    core.m_waiting.push_back(std::move(item));
-    core.pump();
     // The pool's thread only needs to hear of a new first waiting item: that
     // is the one whose waiting limit ends first.
-    if (wasEmpty && !core.m_waiting.empty()) {
+    if (newFirstWaiting) {
         core.m_managerWake.notify_one();
     }
 }

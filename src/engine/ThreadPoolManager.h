@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/Clock.h"
 #include "engine/WorkItem.h"
@@ -60,6 +61,8 @@ public:
 
     // Takes the item, numbers it and queues it; never blocks on the work.
     void QueueWorkItem(std::unique_ptr<WorkItem> item, unsigned flags = 0);
+    // The same for several items at once, in order, with one hand-over.
+    void QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> items, unsigned flags = 0);
     // Waiting items complete at once with status 6; items handed to threads
     // get status 6 and their cancel signal, and complete when their run ends
     // (a run that has not started is skipped).

@@ -38,6 +38,28 @@ std::optional<std::string_view> ServiceRecord::find(std::string_view element) co
     return std::string_view(child.child_value());
 }
 
+void ServiceRecord::findAll(const std::string_view* names, std::optional<std::string_view>* values,
+                            std::size_t count) const {
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i].reset();
+    }
+    std::size_t left = count;
+    for (pugi::xml_node child = m_node.first_child(); child && left > 0;
+         child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) {
+            continue;
+        }
+        const std::string_view name = child.name();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!values[i] && names[i] == name) {
+                values[i] = std::string_view(child.child_value());
+                --left;
+                break;
+            }
+        }
+    }
+}
+
 std::string_view ServiceRecord::text(std::string_view element) const {
     return find(element).value_or(std::string_view());
 }

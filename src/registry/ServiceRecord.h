@@ -64,6 +64,10 @@ public:
     std::string_view key() const;
     // The text of a child element; nullopt when the record lacks it.
     std::optional<std::string_view> find(std::string_view element) const;
+    // Several child elements in one pass: values[i] is the text of the first
+    // element named names[i], or nullopt.
+    void findAll(const std::string_view* names, std::optional<std::string_view>* values,
+                 std::size_t count) const;
     // The text of a child element; empty when the record lacks it.
     std::string_view text(std::string_view element) const;
     // A child of the service_url group; nullopt when the group or the child

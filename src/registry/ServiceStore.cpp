@@ -324,6 +324,14 @@ std::vector<ServiceRecord> ServiceStore::records() const {
     return out;
 }
 
+void ServiceStore::forEachRecord(const std::function<void(const ServiceRecord&)>& visit) const {
+    for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {
+        if (rec.type() == pugi::node_element) {
+            visit(ServiceRecord(rec));
+        }
+    }
+}
+
 std::size_t ServiceStore::recordCount() const {
     std::size_t n = 0;
     for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {

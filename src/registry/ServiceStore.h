@@ -62,6 +62,9 @@ public:
 
     // The records in document order.
     std::vector<ServiceRecord> records() const;
+    // Visits the records in document order without building a list; the
+    // visitor must not change the store.
+    void forEachRecord(const std::function<void(const ServiceRecord&)>& visit) const;
     std::size_t recordCount() const;
     // The last record with this key.
     std::optional<ServiceRecord> findRecord(std::string_view key) const;

@@ -1,0 +1,481 @@
+// The monitoring engine on its owner thread, over a service list of 1,000
+// and 10,000 records:
+//
+//  - BM_Tick: one minute tick (MonitorEngine::TimerServiceTimer) at a clock
+//    that stands at 14:00, with a tenth of the records due then ("Minutely"
+//    every 5 minutes) and the rest "Daily" at 03:30. Timed: the walk over
+//    the records and the dispatch of each due one, its check built and
+//    queued on a real ThreadPoolManager (no limits). The checks go to a
+//    port on 127.0.0.1 that is bound and not listening, so each is refused
+//    at once; between iterations, outside the timed region, the owner's
+//    event loop runs until every check has come back. Their completions are
+//    only counted there: handling one is what BM_Completion measures.
+//    mode 0, "warm": the pool's worker threads are already there, as they
+//    are when the previous tick's checks ended less than a minute ago;
+//    mode 1, "cold": a new pool for each tick, so the tick starts its
+//    threads itself; mode 2: warm, with the limits the program itself sets
+//    (200 handed to threads, 100 waiting). The counter "refused" tells how
+//    many of a tick's checks the pool turned away as busy; the engine
+//    takes each of those for a failure of its service.
+//  - BM_Completion: MonitorEngine::OnWorkItemDone for a finished check at
+//    1,000 records, the result written back to service.xml (an atomic save
+//    of the whole file) included. "passed": a ping of 127.0.0.1; "failed":
+//    an SMTP check of the closed port. Every alarm method and the alarm
+//    backup are off, so no sender is made.
+//
+// Targets: a tick under 20 ms at 10,000 records, a completion under 5 ms at
+// 1,000 records. After the runs a table sets each median beside its target.
+//
+// The service files live in a fresh directory under $TMPDIR (or /tmp),
+// removed when the program ends.
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "alarm/AlarmListModel.h"
+#include "app/AppPaths.h"
+#include "app/AppSettings.h"
+#include "app/AtomicFile.h"
+#include "app/Clock.h"
+#include "app/EventLoop.h"
+#include "app/Reporter.h"
+#include "app/SystemLog.h"
+#include "engine/MonitorEngine.h"
+#include "engine/ServiceListModel.h"
+#include "engine/ThreadMailCheck.h"
+#include "engine/ThreadPingCheck.h"
+#include "engine/ThreadPoolManager.h"
+#include "registry/ServiceStore.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vantor::app::AppPaths;
+using vantor::app::AppSettings;
+using vantor::app::ConsoleReporter;
+using vantor::app::EventLoop;
+using vantor::app::SystemLog;
+using vantor::engine::CheckSettings;
+using vantor::engine::CheckWorkItem;
+using vantor::engine::MonitorEngine;
+using vantor::engine::ServiceListModel;
+using vantor::engine::ThreadPoolManager;
+using vantor::engine::WorkItem;
+using vantor::engine::WorkItemStatus;
+using vantor::registry::ServiceStore;
+
+constexpr double kTickTargetMs = 20.0;
+constexpr double kCompletionTargetMs = 5.0;
+constexpr int kTickTargetRecords = 10000;
+constexpr auto kDrainTimeout = 300s;
+
+// A wall clock that stands at 14:00:00 local time today; the monotonic
+// reading is the real one, for the pool's waiting limits.
+class FixedClock final : public vantor::app::Clock {
+public:
+    FixedClock() {
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        tm.tm_hour = 14;
+        tm.tm_min = 0;
+        tm.tm_sec = 0;
+        tm.tm_isdst = -1;
+        m_now = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    }
+    std::chrono::system_clock::time_point now() const override { return m_now; }
+    std::chrono::steady_clock::time_point steadyNow() const override {
+        return std::chrono::steady_clock::now();
+    }
+
+private:
+    std::chrono::system_clock::time_point m_now;
+};
+
+const FixedClock& BenchClock() {
+    static const FixedClock clock;
+    return clock;
+}
+
+// A TCP port on 127.0.0.1 that is bound for the life of the program and
+// never listens: a connection to it is refused at once.
+int ClosedPort() {
+    static const int port = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot bind a port on 127.0.0.1");
+        }
+        return static_cast<int>(ntohs(address.sin_port));
+    }();
+    return port;
+}
+
+class BenchDir {
+public:
+    static BenchDir& instance() {
+        static BenchDir dir;
+        return dir;
+    }
+    const std::string& path() const { return m_path; }
+    ~BenchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+
+private:
+    BenchDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vantor-bench-XXXXXX";
+        if (::mkdtemp(tmpl.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        m_path = tmpl;
+    }
+    std::string m_path;
+};
+
+std::string Element(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + value + "</" + name + ">";
+}
+
+// One record in the layout the store saves. URL records get the request
+// group; every check goes to 127.0.0.1.
+std::string RecordXml(const std::string& service, const std::string& ip, const std::string& port,
+                      const std::string& by, const std::string& hour, const std::string& minute,
+                      bool alarms) {
+    const std::string flag = alarms ? "y" : "n";
+    std::string xml = "  <record key=\"" + service + ":" + ip + ":" + port + "\">\n    ";
+    xml += Element("service", service) + Element("ip", ip) + Element("port", port);
+    xml += Element("username", service == "SMTP" ? "" : "monitor") + Element("password", "");
+    xml += Element("schedule_by", by) + Element("schedule_hour", hour) +
+           Element("schedule_minute", minute);
+    xml += Element("service_status", "Unknown") + Element("status", "Start");
+    xml += Element("proxy_ip", "") + Element("proxy_port", "0") + Element("proxy_username", "") +
+           Element("proxy_password", "");
+    xml += Element("url_method", service == "URL" ? "Get" : "") + Element("ftp_proxytype", "");
+    xml += Element("alarm_email", flag) + Element("alarm_smpp", "n") +
+           Element("alarm_httpsms", flag) + Element("alarm_syslog", flag);
+    if (service == "URL") {
+        xml += "<service_url>" + Element("referer", "") + Element("cookie", "session=1") +
+               Element("headerData", "") + Element("userAgent", "VantorLite") +
+               Element("contentType", "") + Element("accept", "text/html") +
+               Element("acceptCharSet", "utf-8") + Element("acceptEncoding", "") +
+               Element("acceptLanguage", "en") + "</service_url>";
+    }
+    xml += "\n  </record>\n";
+    return xml;
+}
+
+// The key of the record that the completion benchmarks report on.
+std::string PingKey() {
+    return "Ping:127.0.0.1:0";
+}
+std::string SmtpKey() {
+    return "SMTP:127.0.0.1:" + std::to_string(ClosedPort());
+}
+
+// A service list of `count` records: every tenth "Minutely" 5 (due at
+// 14:00), the rest "Daily" at 03:30; half URL checks, a quarter SMTP, a
+// quarter FTP, each with its own key; plus, in place of two of the daily
+// ones, the ping and SMTP records of the completion benchmarks.
+std::string ServiceListXml(int count) {
+    const std::string closed = std::to_string(ClosedPort());
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
+        "<serviceList>\n";
+    for (int i = 0; i < count; ++i) {
+        const bool due = i % 10 == 0;
+        const std::string by = due ? "Minutely" : "Daily";
+        const std::string hour = due ? "0" : "03";
+        const std::string minute = due ? "5" : "30";
+        const bool alarms = i % 3 == 0;
+        if (i == 1) {
+            xml += RecordXml("Ping", "127.0.0.1", "0", by, hour, minute, alarms);
+        } else if (i == 2) {
+            xml += RecordXml("SMTP", "127.0.0.1", closed, by, hour, minute, alarms);
+        } else if (i % 4 < 2) {
+            xml += RecordXml("URL", "http://127.0.0.1/service/" + std::to_string(i) + ".html",
+                             closed, by, hour, minute, alarms);
+        } else {
+            // Distinct hosts in 127.0.0.0/8 keep the keys apart.
+            const std::string host =
+                "127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+            xml += RecordXml(i % 4 == 2 ? "SMTP" : "FTP", host, closed, by, hour, minute, alarms);
+        }
+    }
+    xml += "</serviceList>\n";
+    return xml;
+}
+
+// The engine with everything it works with, over a fresh copy of the
+// service list of `count` records.
+struct EngineRig {
+    explicit EngineRig(int count)
+        : paths(BenchDir::instance().path() + "/app" + std::to_string(count)),
+          log(paths, settings, BenchClock(), reporter),
+          store(paths.serviceFilePath(), reporter) {
+        std::filesystem::create_directories(paths.appPath());
+        if (!paths.CheckLogDir() || !paths.CheckConfDir()) {
+            throw std::runtime_error("cannot make " + paths.appPath());
+        }
+        const vantor::Status written =
+            vantor::app::WriteFileAtomically(paths.serviceFilePath(), ServiceListXml(count));
+        if (!written) {
+            throw std::runtime_error(written.error());
+        }
+        if (const vantor::Status opened = store.OpenServiceFile(true); !opened) {
+            throw std::runtime_error(opened.error());
+        }
+        if (store.recordCount() != static_cast<std::size_t>(count)) {
+            throw std::runtime_error("the service list did not load whole");
+        }
+        // Alarms and the alarm backup off: a failure makes no sender.
+        settings.backupEnable = false;
+        settings.smtpEnable = false;
+        settings.smsEnable = false;
+        settings.httpSmsEnable = false;
+        settings.syslogEnable = false;
+        settings.httpDefaultTimeout = 5000;
+        settings.emailDefaultTimeout = 5000;
+        settings.ftpDefaultTimeout = 5000;
+        settings.pingDefaultTimeout = 5000;
+        services.Fill(store, "ALL");
+        newPool();
+    }
+
+    // A pool (without limits unless asked for) and an engine on it; the
+    // completions are counted and the items freed.
+    void newPool(int maxPooled = 0, int maxQueueLength = 0) {
+        engine.reset();
+        pool.reset();
+        pool = std::make_unique<ThreadPoolManager>(loop, BenchClock());
+        pool->setMaxPooled(maxPooled);
+        pool->setMaxQueueLength(maxQueueLength);
+        pool->setMaxQueuedTime(0);
+        pool->setCompletionCallback([this](ThreadPoolManager&, WorkItem& item) {
+            ++completed;
+            if (item.status() == WorkItemStatus::ServerBusy) {
+                ++refused;
+            }
+        });
+        newEngine();
+    }
+
+    void newEngine() {
+        engine = std::make_unique<MonitorEngine>(settings, log, reporter, BenchClock(), store,
+                                                 *pool, services, alarms);
+    }
+
+    // Runs the owner's loop until every queued check has come back.
+    void drain(long long expected) {
+        if (!loop.runUntil([&] { return completed >= expected; }, kDrainTimeout)) {
+            throw std::runtime_error("checks did not come back: " + std::to_string(completed) +
+                                     " of " + std::to_string(expected));
+        }
+    }
+
+    EventLoop loop;
+    ConsoleReporter reporter;
+    AppSettings settings;
+    AppPaths paths;
+    SystemLog log;
+    ServiceStore store;
+    ServiceListModel services;
+    vantor::alarm::AlarmListModel alarms;
+    std::unique_ptr<ThreadPoolManager> pool;
+    std::unique_ptr<MonitorEngine> engine;
+    long long completed = 0;
+    long long refused = 0;
+};
+
+// The program's own pool limits (HeadlessApp): 200 items handed to threads,
+// 100 waiting.
+constexpr int kProgramMaxPooled = 200;
+constexpr int kProgramMaxQueueLength = 100;
+
+// mode 0: warm, 1: cold, 2: warm with the program's own pool limits.
+void BM_Tick(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const int mode = static_cast<int>(state.range(1));
+    EngineRig rig(count);
+    if (mode == 2) {
+        rig.newPool(kProgramMaxPooled, kProgramMaxQueueLength);
+    }
+    const long long perTick = (count + 9) / 10;
+    // With the program's limits the engine hands the pool as many checks as
+    // it has threads and holds the rest back until checks come back; the
+    // rig drops those held back after each tick (their handling is what
+    // BM_Completion measures).
+    const long long queuedPerTick =
+        mode == 2 ? std::min<long long>(perTick, kProgramMaxPooled) : perTick;
+    auto dropHeldBack = [&] {
+        if (mode == 2) {
+            rig.newEngine();
+        }
+    };
+    long long expected = 0;
+    if (mode != 1) {
+        // The workers of an earlier tick.
+        rig.engine->TimerServiceTimer();
+        expected += queuedPerTick;
+        rig.drain(expected);
+        dropHeldBack();
+    }
+    const long long refusedBefore = rig.refused;
+    for (auto _ : state) {
+        rig.engine->TimerServiceTimer();
+        state.PauseTiming();
+        expected += queuedPerTick;
+        rig.drain(expected);
+        dropHeldBack();
+        if (mode == 1) {
+            rig.newPool();
+        }
+        state.ResumeTiming();
+    }
+    state.counters["due"] = static_cast<double>(perTick);
+    // Checks that the pool turned away as busy, per tick: each ends as a
+    // failure of its service.
+    state.counters["refused"] = benchmark::Counter(static_cast<double>(rig.refused - refusedBefore),
+                                                   benchmark::Counter::kAvgIterations);
+    static constexpr const char* kModes[] = {"warm, no limits", "cold, no limits",
+                                             "warm, 200 pooled + 100 waiting"};
+    state.SetLabel(kModes[mode]);
+}
+BENCHMARK(BM_Tick)
+    ->ArgNames({"records", "mode"})
+    ->Args({1000, 0})
+    ->Args({1000, 1})
+    ->Args({1000, 2})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Args({10000, 2})
+    ->Iterations(12)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A check run once on this thread, as a pool thread runs it.
+std::unique_ptr<CheckWorkItem> FinishedCheck(bool passed) {
+    CheckSettings s;
+    s.originTag = vantor::engine::kOriginProduct;
+    s.host = "127.0.0.1";
+    s.timeoutMs = 5000;
+    s.alarms = {true, false, true, true};
+    std::unique_ptr<CheckWorkItem> item;
+    if (passed) {
+        s.serviceKey = PingKey();
+        s.port = 0;
+        item = std::make_unique<vantor::engine::ThreadPingCheck>(s);
+    } else {
+        s.serviceKey = SmtpKey();
+        s.port = ClosedPort();
+        item = std::make_unique<vantor::engine::ThreadSMTPCheck>(s, vantor::engine::Credentials{});
+    }
+    item->run();
+    return item;
+}
+
+void BM_Completion(benchmark::State& state) {
+    const bool passed = state.range(0) != 0;
+    EngineRig rig(1000);
+    const std::unique_ptr<CheckWorkItem> item = FinishedCheck(passed);
+    const std::string word = passed ? "Passed" : "Failed";
+    if (item->result().statusWord != word) {
+        state.SkipWithError(
+            ("the check came back " + item->result().statusWord + ": " + item->result().detail)
+                .c_str());
+        return;
+    }
+    const std::string key = passed ? PingKey() : SmtpKey();
+    for (auto _ : state) {
+        rig.engine->OnWorkItemDone(*rig.pool, *item);
+    }
+    // The result reached the file.
+    ServiceStore reread(rig.paths.serviceFilePath(), rig.reporter);
+    const auto record = reread.OpenServiceFile(true) ? reread.findRecord(key) : std::nullopt;
+    if (!record || record->text("service_status") != word) {
+        state.SkipWithError("the result was not saved");
+    }
+    state.SetLabel(word);
+}
+BENCHMARK(BM_Completion)
+    ->ArgNames({"passed"})
+    ->Arg(1)
+    ->Arg(0)
+    ->MinTime(1.0)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Console output as usual, and the medians kept for the target table.
+class TargetReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                m_medians[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
+        }
+        benchmark::ConsoleReporter::ReportRuns(runs);
+    }
+    const std::map<std::string, double>& medians() const { return m_medians; }
+
+private:
+    std::map<std::string, double> m_medians;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    TargetReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    bool allMet = true;
+    std::printf("\n%-64s %10s %10s\n", "benchmark (median of the repetitions)", "ms", "target ms");
+    for (const auto& [name, ms] : reporter.medians()) {
+        double target = 0;
+        if (name.rfind("BM_Tick/records:" + std::to_string(kTickTargetRecords), 0) == 0) {
+            target = kTickTargetMs;
+        } else if (name.rfind("BM_Completion", 0) == 0) {
+            target = kCompletionTargetMs;
+        }
+        if (target > 0) {
+            const bool met = ms < target;
+            allMet = allMet && met;
+            std::printf("%-64s %10.3f %10.1f  %s\n", name.c_str(), ms, target,
+                        met ? "met" : "MISSED");
+        } else {
+            std::printf("%-64s %10.3f %10s\n", name.c_str(), ms, "-");
+        }
+    }
+    std::printf("%s\n", allMet ? "All targets met." : "Some targets were missed.");
+    benchmark::Shutdown();
+    return 0;
+}

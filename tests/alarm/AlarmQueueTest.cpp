@@ -1,0 +1,393 @@
+// The alarm list and the queue that raises alarms and takes the senders'
+// results back, with the senders running on a real pool against local fakes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "alarm/AlarmListModel.h"
+#include "alarm/AlarmQueue.h"
+#include "alarm/SenderWorkItem.h"
+#include "alarm/ThreadSysLog.h"
+#include "app/EventLoop.h"
+#include "engine/ThreadPoolManager.h"
+#include "support/AppFixture.h"
+#include "support/FakeHttpServer.h"
+#include "support/FakeSmtpServer.h"
+#include "support/LocalSockets.h"
+
+namespace vantor::alarm {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kStamp = "2026-12-08 14:00:00";
+
+// Holds a pool thread until the test lets it go.
+class Gate {
+public:
+    void open() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
+class BlockingItem final : public engine::WorkItem {
+public:
+    explicit BlockingItem(Gate& gate) : m_gate(gate) {}
+
+protected:
+    void Execute() override { m_gate.wait(); }
+
+private:
+    Gate& m_gate;
+};
+
+// Polls a condition that no event on the loop announces.
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+class AlarmQueueTest : public test::AppFixture {
+protected:
+    AlarmQueueTest() {
+        pool.setMaxPooled(8);
+        pool.setCompletionCallback([this](engine::ThreadPoolManager&, engine::WorkItem& item) {
+            if (auto* sender = dynamic_cast<SenderWorkItem*>(&item)) {
+                queue.OnSenderDone(*sender);
+                ++done;
+            }
+        });
+    }
+    ~AlarmQueueTest() override { gate.open(); }
+
+    std::int64_t enqueue(std::unique_ptr<SenderWorkItem> sender) {
+        SenderWorkItem* raw = sender.get();
+        queuedMethods.emplace_back(sender->methodWord());
+        pool.QueueWorkItem(std::move(sender));
+        return raw->WorkItemId();
+    }
+
+    bool waitForSenders() {
+        return loop.runUntil([&] { return done == static_cast<int>(queuedMethods.size()); }, 20s);
+    }
+
+    // SMTP, HTTP SMS and SysLog pointed at the fakes, SMS switched on too.
+    void enableAllMethods() {
+        settings.smtpEnable = true;
+        settings.smtpIp = "127.0.0.1";
+        settings.smtpPort = smtp.port();
+        settings.smtpEmailAddress = "ops@example.test";
+        settings.smtpFromAddress = "vantor@example.test";
+        settings.smtpTimeout = 3000;
+        settings.httpSmsEnable = true;
+        settings.httpSmsUrl = gateway.url("/send?to=$MSISDN&msg=$MESSAGE");
+        settings.httpSmsPort = gateway.port();
+        settings.httpSmsMsisdnFieldValue = "+44 1";
+        settings.httpSmsTimeout = 3000;
+        settings.syslogEnable = true;
+        settings.syslogIp = "127.0.0.1";
+        settings.syslogPort = udp.port();
+        settings.smsEnable = true;
+        settings.smsPhone = "+15550100";
+    }
+
+    std::vector<std::string> methodsShown() const {
+        std::vector<std::string> out;
+        for (const AlarmRow& row : list.rows()) {
+            out.push_back(row.method);
+        }
+        return out;
+    }
+
+    std::vector<std::string> errorLines() const {
+        std::vector<std::string> out;
+        for (const std::string& line : Lines(test::ReadFile(logFile("2026-12-08")))) {
+            const std::string tag = std::string(kStamp) + " [ERROR] ";
+            if (line.rfind(tag, 0) == 0) {
+                out.push_back(line.substr(tag.size()));
+            }
+        }
+        return out;
+    }
+
+    test::FakeSmtpServer smtp;
+    test::FakeHttpServer gateway{
+        test::FakeHttpServer::Always(test::HttpResponse("HTTP/1.1 200 OK"))};
+    test::UdpReceiver udp;
+    Gate gate;
+    app::EventLoop loop;
+    engine::ThreadPoolManager pool{loop};
+    AlarmListModel list;
+    AlarmQueue queue{settings, log, list,
+                     [this](std::unique_ptr<SenderWorkItem> s) { return enqueue(std::move(s)); },
+                     clock};
+    std::vector<std::string> queuedMethods;
+    int done = 0;
+};
+
+const engine::AlarmFlags kAllFlags{true, true, true, true};
+
+TEST_F(AlarmQueueTest, EveryMethodGetsARowNewestFirstAndTheSentOnesTurnSent) {
+    enableAllMethods();
+    queue.RaiseAlarms(kStamp, "[10.0.0.1:25] Failed:refused", kAllFlags);
+
+    EXPECT_EQ(methodsShown(), (std::vector<std::string>{"SysLog", "Email", "SMS by HTTP", "SMS"}));
+    EXPECT_EQ(queuedMethods, (std::vector<std::string>{"SMS by HTTP", "Email", "SysLog"}))
+        << "without an SMPP sender the SMS method queues nothing";
+    const auto& rows = list.rows();
+    for (const AlarmRow& row : rows) {
+        EXPECT_EQ(row.dateTime, kStamp);
+        EXPECT_EQ(row.message, "[10.0.0.1:25] Failed:refused");
+        EXPECT_EQ(row.status, "Pending") << row.method;
+    }
+    EXPECT_EQ(rows[0].target, "127.0.0.1");
+    EXPECT_EQ(rows[1].target, "ops@example.test");
+    EXPECT_EQ(rows[2].target, "+44 1");
+    EXPECT_EQ(rows[3].target, "+15550100");
+    EXPECT_EQ(rows[3].id, "0");
+    EXPECT_NE(rows[0].id, "0");
+    EXPECT_NE(rows[0].id, rows[1].id);
+    EXPECT_NE(rows[1].id, rows[2].id);
+
+    ASSERT_TRUE(waitForSenders());
+    EXPECT_EQ(list.rows()[0].status, "Sent");
+    EXPECT_EQ(list.rows()[1].status, "Sent");
+    EXPECT_EQ(list.rows()[2].status, "Sent");
+    EXPECT_EQ(list.rows()[3].status, "Pending");
+    EXPECT_EQ(list.rows()[3].id, "0");
+    EXPECT_TRUE(errorLines().empty());
+
+    // What went out: the datagram carries the text with a colon put in front.
+    const auto datagram = udp.receive();
+    ASSERT_TRUE(datagram.has_value());
+    EXPECT_EQ(*datagram, "<0>Dec  8 14:00:00 127.0.0.1 :[10.0.0.1:25] Failed:refused");
+    ASSERT_EQ(smtp.messages().size(), 1u);
+    EXPECT_EQ(test::SplitMail(smtp.messages()[0]).body,
+              (std::vector<std::string>{"[10.0.0.1:25] Failed:refused"}));
+    ASSERT_EQ(gateway.requests().size(), 1u);
+    EXPECT_EQ(gateway.requests()[0].target,
+              "/send?to=%2B44+1&msg=%5B10%2E0%2E0%2E1%3A25%5D+Failed%3Arefused");
+}
+
+TEST_F(AlarmQueueTest, AnSmsSenderFromTheFactoryIsQueuedUnderItsRow) {
+    settings.smsEnable = true;
+    settings.smsPhone = "+15550100";
+    std::string seenTarget;
+    std::string seenText;
+    queue.setSmsSenderFactory([&](const app::AppSettings&, const std::string& target,
+                                  const std::string& text) -> std::unique_ptr<SenderWorkItem> {
+        seenTarget = target;
+        seenText = text;
+        // Any sender will do to stand in for the SMPP one: a SysLog datagram.
+        SyslogSettings s{"127.0.0.1", udp.port(), 0, 0, 1000};
+        return std::make_unique<ThreadSysLog>(s, text, clock);
+    });
+    queue.RaiseAlarms(kStamp, "down", kAllFlags);
+    ASSERT_EQ(list.rows().size(), 1u);
+    EXPECT_EQ(seenTarget, "+15550100");
+    EXPECT_EQ(seenText, "down");
+    EXPECT_NE(list.rows()[0].id, "0");
+    ASSERT_TRUE(waitForSenders());
+    EXPECT_EQ(list.rows()[0].status, "Sent");
+}
+
+TEST_F(AlarmQueueTest, AMethodRaisesNoRowWhenItIsOffHasNoContactOrIsNotAskedFor) {
+    enableAllMethods();
+    settings.smsEnable = false;
+
+    settings.smtpEmailAddress.clear();
+    queue.RaiseAlarms(kStamp, "a", kAllFlags);
+    EXPECT_EQ(methodsShown(), (std::vector<std::string>{"SysLog", "SMS by HTTP"}))
+        << "SMTP switched on but without an address";
+    list.clear();
+
+    settings.smtpEmailAddress = "ops@example.test";
+    settings.syslogEnable = false;  // its address stays set
+    queue.RaiseAlarms(kStamp, "b", kAllFlags);
+    EXPECT_EQ(methodsShown(), (std::vector<std::string>{"Email", "SMS by HTTP"}));
+    list.clear();
+
+    settings.syslogEnable = true;
+    queue.RaiseAlarms(kStamp, "c", engine::AlarmFlags{false, true, false, true});
+    EXPECT_EQ(methodsShown(), (std::vector<std::string>{"SysLog"}))
+        << "only the methods the service asks for; SMS is switched off";
+    list.clear();
+
+    settings.httpSmsEnable = false;
+    settings.smtpEnable = false;
+    settings.syslogEnable = false;
+    queue.RaiseAlarms(kStamp, "d", kAllFlags);
+    EXPECT_TRUE(list.rows().empty());
+    ASSERT_TRUE(waitForSenders());
+}
+
+TEST_F(AlarmQueueTest, TheListKeepsOneRowMoreThanShowLogItemDroppingTheOldest) {
+    settings.smsEnable = true;  // rows without senders: nothing goes out
+    settings.smsPhone = "+15550100";
+    settings.showLogItem = 100;
+    for (int i = 0; i < 105; ++i) {
+        queue.RaiseAlarms(kStamp, "alarm " + std::to_string(i), kAllFlags);
+        EXPECT_LE(list.rows().size(), 101u);
+    }
+    ASSERT_EQ(list.rows().size(), 101u);
+    EXPECT_EQ(list.rows().front().message, "alarm 104");
+    EXPECT_EQ(list.rows().back().message, "alarm 4");
+
+    list.clear();
+    settings.showLogItem = 2;
+    for (int i = 0; i < 5; ++i) {
+        queue.RaiseAlarms(kStamp, "small " + std::to_string(i), kAllFlags);
+    }
+    ASSERT_EQ(list.rows().size(), 3u);
+    EXPECT_EQ(list.rows()[0].message, "small 4");
+    EXPECT_EQ(list.rows()[2].message, "small 2");
+}
+
+TEST_F(AlarmQueueTest, AFailedSendTurnsItsRowToErrorAndLogsOneLine) {
+    test::ClosedPort closed;
+    test::FakeHttpServer failing(
+        test::FakeHttpServer::Always(test::HttpResponse("HTTP/1.1 500 Internal Server Error")));
+    enableAllMethods();
+    settings.smsEnable = false;
+    settings.smtpPort = closed.port();
+    settings.httpSmsUrl = failing.url("/sms");
+    settings.httpSmsPort = failing.port();
+    settings.syslogEnable = false;
+    queue.RaiseAlarms(kStamp, "down", kAllFlags);
+    ASSERT_TRUE(waitForSenders());
+
+    ASSERT_EQ(methodsShown(), (std::vector<std::string>{"Email", "SMS by HTTP"}));
+    EXPECT_EQ(list.rows()[0].status, "Error");
+    EXPECT_EQ(list.rows()[1].status, "Error");
+    ASSERT_TRUE(list.selected().has_value());
+
+    // The two senders finish in either order.
+    auto errors = errorLines();
+    ASSERT_EQ(errors.size(), 2u);
+    std::sort(errors.begin(), errors.end());
+    const std::string port = std::to_string(failing.port());
+    // The pool's status message of an item that ran is empty: the line ends
+    // with the blank that goes before it.
+    EXPECT_EQ(errors[0],
+              "Alarming Message - HTTP-SMS : Response code=500 [" + failing.url("/sms") + ":" +
+                  port +
+                  "] HTTP/1.1 500 Internal Server Error:HTTP/1.1 500 Internal Server Error ");
+    const std::string smtpHead =
+        "Alarming Message - SMTP : error [127.0.0.1:" + std::to_string(closed.port()) + "] ";
+    EXPECT_EQ(errors[1].rfind(smtpHead, 0), 0u) << errors[1];
+    EXPECT_NE(errors[1].find("Connection refused"), std::string::npos) << errors[1];
+}
+
+TEST_F(AlarmQueueTest, ASenderThePoolRefusesIsAnErrorWithThePoolsReason) {
+    settings.syslogEnable = true;
+    settings.syslogIp = "127.0.0.1";
+    settings.syslogPort = udp.port();
+    pool.setMaxPooled(1);
+    pool.setMaxQueueLength(1);
+    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate));  // runs
+    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate));  // waits
+    ASSERT_TRUE(Eventually([&] { return pool.ExecutingCount() == 1; }));
+
+    queue.RaiseAlarms(kStamp, "down", kAllFlags);
+    ASSERT_TRUE(waitForSenders());
+    ASSERT_EQ(list.rows().size(), 1u);
+    EXPECT_EQ(list.rows()[0].status, "Error");
+    EXPECT_EQ(errorLines(),
+              (std::vector<std::string>{
+                  "Alarming Message - SysLog : error [127.0.0.1:" + std::to_string(udp.port()) +
+                  "] Server is busy. Execution queue is too long. Execution queue is too long."}));
+    EXPECT_FALSE(udp.receive(100ms).has_value());
+    gate.open();
+}
+
+TEST_F(AlarmQueueTest, AClearedListStaysEmptyWhenResultsArriveButFailuresAreStillLogged) {
+    test::ClosedPort closed;
+    enableAllMethods();
+    settings.smsEnable = false;
+    settings.httpSmsEnable = false;
+    settings.smtpPort = closed.port();
+    queue.RaiseAlarms(kStamp, "down", kAllFlags);
+    ASSERT_EQ(list.rows().size(), 2u);
+    list.clear();  // before any result has come back to this thread
+    ASSERT_TRUE(waitForSenders());
+    EXPECT_TRUE(list.rows().empty());
+    EXPECT_FALSE(list.selected().has_value());
+    const auto errors = errorLines();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Alarming Message - SMTP : error [127.0.0.1:", 0), 0u);
+
+    // Rows raised after the clear still follow their senders.
+    queue.RaiseAlarms(kStamp, "again", engine::AlarmFlags{false, false, false, true});
+    ASSERT_TRUE(waitForSenders());
+    ASSERT_EQ(list.rows().size(), 1u);
+    EXPECT_EQ(list.rows()[0].status, "Sent");
+}
+
+// The list model on its own.
+TEST(AlarmListModel, RowsGoOnTopTheSelectionFollowsItsRowAndTrimDropsTheBottom) {
+    AlarmListModel list;
+    list.insertTop({"1", "t", "first", "SysLog", "h", "Pending"});
+    list.insertTop({"2", "t", "second", "Email", "h", "Pending"});
+    list.select(0);  // "second"
+    list.insertTop({"3", "t", "third", "SMS", "h", "Pending"});
+    ASSERT_TRUE(list.selected().has_value());
+    EXPECT_EQ(list.rows()[*list.selected()].message, "second");
+    EXPECT_EQ(list.findById("1"), std::optional<std::size_t>(2));
+    EXPECT_FALSE(list.findById("4").has_value());
+
+    list.TrimAlarmList(3);
+    EXPECT_EQ(list.rows().size(), 3u) << "three rows are within a limit of three";
+    list.TrimAlarmList(1);
+    ASSERT_EQ(list.rows().size(), 2u) << "one row at most goes per call";
+    EXPECT_EQ(list.rows().back().message, "second");
+
+    list.select(1);
+    list.TrimAlarmList(1);
+    EXPECT_FALSE(list.selected().has_value()) << "the selected row went";
+    list.setStatus(0, "Sent");
+    list.setStatus(7, "Sent");  // no such row: ignored
+    EXPECT_EQ(list.rows()[0].status, "Sent");
+}
+
+}  // namespace
+}  // namespace vantor::alarm

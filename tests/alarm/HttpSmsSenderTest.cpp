@@ -1,0 +1,136 @@
+// The HTTP SMS alarm sender against a fake gateway.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "alarm/ThreadURL.h"
+#include "support/FakeHttpServer.h"
+#include "support/LocalSockets.h"
+
+namespace vantor::alarm {
+namespace {
+
+using test::FakeHttpServer;
+using test::HttpResponse;
+
+HttpSmsSettings Gateway(const std::string& url, int port, const std::string& method) {
+    HttpSmsSettings s;
+    s.url = url;
+    s.port = port;
+    s.method = method;
+    s.msisdnFieldName = "msisdn";
+    s.messageFieldName = "message";
+    s.timeoutMs = 3000;
+    return s;
+}
+
+class HttpSmsSenderTest : public ::testing::Test {
+protected:
+    SenderResult send(const HttpSmsSettings& settings, const std::string& number = "+44 1",
+                      const std::string& text = "a b:c") {
+        ThreadURL sender(settings, number, text);
+        EXPECT_EQ(sender.methodWord(), "SMS by HTTP");
+        sender.run();
+        failureLogLine = sender.failureLogLine();
+        return sender.result();
+    }
+
+    FakeHttpServer ok{FakeHttpServer::Always(HttpResponse("HTTP/1.1 200 OK", {}, "queued"))};
+    std::string failureLogLine;
+};
+
+TEST_F(HttpSmsSenderTest, GetPutsTheEncodedNumberAndTextIntoTheUrl) {
+    const SenderResult r =
+        send(Gateway(ok.url("/send?to=$MSISDN&msg=$MESSAGE"), ok.port(), "Get"), "+44 1", "a b:c");
+    EXPECT_TRUE(r.ok) << r.detail;
+    EXPECT_EQ(r.statusWord, "Sent");
+    EXPECT_EQ(r.responseCode, 200);
+    const auto requests = ok.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "GET /send?to=%2B44+1&msg=a+b%3Ac HTTP/1.1");
+    EXPECT_EQ(requests[0].header("User-Agent").value_or("<none>"), "html");
+    EXPECT_TRUE(requests[0].body.empty());
+}
+
+TEST_F(HttpSmsSenderTest, GetReplacesEveryPlaceholderButOnlyInUpperCase) {
+    ASSERT_EQ(send(Gateway(ok.url("/s?a=$MSISDN&b=$MSISDN&m=$MESSAGE$MESSAGE&l=$msisdn"), ok.port(),
+                           "Get"),
+                   "+44 1", "a b:c")
+                  .statusWord,
+              "Sent");
+    ASSERT_EQ(ok.requests().size(), 1u);
+    EXPECT_EQ(ok.requests()[0].target, "/s?a=%2B44+1&b=%2B44+1&m=a+b%3Aca+b%3Ac&l=$msisdn");
+}
+
+TEST_F(HttpSmsSenderTest, PostSendsTheFieldsInOrderAsAForm) {
+    HttpSmsSettings s = Gateway(ok.url("/post"), ok.port(), "Post");
+    s.extraField1Name = "account";
+    s.extraField1Value = "ops team";
+    s.extraField2Name = "sender";  // no value: not sent
+    ASSERT_EQ(send(s).statusWord, "Sent");
+    s.extraField1Value.clear();  // now neither pair is complete
+    s.extraField2Name.clear();
+    s.extraField2Value = "orphan";
+    ASSERT_EQ(send(s).statusWord, "Sent");
+    s.extraField1Value = "a&b";
+    s.extraField2Name = "x";
+    ASSERT_EQ(send(s).statusWord, "Sent");
+
+    const auto requests = ok.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].requestLine, "POST /post HTTP/1.1");
+    EXPECT_EQ(requests[0].header("Content-Type").value_or("<none>"),
+              "application/x-www-form-urlencoded");
+    EXPECT_EQ(requests[0].header("User-Agent").value_or("<none>"), "html");
+    EXPECT_EQ(requests[0].body, "msisdn=%2B44+1&message=a+b%3Ac&account=ops+team");
+    EXPECT_EQ(requests[1].body, "msisdn=%2B44+1&message=a+b%3Ac");
+    EXPECT_EQ(requests[2].body, "msisdn=%2B44+1&message=a+b%3Ac&account=a%26b&x=orphan");
+}
+
+TEST_F(HttpSmsSenderTest, AnyMethodOtherThanGetPosts) {
+    ASSERT_EQ(send(Gateway(ok.url("/p?to=$MSISDN"), ok.port(), "GET")).statusWord, "Sent");
+    ASSERT_EQ(ok.requests().size(), 1u);
+    EXPECT_EQ(ok.requests()[0].method, "POST");
+    EXPECT_EQ(ok.requests()[0].target, "/p?to=$MSISDN") << "only Get fills the URL";
+}
+
+TEST_F(HttpSmsSenderTest, AServerErrorIsAnErrorWithItsCodeAndStatusLine) {
+    FakeHttpServer failing(
+        FakeHttpServer::Always(HttpResponse("HTTP/1.1 500 Internal Server Error")));
+    const std::string url = failing.url("/send");
+    const SenderResult r = send(Gateway(url, failing.port(), "Post"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.statusWord, "Error");
+    EXPECT_EQ(r.responseCode, 500);
+    const std::string detail = "[" + url + ":" + std::to_string(failing.port()) +
+                               "] HTTP/1.1 500 Internal Server Error:HTTP/1.1 500 Internal Server "
+                               "Error";
+    EXPECT_EQ(r.detail, detail);
+    EXPECT_EQ(failureLogLine, "Alarming Message - HTTP-SMS : Response code=500 " + detail);
+}
+
+TEST_F(HttpSmsSenderTest, AGatewayThatAlwaysRedirectsEndsAfterFiveRequestsAsSent) {
+    FakeHttpServer looping(
+        FakeHttpServer::Always(HttpResponse("HTTP/1.1 302 Found", "Location: /again\r\n")));
+    const SenderResult r = send(Gateway(looping.url("/send"), looping.port(), "Get"));
+    EXPECT_TRUE(r.ok) << r.detail;
+    EXPECT_EQ(r.statusWord, "Sent");
+    EXPECT_EQ(r.responseCode, 302);
+    EXPECT_EQ(looping.requests().size(), 5u);
+}
+
+TEST_F(HttpSmsSenderTest, AnUnreachableGatewayIsAnErrorWithoutACode) {
+    test::ClosedPort closed;
+    const std::string url = "http://127.0.0.1:" + std::to_string(closed.port()) + "/send";
+    const SenderResult r = send(Gateway(url, closed.port(), "Get"));
+    EXPECT_EQ(r.statusWord, "Error");
+    EXPECT_EQ(r.responseCode, -1);
+    EXPECT_EQ(r.detail.rfind("[" + url + ":" + std::to_string(closed.port()) + "] :", 0), 0u)
+        << r.detail;
+    EXPECT_EQ(failureLogLine.rfind("Alarming Message - HTTP-SMS : Response code=-1 [", 0), 0u)
+        << failureLogLine;
+}
+
+}  // namespace
+}  // namespace vantor::alarm

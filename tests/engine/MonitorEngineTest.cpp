@@ -1,0 +1,832 @@
+// The monitoring engine on a real pool driven by an event loop: the minute
+// tick, the per-service commands, the handling of finished checks and the
+// alarms they raise, all against local fakes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "alarm/AlarmListModel.h"
+#include "app/EventLoop.h"
+#include "app/Messages.h"
+#include "engine/MinuteTicker.h"
+#include "engine/MonitorEngine.h"
+#include "engine/ServiceListModel.h"
+#include "engine/ThreadPoolManager.h"
+#include "engine/ThreadURLCheck.h"
+#include "net/SmtpClient.h"
+#include "registry/ServiceStore.h"
+#include "support/AppFixture.h"
+#include "support/FakeHttpServer.h"
+#include "support/FakeSmtpServer.h"
+#include "support/LocalSockets.h"
+
+namespace vantor::engine {
+namespace {
+
+using namespace std::chrono_literals;
+using registry::ServiceFields;
+using test::FakeHttpServer;
+using test::HttpResponse;
+
+constexpr const char* kStamp = "2026-12-08 14:00:00";
+const std::string kServerError = "HTTP/1.1 500 Internal Server Error";
+
+// Holds a pool thread until the test lets it go.
+class Gate {
+public:
+    void open() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
+class BlockingItem final : public WorkItem {
+public:
+    explicit BlockingItem(Gate& gate) : m_gate(gate) {}
+
+protected:
+    void Execute() override { m_gate.wait(); }
+
+private:
+    Gate& m_gate;
+};
+
+// Polls a condition that no event on the loop announces.
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+// The inverse of form encoding, written out here so that the gateway's
+// request can be read back independently of the encoder.
+std::string FormDecode(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct ProductResult {
+    CheckResult result;
+    bool retried;
+};
+
+class EngineTest : public test::AppFixture {
+protected:
+    EngineTest() {
+        EXPECT_TRUE(store.CreateServiceFile().ok());
+        EXPECT_TRUE(store.OpenServiceFile(true).ok());
+        settings.httpDefaultTimeout = 3000;
+        settings.emailDefaultTimeout = 3000;
+        settings.ftpDefaultTimeout = 3000;
+        pool = std::make_unique<ThreadPoolManager>(loop);
+        pool->setMaxPooled(50);
+        engine = std::make_unique<MonitorEngine>(settings, log, reporter, clock, store, *pool,
+                                                 services, alarms);
+        pool->setCompletionCallback(
+            [this](ThreadPoolManager& p, WorkItem& item) { engine->OnWorkItemDone(p, item); });
+        engine->onProductResult = [this](const CheckResult& r, bool retried) {
+            results.push_back({r, retried});
+        };
+    }
+    ~EngineTest() override {
+        gate.open();
+        pool.reset();
+    }
+
+    static ServiceFields Fields(const std::string& service, const std::string& ip,
+                                const std::string& port, const std::string& by,
+                                const std::string& hour, const std::string& minute) {
+        ServiceFields f;
+        f.service = service;
+        f.ip = ip;
+        f.port = port;
+        f.scheduleBy = by;
+        f.scheduleHour = hour;
+        f.scheduleMinute = minute;
+        f.proxyPort = "0";
+        f.urlMethod = "Get";
+        return f;
+    }
+
+    // Adds the record and returns its key.
+    std::string add(const ServiceFields& f) {
+        const bool added = f.service == "URL"
+                               ? store.InsertURLService(f, registry::UrlRequestFields{})
+                               : store.InsertService(f);
+        EXPECT_TRUE(added) << store.lastError();
+        return registry::MakeServiceKey(f.service, f.ip, f.port);
+    }
+
+    // A URL service on a port that refuses connections: its check fails at
+    // once.
+    std::string addRefused(const std::string& path, const std::string& by = "Minutely",
+                           const std::string& hour = "00", const std::string& minute = "5") {
+        return add(Fields("URL", "http://127.0.0.1:" + std::to_string(closed.port()) + path,
+                          std::to_string(closed.port()), by, hour, minute));
+    }
+
+    // A URL service on a fake web server.
+    ServiceFields urlOn(const FakeHttpServer& server, const std::string& path = "/health") {
+        ServiceFields f =
+            Fields("URL", server.url(path), std::to_string(server.port()), "Daily", "03", "07");
+        f.alarmSyslog = "y";
+        return f;
+    }
+
+    // Every check here ends well within a second. The short limit also
+    // makes an endless chain of repeats fail the test before it wears out
+    // the fake servers' threads.
+    bool drain(std::chrono::milliseconds timeout = 5s) {
+        return loop.runUntil([&] { return engine->outstanding() == 0; }, timeout);
+    }
+    bool waitForResults(std::size_t count, std::chrono::milliseconds timeout = 20s) {
+        return loop.runUntil([&] { return results.size() >= count; }, timeout);
+    }
+
+    // Ticks at the wall time and returns the keys whose checks ran.
+    std::set<std::string> tickAt(int hour, int minute) {
+        results.clear();
+        clock.setLocal(2026, 12, 8, hour, minute, 0);
+        engine->TimerServiceTimer();
+        EXPECT_TRUE(drain());
+        std::set<std::string> keys;
+        for (const auto& r : results) {
+            keys.insert(r.result.serviceKey);
+        }
+        return keys;
+    }
+
+    std::string rowStatus(const std::string& key) const {
+        const auto row = services.findRow(key);
+        return row ? services.rows()[*row].currentStatus : "<no row>";
+    }
+    std::string storedStatus(const std::string& key) const {
+        const auto record = store.findRecord(key);
+        return record ? std::string(record->text("service_status")) : "<no record>";
+    }
+    void selectRow(const std::string& key) {
+        const auto row = services.findRow(key);
+        ASSERT_TRUE(row.has_value()) << key;
+        services.select(*row);
+    }
+
+    std::vector<std::string> backupLines() const {
+        const std::string path = log.alarmBackupFileName();
+        return test::FileExists(path) ? Lines(test::ReadFile(path)) : std::vector<std::string>{};
+    }
+    std::vector<std::string> logLines(const std::string& tag) const {
+        std::vector<std::string> out;
+        for (const std::string& line : Lines(test::ReadFile(logFile("2026-12-08")))) {
+            const std::string head = std::string(kStamp) + " " + tag + " ";
+            if (line.rfind(head, 0) == 0) {
+                out.push_back(line.substr(head.size()));
+            }
+        }
+        return out;
+    }
+    std::vector<std::string> alarmMethods() const {
+        std::vector<std::string> out;
+        for (const alarm::AlarmRow& row : alarms.rows()) {
+            out.push_back(row.method);
+        }
+        return out;
+    }
+
+    void enableSyslog() {
+        settings.syslogEnable = true;
+        settings.syslogIp = "127.0.0.1";
+        settings.syslogPort = udp.port();
+        settings.syslogFacility = 16;
+        settings.syslogSeverity = 4;
+    }
+
+    test::ClosedPort closed;
+    test::UdpReceiver udp;
+    Gate gate;
+    registry::ServiceStore store{paths.serviceFilePath(), reporter};
+    app::EventLoop loop;
+    std::unique_ptr<ThreadPoolManager> pool;
+    ServiceListModel services;
+    alarm::AlarmListModel alarms;
+    std::unique_ptr<MonitorEngine> engine;
+    std::vector<ProductResult> results;
+};
+
+// ---- The tick ----
+
+TEST_F(EngineTest, MinutelyPeriodsDivideTheMinute) {
+    std::map<std::string, std::string> keys;
+    for (const std::string period : {"5", "10", "15", "20", "30"}) {
+        keys[period] = addRefused("/every" + period, "Minutely", "00", period);
+    }
+    services.Fill(store, "ALL");
+    EXPECT_EQ(tickAt(14, 0),
+              (std::set<std::string>{keys["5"], keys["10"], keys["15"], keys["20"], keys["30"]}));
+    EXPECT_EQ(tickAt(14, 25), (std::set<std::string>{keys["5"]}));
+    EXPECT_EQ(tickAt(14, 30),
+              (std::set<std::string>{keys["5"], keys["10"], keys["15"], keys["30"]}));
+    EXPECT_EQ(tickAt(14, 7), (std::set<std::string>{}));
+}
+
+TEST_F(EngineTest, DailyAndHourlyMatchHourAndMinuteAsTwoDigitText) {
+    const std::string daily = addRefused("/daily", "Daily", "14", "05");
+    const std::string dailyOneDigit = addRefused("/daily-one-digit", "Daily", "14", "5");
+    const std::string hourly = addRefused("/hourly", "Hourly", "09", "00");
+    services.Fill(store, "ALL");
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{hourly}));
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{daily}));
+    EXPECT_EQ(tickAt(15, 0), (std::set<std::string>{hourly})) << "Hourly ignores its hour";
+    EXPECT_EQ(tickAt(15, 5), (std::set<std::string>{}));
+    EXPECT_EQ(tickAt(3, 0), (std::set<std::string>{hourly}));
+    EXPECT_EQ(tickAt(14, 30), (std::set<std::string>{}));
+    for (int minute = 0; minute < 60; ++minute) {
+        EXPECT_EQ(tickAt(14, minute).count(dailyOneDigit), 0u) << "\"5\" never matches \"05\"";
+    }
+}
+
+TEST_F(EngineTest, PeriodZeroAndStoppedRecordsAreNeverDue) {
+    const std::string zero = addRefused("/zero", "Minutely", "00", "0");
+    const std::string stopped = addRefused("/stopped", "Minutely", "00", "5");
+    const std::string due = addRefused("/due", "Minutely", "00", "5");
+    ASSERT_TRUE(store.SetServiceRunState(stopped, "Stop"));
+    services.Fill(store, "ALL");
+    for (int minute : {0, 5, 30}) {
+        std::set<std::string> ran;
+        EXPECT_NO_THROW(ran = tickAt(14, minute));
+        EXPECT_EQ(ran, (std::set<std::string>{due}));
+    }
+    EXPECT_EQ(rowStatus(zero), "Unknown");
+    EXPECT_EQ(rowStatus(stopped), "Unknown");
+}
+
+TEST_F(EngineTest, AnUnreadablePeriodEndsTheTickAtItsRecord) {
+    const std::string before = addRefused("/before");
+    const std::string broken = addRefused("/broken", "Minutely", "00", "x");
+    const std::string after = addRefused("/after");
+    services.Fill(store, "ALL");
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    EXPECT_THROW(engine->TimerServiceTimer(), RecordError);
+    EXPECT_EQ(rowStatus(before), "Process");
+    EXPECT_EQ(rowStatus(after), "Unknown");
+    EXPECT_EQ(engine->outstanding(), 1);
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.serviceKey, before);
+    EXPECT_EQ(storedStatus(after), "Unknown");
+    (void)broken;
+}
+
+TEST_F(EngineTest, ADueRowIsSelectedAndShowsProcessWhileItsCheckRuns) {
+    const std::string first = addRefused("/a");
+    const std::string notDue = addRefused("/b", "Minutely", "00", "7");
+    const std::string second = addRefused("/c");
+    services.Fill(store, "ALL");
+    clock.setLocal(2026, 12, 8, 14, 10, 0);
+    engine->TimerServiceTimer();
+    EXPECT_EQ(rowStatus(first), "Process");
+    EXPECT_EQ(rowStatus(second), "Process");
+    EXPECT_EQ(rowStatus(notDue), "Unknown");
+    EXPECT_EQ(services.selected(), services.findRow(second)) << "the last due row";
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(rowStatus(first), "Failed");
+    EXPECT_EQ(rowStatus(second), "Failed");
+}
+
+TEST_F(EngineTest, ADueRecordWhoseRowIsFilteredOutIsStillChecked) {
+    const std::string key = addRefused("/hidden");
+    services.Fill(store, "FTP");
+    ASSERT_TRUE(services.rows().empty());
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{key}));
+    EXPECT_EQ(storedStatus(key), "Failed");
+    EXPECT_FALSE(services.selected().has_value());
+}
+
+TEST_F(EngineTest, ADueDatabaseRecordShowsProcessButHasNoCheck) {
+    const std::string key = add(Fields("Database", "10.0.0.4", "1521", "Minutely", "00", "5"));
+    services.Fill(store, "ALL");
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    engine->TimerServiceTimer();
+    EXPECT_EQ(rowStatus(key), "Process");
+    EXPECT_EQ(engine->outstanding(), 0);
+    loop.runUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(results.empty());
+}
+
+// ---- Per-service commands ----
+
+TEST_F(EngineTest, RunNowChecksTheSelectedServiceWhateverItsStateAndSchedule) {
+    const std::string key = addRefused("/now", "Daily", "03", "07");
+    ASSERT_TRUE(store.SetServiceRunState(key, "Stop"));
+    services.Fill(store, "ALL");
+    selectRow(key);
+    engine->MenuServiceRunNowClick();
+    EXPECT_EQ(rowStatus(key), "Process");
+    EXPECT_EQ(engine->outstanding(), 1);
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.serviceKey, key);
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_TRUE(reporter.boxes().empty());
+
+    // A finished service may be run again at once.
+    engine->MenuServiceRunNowClick();
+    EXPECT_EQ(engine->outstanding(), 1);
+    ASSERT_TRUE(drain());
+}
+
+TEST_F(EngineTest, RunNowIsRefusedWhileTheServiceIsUnderProcessingOrRetrying) {
+    const std::string key = addRefused("/busy");
+    services.Fill(store, "ALL");
+    for (const std::string state : {"Process", "Retry"}) {
+        selectRow(key);
+        services.setCurrentStatus(*services.findRow(key), state);
+        engine->MenuServiceRunNowClick();
+        EXPECT_EQ(engine->outstanding(), 0) << state;
+        EXPECT_EQ(rowStatus(key), state);
+    }
+    EXPECT_EQ(reporter.boxes(),
+              (std::vector<std::string>{
+                  "Information: This service is still under processing or retrying.",
+                  "Information: This service is still under processing or retrying."}));
+
+    services.Fill(store, "ALL");  // nothing selected
+    engine->MenuServiceRunNowClick();
+    EXPECT_EQ(engine->outstanding(), 0);
+    EXPECT_EQ(reporter.boxes().size(), 2u);
+}
+
+TEST_F(EngineTest, StartAndStopStoreTheRunStateAndShowIt) {
+    const std::string other = addRefused("/other");
+    const std::string key = addRefused("/switch");
+    services.Fill(store, "ALL");
+    selectRow(key);
+    engine->MenuServiceStopClick();
+    EXPECT_EQ(store.findRecord(key)->text("status"), "Stop");
+    EXPECT_EQ(services.rows()[*services.findRow(key)].status, "Stop");
+    EXPECT_EQ(store.findRecord(other)->text("status"), "Start");
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{other}));
+
+    selectRow(key);
+    engine->MenuServiceStartClick();
+    EXPECT_EQ(store.findRecord(key)->text("status"), "Start");
+    EXPECT_EQ(services.rows()[*services.findRow(key)].status, "Start");
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{other, key}));
+
+    // The change is in the file, not only in memory.
+    registry::ServiceStore reread(paths.serviceFilePath(), reporter);
+    ASSERT_TRUE(reread.OpenServiceFile(true).ok());
+    EXPECT_EQ(reread.findRecord(key)->text("status"), "Start");
+}
+
+TEST_F(EngineTest, SchedulingStateIsLoggedAndAnnounced) {
+    std::vector<std::pair<bool, std::string>> announced;
+    engine->onSchedulingChanged = [&](bool running, std::string_view text) {
+        announced.emplace_back(running, std::string(text));
+    };
+    EXPECT_FALSE(engine->schedulingRunning());
+    engine->SetSchedulingState(true);
+    EXPECT_TRUE(engine->schedulingRunning());
+    engine->SetSchedulingState(false);
+    EXPECT_FALSE(engine->schedulingRunning());
+    EXPECT_EQ(announced,
+              (std::vector<std::pair<bool, std::string>>{{true, "Service scheduling starts."},
+                                                         {false, "Service scheduling stops."}}));
+    EXPECT_EQ(logLines("[INFO]"), (std::vector<std::string>{"Service scheduling starts.",
+                                                            "Service scheduling stops."}));
+}
+
+// ---- Finished checks ----
+
+TEST_F(EngineTest, APassedCheckIsShownAndStoredWithoutAlarm) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse("HTTP/1.1 200 OK")));
+    settings.backupEnable = true;
+    enableSyslog();
+    const std::string key = add(urlOn(web));
+    services.Fill(store, "ALL");
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.statusWord, "Passed");
+    EXPECT_FALSE(results[0].retried);
+    EXPECT_EQ(rowStatus(key), "Passed");
+    EXPECT_EQ(storedStatus(key), "Passed");
+    EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_TRUE(backupLines().empty());
+    EXPECT_FALSE(udp.receive(100ms).has_value());
+}
+
+TEST_F(EngineTest, AFailedCheckWithoutRetryIsBackedUpAlarmedShownAndStored) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    settings.backupEnable = true;
+    enableSyslog();
+    const std::string key = add(urlOn(web, "/down"));
+    services.Fill(store, "ALL");
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+
+    ASSERT_EQ(results.size(), 1u);
+    const std::string url = web.url("/down");
+    const std::string port = std::to_string(web.port());
+    const std::string detail = "[" + url + ":" + port + "] " + kServerError + ":" + kServerError;
+    EXPECT_EQ(results[0].result.detail, detail);
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_EQ(storedStatus(key), "Failed");
+    EXPECT_EQ(backupLines(), (std::vector<std::string>{std::string(kStamp) + " [URL] [" + url +
+                                                       "] [" + port + "] " + detail}));
+    ASSERT_EQ(alarmMethods(), (std::vector<std::string>{"SysLog"}));
+    EXPECT_EQ(alarms.rows()[0].message, detail);
+    EXPECT_EQ(alarms.rows()[0].status, "Sent");
+    EXPECT_EQ(web.requests().size(), 1u) << "no retry";
+
+    // Without the backup switched on nothing is written, but the alarm goes.
+    settings.backupEnable = false;
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(backupLines().size(), 1u);
+    EXPECT_EQ(alarms.rows().size(), 2u);
+}
+
+TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    settings.backupEnable = true;
+    settings.httpRetry = 1;
+    enableSyslog();
+    const std::string key = add(urlOn(web));
+    services.Fill(store, "ALL");
+    engine->DispatchServiceByKey(key);
+
+    ASSERT_TRUE(waitForResults(1));
+    EXPECT_TRUE(results[0].retried);
+    EXPECT_EQ(results[0].result.retryFlag, 1);
+    EXPECT_EQ(rowStatus(key), "Retry");
+    EXPECT_EQ(services.selected(), services.findRow(key));
+    EXPECT_EQ(storedStatus(key), "Unknown");
+    EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_TRUE(backupLines().empty());
+    EXPECT_EQ(engine->outstanding(), 1) << "the repeat is queued at once";
+
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_FALSE(results[1].retried);
+    EXPECT_EQ(results[1].result.retryFlag, 0);
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_EQ(storedStatus(key), "Failed");
+    EXPECT_EQ(alarmMethods(), (std::vector<std::string>{"SysLog"}));
+    EXPECT_EQ(backupLines().size(), 1u);
+    EXPECT_EQ(web.requests().size(), 2u) << "at most one repeat per failure";
+
+    // A repeat that passes is stored as passed, without alarm.
+    results.clear();
+    FakeHttpServer flaky([](const test::SeenHttpRequest&, int index) {
+        return HttpResponse(index == 0 ? kServerError : "HTTP/1.1 200 OK");
+    });
+    const std::string flakyKey = add(urlOn(flaky, "/flaky"));
+    services.Fill(store, "ALL");
+    engine->DispatchServiceByKey(flakyKey);
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(storedStatus(flakyKey), "Passed");
+    EXPECT_EQ(rowStatus(flakyKey), "Passed");
+    EXPECT_EQ(alarms.rows().size(), 1u);
+}
+
+TEST_F(EngineTest, AResultIsStoredAndARetryMadeEvenWhenTheRowIsNotShown) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    settings.httpRetry = 1;
+    const std::string key = add(urlOn(web));
+    const std::string shown = add(Fields("FTP", "127.0.0.1", "21", "Daily", "03", "07"));
+    services.Fill(store, "FTP");
+    selectRow(shown);
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].retried);
+    EXPECT_EQ(web.requests().size(), 2u);
+    EXPECT_EQ(storedStatus(key), "Failed");
+    ASSERT_EQ(services.rows().size(), 1u);
+    EXPECT_EQ(services.rows()[0].currentStatus, "Unknown") << "the shown row is another service";
+    EXPECT_EQ(services.selected(), std::optional<std::size_t>(0));
+}
+
+TEST_F(EngineTest, ACheckThePoolRefusesIsAFailureWithThePoolsReason) {
+    settings.backupEnable = true;
+    const std::string key = addRefused("/refused");
+    services.Fill(store, "ALL");
+    pool->setMaxPooled(1);
+    pool->setMaxQueueLength(1);
+    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));  // runs
+    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));  // waits
+    ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
+
+    selectRow(key);
+    engine->MenuServiceRunNowClick();
+    ASSERT_TRUE(waitForResults(1));
+    const std::string url = "http://127.0.0.1:" + std::to_string(closed.port()) + "/refused";
+    const std::string detail = "[" + url + ":" + std::to_string(closed.port()) +
+                               "] Failed:Server is busy. Execution queue is too long.";
+    EXPECT_EQ(results[0].result.statusWord, "Failed");
+    EXPECT_EQ(results[0].result.detail, detail);
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_EQ(storedStatus(key), "Failed");
+    EXPECT_EQ(backupLines(),
+              (std::vector<std::string>{std::string(kStamp) + " [URL] [" + url + "] [" +
+                                        std::to_string(closed.port()) + "] " + detail}));
+    gate.open();
+    ASSERT_TRUE(drain());
+}
+
+TEST_F(EngineTest, ABurstOfDueChecksWaitsForThreadsInsteadOfBeingRefusedAsBusy) {
+    // Far more due services than the pool runs or lets wait: each must get
+    // its real outcome, never "Server is busy".
+    pool->setMaxPooled(4);
+    pool->setMaxQueueLength(2);
+    constexpr int kServices = 60;
+    for (int i = 0; i < kServices; ++i) {
+        addRefused("/burst" + std::to_string(i));
+    }
+    services.Fill(store, "ALL");
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    engine->TimerServiceTimer();
+    EXPECT_GT(engine->backlog(), 0u) << "the checks beyond the pool's threads wait in the engine";
+    ASSERT_TRUE(waitForResults(kServices));
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(engine->backlog(), 0u);
+    for (const auto& r : results) {
+        EXPECT_EQ(r.result.statusWord, "Failed");
+        EXPECT_EQ(r.result.detail.find("Server is busy"), std::string::npos) << r.result.detail;
+        EXPECT_NE(r.result.detail.find("Failed to connect"), std::string::npos) << r.result.detail;
+    }
+}
+
+TEST_F(EngineTest, ACancelledCheckIsAFailureThatIsStoredAndAlarmed) {
+    enableSyslog();
+    ServiceFields f = Fields("URL", "http://127.0.0.1:" + std::to_string(closed.port()) + "/c",
+                             std::to_string(closed.port()), "Daily", "03", "07");
+    f.alarmSyslog = "y";
+    const std::string key = add(f);
+    services.Fill(store, "ALL");
+    pool->setMaxPooled(1);
+    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));
+    ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
+    engine->DispatchServiceByKey(key);
+    pool->CancelAllWorkItems();
+    ASSERT_TRUE(waitForResults(1));
+    const std::string head = "[http://127.0.0.1:" + std::to_string(closed.port()) +
+                             "/c:" + std::to_string(closed.port()) +
+                             "] Failed:Work item was canceled.";
+    EXPECT_EQ(results[0].result.detail.rfind(head, 0), 0u) << results[0].result.detail;
+    EXPECT_EQ(storedStatus(key), "Failed");
+    EXPECT_EQ(rowStatus(key), "Failed");
+    ASSERT_EQ(alarmMethods(), (std::vector<std::string>{"SysLog"}));
+    EXPECT_EQ(alarms.rows()[0].message, results[0].result.detail);
+    gate.open();
+    ASSERT_TRUE(drain());
+}
+
+TEST_F(EngineTest, AWizardTestResultGoesOnlyToItsCallback) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    settings.backupEnable = true;
+    enableSyslog();
+    const std::string key = add(urlOn(web));
+    services.Fill(store, "ALL");
+    std::vector<CheckResult> setup;
+    engine->onSetupResult = [&](const CheckResult& r) { setup.push_back(r); };
+
+    CheckSettings s;
+    s.originTag = kOriginSetup;
+    s.serviceKey = "0";
+    s.host = web.url("/health");
+    s.port = web.port();
+    s.timeoutMs = 3000;
+    s.retrySetting = 1;
+    s.alarms.syslog = true;
+    UrlCheckRequest request;
+    request.method = "Get";
+    engine->QueueOnPool(std::make_unique<ThreadURLCheck>(s, request));
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(setup.size(), 1u);
+    EXPECT_EQ(setup[0].statusWord, "Failed");
+    EXPECT_TRUE(results.empty());
+    EXPECT_EQ(storedStatus(key), "Unknown");
+    EXPECT_EQ(rowStatus(key), "Unknown");
+    EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_TRUE(backupLines().empty());
+    EXPECT_EQ(web.requests().size(), 1u) << "never retried";
+}
+
+TEST_F(EngineTest, OnlyALowerCaseYAsksForAnAlarm) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    test::FakeSmtpServer smtp;
+    enableSyslog();
+    settings.smtpEnable = true;
+    settings.smtpIp = "127.0.0.1";
+    settings.smtpPort = smtp.port();
+    settings.smtpEmailAddress = "ops@example.test";
+    settings.smtpFromAddress = "vantor@example.test";
+    for (const std::string answer : {"Y", "yes", "n", "", "y"}) {
+        ServiceFields f = urlOn(web, "/answer-" + answer);
+        f.alarmEmail = answer;
+        f.alarmSyslog = answer;
+        const std::string key = add(f);
+        alarms.clear();
+        engine->DispatchServiceByKey(key);
+        ASSERT_TRUE(drain());
+        EXPECT_EQ(storedStatus(key), "Failed");
+        const std::vector<std::string> expected = answer == "y"
+                                                      ? std::vector<std::string>{"SysLog", "Email"}
+                                                      : std::vector<std::string>{};
+        EXPECT_EQ(alarmMethods(), expected) << '"' << answer << '"';
+    }
+    EXPECT_EQ(smtp.messages().size(), 1u);
+}
+
+// ---- Everything together ----
+
+class EndToEndTest : public EngineTest {
+protected:
+    EndToEndTest() {
+        settings.backupEnable = true;
+        settings.smtpEnable = true;
+        settings.smtpIp = "127.0.0.1";
+        settings.smtpPort = smtp.port();
+        settings.smtpEmailAddress = "ops@example.test";
+        settings.smtpFromAddress = "Vantor Lite <vantor@example.test>";
+        settings.smtpTimeout = 3000;
+        settings.httpSmsEnable = true;
+        settings.httpSmsUrl = gateway.url("/send?to=$MSISDN&msg=$MESSAGE");
+        settings.httpSmsPort = gateway.port();
+        settings.httpSmsMsisdnFieldValue = "+44 1";
+        settings.httpSmsTimeout = 3000;
+        enableSyslog();
+        ServiceFields f = urlOn(web);
+        f.alarmEmail = "y";
+        f.alarmHttpSms = "y";
+        f.alarmSyslog = "y";
+        key = add(f);
+        services.Fill(store, "ALL");
+        url = web.url("/health");
+        port = std::to_string(web.port());
+        detail = "[" + url + ":" + port + "] " + kServerError + ":" + kServerError;
+    }
+
+    // Everything the failure must have caused, as the fakes received it.
+    void expectAlarmedOnce() {
+        EXPECT_EQ(rowStatus(key), "Failed");
+        EXPECT_EQ(storedStatus(key), "Failed");
+        EXPECT_EQ(backupLines(), (std::vector<std::string>{std::string(kStamp) + " [URL] [" + url +
+                                                           "] [" + port + "] " + detail}));
+
+        ASSERT_EQ(alarmMethods(), (std::vector<std::string>{"SysLog", "Email", "SMS by HTTP"}));
+        for (const alarm::AlarmRow& row : alarms.rows()) {
+            EXPECT_EQ(row.dateTime, kStamp);
+            EXPECT_EQ(row.message, detail);
+            EXPECT_EQ(row.status, "Sent") << row.method;
+        }
+        EXPECT_TRUE(logLines("[ERROR]").empty());
+
+        EXPECT_EQ(smtp.commands(),
+                  (std::vector<std::string>{"EHLO " + net::LocalHostName(), "RSET",
+                                            "MAIL FROM:<vantor@example.test>",
+                                            "RCPT TO:<ops@example.test>", "DATA", "QUIT"}));
+        ASSERT_EQ(smtp.messages().size(), 1u);
+        const test::MailParts mail = test::SplitMail(smtp.messages()[0]);
+        EXPECT_EQ(mail.header("From"), "Vantor Lite <vantor@example.test>");
+        EXPECT_EQ(mail.header("To"), "ops@example.test");
+        EXPECT_EQ(mail.header("Subject"), "Alarming Message");
+        EXPECT_EQ(mail.body, (std::vector<std::string>{detail}));
+
+        EXPECT_EQ(udp.receive().value_or("<nothing>"), "<132>Dec  8 14:00:00 127.0.0.1 :" + detail);
+        EXPECT_FALSE(udp.receive(100ms).has_value());
+
+        const auto requests = gateway.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const std::string& line = requests[0].requestLine;
+        const std::string head = "GET /send?to=%2B44+1&msg=";
+        const std::string tail = " HTTP/1.1";
+        ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+        ASSERT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+        const std::string message =
+            line.substr(head.size(), line.size() - head.size() - tail.size());
+        EXPECT_EQ(message.find_first_of(" :/[]"), std::string::npos) << message;
+        EXPECT_EQ(FormDecode(message), detail);
+    }
+
+    FakeHttpServer web{FakeHttpServer::Always(HttpResponse(kServerError))};
+    FakeHttpServer gateway{FakeHttpServer::Always(HttpResponse("HTTP/1.1 200 OK", {}, "ok"))};
+    test::FakeSmtpServer smtp{test::SmtpBehaviour{"250-fake.test\r\n250 8BITMIME\r\n"}};
+    std::string key;
+    std::string url;
+    std::string port;
+    std::string detail;
+};
+
+TEST_F(EndToEndTest, AFailingWebServiceRaisesEveryAlarmItAsksFor) {
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    selectRow(key);
+    engine->MenuServiceRunNowClick();
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.detail, detail);
+    expectAlarmedOnce();
+}
+
+TEST_F(EndToEndTest, WithOneRetryTheFirstFailureIsQuietAndTheSecondAlarms) {
+    settings.httpRetry = 1;
+    selectRow(key);
+    engine->MenuServiceRunNowClick();
+    ASSERT_TRUE(waitForResults(1));
+    EXPECT_EQ(rowStatus(key), "Retry");
+    EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_TRUE(backupLines().empty());
+    EXPECT_FALSE(udp.receive(100ms).has_value());
+
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(web.requests().size(), 2u);
+    expectAlarmedOnce();
+}
+
+// ---- The minute ticker ----
+
+TEST(MinuteTicker, EachMinuteIsClaimedOnceAndAJumpClaimsOnlyTheCurrentMinute) {
+    test::MockClock clock(2026, 12, 8, 14, 0, 0);
+    MinuteTicker ticker(clock);
+    EXPECT_TRUE(ticker.claimCurrentMinute());
+    EXPECT_FALSE(ticker.claimCurrentMinute());
+    clock.advance(59s);
+    EXPECT_FALSE(ticker.claimCurrentMinute()) << "14:00:59 is still the same minute";
+    clock.advance(1s);
+    EXPECT_TRUE(ticker.claimCurrentMinute()) << "14:01:00";
+    EXPECT_FALSE(ticker.claimCurrentMinute());
+    clock.advance(1h);
+    EXPECT_TRUE(ticker.claimCurrentMinute()) << "15:01 after a suspend";
+    EXPECT_FALSE(ticker.claimCurrentMinute()) << "the missed minutes are not made up";
+    clock.advance(-2min);
+    EXPECT_TRUE(ticker.claimCurrentMinute()) << "a clock set back still ticks";
+}
+
+TEST(MinuteTicker, TheNextTickLandsJustAfterTheNextMinuteBegins) {
+    test::MockClock clock(2026, 12, 8, 14, 0, 0);
+    MinuteTicker ticker(clock);
+    for (const auto offset : {0ms, 1ms, 20'000ms, 59'999ms}) {
+        clock.setLocal(2026, 12, 8, 14, 0, 0);
+        clock.advance(offset);
+        test::MockClock boundary(2026, 12, 8, 14, 1, 0);
+        const auto lands = clock.now() + ticker.delayToNextMinute();
+        EXPECT_GT(lands, boundary.now()) << offset.count();
+        EXPECT_LE(lands, boundary.now() + 1s) << offset.count();
+    }
+}
+
+}  // namespace
+}  // namespace vantor::engine

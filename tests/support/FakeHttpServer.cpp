@@ -1,0 +1,39 @@
+#include "support/FakeHttpServer.h"
+
+namespace vantor::test {
+
+std::string HttpResponse(const std::string& statusLine, const std::string& headers,
+                         const std::string& body) {
+    return statusLine + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+FakeHttpServer::FakeHttpServer(Responder responder)
+    : m_responder(std::move(responder)),
+      m_server([this](FakeConnection& connection) { serve(connection); }) {}
+
+FakeHttpServer::Responder FakeHttpServer::Always(std::string response) {
+    return [response](const SeenHttpRequest&, int) { return response; };
+}
+
+void FakeHttpServer::serve(FakeConnection& connection) {
+    while (auto request = ReadHttpRequest(connection)) {
+        int index = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            index = static_cast<int>(m_requests.size());
+            m_requests.push_back(*request);
+        }
+        if (!connection.send(m_responder(*request, index))) {
+            return;
+        }
+    }
+}
+
+std::vector<SeenHttpRequest> FakeHttpServer::requests() const {
+    m_server.waitUntilIdle();
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+}  // namespace vantor::test

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/FakeServer.h"
+
+namespace vantor::test {
+
+// A whole HTTP/1.1 response whose Content-Length matches its body.
+std::string HttpResponse(const std::string& statusLine, const std::string& headers = {},
+                         const std::string& body = {});
+
+// A fake HTTP/1.1 server on 127.0.0.1 that keeps every request it reads,
+// across connections, and answers each with what the responder gives for
+// it (the request and its number, from 0).
+class FakeHttpServer {
+public:
+    using Responder = std::function<std::string(const SeenHttpRequest&, int index)>;
+
+    explicit FakeHttpServer(Responder responder);
+    // Answers every request with the same response.
+    static Responder Always(std::string response);
+
+    int port() const { return m_server.port(); }
+    std::string url(const std::string& path = "/") const {
+        return "http://127.0.0.1:" + std::to_string(port()) + path;
+    }
+    // The requests so far, once every connection so far has ended.
+    std::vector<SeenHttpRequest> requests() const;
+
+private:
+    void serve(FakeConnection& connection);
+
+    Responder m_responder;
+    mutable std::mutex m_mutex;
+    std::vector<SeenHttpRequest> m_requests;
+    FakeServer m_server;  // last, so that its threads end before the rest goes
+};
+
+}  // namespace vantor::test

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace vantor::test {
+
+// A UDP socket bound to 127.0.0.1 on a free port, for what a sender puts
+// on the wire.
+class UdpReceiver final {
+public:
+    UdpReceiver();
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+
+    int port() const { return m_port; }
+    // The next datagram's bytes, or nullopt when none came in time.
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// A TCP port on 127.0.0.1 that refuses connections: a socket is bound to it
+// but never listens, so nothing else can take the port while it lives.
+class ClosedPort final {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+}  // namespace vantor::test
