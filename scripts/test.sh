@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test tier: the release build (unit,
-# process and interop tests), the core tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer.
+# process, interop and end-to-end tests), all of them again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests
+# (pool, SMPP relay) under ThreadSanitizer, and the SMPP fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,4 +18,10 @@ for preset in release asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+# The SMPP fuzz target (clang, libFuzzer): every seed once, then a short run.
+echo "=== fuzz ==="
+CC=clang CXX=clang++ cmake -S fuzz -B build/fuzz -G Ninja >/dev/null
+cmake --build build/fuzz -j "$jobs"
+ctest --test-dir build/fuzz --output-on-failure
+
 echo "All test tiers passed."

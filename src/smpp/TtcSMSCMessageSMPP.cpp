@@ -41,9 +41,12 @@ public:
         return out;
     }
     std::vector<std::uint8_t> bytes(std::size_t n) {
-        n = std::min(n, m_end - std::min(m_pos, m_end));
-        std::vector<std::uint8_t> out(m_data + m_pos, m_data + m_pos + n);
-        m_pos += n;
+        // The position may stand beyond a short PDU's end; no pointer is
+        // ever formed past it.
+        const std::size_t from = std::min(m_pos, m_end);
+        n = std::min(n, m_end - from);
+        std::vector<std::uint8_t> out(m_data + from, m_data + from + n);
+        m_pos = from + n;
         return out;
     }
     std::vector<std::uint8_t> rest() { return bytes(m_end - std::min(m_pos, m_end)); }
@@ -80,6 +83,80 @@ std::vector<std::uint8_t> CutGsmCodes(std::vector<std::uint8_t> codes, std::size
     }
     codes.resize(kept);
     return codes;
+}
+
+// The octet of a character in ISO 8859-1, -5 or -8; a character the table
+// lacks becomes a blank, as in the GSM alphabet.
+std::uint8_t IsoOctet(char32_t c, TtcEncodingType encoding) {
+    if (c <= 0xA0) {
+        return static_cast<std::uint8_t>(c);
+    }
+    switch (encoding) {
+        case TtcEncodingType::etISO88591:
+            return c <= 0xFF ? static_cast<std::uint8_t>(c) : 0x20;
+        case TtcEncodingType::etISO88595:  // Cyrillic
+            if (c == 0xAD) {
+                return 0xAD;
+            }
+            if (c == 0xA7) {
+                return 0xFD;
+            }
+            if (c == 0x2116) {
+                return 0xF0;
+            }
+            if (c >= 0x0401 && c <= 0x040C) {
+                return static_cast<std::uint8_t>(c - 0x0401 + 0xA1);
+            }
+            if (c >= 0x040E && c <= 0x044F) {
+                return static_cast<std::uint8_t>(c - 0x040E + 0xAE);
+            }
+            if (c >= 0x0451 && c <= 0x045C) {
+                return static_cast<std::uint8_t>(c - 0x0451 + 0xF1);
+            }
+            if (c == 0x045E || c == 0x045F) {
+                return static_cast<std::uint8_t>(c - 0x045E + 0xFE);
+            }
+            return 0x20;
+        case TtcEncodingType::etISO88598:  // Hebrew
+            if (c >= 0xA2 && c <= 0xBE && c != 0xAA && c != 0xBA) {
+                return static_cast<std::uint8_t>(c);
+            }
+            if (c == 0xD7) {
+                return 0xAA;
+            }
+            if (c == 0xF7) {
+                return 0xBA;
+            }
+            if (c == 0x2017) {
+                return 0xDF;
+            }
+            if (c >= 0x05D0 && c <= 0x05EA) {
+                return static_cast<std::uint8_t>(c - 0x05D0 + 0xE0);
+            }
+            if (c == 0x200E || c == 0x200F) {
+                return static_cast<std::uint8_t>(c - 0x200E + 0xFD);
+            }
+            return 0x20;
+        default:
+            return 0x20;
+    }
+}
+
+// A UTF-8 text in one of the ISO 8859 tables, at most `limit` octets.
+std::vector<std::uint8_t> IsoOctets(std::string_view text, TtcEncodingType encoding,
+                                    std::size_t limit) {
+    const std::u16string units = Utf8ToUtf16(text);
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < units.size() && out.size() < limit; ++i) {
+        char32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000;  // one character beyond every table
+            ++i;
+        }
+        out.push_back(IsoOctet(c, encoding));
+    }
+    return out;
 }
 
 }  // namespace
@@ -173,7 +250,12 @@ void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, 
                                      std::string_view serviceType,
                                      std::string_view optionalParameters, bool asciiFrontend) {
     using namespace SubmitOption;
-    const std::vector<std::uint8_t> udh = HexToBytes(userDataHeader);
+    std::vector<std::uint8_t> udh = HexToBytes(userDataHeader);
+    // sm_length is one octet and a short message holds at most 160: a
+    // longer header is cut there rather than let the length wrap.
+    if (udh.size() > kMaxShortMessage) {
+        udh.resize(kMaxShortMessage);
+    }
     const std::size_t room = kMaxShortMessage > udh.size() ? kMaxShortMessage - udh.size() : 0;
 
     std::uint8_t dataCoding = 0;
@@ -191,7 +273,10 @@ void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, 
                 codes = CutGsmCodes(std::move(codes), maxSeptets);
                 const int fill =
                     udh.empty() ? 0 : static_cast<int>(udhSeptets * 7 - udh.size() * 8);
-                body = GsmAlphabet::Pack(codes, fill);
+                // No text, no octet of bare fill bits behind the header.
+                if (!codes.empty()) {
+                    body = GsmAlphabet::Pack(codes, fill);
+                }
             }
             dataCoding = 0x00;
             break;
@@ -217,12 +302,15 @@ void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, 
             break;
         }
         case TtcEncodingType::etISO88591:
+            body = IsoOctets(text, encoding, room);
             dataCoding = 0x03;
             break;
         case TtcEncodingType::etISO88595:
+            body = IsoOctets(text, encoding, room);
             dataCoding = 0x06;
             break;
         case TtcEncodingType::etISO88598:
+            body = IsoOctets(text, encoding, room);
             dataCoding = 0x07;
             break;
     }
@@ -528,10 +616,12 @@ std::string TtcSMSCMessageSMPP::AbsoluteTime(std::chrono::system_clock::time_poi
         100;
     const long quarters = tm.tm_gmtoff / 900;
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d%01d%02ld%c", tm.tm_year % 100,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(tenths < 0 ? 0 : tenths), quarters < 0 ? -quarters : quarters,
-                  quarters > 0 ? '+' : '-');
+    // Two digits of the year also before 1900, where tm_year is negative.
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d%01d%02ld%c",
+                  (tm.tm_year % 100 + 100) % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec, static_cast<int>(tenths < 0 ? 0 : tenths),
+                  quarters < 0 ? -quarters : quarters,
+                  quarters > 0 ? '+' : '-');  // "+" only when local time is ahead of UTC
     return buf;
 }
 

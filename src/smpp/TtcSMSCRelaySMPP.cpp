@@ -31,6 +31,7 @@ struct TtcSMSCRelaySMPP::Accepted {
 TtcSMSCRelaySMPP::TtcSMSCRelaySMPP(app::Poster* owner)
     : m_owner(owner), m_token(std::make_shared<Token>()) {
     m_token->relay = this;
+    m_stale.fill(kNoRequest);
 }
 
 TtcSMSCRelaySMPP::~TtcSMSCRelaySMPP() {
@@ -148,22 +149,39 @@ int TtcSMSCRelaySMPP::stopLink() {
         m_receiveThread.join();
     }
     m_client.ResetCancel();
-    m_state = Connected;
+    // A link lost meanwhile (an SMSC that hangs up after unbind_resp) stays
+    // Disconnected.
+    int expected = Bound;
+    m_state.compare_exchange_strong(expected, Connected);
     return 0;
 }
 
 int TtcSMSCRelaySMPP::sendAndWait(app::ManualResetEvent& event, bool keepAliveAnswer) {
-    event.reset();
+    std::atomic<std::uint32_t>& expected =
+        keepAliveAnswer ? m_keepAliveSequence : m_responseSequence;
+    {
+        std::lock_guard lock(m_answerMutex);
+        expected = m_request.sequenceNumber();
+        event.reset();
+    }
     if (m_linkLost || !m_client.Send(m_request.buffer().data(), m_request.buffer().size())) {
         return m_linkLost ? -2 : -1;
     }
     m_aliveIntervalEvent.set();
     if (!event.waitFor(std::chrono::milliseconds(m_responseTimeOut.load()))) {
+        // Should its answer still come, it must not pass for the answer to
+        // a later request.
+        std::lock_guard lock(m_answerMutex);
+        m_stale[m_staleNext++ % m_stale.size()] = expected.load();
+        expected = kNoRequest;
         return -1;
     }
-    // A waiter released because the link went down gets a failure, never
+    // The answer's status when one came (dispatch then clears the expected
+    // number), even if the link ended right behind it; a waiter released
+    // because the link went down or the relay stops gets a failure, never
     // the status of an earlier response.
-    if (m_linkLost) {
+    std::lock_guard lock(m_answerMutex);
+    if (expected != kNoRequest) {
         return -2;
     }
     return keepAliveAnswer ? m_keepAliveStatus.load() : m_responseStatus.load();
@@ -201,8 +219,10 @@ int TtcSMSCRelaySMPP::SubmitMessage(const std::string& destination, int destTon,
                           encoding, userDataHeader, options, {}, {}, "", "", m_asciiFrontend);
     const int result = sendAndWait(m_responseEvent, false);
     if (messageId != nullptr) {
+        // A failed submit has no id; never hand on the one of an earlier
+        // message.
         std::lock_guard textLock(m_textMutex);
-        *messageId = m_responseMessageId;
+        *messageId = result == 0 ? m_responseMessageId : std::string();
     }
     return result;
 }
@@ -231,17 +251,23 @@ int TtcSMSCRelaySMPP::EnquireLink() {
 }
 
 void TtcSMSCRelaySMPP::Disconnect() {
-    m_client.Disconnect();
+    // Ended on purpose: the threads stop without reporting a lost link, and
+    // a request still waiting gets -2 at once.
+    m_linkLost = true;
     {
         std::lock_guard lock(m_threadMutex);
+        m_stopReceive = true;
+        m_client.Disconnect();
+        m_responseEvent.set();
         stopKeepAliveThread();
         if (m_receiveThread.joinable()) {
             m_receiveThread.join();
         }
     }
     m_client.Close();
-    int expected = Connected;
-    if (m_state.compare_exchange_strong(expected, Disconnected)) {
+    // From whatever state the link was in, unless it was lost (and
+    // reported) before.
+    if (m_state.exchange(Disconnected) != Disconnected) {
         notify([](TtcSMSCRelaySMPP& relay) {
             if (relay.OnDisconnected) {
                 relay.OnDisconnected(0);
@@ -251,11 +277,15 @@ void TtcSMSCRelaySMPP::Disconnect() {
 }
 
 void TtcSMSCRelaySMPP::linkLost(int reason, std::string why) {
+    // The receive and keep-alive threads may both see the end; it is
+    // reported once, and not at all after a Disconnect.
+    if (m_linkLost.exchange(true)) {
+        return;
+    }
     {
         std::lock_guard lock(m_textMutex);
         m_lastError = std::move(why);
     }
-    m_linkLost = true;
     m_client.Disconnect();
     m_stopKeepAlive = true;
     m_responseEvent.set();
@@ -272,28 +302,26 @@ void TtcSMSCRelaySMPP::linkLost(int reason, std::string why) {
 void TtcSMSCRelaySMPP::receiveLoop(TtcTcpClient& client, bool own, const std::atomic<bool>& stop) {
     TtcSMSCMessageSMPP incoming;
     while (!stop) {
-        if (client.BytesRead() > 0 || client.WaitForData(-1)) {
-            if (stop) {
-                break;
+        const Framing framing =
+            client.BytesRead() > 0 ? incoming.ReadFromClient(client) : Framing::NeedMore;
+        if (framing == Framing::Framed) {
+            dispatch(incoming, client);
+            continue;
+        }
+        if (framing == Framing::Invalid) {
+            // A length we cannot frame: the stream is out of step for good,
+            // so the link ends rather than waits for ever.
+            if (own) {
+                linkLost(kReasonBadPdu, "The SMSC sent a PDU whose length cannot be framed");
+            } else {
+                client.Disconnect();
             }
-            const Framing framing = incoming.ReadFromClient(client);
-            if (framing == Framing::Framed) {
-                dispatch(incoming, client);
-                continue;
-            }
-            if (framing == Framing::Invalid) {
-                // A length we cannot frame: the stream is out of step for
-                // good, so the link ends rather than waits for ever.
-                if (own) {
-                    linkLost(kReasonBadPdu, "The SMSC sent a PDU whose length cannot be framed");
-                } else {
-                    client.Disconnect();
-                }
-                break;
-            }
-            if (client.ReadData() > 0) {
-                continue;
-            }
+            break;
+        }
+        // More octets are needed. The wait comes first, also with part of a
+        // PDU in the buffer, because only the wait can be cancelled.
+        if (client.WaitForData(-1) && !stop && client.ReadData() > 0) {
+            continue;
         }
         if (stop) {
             break;
@@ -318,72 +346,114 @@ void TtcSMSCRelaySMPP::respond(TtcTcpClient& client, const TtcSMSCMessageSMPP& r
 }
 
 void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client) {
-    switch (pdu.Kind()) {
+    const int kind = pdu.Kind();
+    if (kind == Kind::SubmitResp && asyncSubmit) {
+        pdu.ParseSubmitResp();
+        const auto sequence = pdu.sequenceNumber();
+        const auto status = pdu.status();
+        const std::string id = pdu.messageId();
+        notify([sequence, status, id](TtcSMSCRelaySMPP& relay) {
+            if (relay.OnSubmitMessageRespAsyncReceived) {
+                relay.OnSubmitMessageRespAsyncReceived(sequence, status, id);
+            }
+        });
+        return;
+    }
+    if (kind == Kind::IncomingEnquireLink) {
+        // Answered on the owner thread, on the connection it came on.
+        auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
+        TtcTcpClient* from = &client;
+        notify([copy, from](TtcSMSCRelaySMPP& relay) { relay.respond(*from, *copy); });
+        return;
+    }
+    if (kind == Kind::IncomingMessage) {
+        m_lastDeliverSequence = pdu.sequenceNumber();
+        auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
+        TtcTcpClient* from = &client;
+        notify([copy, from](TtcSMSCRelaySMPP& relay) {
+            const DeliverSm message = copy->ParseDeliver();
+            const auto& handler =
+                message.isReceipt ? relay.OnStatusReportReceived : relay.OnMessageReceived;
+            // Only a message someone took is acknowledged.
+            if (handler) {
+                handler(message);
+                relay.respond(*from, *copy);
+            }
+        });
+        return;
+    }
+
+    // A response counts for the waiter whose request it answers: a late
+    // answer to a request that timed out is not taken for the next one. The
+    // lock keeps a waiter from starting its next request in between.
+    std::lock_guard answerLock(m_answerMutex);
+    // SMSCs are known to answer with a sequence number of their own; such
+    // an answer still answers the request that waits, unless it is the late
+    // answer of a request that timed out.
+    const std::uint32_t sequence = pdu.sequenceNumber();
+    bool forCaller = false;
+    bool forKeepAlive = false;
+    {
+        // m_answerMutex is held (answerLock above).
+        bool stale = false;
+        for (std::uint32_t s : m_stale) {
+            stale = stale || s == sequence;
+        }
+        const std::uint32_t caller = m_responseSequence;
+        const std::uint32_t keepAlive = m_keepAliveSequence;
+        forCaller = caller != kNoRequest && (sequence == caller || !stale);
+        forKeepAlive = keepAlive != kNoRequest && (sequence == keepAlive || !stale);
+    }
+    auto answerCaller = [this](std::int32_t status) {
+        m_responseStatus = status;
+        m_responseSequence = kNoRequest;  // answered
+        m_responseEvent.set();
+    };
+    auto answerKeepAlive = [this](std::int32_t status) {
+        m_keepAliveStatus = status;
+        m_keepAliveSequence = kNoRequest;
+        m_keepAliveEvent.set();
+    };
+    switch (kind) {
         case Kind::SubmitResp:
             pdu.ParseSubmitResp();
-            if (asyncSubmit) {
-                const auto sequence = pdu.sequenceNumber();
-                const auto status = pdu.status();
-                const std::string id = pdu.messageId();
-                notify([sequence, status, id](TtcSMSCRelaySMPP& relay) {
-                    if (relay.OnSubmitMessageRespAsyncReceived) {
-                        relay.OnSubmitMessageRespAsyncReceived(sequence, status, id);
-                    }
-                });
-            } else {
+            if (forCaller) {
                 {
                     std::lock_guard lock(m_textMutex);
                     m_responseMessageId = pdu.messageId();
                 }
-                m_responseStatus = pdu.status();
-                m_responseEvent.set();
+                answerCaller(pdu.status());
             }
             break;
         case Kind::BindResp:
             pdu.ParseBindResp();
-            m_responseStatus = pdu.status();
-            m_responseEvent.set();
+            if (forCaller) {
+                answerCaller(pdu.status());
+            }
             break;
         case Kind::UnbindResp:
             pdu.ParseUnbindResp();
-            m_responseStatus = pdu.status();
-            m_responseEvent.set();
+            if (forCaller) {
+                answerCaller(pdu.status());
+            }
             break;
         case Kind::EnquireLinkResp:
             pdu.ParseEnquireLinkResp();
-            m_keepAliveStatus = 0;
-            m_keepAliveEvent.set();
+            if (forKeepAlive) {
+                answerKeepAlive(0);
+            }
             break;
         case Kind::GenericNack:
+            // A nack the SMSC could not tie to a request (it may not have
+            // read the sequence number) fails whatever is outstanding.
             pdu.ParseGenericNack();
-            m_responseStatus = -3;
-            m_keepAliveStatus = -3;
-            m_responseEvent.set();
-            m_keepAliveEvent.set();
+            if (forCaller || !forKeepAlive) {
+                answerCaller(-3);
+            }
+            if (forKeepAlive || !forCaller) {
+                answerKeepAlive(-3);
+            }
             break;
-        case Kind::IncomingEnquireLink: {
-            // Answered on the owner thread, on the connection it came on.
-            auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
-            TtcTcpClient* from = &client;
-            notify([copy, from](TtcSMSCRelaySMPP& relay) { relay.respond(*from, *copy); });
-            break;
-        }
-        case Kind::IncomingMessage: {
-            m_lastDeliverSequence = pdu.sequenceNumber();
-            auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
-            TtcTcpClient* from = &client;
-            notify([copy, from](TtcSMSCRelaySMPP& relay) {
-                const DeliverSm message = copy->ParseDeliver();
-                const auto& handler =
-                    message.isReceipt ? relay.OnStatusReportReceived : relay.OnMessageReceived;
-                // Only a message someone took is acknowledged.
-                if (handler) {
-                    handler(message);
-                    relay.respond(*from, *copy);
-                }
-            });
-            break;
-        }
         default:
             break;
     }
@@ -399,20 +469,10 @@ void TtcSMSCRelaySMPP::keepAliveLoop() {
             break;
         }
         if (EnquireLink() == -1 && !m_stopKeepAlive) {
+            // The socket goes down with the link: the SMSC sees it end, and
+            // the receive thread wakes and stops (a later Connect joins it).
             m_stopReceive = true;
-            m_stopKeepAlive = true;
-            {
-                std::lock_guard lock(m_textMutex);
-                m_lastError = "The SMSC did not answer enquire_link";
-            }
-            m_linkLost = true;
-            m_responseEvent.set();
-            m_state = Disconnected;
-            notify([](TtcSMSCRelaySMPP& relay) {
-                if (relay.OnDisconnected) {
-                    relay.OnDisconnected(kReasonNoKeepAliveAnswer);
-                }
-            });
+            linkLost(kReasonNoKeepAliveAnswer, "The SMSC did not answer enquire_link");
             break;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -115,6 +116,16 @@ private:
     app::ManualResetEvent m_aliveIntervalEvent{false};
     std::atomic<std::int32_t> m_responseStatus{0};
     std::atomic<std::int32_t> m_keepAliveStatus{0};
+    // The sequence numbers the two waiters expect an answer to, so that a
+    // late answer to a request that timed out is not taken for the next.
+    static constexpr std::uint32_t kNoRequest = 0xFFFFFFFF;
+    std::atomic<std::uint32_t> m_responseSequence{kNoRequest};
+    std::atomic<std::uint32_t> m_keepAliveSequence{kNoRequest};
+    // The last requests that timed out, whose answers are no longer wanted.
+    std::array<std::uint32_t, 16> m_stale{};
+    std::size_t m_staleNext = 0;
+    // Orders taking an answer against a waiter starting its next request.
+    std::mutex m_answerMutex;
     std::atomic<bool> m_linkLost{false};
     mutable std::mutex m_textMutex;
     std::string m_responseMessageId;
