@@ -23,7 +23,9 @@ struct TtcSMSCRelaySMPP::Token {
 
 // A connection accepted in listening mode, with its own receive thread.
 struct TtcSMSCRelaySMPP::Accepted {
-    TtcTcpClient client;
+    // Shared with the answers posted to the owner thread, which may run
+    // after the connection was let go.
+    std::shared_ptr<TtcTcpClient> client = std::make_shared<TtcTcpClient>();
     std::atomic<bool> stop{false};
     std::thread thread;
 };
@@ -100,7 +102,7 @@ int TtcSMSCRelaySMPP::startLink() {
     }
     m_stopReceive = false;
     m_client.ResetCancel();
-    m_receiveThread = std::thread([this] { receiveLoop(m_client, true, m_stopReceive); });
+    m_receiveThread = std::thread([this] { receiveLoop(m_client, {}, m_stopReceive); });
     if (m_keepAlive) {
         startKeepAliveThread();
     }
@@ -299,13 +301,15 @@ void TtcSMSCRelaySMPP::linkLost(int reason, std::string why) {
     });
 }
 
-void TtcSMSCRelaySMPP::receiveLoop(TtcTcpClient& client, bool own, const std::atomic<bool>& stop) {
+void TtcSMSCRelaySMPP::receiveLoop(TtcTcpClient& client, std::weak_ptr<TtcTcpClient> accepted,
+                                   const std::atomic<bool>& stop) {
+    const bool own = &client == &m_client;
     TtcSMSCMessageSMPP incoming;
     while (!stop) {
         const Framing framing =
             client.BytesRead() > 0 ? incoming.ReadFromClient(client) : Framing::NeedMore;
         if (framing == Framing::Framed) {
-            dispatch(incoming, client);
+            dispatch(incoming, client, accepted);
             continue;
         }
         if (framing == Framing::Invalid) {
@@ -339,13 +343,26 @@ void TtcSMSCRelaySMPP::receiveLoop(TtcTcpClient& client, bool own, const std::at
     }
 }
 
+void TtcSMSCRelaySMPP::respondOn(bool own, const std::weak_ptr<TtcTcpClient>& accepted,
+                                 const TtcSMSCMessageSMPP& request) {
+    if (own) {
+        respond(m_client, request);
+        return;
+    }
+    if (const std::shared_ptr<TtcTcpClient> client = accepted.lock()) {
+        respond(*client, request);
+    }
+}
+
 void TtcSMSCRelaySMPP::respond(TtcTcpClient& client, const TtcSMSCMessageSMPP& request) {
     TtcSMSCMessageSMPP response;
     response.BuildResponseTo(request);
     client.Send(response.buffer().data(), response.buffer().size());
 }
 
-void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client) {
+void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
+                                const std::weak_ptr<TtcTcpClient>& accepted) {
+    const bool own = &client == &m_client;
     const int kind = pdu.Kind();
     if (kind == Kind::SubmitResp && asyncSubmit) {
         pdu.ParseSubmitResp();
@@ -362,22 +379,22 @@ void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client) {
     if (kind == Kind::IncomingEnquireLink) {
         // Answered on the owner thread, on the connection it came on.
         auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
-        TtcTcpClient* from = &client;
-        notify([copy, from](TtcSMSCRelaySMPP& relay) { relay.respond(*from, *copy); });
+        notify([copy, own, accepted](TtcSMSCRelaySMPP& relay) {
+            relay.respondOn(own, accepted, *copy);
+        });
         return;
     }
     if (kind == Kind::IncomingMessage) {
         m_lastDeliverSequence = pdu.sequenceNumber();
         auto copy = std::make_shared<TtcSMSCMessageSMPP>(pdu);
-        TtcTcpClient* from = &client;
-        notify([copy, from](TtcSMSCRelaySMPP& relay) {
+        notify([copy, own, accepted](TtcSMSCRelaySMPP& relay) {
             const DeliverSm message = copy->ParseDeliver();
             const auto& handler =
                 message.isReceipt ? relay.OnStatusReportReceived : relay.OnMessageReceived;
             // Only a message someone took is acknowledged.
             if (handler) {
                 handler(message);
-                relay.respond(*from, *copy);
+                relay.respondOn(own, accepted, *copy);
             }
         });
         return;
@@ -529,9 +546,11 @@ void TtcSMSCRelaySMPP::serverLoop() {
         char host[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
         auto accepted = std::make_unique<Accepted>();
-        accepted->client.adopt(fd, host, ntohs(peer.sin_port));
+        accepted->client->adopt(fd, host, ntohs(peer.sin_port));
         Accepted* raw = accepted.get();
-        raw->thread = std::thread([this, raw] { receiveLoop(raw->client, false, raw->stop); });
+        raw->thread = std::thread([this, raw] {
+            receiveLoop(*raw->client, std::weak_ptr<TtcTcpClient>(raw->client), raw->stop);
+        });
         std::lock_guard lock(m_acceptedMutex);
         m_accepted.push_back(std::move(accepted));
     }
@@ -556,7 +575,7 @@ void TtcSMSCRelaySMPP::StopListening() {
     }
     for (auto& a : accepted) {
         a->stop = true;
-        a->client.Disconnect();
+        a->client->Disconnect();
         if (a->thread.joinable()) {
             a->thread.join();
         }

@@ -95,8 +95,15 @@ private:
     int stopLink();
     void startKeepAliveThread();
     void stopKeepAliveThread();
-    void receiveLoop(TtcTcpClient& client, bool own, const std::atomic<bool>& stop);
-    void dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client);
+    // accepted: the accepted connection (empty for the relay's own).
+    void receiveLoop(TtcTcpClient& client, std::weak_ptr<TtcTcpClient> accepted,
+                     const std::atomic<bool>& stop);
+    void dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
+                  const std::weak_ptr<TtcTcpClient>& accepted);
+    // Answers on the connection a request came on: the own one, or an
+    // accepted one while it is still there.
+    void respondOn(bool own, const std::weak_ptr<TtcTcpClient>& accepted,
+                   const TtcSMSCMessageSMPP& request);
     void linkLost(int reason, std::string why);
     void keepAliveLoop();
     void serverLoop();

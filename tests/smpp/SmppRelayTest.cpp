@@ -1,7 +1,11 @@
 // The SMPP relay and the SMS alarm sender against a scripted SMS centre on
 // 127.0.0.1. Notifications go through an event loop that the test thread
 // runs, as the owner thread would.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <future>
@@ -85,6 +89,93 @@ struct Owner {
     TtcSMSCRelaySMPP relay{&loop};
     std::vector<int> disconnects;
 };
+
+// ---------------------------------------------------------------------------
+// Listening mode
+
+// A plain TCP peer on 127.0.0.1 that writes and reads whole PDUs.
+class Peer {
+public:
+    explicit Peer(int port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        timeval tv{3, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~Peer() { ::close(m_fd); }
+    bool connected() const { return m_connected; }
+    void send(const std::vector<std::uint8_t>& octets) {
+        ASSERT_EQ(::send(m_fd, octets.data(), octets.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(octets.size()));
+    }
+    // One PDU's octets, or empty after the receive limit.
+    std::vector<std::uint8_t> read() {
+        std::vector<std::uint8_t> head(16);
+        if (!readExactly(head.data(), 16)) {
+            return {};
+        }
+        const std::uint32_t length = (head[0] << 24) | (head[1] << 16) | (head[2] << 8) | head[3];
+        head.resize(length);
+        if (length > 16 && !readExactly(head.data() + 16, length - 16)) {
+            return {};
+        }
+        return head;
+    }
+
+private:
+    bool readExactly(std::uint8_t* to, std::size_t n) {
+        while (n > 0) {
+            const ssize_t got = ::recv(m_fd, to, n, 0);
+            if (got <= 0) {
+                return false;
+            }
+            to += got;
+            n -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    int m_fd = -1;
+    bool m_connected = false;
+};
+
+TEST(SmppRelayListen, AcceptedConnectionsAreAnsweredOnTheirOwnLink) {
+    Owner o;
+    ASSERT_EQ(o.relay.Listen(0), 0);
+    EXPECT_EQ(o.relay.Listen(0), -2) << "already listening";
+    ASSERT_GT(o.relay.listeningPort(), 0);
+    std::vector<std::string> texts;
+    o.relay.OnMessageReceived = [&](const DeliverSm& m) { texts.push_back(m.text); };
+
+    Peer peer(o.relay.listeningPort());
+    ASSERT_TRUE(peer.connected());
+    peer.send(test::EncodePdu(kEnquireLink, 0, 77));
+    o.drain(200ms);
+    const auto resp = peer.read();
+    ASSERT_EQ(resp.size(), 16u);
+    EXPECT_EQ(test::EncodePdu(kEnquireLinkResp, 0, 77), resp);
+
+    // A deliver_sm with a handler: the handler runs on the owner thread and
+    // the deliver_sm_resp goes back with one empty message_id octet.
+    std::vector<std::uint8_t> body = {0, 1, 1, '1', 0, 1, 1, '2', 0,   0,  0,
+                                      0, 0, 0, 0,   0, 0, 0, 2,   'h', 'i'};
+    peer.send(test::EncodePdu(0x00000005, 0, 78, body));
+    ASSERT_TRUE(RunUntil(
+        o.loop, [&] { return !texts.empty(); }, 3s));
+    EXPECT_EQ(texts, std::vector<std::string>{"hi"});
+    const auto deliverResp = peer.read();
+    EXPECT_EQ(deliverResp, test::EncodePdu(0x80000005, 0, 78, {0}));
+
+    // An answer still queued for the owner when listening stops finds the
+    // connection gone and is dropped, without touching freed memory.
+    peer.send(test::EncodePdu(kEnquireLink, 0, 79));
+    std::this_thread::sleep_for(100ms);
+    o.relay.StopListening();
+    o.drain();
+}
 
 // ---------------------------------------------------------------------------
 // Connect
