@@ -21,59 +21,19 @@
 #include "support/AppFixture.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeSmtpServer.h"
+#include "support/Gate.h"
 #include "support/LocalSockets.h"
 
 namespace vantor::alarm {
 namespace {
 
+using test::BlockingItem;
+using test::Eventually;
+using test::Gate;
+
 using namespace std::chrono_literals;
 
 constexpr const char* kStamp = "2026-12-08 14:00:00";
-
-// Holds a pool thread until the test lets it go.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-};
-
-class BlockingItem final : public engine::WorkItem {
-public:
-    explicit BlockingItem(Gate& gate) : m_gate(gate) {}
-
-protected:
-    void Execute() override { m_gate.wait(); }
-
-private:
-    Gate& m_gate;
-};
-
-// Polls a condition that no event on the loop announces.
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;

@@ -10,6 +10,7 @@
 
 #include "app/EventLoop.h"
 #include "engine/ThreadPoolManager.h"
+#include "support/Gate.h"
 #include "support/MockClock.h"
 
 namespace vantor::engine {
@@ -17,26 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Holds runs until the test opens it.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-};
+using test::Gate;
 
 class TestItem final : public WorkItem {
 public:
