@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,8 @@ Process::Process(const std::vector<std::string>& argv, const std::string& cwd,
         throw std::runtime_error("fork failed");
     }
     if (m_pid == 0) {
+        // The program goes with the test, also when the test dies abruptly.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         // The test runner may have blocked signals; the program starts clean.
