@@ -19,34 +19,10 @@ namespace vantor::e2e {
 
 namespace {
 
+using interop::Fill;
+using interop::MakeDir;
+using interop::Write;
 using test::ReadFile;
-using test::WriteFile;
-
-void MakeDir(const std::string& path, mode_t mode = 0755) {
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
-        throw SetupError("Cannot create " + path + ": " + std::strerror(errno));
-    }
-    ::chmod(path.c_str(), mode);
-}
-
-void Write(const std::string& path, const std::string& text) {
-    WriteFile(path, text);
-    if (ReadFile(path) != text) {
-        throw SetupError("Cannot write " + path);
-    }
-    ::chmod(path.c_str(), 0644);
-}
-
-// The text with each "@NAME@" of `values` replaced.
-std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-    for (const auto& [name, value] : values) {
-        for (auto at = text.find(name); at != std::string::npos;
-             at = text.find(name, at + value.size())) {
-            text.replace(at, name.size(), value);
-        }
-    }
-    return text;
-}
 
 // Starts a server through `start`, which picks its ports and returns the
 // process once it takes requests. A server that ended before that may have

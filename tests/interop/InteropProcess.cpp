@@ -22,6 +22,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/TempDir.h"
+
 namespace vantor::interop {
 
 namespace {
@@ -327,6 +329,31 @@ bool ConnectAndGreet(int port, const std::string& greeting, Clock::time_point en
 }
 
 }  // namespace
+
+void MakeDir(const std::string& path, mode_t mode) {
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
+        throw SetupError("Cannot create " + path + ": " + std::strerror(errno));
+    }
+    ::chmod(path.c_str(), mode);
+}
+
+void Write(const std::string& path, const std::string& text, mode_t mode) {
+    test::WriteFile(path, text);
+    if (test::ReadFile(path) != text) {
+        throw SetupError("Cannot write " + path);
+    }
+    ::chmod(path.c_str(), mode);
+}
+
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        for (auto at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size())) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
 
 int FreePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -34,6 +34,15 @@ struct CommandResult {
 // fixed environment. For the few system commands that the setup needs.
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input = {});
 
+// Setup files of the servers. MakeDir gives the directory exactly `mode`
+// (not narrowed by the umask); Write writes a file, reads it back and gives
+// it `mode`. Both throw a SetupError when they cannot.
+void MakeDir(const std::string& path, mode_t mode = 0755);
+void Write(const std::string& path, const std::string& text, mode_t mode = 0644);
+
+// The text with each "@NAME@" of `values` replaced.
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values);
+
 // A server program run in the foreground by a test, with its standard output
 // and error in a log file.
 //

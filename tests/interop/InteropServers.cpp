@@ -24,7 +24,6 @@ namespace vantor::interop {
 namespace {
 
 using test::ReadFile;
-using test::WriteFile;
 
 struct Launch {
     std::string name;
@@ -60,22 +59,6 @@ std::unique_ptr<ServerProcess> StartServer(const std::function<Launch()>& prepar
     }
 }
 
-void MakeDir(const std::string& path, mode_t mode) {
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
-        throw SetupError("Cannot create " + path + ": " + std::strerror(errno));
-    }
-    // Not narrowed by the umask.
-    ::chmod(path.c_str(), mode);
-}
-
-void Write(const std::string& path, const std::string& text, mode_t mode = 0644) {
-    WriteFile(path, text);
-    if (ReadFile(path) != text) {
-        throw SetupError("Cannot write " + path);
-    }
-    ::chmod(path.c_str(), mode);
-}
-
 struct Ids {
     uid_t uid;
     gid_t gid;
@@ -99,17 +82,6 @@ std::string RandomPassword() {
         out += kChars[pick(random)];
     }
     return out;
-}
-
-// The text with each "@NAME@" of `values` replaced.
-std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-    for (const auto& [name, value] : values) {
-        for (auto at = text.find(name); at != std::string::npos;
-             at = text.find(name, at + value.size())) {
-            text.replace(at, name.size(), value);
-        }
-    }
-    return text;
 }
 
 void MustRun(const std::vector<std::string>& argv, const std::string& input = {}) {
