@@ -22,14 +22,7 @@ Status FtpClient::connect(const std::string& host, int port, Deadline deadline) 
 }
 
 Status FtpClient::readGreeting(Deadline deadline) {
-    Expected<NumericReply> reply = ReadNumericReply(m_connection, deadline);
-    if (!reply) {
-        return Error{reply.error()};
-    }
-    if (reply->code != 220) {
-        return RefusedReply(*reply);
-    }
-    return {};
+    return ReadGreeting220(m_connection, deadline);
 }
 
 Expected<NumericReply> FtpClient::command(std::string_view line,

@@ -19,14 +19,7 @@ Status SmtpClient::connect(const std::string& host, int port, Deadline deadline)
 }
 
 Status SmtpClient::readGreeting(Deadline deadline) {
-    Expected<NumericReply> reply = ReadNumericReply(m_connection, deadline);
-    if (!reply) {
-        return Error{reply.error()};
-    }
-    if (reply->code != 220) {
-        return RefusedReply(*reply);
-    }
-    return {};
+    return ReadGreeting220(m_connection, deadline);
 }
 
 Expected<NumericReply> SmtpClient::hello(const std::string& localName, Deadline deadline) {

@@ -103,4 +103,15 @@ Error RefusedReply(const NumericReply& reply) {
     return Error{std::move(text)};
 }
 
+Status ReadGreeting220(TcpConnection& connection, Deadline deadline) {
+    Expected<NumericReply> reply = ReadNumericReply(connection, deadline);
+    if (!reply) {
+        return Error{reply.error()};
+    }
+    if (reply->code != 220) {
+        return RefusedReply(*reply);
+    }
+    return {};
+}
+
 }  // namespace vantor::net

@@ -36,4 +36,8 @@ Expected<NumericReply> ReadNumericReply(TcpConnection& connection, Deadline dead
 // The error a refused reply raises: its text without the code.
 Error RefusedReply(const NumericReply& reply);
 
+// Reads the server's greeting; anything but 220 ("service ready", SMTP and
+// FTP alike) is a refusal.
+Status ReadGreeting220(TcpConnection& connection, Deadline deadline);
+
 }  // namespace vantor::net
