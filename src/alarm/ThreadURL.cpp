@@ -41,7 +41,7 @@ ThreadURL::ThreadURL(const HttpSmsSettings& s, const std::string& number, const 
     : SenderWorkItem("", s.port) {
     const bool get = s.method == "Get";
     m_request.url = get ? HttpSmsGetUrl(s.url, number, text) : s.url;
-    m_request.defaultPort = (s.port == 0 || s.port == 80 || s.port == 443) ? 80 : s.port;
+    m_request.defaultPort = net::HttpDefaultPort(s.port);
     m_request.method = get ? "GET" : "POST";
     m_request.timeoutMs = s.timeoutMs > 0 ? s.timeoutMs : 5000;
     m_request.headers = {{"User-Agent", "html"}};

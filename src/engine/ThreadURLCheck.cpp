@@ -103,8 +103,7 @@ std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& 
 ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequest& r)
     : CheckWorkItem("URL", settings) {
     m_request.url = settings.host;
-    const int port = settings.port;
-    m_request.defaultPort = (port == 0 || port == 80 || port == 443) ? 80 : port;
+    m_request.defaultPort = net::HttpDefaultPort(settings.port);
     m_request.method = HttpMethodFor(r.method);
     m_request.timeoutMs = timeoutMs();
     m_request.username = r.username;

@@ -51,4 +51,10 @@ HttpResult PerformHttp(const HttpRequest& request);
 // becomes "+", every other byte "%" and two upper-case hexadecimal digits.
 std::string FormEncode(const std::string& text);
 
+// The port of a URL that names none, from the configured one: 0, 80 and 443
+// all give 80 (only plain http is spoken), any other is kept.
+constexpr int HttpDefaultPort(int configured) {
+    return (configured == 0 || configured == 80 || configured == 443) ? 80 : configured;
+}
+
 }  // namespace vantor::net
