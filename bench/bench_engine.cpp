@@ -8,8 +8,9 @@
 //    queued on a real ThreadPoolManager (no limits). The checks go to a
 //    port on 127.0.0.1 that is bound and not listening, so each is refused
 //    at once; between iterations, outside the timed region, the owner's
-//    event loop runs until every check has come back. Their completions are
-//    only counted there: handling one is what BM_Completion measures.
+//    event loop runs until every check has come back. The service list is
+//    closed meanwhile, so that their results are not written to the file:
+//    handling one with its save is what BM_Completion measures.
 //    mode 0, "warm": the pool's worker threads are already there, as they
 //    are when the previous tick's checks ended less than a minute ago;
 //    mode 1, "cold": a new pool for each tick, so the tick starts its
@@ -17,7 +18,7 @@
 //    (200 handed to threads, 100 waiting). The counter "refused" tells how
 //    many of a tick's checks the pool turned away as busy; the engine
 //    takes each of those for a failure of its service.
-//  - BM_Completion: MonitorEngine::OnWorkItemDone for a finished check at
+//  - BM_Completion: MonitorEngine::OnCheckDone for a finished check at
 //    1,000 records, the result written back to service.xml (an atomic save
 //    of the whole file) included. "passed": a ping of 127.0.0.1; "failed":
 //    an SMTP check of the closed port. Every alarm method and the alarm
@@ -48,35 +49,33 @@
 #include <vector>
 
 #include "alarm/AlarmListModel.h"
+#include "alarm/AlarmQueue.h"
 #include "app/AppPaths.h"
 #include "app/AppSettings.h"
 #include "app/AtomicFile.h"
 #include "app/Clock.h"
 #include "app/EventLoop.h"
-#include "app/Reporter.h"
 #include "app/SystemLog.h"
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
-#include "engine/ThreadPoolManager.h"
+#include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
+#include "support/RecordingReporter.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using vantor::app::AppPaths;
 using vantor::app::AppSettings;
-using vantor::app::ConsoleReporter;
 using vantor::app::EventLoop;
 using vantor::app::SystemLog;
 using vantor::engine::CheckSettings;
 using vantor::engine::CheckWorkItem;
 using vantor::engine::MonitorEngine;
 using vantor::engine::ServiceListModel;
-using vantor::engine::ThreadPoolManager;
-using vantor::engine::WorkItem;
-using vantor::engine::WorkItemStatus;
+using vantor::pool::ThreadPoolManager;
 using vantor::registry::ServiceStore;
 
 constexpr double kTickTargetMs = 20.0;
@@ -233,7 +232,7 @@ struct EngineRig {
     explicit EngineRig(int count)
         : paths(BenchDir::instance().path() + "/app" + std::to_string(count)),
           log(paths, settings, BenchClock(), reporter),
-          store(paths.serviceFilePath(), reporter) {
+          store(paths.serviceFilePath()) {
         std::filesystem::create_directories(paths.appPath());
         if (!paths.CheckLogDir() || !paths.CheckConfDir()) {
             throw std::runtime_error("cannot make " + paths.appPath());
@@ -263,39 +262,52 @@ struct EngineRig {
         newPool();
     }
 
-    // A pool (without limits unless asked for) and an engine on it; the
-    // completions are counted and the items freed.
+    // A pool (without limits unless asked for) and an engine on it.
     void newPool(int maxPooled = 0, int maxQueueLength = 0) {
         engine.reset();
+        alarmQueue.reset();
         pool.reset();
         pool = std::make_unique<ThreadPoolManager>(loop, BenchClock());
         pool->setMaxPooled(maxPooled);
         pool->setMaxQueueLength(maxQueueLength);
         pool->setMaxQueuedTime(0);
-        pool->setCompletionCallback([this](ThreadPoolManager&, WorkItem& item) {
-            ++completed;
-            if (item.status() == WorkItemStatus::ServerBusy) {
-                ++refused;
-            }
-        });
+        alarmQueue =
+            std::make_unique<vantor::alarm::AlarmQueue>(settings, log, alarms, *pool, BenchClock());
         newEngine();
     }
 
+    // Only between ticks, with no check out: the checks of a new engine
+    // come back to it.
     void newEngine() {
         engine = std::make_unique<MonitorEngine>(settings, log, reporter, BenchClock(), store,
-                                                 *pool, services, alarms);
+                                                 *pool, services, *alarmQueue);
+        // The results are counted; a check the pool turned away is a
+        // failure that names the pool's reason.
+        engine->onProductResult = [this](const vantor::engine::CheckResult& r, bool) {
+            ++completed;
+            if (r.detail.find("Server is busy") != std::string::npos) {
+                ++refused;
+            }
+        };
     }
 
-    // Runs the owner's loop until every queued check has come back.
+    // Runs the owner's loop until every queued check has come back; the
+    // service list is closed meanwhile, so no result goes to the file.
     void drain(long long expected) {
+        if (const vantor::Status closed = store.OpenServiceFile(false); !closed) {
+            throw std::runtime_error(closed.error());
+        }
         if (!loop.runUntil([&] { return completed >= expected; }, kDrainTimeout)) {
             throw std::runtime_error("checks did not come back: " + std::to_string(completed) +
                                      " of " + std::to_string(expected));
         }
+        if (const vantor::Status opened = store.OpenServiceFile(true); !opened) {
+            throw std::runtime_error(opened.error());
+        }
     }
 
     EventLoop loop;
-    ConsoleReporter reporter;
+    vantor::test::RecordingReporter reporter;
     AppSettings settings;
     AppPaths paths;
     SystemLog log;
@@ -303,6 +315,7 @@ struct EngineRig {
     ServiceListModel services;
     vantor::alarm::AlarmListModel alarms;
     std::unique_ptr<ThreadPoolManager> pool;
+    std::unique_ptr<vantor::alarm::AlarmQueue> alarmQueue;
     std::unique_ptr<MonitorEngine> engine;
     long long completed = 0;
     long long refused = 0;
@@ -410,10 +423,10 @@ void BM_Completion(benchmark::State& state) {
     }
     const std::string key = passed ? PingKey() : SmtpKey();
     for (auto _ : state) {
-        rig.engine->OnWorkItemDone(*rig.pool, *item);
+        rig.engine->OnCheckDone(*item);
     }
     // The result reached the file.
-    ServiceStore reread(rig.paths.serviceFilePath(), rig.reporter);
+    ServiceStore reread(rig.paths.serviceFilePath());
     const auto record = reread.OpenServiceFile(true) ? reread.findRecord(key) : std::nullopt;
     if (!record || record->text("service_status") != word) {
         state.SkipWithError("the result was not saved");

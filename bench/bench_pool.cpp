@@ -19,15 +19,15 @@
 #include <string>
 
 #include "app/EventLoop.h"
-#include "engine/ThreadPoolManager.h"
-#include "engine/WorkItem.h"
+#include "pool/ThreadPoolManager.h"
+#include "pool/WorkItem.h"
 
 namespace {
 
 using vantor::app::EventLoop;
-using vantor::engine::ThreadPoolManager;
-using vantor::engine::WorkItem;
-using vantor::engine::WorkItemStatus;
+using vantor::pool::ThreadPoolManager;
+using vantor::pool::WorkItem;
+using vantor::pool::WorkItemStatus;
 
 constexpr int kMaxQueueLength = 100;
 constexpr int kMaxQueuedTimeSeconds = 300;
@@ -85,7 +85,7 @@ void RunBatches(benchmark::State& state, int maxPooled) {
         pool.setMaxPooled(maxPooled);
         pool.setMaxQueueLength(kMaxQueueLength);
         pool.setMaxQueuedTime(kMaxQueuedTimeSeconds);
-        pool.setCompletionCallback([&](ThreadPoolManager&, WorkItem& item) {
+        const auto done = [&](WorkItem& item) {
             const WorkItemStatus status = item.status();
             if (status == WorkItemStatus::Completed) {
                 ++completed;
@@ -95,14 +95,14 @@ void RunBatches(benchmark::State& state, int maxPooled) {
                 firstFailure = "item " + std::to_string(item.WorkItemId()) + ": " +
                                std::string(item.statusDescription()) + " " + item.statusMessage();
             }
-        });
+        };
 
         const std::int64_t switchesBefore = ContextSwitches();
         for (auto _ : state) {
             const std::int64_t end = queued + kBatch;
             while (queued < end && !stalled) {
                 if (queued - delivered() < window) {
-                    pool.QueueWorkItem(std::make_unique<CountingItem>(runs));
+                    pool.QueueWorkItem(std::make_unique<CountingItem>(runs), done);
                     ++queued;
                 } else if (!loop.runUntil([&] { return queued - delivered() < window; },
                                           kStallTimeout)) {

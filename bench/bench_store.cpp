@@ -27,13 +27,11 @@
 #include <vector>
 
 #include "app/AtomicFile.h"
-#include "app/Reporter.h"
 #include "registry/ServiceRecord.h"
 #include "registry/ServiceStore.h"
 
 namespace {
 
-using vantor::app::ConsoleReporter;
 using vantor::registry::ExtraField;
 using vantor::registry::MakeServiceKey;
 using vantor::registry::ServiceFields;
@@ -161,29 +159,23 @@ SampleRecord MakeRecord(int i) {
 // ---------------------------------------------------------------------------
 // Building the files
 
-void Check(bool ok, const ServiceStore& store, const char* what) {
-    if (!ok) {
-        throw std::runtime_error(std::string(what) + ": " + store.lastError());
-    }
-}
-
 void Check(const vantor::Status& status, const char* what) {
     if (!status) {
         throw std::runtime_error(std::string(what) + ": " + status.error());
     }
 }
 
-void BuildWithInserts(const std::string& path, int count, ConsoleReporter& reporter) {
-    ServiceStore store(path, reporter);
+void BuildWithInserts(const std::string& path, int count) {
+    ServiceStore store(path);
     Check(store.CreateServiceFile(), "CreateServiceFile");
     Check(store.OpenServiceFile(true), "OpenServiceFile");
     for (int i = 0; i < count; ++i) {
         const SampleRecord r = MakeRecord(i);
         if (r.isUrl) {
-            Check(store.InsertURLService(r.fields, r.request), store, "InsertURLService");
-            Check(store.ReplaceExtraFields(r.key(), r.extras), store, "ReplaceExtraFields");
+            Check(store.InsertURLService(r.fields, r.request), "InsertURLService");
+            Check(store.ReplaceExtraFields(r.key(), r.extras), "ReplaceExtraFields");
         } else {
-            Check(store.InsertService(r.fields), store, "InsertService");
+            Check(store.InsertService(r.fields), "InsertService");
         }
     }
     Check(store.OpenServiceFile(false), "OpenServiceFile(false)");
@@ -294,11 +286,11 @@ void BuildAsText(const std::string& path, int count) {
 // The text writer must produce exactly the file that inserts through the
 // store produce, so that a file written as text is one the store could have
 // written itself.
-void CheckTextMatchesInserts(const std::string& dir, ConsoleReporter& reporter) {
+void CheckTextMatchesInserts(const std::string& dir) {
     constexpr int kCount = 64;
     const std::string inserted = dir + "/check-inserted.xml";
     const std::string written = dir + "/check-written.xml";
-    BuildWithInserts(inserted, kCount, reporter);
+    BuildWithInserts(inserted, kCount);
     BuildAsText(written, kCount);
     const auto a = vantor::app::ReadWholeFile(inserted);
     const auto b = vantor::app::ReadWholeFile(written);
@@ -310,8 +302,8 @@ void CheckTextMatchesInserts(const std::string& dir, ConsoleReporter& reporter) 
 }
 
 // Loads a built file and checks that it holds what was generated.
-void VerifyFile(const std::string& path, int count, ConsoleReporter& reporter) {
-    ServiceStore store(path, reporter);
+void VerifyFile(const std::string& path, int count) {
+    ServiceStore store(path);
     Check(store.OpenServiceFile(true), "OpenServiceFile");
     if (store.recordCount() != static_cast<std::size_t>(count)) {
         throw std::runtime_error(path + ": " + std::to_string(store.recordCount()) +
@@ -355,7 +347,6 @@ public:
     StoreFiles& operator=(const StoreFiles&) = delete;
 
     const std::string& dir() const { return m_dir; }
-    ConsoleReporter& reporter() { return m_reporter; }
 
     // The service file with `count` generated records, built on first use.
     const std::string& fileFor(int count) {
@@ -367,15 +358,15 @@ public:
         const auto start = std::chrono::steady_clock::now();
         const bool byInserts = count <= kMaxRecordsBuiltByInserts;
         if (byInserts) {
-            BuildWithInserts(path, count, m_reporter);
+            BuildWithInserts(path, count);
         } else {
             if (!m_textChecked) {
-                CheckTextMatchesInserts(m_dir, m_reporter);
+                CheckTextMatchesInserts(m_dir);
                 m_textChecked = true;
             }
             BuildAsText(path, count);
         }
-        VerifyFile(path, count, m_reporter);
+        VerifyFile(path, count);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::error_code ec;
@@ -388,7 +379,6 @@ public:
 
 private:
     std::string m_dir;
-    ConsoleReporter m_reporter;
     std::map<int, std::string> m_files;
     bool m_textChecked = false;
 };
@@ -405,7 +395,7 @@ long MinorPageFaults() {
 std::unique_ptr<ServiceStore> OpenStore(benchmark::State& state) {
     try {
         const int count = static_cast<int>(state.range(0));
-        auto store = std::make_unique<ServiceStore>(g_files->fileFor(count), g_files->reporter());
+        auto store = std::make_unique<ServiceStore>(g_files->fileFor(count));
         Check(store->OpenServiceFile(true), "OpenServiceFile");
         return store;
     } catch (const std::exception& e) {
@@ -467,13 +457,14 @@ void BM_SetServiceResult(benchmark::State& state) {
     bool passed = false;
     for (auto _ : state) {
         passed = !passed;
-        if (!store->SetServiceResult(key, passed ? "Passed" : "Failed")) {
-            state.SkipWithError(("SetServiceResult: " + store->lastError()).c_str());
+        if (const vantor::Status saved = store->SetServiceResult(key, passed ? "Passed" : "Failed");
+            !saved) {
+            state.SkipWithError(("SetServiceResult: " + saved.error()).c_str());
             return;
         }
     }
     // The last result must be on disk, not just in the document.
-    ServiceStore reread(store->filePath(), g_files->reporter());
+    ServiceStore reread(store->filePath());
     if (!reread.OpenServiceFile(true)) {
         state.SkipWithError("cannot reload the saved file");
         return;
@@ -523,7 +514,7 @@ void BM_OpenServiceFile(benchmark::State& state) {
     }
     const long faultsBefore = MinorPageFaults();
     for (auto _ : state) {
-        ServiceStore store(path, g_files->reporter());
+        ServiceStore store(path);
         const vantor::Status status = store.OpenServiceFile(true);
         if (!status) {
             state.SkipWithError(status.error().c_str());

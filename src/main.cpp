@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "app/AppPaths.h"
-#include "app/HeadlessApp.h"
+#include "headless/HeadlessApp.h"
 
 namespace {
 
@@ -57,10 +57,10 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    vantor::app::HeadlessOptions options;
+    vantor::headless::HeadlessOptions options;
     options.userConfigFile = vantor::app::UserConfigFile();
     if (checkNow) {
-        options.mode = vantor::app::HeadlessOptions::Mode::CheckNow;
+        options.mode = vantor::headless::HeadlessOptions::Mode::CheckNow;
     }
-    return vantor::app::RunHeadless(options);
+    return vantor::headless::RunHeadless(options);
 }

@@ -5,16 +5,16 @@
 #include "alarm/ThreadURL.h"
 #include "app/AppSettings.h"
 #include "app/SystemLog.h"
-#include "engine/WorkItem.h"
+#include "pool/ThreadPoolManager.h"
 
 namespace vantor::alarm {
 
 AlarmQueue::AlarmQueue(const app::AppSettings& settings, app::SystemLog& log, AlarmListModel& list,
-                       QueueFunction queue, const app::Clock& clock)
-    : m_settings(settings), m_log(log), m_list(list), m_queue(std::move(queue)), m_clock(clock) {}
+                       pool::ThreadPoolManager& pool, const app::Clock& clock)
+    : m_settings(settings), m_log(log), m_list(list), m_pool(pool), m_clock(clock) {}
 
 void AlarmQueue::RaiseAlarms(const std::string& timestamp, const std::string& text,
-                             const engine::AlarmFlags& flags) {
+                             const AlarmFlags& flags) {
     const app::AppSettings& s = m_settings;
     if (s.smsEnable || s.httpSmsEnable || s.smtpEnable) {
         if (s.smsEnable && flags.smpp && !s.smsPhone.empty()) {
@@ -81,7 +81,12 @@ void AlarmQueue::QueueAlarm(const std::string& timestamp, const std::string& tex
     try {
         std::int64_t id = 0;
         if (std::unique_ptr<SenderWorkItem> sender = buildSender(method, text, target)) {
-            id = m_queue(std::move(sender));
+            id = m_pool.QueueWorkItem<SenderWorkItem>(std::move(sender),
+                                                      [this](SenderWorkItem& done) {
+                                                          --m_outstanding;
+                                                          OnSenderDone(done);
+                                                      });
+            ++m_outstanding;
         }
         m_list.TrimAlarmList(m_settings.showLogItem);
         m_list.insertTop(
@@ -95,11 +100,7 @@ void AlarmQueue::QueueAlarm(const std::string& timestamp, const std::string& tex
 void AlarmQueue::OnSenderDone(SenderWorkItem& sender) {
     if (sender.result().statusWord.empty()) {
         // It never ran (cancelled, refused as busy): that is a failed send.
-        std::string reason(sender.statusDescription());
-        if (const std::string message = sender.statusMessage(); !message.empty()) {
-            reason += " " + message;
-        }
-        sender.markNeverRan(reason);
+        sender.markNeverRan(sender.neverRanReason());
     }
     const SenderResult& result = sender.result();
     if (!result.ok) {

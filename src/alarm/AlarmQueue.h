@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "alarm/AlarmFlags.h"
 #include "alarm/AlarmListModel.h"
 #include "alarm/SenderWorkItem.h"
-#include "engine/CheckResult.h"
 
 namespace vantor::app {
 class Clock;
@@ -15,45 +15,51 @@ class SystemLog;
 struct AppSettings;
 }  // namespace vantor::app
 
+namespace vantor::pool {
+class ThreadPoolManager;
+}
+
 namespace vantor::alarm {
 
 // Raises the alarms of a failed check: one sender per method that the
 // service asks for and that is switched on, each with a "Pending" row at the
-// top of the alarm list; and turns the rows into "Sent" or "Error" when the
-// senders come back. Owner thread only.
+// top of the alarm list; queues the senders on the pool and turns the rows
+// into "Sent" or "Error" when they come back. Owner thread only.
 class AlarmQueue final {
 public:
-    // Queues a sender on the pool and returns its WorkItemId (0 when it was
-    // not queued).
-    using QueueFunction = std::function<std::int64_t(std::unique_ptr<SenderWorkItem>)>;
     // Builds the SMS (SMPP) sender for a target and a text; without one an
     // enabled SMS method queues nothing and its row keeps the id "0".
     using SmsSenderFactory = std::function<std::unique_ptr<SenderWorkItem>(
         const app::AppSettings& settings, const std::string& target, const std::string& text)>;
 
     AlarmQueue(const app::AppSettings& settings, app::SystemLog& log, AlarmListModel& list,
-               QueueFunction queue, const app::Clock& clock);
+               pool::ThreadPoolManager& pool, const app::Clock& clock);
+    AlarmQueue(const AlarmQueue&) = delete;
+    AlarmQueue& operator=(const AlarmQueue&) = delete;
 
     void setSmsSenderFactory(SmsSenderFactory factory) { m_smsFactory = std::move(factory); }
 
     // In this order: SMS, SMS by HTTP, Email, SysLog; so SysLog ends on top.
     void RaiseAlarms(const std::string& timestamp, const std::string& text,
-                     const engine::AlarmFlags& flags);
+                     const AlarmFlags& flags);
     void QueueAlarm(const std::string& timestamp, const std::string& text,
                     const std::string& target, std::string_view method);
-    // A sender came back: a failure is logged, and its row takes the status.
-    void OnSenderDone(SenderWorkItem& sender);
+    // Senders queued and not back yet.
+    int outstanding() const { return m_outstanding; }
 
 private:
+    // A sender came back: a failure is logged, and its row takes the status.
+    void OnSenderDone(SenderWorkItem& sender);
     std::unique_ptr<SenderWorkItem> buildSender(std::string_view method, const std::string& text,
                                                 const std::string& target) const;
 
     const app::AppSettings& m_settings;
     app::SystemLog& m_log;
     AlarmListModel& m_list;
-    QueueFunction m_queue;
+    pool::ThreadPoolManager& m_pool;
     const app::Clock& m_clock;
     SmsSenderFactory m_smsFactory;
+    int m_outstanding = 0;
 };
 
 }  // namespace vantor::alarm

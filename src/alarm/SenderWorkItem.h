@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/Result.h"
-#include "engine/WorkItem.h"
+#include "pool/WorkItem.h"
 
 namespace vantor::alarm {
 
@@ -27,7 +27,7 @@ struct SenderResult {
 
 // The common frame of the four alarm senders: every setting is copied in
 // when the item is made; the run sends once and never lets an error escape.
-class SenderWorkItem : public engine::WorkItem {
+class SenderWorkItem : public pool::WorkItem {
 public:
     const SenderResult& result() const { return m_result; }
     // "Email", "SMS", "SMS by HTTP" or "SysLog".

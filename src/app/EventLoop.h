@@ -14,7 +14,7 @@ namespace vantor::app {
 
 // The owner thread's event loop when there is no window system: posted
 // closures and timers run on the thread that calls run() or runUntil().
-class EventLoop final : public Poster {
+class EventLoop final : public OwnerThread {
 public:
     using TimerId = std::uint64_t;
     using Duration = std::chrono::steady_clock::duration;
@@ -24,6 +24,9 @@ public:
     EventLoop& operator=(const EventLoop&) = delete;
 
     void post(std::function<void()> task) override;
+    void runLater(std::chrono::milliseconds delay, std::function<void()> task) override {
+        postDelayed(delay, std::move(task));
+    }
     // Runs task once after `delay`; any thread.
     TimerId postDelayed(Duration delay, std::function<void()> task);
     void cancelTimer(TimerId id);

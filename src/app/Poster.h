@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace vantor::app {
@@ -10,6 +11,13 @@ class Poster {
 public:
     virtual ~Poster() = default;
     virtual void post(std::function<void()> task) = 0;
+};
+
+// The owner thread as a front end runs it: posted closures, and closures
+// run once after a delay (the front end's timers).
+class OwnerThread : public Poster {
+public:
+    virtual void runLater(std::chrono::milliseconds delay, std::function<void()> task) = 0;
 };
 
 }  // namespace vantor::app

@@ -2,19 +2,16 @@
 
 #include <string>
 
+#include "alarm/AlarmFlags.h"
+#include "app/Words.h"
+
 namespace vantor::engine {
 
-inline constexpr const char* kOriginProduct = "Product";
-inline constexpr const char* kOriginSetup = "Setup";
-inline constexpr const char* kPassed = "Passed";
-inline constexpr const char* kFailed = "Failed";
-
-struct AlarmFlags {
-    bool email = false;
-    bool smpp = false;
-    bool httpSms = false;
-    bool syslog = false;
-};
+using alarm::AlarmFlags;
+using words::kFailed;
+using words::kOriginProduct;
+using words::kOriginSetup;
+using words::kPassed;
 
 // What a check work item carries back to its completion handler.
 struct CheckResult {

@@ -4,8 +4,8 @@
 
 #include "app/Result.h"
 #include "engine/CheckResult.h"
-#include "engine/WorkItem.h"
 #include "net/Resolver.h"
+#include "pool/WorkItem.h"
 
 namespace vantor::engine {
 
@@ -13,7 +13,7 @@ namespace vantor::engine {
 // item is made; the run performs one exchange, within the check's time
 // limit, and turns its outcome into "Passed" or "Failed" with a detail text
 // that starts with "[" host ":" port "] ". Nothing escapes the run.
-class CheckWorkItem : public WorkItem {
+class CheckWorkItem : public pool::WorkItem {
 public:
     const CheckResult& result() const { return m_result; }
     // The time limit in force: the setting, or 5000 ms when it is 0 or less.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "alarm/AlarmListModel.h"
+#include "alarm/AlarmQueue.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
 #include "app/Messages.h"
@@ -13,8 +13,8 @@
 #include "engine/ThreadFTPCheck.h"
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
-#include "engine/ThreadPoolManager.h"
 #include "engine/ThreadURLCheck.h"
+#include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
@@ -46,11 +46,15 @@ int ParseRecordInteger(std::string_view text) {
 
 namespace {
 
+[[noreturn]] void Missing(const registry::ServiceRecord& record, std::string_view element) {
+    throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
+                      std::string(element));
+}
+
 std::string_view Require(const registry::ServiceRecord& record, std::string_view element) {
     const auto value = record.find(element);
     if (!value) {
-        throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
-                          std::string(element));
+        Missing(record, element);
     }
     return *value;
 }
@@ -58,8 +62,7 @@ std::string_view Require(const registry::ServiceRecord& record, std::string_view
 std::string RequireUrlField(const registry::ServiceRecord& record, std::string_view element) {
     const auto value = record.findUrlField(element);
     if (!value) {
-        throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
-                          std::string(element));
+        Missing(record, element);
     }
     return std::string(*value);
 }
@@ -73,10 +76,6 @@ std::string TwoDigits(int value) {
     std::snprintf(buf, sizeof buf, "%02d", value);
     return buf;
 }
-
-}  // namespace
-
-namespace {
 
 // The schedule rule itself, on texts already read.
 bool IsDueAt(std::string_view by, std::string_view hour, std::string_view minute,
@@ -94,11 +93,6 @@ bool IsDueAt(std::string_view by, std::string_view hour, std::string_view minute
     return false;
 }
 
-[[noreturn]] void Missing(const registry::ServiceRecord& record, std::string_view element) {
-    throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
-                      std::string(element));
-}
-
 }  // namespace
 
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm) {
@@ -108,8 +102,8 @@ bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::stri
 
 MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
                              app::Reporter& reporter, const app::Clock& clock,
-                             registry::ServiceStore& store, ThreadPoolManager& pool,
-                             ServiceListModel& services, alarm::AlarmListModel& alarms)
+                             registry::ServiceStore& store, pool::ThreadPoolManager& pool,
+                             ServiceListModel& services, alarm::AlarmQueue& alarms)
     : m_settings(settings),
       m_log(log),
       m_reporter(reporter),
@@ -117,20 +111,13 @@ MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
       m_store(store),
       m_pool(pool),
       m_services(services),
-      m_alarms(
-          settings, log, alarms,
-          [this](std::unique_ptr<alarm::SenderWorkItem> sender) {
-              return queue(std::move(sender));
-          },
-          clock) {}
+      m_alarms(alarms) {}
 
-std::int64_t MonitorEngine::queue(std::unique_ptr<WorkItem> item) {
-    WorkItem* raw = item.get();
-    m_pool.QueueWorkItem(std::move(item));
-    ++m_outstanding;
-    // The item is freed only after its completion has run on this thread,
-    // so it is still there to ask for its number.
-    return raw->WorkItemId();
+MonitorEngine::~MonitorEngine() = default;
+
+void MonitorEngine::queue(std::unique_ptr<CheckWorkItem> check) {
+    m_pool.QueueWorkItem<CheckWorkItem>(std::move(check),
+                                        [this](CheckWorkItem& done) { checkCameBack(done); });
 }
 
 void MonitorEngine::TimerServiceTimer() {
@@ -152,7 +139,7 @@ void MonitorEngine::TimerServiceTimer() {
         if (!v[0]) {
             Missing(record, kFields[0]);
         }
-        if (*v[0] != "Start") {
+        if (*v[0] != words::kStart) {
             return;
         }
         for (int i = 1; i < 4; ++i) {
@@ -165,7 +152,7 @@ void MonitorEngine::TimerServiceTimer() {
         }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
-            m_services.setCurrentStatus(*row, "Process");
+            m_services.setCurrentStatus(*row, words::kProcess);
         }
         DispatchService(record);
     });
@@ -183,16 +170,17 @@ void MonitorEngine::SetSchedulingState(bool start) {
 void MonitorEngine::MenuServiceStartClick() {
     if (const auto row = m_services.selected()) {
         const std::string key = m_services.rows()[*row].id;
-        m_store.SetServiceRunState(key, "Start");
-        m_services.setRunState(*row, "Start");
+        // A failed save keeps the change in the document for the next save.
+        static_cast<void>(m_store.SetServiceRunState(key, words::kStart));
+        m_services.setRunState(*row, words::kStart);
     }
 }
 
 void MonitorEngine::MenuServiceStopClick() {
     if (const auto row = m_services.selected()) {
         const std::string key = m_services.rows()[*row].id;
-        m_store.SetServiceRunState(key, "Stop");
-        m_services.setRunState(*row, "Stop");
+        static_cast<void>(m_store.SetServiceRunState(key, words::kStop));
+        m_services.setRunState(*row, words::kStop);
     }
 }
 
@@ -203,7 +191,7 @@ void MonitorEngine::MenuServiceRunNowClick() {
     }
     const std::string key = m_services.rows()[*selected].id;
     const std::string& current = m_services.rows()[*selected].currentStatus;
-    if (m_services.findRow(key) && current != "Process" && current != "Retry") {
+    if (m_services.findRow(key) && current != words::kProcess && current != words::kRetry) {
         DispatchServiceByKey(key);
         return;
     }
@@ -213,7 +201,7 @@ void MonitorEngine::MenuServiceRunNowClick() {
 void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
     if (const auto row = m_services.findRow(key)) {
         m_services.select(*row);
-        m_services.setCurrentStatus(*row, "Process");
+        m_services.setCurrentStatus(*row, words::kProcess);
     }
     const auto record = m_store.findRecord(key);
     if (!record) {
@@ -224,8 +212,9 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
 
 void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
     const std::string_view service = Require(record, "service");
-    const bool known = service == "URL" || service == "SMTP" || service == "POP3" ||
-                       service == "IMAP" || service == "Ping" || service == "FTP";
+    using namespace words;
+    const bool known = service == kUrl || service == kSmtp || service == kPop3 ||
+                       service == kImap || service == kPing || service == kFtp;
     if (!known) {
         return;  // "Database" and anything else have no check
     }
@@ -242,7 +231,7 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
     auto retrySetting = [retry](int setting) { return retry ? 0 : setting; };
 
     std::unique_ptr<CheckWorkItem> check;
-    if (service == "URL") {
+    if (service == kUrl) {
         settings.host = CompleteUrl(settings.host);
         settings.timeoutMs = m_settings.httpDefaultTimeout;
         settings.retrySetting = retrySetting(m_settings.httpRetry);
@@ -267,11 +256,11 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
             r.postFields.push_back(field.name + "=" + field.value);
         }
         check = std::make_unique<ThreadURLCheck>(settings, r);
-    } else if (service == "Ping") {
+    } else if (service == kPing) {
         settings.timeoutMs = m_settings.pingDefaultTimeout;
         settings.retrySetting = retrySetting(m_settings.pingRetry);
         check = std::make_unique<ThreadPingCheck>(settings);
-    } else if (service == "FTP") {
+    } else if (service == kFtp) {
         settings.timeoutMs = m_settings.ftpDefaultTimeout;
         settings.retrySetting = retrySetting(m_settings.ftpRetry);
         FtpCheckRequest r;
@@ -288,9 +277,9 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
         settings.retrySetting = retrySetting(m_settings.emailRetry);
         const Credentials credentials{std::string(Require(record, "username")),
                                       std::string(Require(record, "password"))};
-        if (service == "SMTP") {
+        if (service == kSmtp) {
             check = std::make_unique<ThreadSMTPCheck>(settings, credentials);
-        } else if (service == "POP3") {
+        } else if (service == kPop3) {
             check = std::make_unique<ThreadPOP3Check>(settings, credentials);
         } else {
             check = std::make_unique<ThreadIMAPCheck>(settings, credentials);
@@ -299,19 +288,18 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
     queueCheck(std::move(check));
 }
 
-void MonitorEngine::queueCheck(std::unique_ptr<WorkItem> check) {
+void MonitorEngine::queueCheck(std::unique_ptr<CheckWorkItem> check) {
     // Checks beyond what the pool runs at once wait here rather than in the
     // pool's waiting list, which a burst of due services would overflow:
     // a check the pool refused as busy would be taken for a failure of its
     // service. The waiting list stays free for retries' senders and alarms.
     const int limit = m_pool.maxPooled();
-    if (limit > 0 && (m_checksInPool >= limit || !m_backlog.empty())) {
+    if (limit > 0 && (m_inPool >= limit || !m_backlog.empty())) {
         m_backlog.push_back(std::move(check));
         return;
     }
-    ++m_checksInPool;
+    ++m_inPool;
     if (m_gathering) {
-        ++m_outstanding;
         m_gathered.push_back(std::move(check));
         return;
     }
@@ -321,66 +309,56 @@ void MonitorEngine::queueCheck(std::unique_ptr<WorkItem> check) {
 void MonitorEngine::flushGathered() {
     m_gathering = false;
     if (!m_gathered.empty()) {
-        std::vector<std::unique_ptr<WorkItem>> batch;
+        std::vector<std::unique_ptr<pool::WorkItem>> batch;
         batch.swap(m_gathered);
-        m_pool.QueueWorkItems(std::move(batch));
+        m_pool.QueueWorkItems(std::move(batch), [this](pool::WorkItem& done) {
+            // Only checks are gathered.
+            checkCameBack(static_cast<CheckWorkItem&>(done));
+        });
     }
 }
 
 void MonitorEngine::drainBacklog() {
     const int limit = m_pool.maxPooled();
-    while (!m_backlog.empty() && (limit <= 0 || m_checksInPool < limit)) {
-        std::unique_ptr<WorkItem> next = std::move(m_backlog.front());
+    while (!m_backlog.empty() && (limit <= 0 || m_inPool < limit)) {
+        std::unique_ptr<CheckWorkItem> next = std::move(m_backlog.front());
         m_backlog.pop_front();
-        ++m_checksInPool;
+        ++m_inPool;
         queue(std::move(next));
     }
 }
 
-void MonitorEngine::QueueOnPool(std::unique_ptr<WorkItem> item) {
+void MonitorEngine::QueueOnPool(std::unique_ptr<CheckWorkItem> check) {
     try {
-        if (dynamic_cast<CheckWorkItem*>(item.get()) != nullptr) {
-            queueCheck(std::move(item));
-        } else {
-            queue(std::move(item));
-        }
+        queueCheck(std::move(check));
     } catch (...) {
+        // The wizard's test is not queued; its caller shows no result.
     }
 }
 
-void MonitorEngine::OnWorkItemDone(ThreadPoolManager&, WorkItem& item) {
-    --m_outstanding;
-    auto* check = dynamic_cast<CheckWorkItem*>(&item);
+void MonitorEngine::checkCameBack(CheckWorkItem& check) {
+    --m_inPool;
     try {
-        if (check != nullptr) {
-            handleCheck(*check);
-        } else if (auto* sender = dynamic_cast<alarm::SenderWorkItem*>(&item)) {
-            m_alarms.OnSenderDone(*sender);
-        }
+        OnCheckDone(check);
     } catch (...) {
-        // A failure in the handling of one item ends that handling only.
+        // A failure in the handling of one check ends that handling only.
     }
-    if (check != nullptr) {
-        --m_checksInPool;
-        try {
-            drainBacklog();
-        } catch (...) {
-        }
+    try {
+        drainBacklog();
+    } catch (...) {
+        // What stays in the backlog goes with the next check that comes back.
     }
 }
 
-void MonitorEngine::handleCheck(CheckWorkItem& check) {
+void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
     const std::string timestamp = app::FormatTimestamp(m_clock.now());
     CheckResult r = check.result();
     if (r.statusWord.empty()) {
         // A check that never ran (refused as busy, cancelled) is a failure.
         r.statusWord = kFailed;
         r.passed = false;
-        std::string reason(check.statusDescription());
-        if (const std::string message = check.statusMessage(); !message.empty()) {
-            reason += " " + message;
-        }
-        r.detail = "[" + r.host + ":" + std::to_string(r.port) + "] " + kFailed + ":" + reason;
+        r.detail = "[" + r.host + ":" + std::to_string(r.port) + "] " + kFailed + ":" +
+                   check.neverRanReason();
     }
     const bool product = r.originTag == kOriginProduct;
     if (product && r.retryFlag == 0 && !r.passed) {
@@ -398,14 +376,15 @@ void MonitorEngine::handleCheck(CheckWorkItem& check) {
             }
             if (const auto row = m_services.findRow(r.serviceKey)) {
                 m_services.select(*row);
-                m_services.setCurrentStatus(*row, "Retry");
+                m_services.setCurrentStatus(*row, words::kRetry);
             }
             if (onProductResult) {
                 onProductResult(r, true);
             }
             return;
         }
-        m_store.SetServiceResult(r.serviceKey, r.statusWord);
+        // A failed save keeps the result in the document for the next save.
+        static_cast<void>(m_store.SetServiceResult(r.serviceKey, r.statusWord));
         if (const auto row = m_services.findRow(r.serviceKey)) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, r.statusWord);

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "alarm/AlarmQueue.h"
 #include "engine/CheckResult.h"
 
 namespace vantor::app {
@@ -25,15 +24,18 @@ class ServiceStore;
 }  // namespace vantor::registry
 
 namespace vantor::alarm {
-class AlarmListModel;
+class AlarmQueue;
 }
+
+namespace vantor::pool {
+class ThreadPoolManager;
+class WorkItem;
+}  // namespace vantor::pool
 
 namespace vantor::engine {
 
 class CheckWorkItem;
 class ServiceListModel;
-class ThreadPoolManager;
-class WorkItem;
 
 // A record that the scheduler or the dispatch cannot read: a field it needs
 // is missing, or a number is not one.
@@ -54,14 +56,16 @@ int ParseRecordInteger(std::string_view text);
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
 
 // The monitoring engine on the owner thread: the minute tick, the dispatch
-// of due records to their checks, the handling of every finished work item
+// of due records to their checks, the handling of every finished check
 // (results shown and stored, retries, the alarm backup and the alarms), and
 // the per-service commands.
 class MonitorEngine final {
 public:
     MonitorEngine(app::AppSettings& settings, app::SystemLog& log, app::Reporter& reporter,
-                  const app::Clock& clock, registry::ServiceStore& store, ThreadPoolManager& pool,
-                  ServiceListModel& services, alarm::AlarmListModel& alarms);
+                  const app::Clock& clock, registry::ServiceStore& store,
+                  pool::ThreadPoolManager& pool, ServiceListModel& services,
+                  alarm::AlarmQueue& alarms);
+    ~MonitorEngine();
     MonitorEngine(const MonitorEngine&) = delete;
     MonitorEngine& operator=(const MonitorEngine&) = delete;
 
@@ -85,18 +89,17 @@ public:
     // failure, which itself is never repeated. Throws RecordError.
     void DispatchService(const registry::ServiceRecord& record, bool retry = false);
     void DispatchServiceByKey(std::string_view key, bool retry = false);
-    // Queues an item built elsewhere (the wizard's test); errors are
+    // Queues a check built elsewhere (the wizard's test); errors are
     // swallowed.
-    void QueueOnPool(std::unique_ptr<WorkItem> item);
-    // The pool's completion callback.
-    void OnWorkItemDone(ThreadPoolManager& pool, WorkItem& item);
+    void QueueOnPool(std::unique_ptr<CheckWorkItem> check);
+    // What a finished check comes back to: its result shown and stored, a
+    // retry or the alarms.
+    void OnCheckDone(CheckWorkItem& check);
 
-    // Items queued through the engine (or waiting to be) that have not come
-    // back yet.
-    int outstanding() const { return m_outstanding + static_cast<int>(m_backlog.size()); }
+    // Checks queued (or waiting to be) that have not come back yet.
+    int outstanding() const { return m_inPool + static_cast<int>(m_backlog.size()); }
     // Checks held back until the pool has a thread for them.
     std::size_t backlog() const { return m_backlog.size(); }
-    alarm::AlarmQueue& alarmQueue() { return m_alarms; }
 
     std::function<void(bool running, std::string_view text)> onSchedulingChanged;
     // The wizard's test result.
@@ -105,28 +108,28 @@ public:
     std::function<void(const CheckResult& result, bool retried)> onProductResult;
 
 private:
-    std::int64_t queue(std::unique_ptr<WorkItem> item);
-    void queueCheck(std::unique_ptr<WorkItem> check);
+    void queue(std::unique_ptr<CheckWorkItem> check);
+    void queueCheck(std::unique_ptr<CheckWorkItem> check);
+    void checkCameBack(CheckWorkItem& check);
     void drainBacklog();
     void flushGathered();
-    void handleCheck(CheckWorkItem& check);
 
     app::AppSettings& m_settings;
     app::SystemLog& m_log;
     app::Reporter& m_reporter;
     const app::Clock& m_clock;
     registry::ServiceStore& m_store;
-    ThreadPoolManager& m_pool;
+    pool::ThreadPoolManager& m_pool;
     ServiceListModel& m_services;
-    alarm::AlarmQueue m_alarms;
+    alarm::AlarmQueue& m_alarms;
     bool m_running = false;
-    int m_outstanding = 0;
-    int m_checksInPool = 0;
-    std::deque<std::unique_ptr<WorkItem>> m_backlog;
+    // Checks handed to the pool (or gathered for it) and not back yet.
+    int m_inPool = 0;
+    std::deque<std::unique_ptr<CheckWorkItem>> m_backlog;
     // While a tick runs, its checks gather here and go to the pool in one
     // hand-over at its end, so that woken workers do not slow the walk.
     bool m_gathering = false;
-    std::vector<std::unique_ptr<WorkItem>> m_gathered;
+    std::vector<std::unique_ptr<pool::WorkItem>> m_gathered;
 };
 
 }  // namespace vantor::engine

@@ -3,7 +3,7 @@
 namespace vantor::engine {
 
 ThreadFTPCheck::ThreadFTPCheck(const CheckSettings& settings, const FtpCheckRequest& request)
-    : CheckWorkItem("FTP", settings) {
+    : CheckWorkItem(words::kFtp, settings) {
     m_login.host = settings.host;
     m_login.user = request.username;
     m_login.password = request.password;

@@ -28,7 +28,7 @@ Status RefuseLineBreaks(const Credentials& c) {
 }  // namespace
 
 ThreadSMTPCheck::ThreadSMTPCheck(const CheckSettings& settings, const Credentials& credentials)
-    : CheckWorkItem("SMTP", settings), m_credentials(credentials) {}
+    : CheckWorkItem(words::kSmtp, settings), m_credentials(credentials) {}
 
 Status ThreadSMTPCheck::exchange(net::Deadline deadline) {
     net::SmtpClient client;
@@ -48,7 +48,7 @@ Status ThreadSMTPCheck::exchange(net::Deadline deadline) {
 }
 
 ThreadPOP3Check::ThreadPOP3Check(const CheckSettings& settings, const Credentials& credentials)
-    : CheckWorkItem("POP3", settings), m_credentials(credentials) {}
+    : CheckWorkItem(words::kPop3, settings), m_credentials(credentials) {}
 
 Status ThreadPOP3Check::exchange(net::Deadline deadline) {
     if (Status clean = RefuseLineBreaks(m_credentials); !clean) {
@@ -71,7 +71,7 @@ Status ThreadPOP3Check::exchange(net::Deadline deadline) {
 }
 
 ThreadIMAPCheck::ThreadIMAPCheck(const CheckSettings& settings, const Credentials& credentials)
-    : CheckWorkItem("IMAP", settings), m_credentials(credentials) {}
+    : CheckWorkItem(words::kImap, settings), m_credentials(credentials) {}
 
 Status ThreadIMAPCheck::exchange(net::Deadline deadline) {
     if (Status clean = RefuseLineBreaks(m_credentials); !clean) {

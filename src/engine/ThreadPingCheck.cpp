@@ -4,7 +4,8 @@
 
 namespace vantor::engine {
 
-ThreadPingCheck::ThreadPingCheck(const CheckSettings& settings) : CheckWorkItem("Ping", settings) {}
+ThreadPingCheck::ThreadPingCheck(const CheckSettings& settings)
+    : CheckWorkItem(words::kPing, settings) {}
 
 Status ThreadPingCheck::exchange(net::Deadline deadline) {
     const Expected<bool> replied = net::SendIcmpEcho(m_result.host, deadline);

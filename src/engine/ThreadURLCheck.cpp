@@ -101,7 +101,7 @@ std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& 
 }  // namespace
 
 ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequest& r)
-    : CheckWorkItem("URL", settings) {
+    : CheckWorkItem(words::kUrl, settings) {
     m_request.url = settings.host;
     m_request.defaultPort = net::HttpDefaultPort(settings.port);
     m_request.method = HttpMethodFor(r.method);

@@ -4,9 +4,11 @@
 
 #include <sstream>
 
+#include <array>
+#include <utility>
+
 #include "app/AtomicFile.h"
-#include "app/Messages.h"
-#include "app/Reporter.h"
+#include "app/Words.h"
 
 namespace vantor::registry {
 
@@ -51,27 +53,30 @@ void WriteUrlGroup(pugi::xml_node record, const UrlRequestFields& r, bool append
     put(group, "acceptLanguage", r.acceptLanguage);
 }
 
-void AppendRecordFields(pugi::xml_node record, const ServiceFields& f) {
-    AppendChildText(record, "service", f.service);
-    AppendChildText(record, "ip", f.ip);
-    AppendChildText(record, "port", f.port);
-    AppendChildText(record, "username", f.username);
-    AppendChildText(record, "password", f.password);
-    AppendChildText(record, "schedule_by", f.scheduleBy);
-    AppendChildText(record, "schedule_hour", f.scheduleHour);
-    AppendChildText(record, "schedule_minute", f.scheduleMinute);
-    AppendChildText(record, "service_status", "Unknown");
-    AppendChildText(record, "status", "Start");
-    AppendChildText(record, "proxy_ip", f.proxyIp);
-    AppendChildText(record, "proxy_port", f.proxyPort);
-    AppendChildText(record, "proxy_username", f.proxyUsername);
-    AppendChildText(record, "proxy_password", f.proxyPassword);
-    AppendChildText(record, "url_method", f.urlMethod);
-    AppendChildText(record, "ftp_proxytype", f.ftpProxyType);
-    AppendChildText(record, "alarm_email", f.alarmEmail);
-    AppendChildText(record, "alarm_smpp", f.alarmSmpp);
-    AppendChildText(record, "alarm_httpsms", f.alarmHttpSms);
-    AppendChildText(record, "alarm_syslog", f.alarmSyslog);
+// Elements 1 to 20 of a record, in document order, with the values an
+// insert or an update writes.
+std::array<std::pair<const char*, std::string_view>, 20> RecordElements(const ServiceFields& f,
+                                                                        std::string_view runState) {
+    return {{{"service", f.service},
+             {"ip", f.ip},
+             {"port", f.port},
+             {"username", f.username},
+             {"password", f.password},
+             {"schedule_by", f.scheduleBy},
+             {"schedule_hour", f.scheduleHour},
+             {"schedule_minute", f.scheduleMinute},
+             {"service_status", words::kUnknown},
+             {"status", runState},
+             {"proxy_ip", f.proxyIp},
+             {"proxy_port", f.proxyPort},
+             {"proxy_username", f.proxyUsername},
+             {"proxy_password", f.proxyPassword},
+             {"url_method", f.urlMethod},
+             {"ftp_proxytype", f.ftpProxyType},
+             {"alarm_email", f.alarmEmail},
+             {"alarm_smpp", f.alarmSmpp},
+             {"alarm_httpsms", f.alarmHttpSms},
+             {"alarm_syslog", f.alarmSyslog}}};
 }
 
 struct StringWriter final : pugi::xml_writer {
@@ -83,8 +88,7 @@ struct StringWriter final : pugi::xml_writer {
 
 }  // namespace
 
-ServiceStore::ServiceStore(std::string filePath, app::Reporter& reporter)
-    : m_filePath(std::move(filePath)), m_reporter(reporter) {}
+ServiceStore::ServiceStore(std::string filePath) : m_filePath(std::move(filePath)) {}
 
 bool ServiceStore::ServiceFileExists() const {
     struct stat st {};
@@ -180,104 +184,84 @@ Status ServiceStore::save() {
     return app::WriteFileAtomically(m_filePath, writer.out);
 }
 
-bool ServiceStore::finish(Status status) {
-    if (status) {
+Status ServiceStore::commit() {
+    m_dirty = true;
+    Status saved = save();
+    if (saved) {
         m_dirty = false;
-        m_lastError.clear();
-        return true;
     }
-    m_lastError = status.error();
-    return false;
+    return saved;
 }
 
-bool ServiceStore::requireActive() {
+Status ServiceStore::requireActive() const {
     if (!listNode()) {
-        m_lastError = "the service list is not open";
-        return false;
+        return Error{"the service list is not open"};
     }
-    return true;
+    return {};
 }
 
-bool ServiceStore::changeRecord(std::string_view key,
-                                const std::function<void(pugi::xml_node)>& change) {
-    if (!requireActive()) {
-        return false;
+Status ServiceStore::changeRecord(std::string_view key,
+                                  const std::function<void(pugi::xml_node)>& change) {
+    if (Status active = requireActive(); !active) {
+        return active;
     }
     pugi::xml_node record = findNode(key);
     if (!record) {
-        return true;  // nothing to change
+        return {};  // nothing to change
     }
     change(record);
-    m_dirty = true;
-    return finish(save());
+    return commit();
 }
 
-bool ServiceStore::InsertService(const ServiceFields& fields) {
-    if (!requireActive()) {
-        return false;
+Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestFields* request) {
+    if (Status active = requireActive(); !active) {
+        return active;
     }
     pugi::xml_node record = listNode().append_child("record");
     record.append_attribute("key") = MakeServiceKey(fields.service, fields.ip, fields.port).c_str();
-    AppendRecordFields(record, fields);
-    m_dirty = true;
-    return finish(save());
-}
-
-bool ServiceStore::InsertURLService(const ServiceFields& fields, const UrlRequestFields& request) {
-    if (!requireActive()) {
-        return false;
+    for (const auto& [name, value] : RecordElements(fields, words::kStart)) {
+        AppendChildText(record, name, value);
     }
-    pugi::xml_node record = listNode().append_child("record");
-    record.append_attribute("key") = MakeServiceKey(fields.service, fields.ip, fields.port).c_str();
-    AppendRecordFields(record, fields);
-    WriteUrlGroup(record, request, true);
-    m_dirty = true;
-    return finish(save());
+    if (request != nullptr) {
+        WriteUrlGroup(record, *request, true);
+    }
+    return commit();
 }
 
-void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f,
-                               std::string_view runState) {
+Status ServiceStore::InsertService(const ServiceFields& fields) {
+    return insertRecord(fields, nullptr);
+}
+
+Status ServiceStore::InsertURLService(const ServiceFields& fields,
+                                      const UrlRequestFields& request) {
+    return insertRecord(fields, &request);
+}
+
+void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f) {
     pugi::xml_attribute key = record.attribute("key");
     if (!key) {
         key = record.append_attribute("key");
     }
     key = MakeServiceKey(f.service, f.ip, f.port).c_str();
-    SetChildText(record, "service", f.service);
-    SetChildText(record, "ip", f.ip);
-    SetChildText(record, "port", f.port);
-    SetChildText(record, "username", f.username);
-    SetChildText(record, "password", f.password);
-    SetChildText(record, "schedule_by", f.scheduleBy);
-    SetChildText(record, "schedule_hour", f.scheduleHour);
-    SetChildText(record, "schedule_minute", f.scheduleMinute);
-    SetChildText(record, "service_status", "Unknown");
-    SetChildText(record, "status", runState);
-    SetChildText(record, "proxy_ip", f.proxyIp);
-    SetChildText(record, "proxy_port", f.proxyPort);
-    SetChildText(record, "proxy_username", f.proxyUsername);
-    SetChildText(record, "proxy_password", f.proxyPassword);
-    SetChildText(record, "url_method", f.urlMethod);
-    SetChildText(record, "ftp_proxytype", f.ftpProxyType);
-    SetChildText(record, "alarm_email", f.alarmEmail);
-    SetChildText(record, "alarm_smpp", f.alarmSmpp);
-    SetChildText(record, "alarm_httpsms", f.alarmHttpSms);
-    SetChildText(record, "alarm_syslog", f.alarmSyslog);
+    for (const auto& [name, value] : RecordElements(f, f.runState)) {
+        SetChildText(record, name, value);
+    }
 }
 
-bool ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
-    return changeRecord(
-        oldKey, [&](pugi::xml_node record) { writeRecord(record, fields, fields.runState); });
+Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
+    return changeRecord(oldKey, [&](pugi::xml_node record) { writeRecord(record, fields); });
 }
 
-bool ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
-                                    const UrlRequestFields& request) {
+Status ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
+                                      const UrlRequestFields& request) {
     return changeRecord(oldKey, [&](pugi::xml_node record) {
-        writeRecord(record, fields, fields.runState);
+        writeRecord(record, fields);
         WriteUrlGroup(record, request, false);
     });
 }
 
-bool ServiceStore::ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields) {
+Status ServiceStore::ReplaceExtraFields(std::string_view key,
+                                        const std::vector<ExtraField>& fields) {
     return changeRecord(key, [&](pugi::xml_node record) {
         while (pugi::xml_node old = record.child("service_url_detail")) {
             record.remove_child(old);
@@ -291,27 +275,28 @@ bool ServiceStore::ReplaceExtraFields(std::string_view key, const std::vector<Ex
     });
 }
 
-bool ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
+Status ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
     return changeRecord(key, [&](pugi::xml_node record) { SetChildText(record, "status", state); });
 }
 
-bool ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
+Status ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
     return changeRecord(
         key, [&](pugi::xml_node record) { SetChildText(record, "service_status", status); });
 }
 
-bool ServiceStore::DeleteService(std::string_view key) {
-    if (!requireActive()) {
-        return false;
+Expected<bool> ServiceStore::DeleteService(std::string_view key) {
+    if (Status active = requireActive(); !active) {
+        return Error{active.error()};
     }
     pugi::xml_node record = findNode(key);
     if (!record) {
-        m_reporter.showBox(app::MessageBoxKind::Information, app::msg::kRecordNotFound);
-        return true;
+        return false;
     }
     listNode().remove_child(record);
-    m_dirty = true;
-    return finish(save());
+    if (Status saved = commit(); !saved) {
+        return Error{saved.error()};
+    }
+    return true;
 }
 
 std::vector<ServiceRecord> ServiceStore::records() const {

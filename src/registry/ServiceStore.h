@@ -10,16 +10,14 @@
 #include "app/Result.h"
 #include "registry/ServiceRecord.h"
 
-namespace vantor::app {
-class Reporter;
-}
-
 namespace vantor::registry {
 
 // The service list: service.xml held as one document for the life of the
 // process. Every change is written back to the file before the operation
 // returns; the file is replaced atomically and is readable by its owner
-// only. Owner thread only.
+// only. A change whose save failed stays in the document and is written with
+// the next save. The store shows nothing itself: failures come back as
+// results. Owner thread only.
 class ServiceStore final {
 public:
     // The exact text of a new, empty service file.
@@ -27,8 +25,7 @@ public:
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"
         "<!DOCTYPE service><serviceList></serviceList>";
 
-    // reporter shows the information box of DeleteService.
-    ServiceStore(std::string filePath, app::Reporter& reporter);
+    explicit ServiceStore(std::string filePath);
     ServiceStore(const ServiceStore&) = delete;
     ServiceStore& operator=(const ServiceStore&) = delete;
 
@@ -47,18 +44,20 @@ public:
     // this key, or -1.
     int FindService(std::string_view key) const;
 
-    bool InsertService(const ServiceFields& fields);
-    bool InsertURLService(const ServiceFields& fields, const UrlRequestFields& request);
-    bool UpdateService(std::string_view oldKey, const ServiceFields& fields);
-    bool UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
-                          const UrlRequestFields& request);
+    // The changes by key change the last record with that key; a key that
+    // is not there changes nothing and succeeds.
+    Status InsertService(const ServiceFields& fields);
+    Status InsertURLService(const ServiceFields& fields, const UrlRequestFields& request);
+    Status UpdateService(std::string_view oldKey, const ServiceFields& fields);
+    Status UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
+                            const UrlRequestFields& request);
     // Replaces the extra request fields of the record with this key.
-    bool ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
-    bool SetServiceRunState(std::string_view key, std::string_view state);
-    bool SetServiceResult(std::string_view key, std::string_view status);
-    // A key that is not there shows "Cannot find this record in xml file."
-    // and returns true.
-    bool DeleteService(std::string_view key);
+    Status ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
+    Status SetServiceRunState(std::string_view key, std::string_view state);
+    Status SetServiceResult(std::string_view key, std::string_view status);
+    // Whether a record was there to delete; the caller tells the operator
+    // "Cannot find this record in xml file." when none was.
+    Expected<bool> DeleteService(std::string_view key);
 
     // The records in document order.
     std::vector<ServiceRecord> records() const;
@@ -69,26 +68,23 @@ public:
     // The last record with this key.
     std::optional<ServiceRecord> findRecord(std::string_view key) const;
 
-    // The failure text of the last operation that returned false.
-    const std::string& lastError() const { return m_lastError; }
-
 private:
     pugi::xml_node listNode() const;
     pugi::xml_node findNode(std::string_view key) const;
     Status save();
-    bool finish(Status status);
-    bool requireActive();
-    void writeRecord(pugi::xml_node record, const ServiceFields& f, std::string_view runState);
+    // Marks the document changed and saves it.
+    Status commit();
+    Status requireActive() const;
+    Status insertRecord(const ServiceFields& fields, const UrlRequestFields* request);
+    void writeRecord(pugi::xml_node record, const ServiceFields& f);
     // Applies `change` to the last record with this key and saves; a missing
     // key changes nothing and succeeds.
-    bool changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change);
+    Status changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change);
 
     std::string m_filePath;
-    app::Reporter& m_reporter;
     pugi::xml_document m_doc;
     bool m_active = false;
     bool m_dirty = false;
-    std::string m_lastError;
 };
 
 }  // namespace vantor::registry

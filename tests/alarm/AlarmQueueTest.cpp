@@ -17,7 +17,7 @@
 #include "alarm/SenderWorkItem.h"
 #include "alarm/ThreadSysLog.h"
 #include "app/EventLoop.h"
-#include "engine/ThreadPoolManager.h"
+#include "pool/ThreadPoolManager.h"
 #include "support/AppFixture.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeSmtpServer.h"
@@ -49,26 +49,22 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class AlarmQueueTest : public test::AppFixture {
 protected:
-    AlarmQueueTest() {
-        pool.setMaxPooled(8);
-        pool.setCompletionCallback([this](engine::ThreadPoolManager&, engine::WorkItem& item) {
-            if (auto* sender = dynamic_cast<SenderWorkItem*>(&item)) {
-                queue.OnSenderDone(*sender);
-                ++done;
-            }
-        });
-    }
+    AlarmQueueTest() { pool.setMaxPooled(8); }
     ~AlarmQueueTest() override { gate.open(); }
 
-    std::int64_t enqueue(std::unique_ptr<SenderWorkItem> sender) {
-        SenderWorkItem* raw = sender.get();
-        queuedMethods.emplace_back(sender->methodWord());
-        pool.QueueWorkItem(std::move(sender));
-        return raw->WorkItemId();
+    // The methods whose senders went to the pool, in the order queued.
+    std::vector<std::string> queuedMethods() const {
+        std::vector<std::string> out;
+        for (auto row = list.rows().rbegin(); row != list.rows().rend(); ++row) {
+            if (row->id != "0") {
+                out.push_back(row->method);
+            }
+        }
+        return out;
     }
 
     bool waitForSenders() {
-        return loop.runUntil([&] { return done == static_cast<int>(queuedMethods.size()); }, 20s);
+        return loop.runUntil([&] { return queue.outstanding() == 0; }, 20s);
     }
 
     // SMTP, HTTP SMS and SysLog pointed at the fakes, SMS switched on too.
@@ -116,23 +112,19 @@ protected:
     test::UdpReceiver udp;
     Gate gate;
     app::EventLoop loop;
-    engine::ThreadPoolManager pool{loop};
+    pool::ThreadPoolManager pool{loop};
     AlarmListModel list;
-    AlarmQueue queue{settings, log, list,
-                     [this](std::unique_ptr<SenderWorkItem> s) { return enqueue(std::move(s)); },
-                     clock};
-    std::vector<std::string> queuedMethods;
-    int done = 0;
+    AlarmQueue queue{settings, log, list, pool, clock};
 };
 
-const engine::AlarmFlags kAllFlags{true, true, true, true};
+const AlarmFlags kAllFlags{true, true, true, true};
 
 TEST_F(AlarmQueueTest, EveryMethodGetsARowNewestFirstAndTheSentOnesTurnSent) {
     enableAllMethods();
     queue.RaiseAlarms(kStamp, "[10.0.0.1:25] Failed:refused", kAllFlags);
 
     EXPECT_EQ(methodsShown(), (std::vector<std::string>{"SysLog", "Email", "SMS by HTTP", "SMS"}));
-    EXPECT_EQ(queuedMethods, (std::vector<std::string>{"SMS by HTTP", "Email", "SysLog"}))
+    EXPECT_EQ(queuedMethods(), (std::vector<std::string>{"SMS by HTTP", "Email", "SysLog"}))
         << "without an SMPP sender the SMS method queues nothing";
     const auto& rows = list.rows();
     for (const AlarmRow& row : rows) {
@@ -208,7 +200,7 @@ TEST_F(AlarmQueueTest, AMethodRaisesNoRowWhenItIsOffHasNoContactOrIsNotAskedFor)
     list.clear();
 
     settings.syslogEnable = true;
-    queue.RaiseAlarms(kStamp, "c", engine::AlarmFlags{false, true, false, true});
+    queue.RaiseAlarms(kStamp, "c", AlarmFlags{false, true, false, true});
     EXPECT_EQ(methodsShown(), (std::vector<std::string>{"SysLog"}))
         << "only the methods the service asks for; SMS is switched off";
     list.clear();
@@ -284,8 +276,8 @@ TEST_F(AlarmQueueTest, ASenderThePoolRefusesIsAnErrorWithThePoolsReason) {
     settings.syslogPort = udp.port();
     pool.setMaxPooled(1);
     pool.setMaxQueueLength(1);
-    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate));  // runs
-    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate));  // waits
+    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate), [](pool::WorkItem&) {});  // runs
+    pool.QueueWorkItem(std::make_unique<BlockingItem>(gate), [](pool::WorkItem&) {});  // waits
     ASSERT_TRUE(Eventually([&] { return pool.ExecutingCount() == 1; }));
 
     queue.RaiseAlarms(kStamp, "down", kAllFlags);
@@ -317,7 +309,7 @@ TEST_F(AlarmQueueTest, AClearedListStaysEmptyWhenResultsArriveButFailuresAreStil
     EXPECT_EQ(errors[0].rfind("Alarming Message - SMTP : error [127.0.0.1:", 0), 0u);
 
     // Rows raised after the clear still follow their senders.
-    queue.RaiseAlarms(kStamp, "again", engine::AlarmFlags{false, false, false, true});
+    queue.RaiseAlarms(kStamp, "again", AlarmFlags{false, false, false, true});
     ASSERT_TRUE(waitForSenders());
     ASSERT_EQ(list.rows().size(), 1u);
     EXPECT_EQ(list.rows()[0].status, "Sent");

@@ -16,14 +16,15 @@
 #include <vector>
 
 #include "alarm/AlarmListModel.h"
+#include "alarm/AlarmQueue.h"
 #include "app/EventLoop.h"
 #include "app/Messages.h"
 #include "engine/MinuteTicker.h"
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceListModel.h"
-#include "engine/ThreadPoolManager.h"
 #include "engine/ThreadURLCheck.h"
 #include "net/SmtpClient.h"
+#include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 #include "support/AppFixture.h"
 #include "support/FakeHttpServer.h"
@@ -34,6 +35,7 @@
 namespace vantor::engine {
 namespace {
 
+using pool::ThreadPoolManager;
 using test::BlockingItem;
 using test::Eventually;
 using test::Gate;
@@ -90,10 +92,9 @@ protected:
         settings.ftpDefaultTimeout = 3000;
         pool = std::make_unique<ThreadPoolManager>(loop);
         pool->setMaxPooled(50);
+        alarmQueue = std::make_unique<alarm::AlarmQueue>(settings, log, alarms, *pool, clock);
         engine = std::make_unique<MonitorEngine>(settings, log, reporter, clock, store, *pool,
-                                                 services, alarms);
-        pool->setCompletionCallback(
-            [this](ThreadPoolManager& p, WorkItem& item) { engine->OnWorkItemDone(p, item); });
+                                                 services, *alarmQueue);
         engine->onProductResult = [this](const CheckResult& r, bool retried) {
             results.push_back({r, retried});
         };
@@ -120,10 +121,10 @@ protected:
 
     // Adds the record and returns its key.
     std::string add(const ServiceFields& f) {
-        const bool added = f.service == "URL"
-                               ? store.InsertURLService(f, registry::UrlRequestFields{})
-                               : store.InsertService(f);
-        EXPECT_TRUE(added) << store.lastError();
+        const Status added = f.service == "URL"
+                                 ? store.InsertURLService(f, registry::UrlRequestFields{})
+                                 : store.InsertService(f);
+        EXPECT_TRUE(added) << added.error();
         return registry::MakeServiceKey(f.service, f.ip, f.port);
     }
 
@@ -147,7 +148,8 @@ protected:
     // makes an endless chain of repeats fail the test before it wears out
     // the fake servers' threads.
     bool drain(std::chrono::milliseconds timeout = 5s) {
-        return loop.runUntil([&] { return engine->outstanding() == 0; }, timeout);
+        return loop.runUntil(
+            [&] { return engine->outstanding() == 0 && alarmQueue->outstanding() == 0; }, timeout);
     }
     bool waitForResults(std::size_t count, std::chrono::milliseconds timeout = 20s) {
         return loop.runUntil([&] { return results.size() >= count; }, timeout);
@@ -210,14 +212,20 @@ protected:
         settings.syslogSeverity = 4;
     }
 
+    // Occupies a pool thread until the gate opens.
+    void block() {
+        pool->QueueWorkItem(std::make_unique<BlockingItem>(gate), [](pool::WorkItem&) {});
+    }
+
     test::ClosedPort closed;
     test::UdpReceiver udp;
     Gate gate;
-    registry::ServiceStore store{paths.serviceFilePath(), reporter};
+    registry::ServiceStore store{paths.serviceFilePath()};
     app::EventLoop loop;
     std::unique_ptr<ThreadPoolManager> pool;
     ServiceListModel services;
     alarm::AlarmListModel alarms;
+    std::unique_ptr<alarm::AlarmQueue> alarmQueue;
     std::unique_ptr<MonitorEngine> engine;
     std::vector<ProductResult> results;
 };
@@ -383,7 +391,7 @@ TEST_F(EngineTest, StartAndStopStoreTheRunStateAndShowIt) {
     EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{other, key}));
 
     // The change is in the file, not only in memory.
-    registry::ServiceStore reread(paths.serviceFilePath(), reporter);
+    registry::ServiceStore reread(paths.serviceFilePath());
     ASSERT_TRUE(reread.OpenServiceFile(true).ok());
     EXPECT_EQ(reread.findRecord(key)->text("status"), "Start");
 }
@@ -524,8 +532,8 @@ TEST_F(EngineTest, ACheckThePoolRefusesIsAFailureWithThePoolsReason) {
     services.Fill(store, "ALL");
     pool->setMaxPooled(1);
     pool->setMaxQueueLength(1);
-    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));  // runs
-    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));  // waits
+    block();  // runs
+    block();  // waits
     ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
 
     selectRow(key);
@@ -576,7 +584,7 @@ TEST_F(EngineTest, ACancelledCheckIsAFailureThatIsStoredAndAlarmed) {
     const std::string key = add(f);
     services.Fill(store, "ALL");
     pool->setMaxPooled(1);
-    engine->QueueOnPool(std::make_unique<BlockingItem>(gate));
+    block();
     ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
     engine->DispatchServiceByKey(key);
     pool->CancelAllWorkItems();

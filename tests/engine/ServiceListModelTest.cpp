@@ -56,7 +56,10 @@ protected:
         add(Fields("Database", "10.0.0.4", "1521"));
     }
 
-    void add(const ServiceFields& f) { ASSERT_TRUE(store.InsertService(f)) << store.lastError(); }
+    void add(const ServiceFields& f) {
+        const Status added = store.InsertService(f);
+        ASSERT_TRUE(added) << added.error();
+    }
 
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
@@ -68,7 +71,7 @@ protected:
 
     test::TempDir dir;
     test::RecordingReporter reporter;
-    registry::ServiceStore store{dir.file("service.xml"), reporter};
+    registry::ServiceStore store{dir.file("service.xml")};
     ServiceListModel list;
 };
 
@@ -180,7 +183,7 @@ TEST_F(ServiceListModelTest, TheHostTreeIsAllThenEachHostOnceInOrder) {
               (std::vector<std::string>{"ALL", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4",
                                         "10.0.0.5", "http://b.example/"}));
     test::TempDir other;
-    registry::ServiceStore empty(other.file("service.xml"), reporter);
+    registry::ServiceStore empty(other.file("service.xml"));
     ASSERT_TRUE(empty.CreateServiceFile().ok());
     ASSERT_TRUE(empty.OpenServiceFile(true).ok());
     EXPECT_EQ(ServiceListModel::HostTree(empty), (std::vector<std::string>{"ALL"}));

@@ -66,12 +66,12 @@ protected:
     test::TempDir dir;
     std::string path = dir.file("conf/service.xml");
     test::RecordingReporter reporter;
-    ServiceStore store{path, reporter};
+    ServiceStore store{path};
     pugi::xml_document disk;
 };
 
 TEST_F(ServiceStoreTest, NewFileIsTheExactTemplateOwnerOnly) {
-    ServiceStore fresh(dir.file("conf/other.xml"), reporter);
+    ServiceStore fresh(dir.file("conf/other.xml"));
     EXPECT_FALSE(fresh.ServiceFileExists());
     ASSERT_TRUE(fresh.CreateServiceFile().ok());
     EXPECT_TRUE(fresh.ServiceFileExists());
@@ -218,9 +218,9 @@ TEST_F(ServiceStoreTest, UpdateCreatesMissingElementsAtTheEndAndNeverDropsOthers
 TEST_F(ServiceStoreTest, DeletingAMissingKeySaysSoAndWritesNothing) {
     ASSERT_TRUE(store.InsertService(Ping("a")));
     const std::string before = ReadFile(path);
-    EXPECT_TRUE(store.DeleteService("Ping:b:0"));
-    EXPECT_EQ(reporter.boxes(),
-              std::vector<std::string>{"Information: Cannot find this record in xml file."});
+    const Expected<bool> deleted = store.DeleteService("Ping:b:0");
+    ASSERT_TRUE(deleted) << deleted.error();
+    EXPECT_FALSE(*deleted) << "no record was there to delete";
     EXPECT_EQ(ReadFile(path), before);
 }
 
@@ -233,7 +233,7 @@ TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
         f.password = values[i];
         ASSERT_TRUE(store.InsertService(f)) << i;
     }
-    ServiceStore again(path, reporter);
+    ServiceStore again(path);
     ASSERT_TRUE(again.OpenServiceFile(true).ok()) << ReadFile(path);
     for (std::size_t i = 0; i < values.size(); ++i) {
         const auto rec = again.findRecord("Ping:h" + std::to_string(i) + ":0");
@@ -248,14 +248,15 @@ TEST_F(ServiceStoreTest, AFailedSaveKeepsTheChangeForTheNextSave) {
     const std::string before = ReadFile(path);
     const std::string away = dir.file("conf-away");
     ASSERT_EQ(::rename(dir.file("conf").c_str(), away.c_str()), 0);
-    EXPECT_FALSE(store.SetServiceResult("Ping:a:0", "Failed"));
-    EXPECT_FALSE(store.lastError().empty());
+    const Status saved = store.SetServiceResult("Ping:a:0", "Failed");
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saved.error().empty());
     EXPECT_EQ(store.findRecord("Ping:a:0")->text("service_status"), "Failed");
     ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
     EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
 
     ASSERT_TRUE(store.SetServiceResult("Ping:b:0", "Passed"));
-    ServiceStore again(path, reporter);
+    ServiceStore again(path);
     ASSERT_TRUE(again.OpenServiceFile(true).ok());
     EXPECT_EQ(again.findRecord("Ping:a:0")->text("service_status"), "Failed");
     EXPECT_EQ(again.findRecord("Ping:b:0")->text("service_status"), "Passed");
@@ -281,7 +282,7 @@ TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
          {std::string("this is not xml"), std::string("<serviceList><record></serviceList>"),
           std::string("<?xml version=\"1.0\"?><other/>"), std::string()}) {
         WriteFile(path, bad);
-        ServiceStore broken(path, reporter);
+        ServiceStore broken(path);
         const Status opened = broken.OpenServiceFile(true);
         EXPECT_FALSE(opened.ok()) << bad;
         EXPECT_NE(opened.error().find("service.xml"), std::string::npos) << opened.error();

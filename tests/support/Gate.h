@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/WorkItem.h"
+#include "pool/WorkItem.h"
 
 namespace vantor::test {
 
@@ -32,7 +32,7 @@ private:
 };
 
 // A work item that runs until its gate opens.
-class BlockingItem final : public engine::WorkItem {
+class BlockingItem final : public pool::WorkItem {
 public:
     explicit BlockingItem(Gate& gate) : m_gate(gate) {}
 

@@ -3,23 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "app/EventLoop.h"
-#include "engine/ThreadPoolManager.h"
+#include "pool/ThreadPoolManager.h"
 
 namespace vantor::test {
 
 std::vector<engine::CheckResult> RunChecks(
     std::vector<std::unique_ptr<engine::CheckWorkItem>> items, std::chrono::milliseconds timeout) {
     app::EventLoop loop;
-    engine::ThreadPoolManager pool(loop);
+    pool::ThreadPoolManager pool(loop);
     pool.setMaxPooled(200);
     std::vector<engine::CheckResult> results;
-    pool.setCompletionCallback([&](engine::ThreadPoolManager&, engine::WorkItem& item) {
-        EXPECT_EQ(item.status(), engine::WorkItemStatus::Completed) << item.statusMessage();
-        results.push_back(static_cast<engine::CheckWorkItem&>(item).result());
-    });
     const std::size_t count = items.size();
     for (auto& item : items) {
-        pool.QueueWorkItem(std::move(item));
+        pool.QueueWorkItem<engine::CheckWorkItem>(
+            std::move(item), [&](engine::CheckWorkItem& done) {
+                EXPECT_EQ(done.status(), pool::WorkItemStatus::Completed) << done.statusMessage();
+                results.push_back(done.result());
+            });
     }
     EXPECT_TRUE(loop.runUntil([&] { return results.size() == count; }, timeout))
         << "checks did not complete in time";

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace vantor::app {
+namespace vantor::headless {
 
 struct HeadlessOptions {
     enum class Mode {
@@ -26,4 +26,4 @@ struct HeadlessOptions {
 // passed, 1 when any failed, 2 when start-up failed.
 int RunHeadless(const HeadlessOptions& options);
 
-}  // namespace vantor::app
+}  // namespace vantor::headless

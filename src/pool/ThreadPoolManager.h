@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <concepts>
 #include <functional>
 #include <memory>
 #include <string>
@@ -8,13 +9,13 @@
 #include <vector>
 
 #include "app/Clock.h"
-#include "engine/WorkItem.h"
+#include "pool/WorkItem.h"
 
 namespace vantor::app {
 class Poster;
 }
 
-namespace vantor::engine {
+namespace vantor::pool {
 
 class PoolCore;
 
@@ -22,12 +23,13 @@ class PoolCore;
 // MaxPooled handed to threads and not finished, at most MaxQueueLength
 // waiting for a thread, and none waiting longer than MaxQueuedTime; an item
 // refused by a limit ends with status 7. Every queued item, run or not, comes
-// back exactly once through the completion callback on the owner thread (via
-// the poster), one at a time; the pool destroys it when the callback returns.
-// Queue, cancel and the setters are called on the owner thread.
+// back exactly once to the completion it was queued with, on the owner
+// thread (via the poster), one at a time; the pool destroys it when the
+// completion returns. Queue, cancel and the setters are called on the owner
+// thread.
 class ThreadPoolManager final {
 public:
-    using CompletionCallback = std::function<void(ThreadPoolManager& pool, WorkItem& item)>;
+    using Completion = std::function<void(WorkItem& item)>;
     using ErrorCallback = std::function<void(const std::string& text)>;
     // Starts a thread running the function; throws std::system_error when it
     // cannot. Tests replace it to make thread creation fail.
@@ -55,14 +57,27 @@ public:
     int maxQueuedTime() const;
     int maxWaitOnTerminate() const;
 
-    void setCompletionCallback(CompletionCallback callback);
     // Failures of the pool's own machinery, as a text, on the owner thread.
     void setErrorCallback(ErrorCallback callback);
 
     // Takes the item, numbers it and queues it; never blocks on the work.
-    void QueueWorkItem(std::unique_ptr<WorkItem> item, unsigned flags = 0);
-    // The same for several items at once, in order, with one hand-over.
-    void QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> items, unsigned flags = 0);
+    // `done` runs on the owner thread once the item has ended, run or not;
+    // it is dropped when the pool is destroyed first. Returns the item's id.
+    std::int64_t QueueWorkItem(std::unique_ptr<WorkItem> item, Completion done, unsigned flags = 0);
+    // The same with a completion that takes the item as the type it was
+    // queued as.
+    template <std::derived_from<WorkItem> Item>
+    std::int64_t QueueWorkItem(std::unique_ptr<Item> item,
+                               std::function<void(std::type_identity_t<Item>&)> done,
+                               unsigned flags = 0) {
+        return QueueWorkItem(
+            std::unique_ptr<WorkItem>(std::move(item)),
+            [done = std::move(done)](WorkItem& w) { done(static_cast<Item&>(w)); }, flags);
+    }
+    // Several items at once, in order, with one hand-over; each comes back
+    // to `done`.
+    void QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> items, const Completion& done,
+                        unsigned flags = 0);
     // Waiting items complete at once with status 6; items handed to threads
     // get status 6 and their cancel signal, and complete when their run ends
     // (a run that has not started is skipped).
@@ -79,4 +94,4 @@ private:
     std::shared_ptr<PoolCore> m_core;
 };
 
-}  // namespace vantor::engine
+}  // namespace vantor::pool

@@ -1,4 +1,4 @@
-#include "smpp/FakeSmsc.h"
+#include "support/FakeSmsc.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "engine/ThreadPoolManager.h"
+#include "pool/ThreadPoolManager.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -11,15 +11,14 @@
 
 #include "app/Poster.h"
 
-namespace vantor::engine {
+namespace vantor::pool {
 
 namespace {
 
-// Owner-thread side of the delivery: posted closures reach the pool and its
-// callbacks through it, and find it cleared once the pool is gone.
+// Owner-thread side of the delivery: posted closures find through it
+// whether the pool is still there, and its error callback.
 struct Sink {
     ThreadPoolManager* pool = nullptr;
-    ThreadPoolManager::CompletionCallback completion;
     ThreadPoolManager::ErrorCallback error;
 };
 
@@ -75,11 +74,11 @@ public:
         }
         std::shared_ptr<WorkItem> shared(std::move(item));
         m_poster.post([sink = m_sink, shared] {
-            if (sink->pool == nullptr || !sink->completion) {
+            if (sink->pool == nullptr || !shared->m_completion) {
                 return;
             }
             try {
-                sink->completion(*sink->pool, *shared);
+                shared->m_completion(*shared);
             } catch (...) {
                 // The callback's own failures are its business; the item is
                 // still freed below.
@@ -283,7 +282,6 @@ ThreadPoolManager::~ThreadPoolManager() {
         thread.join();
     }
     core.m_sink->pool = nullptr;
-    core.m_sink->completion = nullptr;
     core.m_sink->error = nullptr;
 }
 
@@ -341,22 +339,23 @@ int ThreadPoolManager::maxWaitOnTerminate() const {
     return static_cast<int>(m_core->m_maxWaitOnTerminate.count());
 }
 
-void ThreadPoolManager::setCompletionCallback(CompletionCallback callback) {
-    m_core->m_sink->completion = std::move(callback);
-}
-
 void ThreadPoolManager::setErrorCallback(ErrorCallback callback) {
     m_core->m_sink->error = std::move(callback);
 }
 
-void ThreadPoolManager::QueueWorkItem(std::unique_ptr<WorkItem> item, unsigned flags) {
+std::int64_t ThreadPoolManager::QueueWorkItem(std::unique_ptr<WorkItem> item, Completion done,
+                                              unsigned flags) {
+    // The item is freed only after its completion has run on this thread,
+    // so it is still there to ask for its number.
+    WorkItem* raw = item.get();
     std::vector<std::unique_ptr<WorkItem>> items;
     items.push_back(std::move(item));
-    QueueWorkItems(std::move(items), flags);
+    QueueWorkItems(std::move(items), done, flags);
+    return raw != nullptr ? raw->WorkItemId() : 0;
 }
 
 void ThreadPoolManager::QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> items,
-                                       unsigned flags) {
+                                       const Completion& done, unsigned flags) {
     PoolCore& core = *m_core;
     std::lock_guard lock(core.m_mutex);
     bool newFirstWaiting = false;
@@ -364,6 +363,7 @@ void ThreadPoolManager::QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> it
         if (!item) {
             continue;
         }
+        item->m_completion = done;
         item->m_id = ++core.m_nextId;
         item->m_queuedAt = core.m_clock.steadyNow();
         item->m_flags = flags;
@@ -410,4 +410,4 @@ bool ThreadPoolManager::waitUntilNoneExecuting(std::chrono::milliseconds timeout
     return m_core->m_idle.wait_for(lock, timeout, [&] { return m_core->m_executing == 0; });
 }
 
-}  // namespace vantor::engine
+}  // namespace vantor::pool

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -9,11 +10,11 @@
 #include <thread>
 
 #include "app/EventLoop.h"
-#include "engine/ThreadPoolManager.h"
+#include "pool/ThreadPoolManager.h"
 #include "support/Gate.h"
 #include "support/MockClock.h"
 
-namespace vantor::engine {
+namespace vantor::pool {
 namespace {
 
 using namespace std::chrono_literals;
@@ -64,17 +65,18 @@ protected:
 
     void makePool(ThreadPoolManager::ThreadStarter starter = {}) {
         pool = std::make_unique<ThreadPoolManager>(loop, clock, std::move(starter));
-        pool->setCompletionCallback([this](ThreadPoolManager& p, WorkItem& item) {
-            EXPECT_EQ(&p, pool.get());
-            auto& t = static_cast<TestItem&>(item);
-            completions.push_back({t.tag, t.WorkItemId(), t.status(), t.statusMessage(), t.ran,
-                                   std::this_thread::get_id()});
-        });
         pool->setErrorCallback([this](const std::string& text) { errors.push_back(text); });
     }
 
+    void record(TestItem& t) {
+        completions.push_back({t.tag, t.WorkItemId(), t.status(), t.statusMessage(), t.ran,
+                               std::this_thread::get_id()});
+    }
+
     void queue(int tag, Gate* gate = nullptr, bool throws = false) {
-        pool->QueueWorkItem(std::make_unique<TestItem>(tag, gate, runs, destroyed, throws));
+        pool->QueueWorkItem<TestItem>(
+            std::make_unique<TestItem>(tag, gate, runs, destroyed, throws),
+            [this](TestItem& t) { record(t); });
     }
 
     bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
@@ -258,15 +260,29 @@ TEST_F(PoolTest, LimitsRejectNegativeValuesByName) {
     EXPECT_EQ(pool->maxWaitOnTerminate(), 30);
 }
 
-TEST_F(PoolTest, ACompletionCallbackThatThrowsDoesNotStopLaterOnes) {
-    pool->setCompletionCallback([this](ThreadPoolManager&, WorkItem& item) {
-        completions.push_back(
-            {static_cast<TestItem&>(item).tag, item.WorkItemId(), item.status(), {}, true, {}});
-        throw std::runtime_error("handler failed");
+TEST_F(PoolTest, EachItemComesBackToTheCompletionItWasQueuedWithEvenWhenOneThrows) {
+    std::vector<std::string> seen;
+    auto queueTo = [&](int tag, std::string owner, bool completionThrows) {
+        pool->QueueWorkItem<TestItem>(std::make_unique<TestItem>(tag, nullptr, runs, destroyed),
+                                      [&seen, owner, completionThrows](TestItem& t) {
+                                          seen.push_back(owner + std::to_string(t.tag));
+                                          if (completionThrows) {
+                                              throw std::runtime_error("handler failed");
+                                          }
+                                      });
+    };
+    queueTo(1, "checks:", true);
+    queueTo(2, "alarms:", false);
+    std::vector<std::unique_ptr<WorkItem>> batch;
+    batch.push_back(std::make_unique<TestItem>(3, nullptr, runs, destroyed));
+    batch.push_back(std::make_unique<TestItem>(4, nullptr, runs, destroyed));
+    pool->QueueWorkItems(std::move(batch), [&seen](WorkItem& w) {
+        seen.push_back("batch:" + std::to_string(static_cast<TestItem&>(w).tag));
     });
-    queue(1);
-    queue(2);
-    ASSERT_TRUE(waitFor(2));
+    ASSERT_TRUE(loop.runUntil([&] { return seen.size() == 4; }, 10s));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"alarms:2", "batch:3", "batch:4", "checks:1"}));
+    EXPECT_TRUE(eventually([&] { return destroyed == 4; })) << "every item is freed";
 }
 
 TEST_F(PoolTest, DestroyingThePoolCancelsWaitingItemsAndDropsLateCompletions) {
@@ -289,4 +305,4 @@ TEST_F(PoolTest, DestroyingThePoolCancelsWaitingItemsAndDropsLateCompletions) {
 }
 
 }  // namespace
-}  // namespace vantor::engine
+}  // namespace vantor::pool

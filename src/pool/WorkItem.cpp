@@ -1,6 +1,6 @@
-#include "engine/WorkItem.h"
+#include "pool/WorkItem.h"
 
-namespace vantor::engine {
+namespace vantor::pool {
 
 std::string_view WorkItemStatusText(WorkItemStatus status) {
     switch (status) {
@@ -34,6 +34,14 @@ std::string WorkItem::statusMessage() const {
     return m_statusMessage;
 }
 
+std::string WorkItem::neverRanReason() const {
+    std::string reason(statusDescription());
+    if (const std::string message = statusMessage(); !message.empty()) {
+        reason += " " + message;
+    }
+    return reason;
+}
+
 bool WorkItem::run() {
     {
         // The cancel signal is looked at once, just before the run.
@@ -60,4 +68,4 @@ void WorkItem::setStatus(WorkItemStatus status, std::string_view message) {
     m_statusMessage = message;
 }
 
-}  // namespace vantor::engine
+}  // namespace vantor::pool

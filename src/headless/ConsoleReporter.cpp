@@ -1,14 +1,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Reporter.h"
+#include "headless/ConsoleReporter.h"
 
-namespace vantor::app {
+namespace vantor::headless {
 
 ConsoleReporter::ConsoleReporter(std::function<void()> onTerminate)
     : m_onTerminate(std::move(onTerminate)) {}
 
-void ConsoleReporter::showBox(MessageBoxKind kind, std::string_view text) {
+void ConsoleReporter::showBox(app::MessageBoxKind kind, std::string_view text) {
     std::string line(MessageBoxKindName(kind));
     line += ": ";
     line += text;
@@ -37,4 +37,4 @@ void ConsoleReporter::setOnTerminate(std::function<void()> onTerminate) {
     m_onTerminate = std::move(onTerminate);
 }
 
-}  // namespace vantor::app
+}  // namespace vantor::headless

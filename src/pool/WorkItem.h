@@ -3,11 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-namespace vantor::engine {
+namespace vantor::pool {
 
 // How a work item ended, as the pool reports it.
 enum class WorkItemStatus : int {
@@ -30,7 +31,7 @@ inline constexpr std::string_view kMaxWaitExceeded = "Maximum wait time exceeded
 // Everything that runs on the pool: the checks and the alarm senders. A
 // derived class adds its inputs (copied in by its constructor) and results
 // (written by Execute) and overrides Execute. The pool owns a queued item;
-// the owner's completion callback reads its results after the run.
+// the completion given when it was queued reads its results after the run.
 class WorkItem {
 public:
     WorkItem() = default;
@@ -45,6 +46,9 @@ public:
     // The error text for statuses 4 and 5, the reason for 7; else empty.
     std::string statusMessage() const;
     std::string_view statusDescription() const { return WorkItemStatusText(status()); }
+    // Why an item that never ran did not: the status text, and its message
+    // when there is one ("Server is busy. Execution queue is too long.").
+    std::string neverRanReason() const;
     // Set when the item was cancelled; a long run may look at it.
     bool cancelRequested() const { return m_cancel.load(); }
 
@@ -64,6 +68,7 @@ private:
 
     void setStatus(WorkItemStatus status, std::string_view message = {});
 
+    std::function<void(WorkItem&)> m_completion;
     std::int64_t m_id = 0;
     unsigned m_flags = 0;
     std::chrono::steady_clock::time_point m_queuedAt{};
@@ -73,4 +78,4 @@ private:
     std::atomic<bool> m_cancel{false};
 };
 
-}  // namespace vantor::engine
+}  // namespace vantor::pool

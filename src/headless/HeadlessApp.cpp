@@ -1,0 +1,198 @@
+#include "headless/HeadlessApp.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "alarm/AlarmListModel.h"
+#include "app/Clock.h"
+#include "app/EventLoop.h"
+#include "app/UnexpectedError.h"
+#include "app/Words.h"
+#include "engine/MonitorEngine.h"
+#include "headless/ConsoleReporter.h"
+#include "registry/ServiceStore.h"
+#include "session/Session.h"
+
+namespace vantor::headless {
+
+namespace {
+
+// Waits for SIGTERM or SIGINT (blocked in every thread) and asks the loop to
+// stop when one arrives.
+class SignalWatcher final {
+public:
+    explicit SignalWatcher(app::EventLoop& loop) : m_loop(loop) {
+        m_thread = std::thread([this] { watch(); });
+    }
+    ~SignalWatcher() {
+        m_stop = true;
+        m_thread.join();
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    void watch() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGINT);
+        const timespec poll{0, 200'000'000};
+        while (!m_stop) {
+            if (sigtimedwait(&set, nullptr, &poll) > 0) {
+                m_loop.quit(0);
+            }
+        }
+    }
+
+    app::EventLoop& m_loop;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Most checks of --check-now in flight at once: each may raise up to four
+// alarms, and the pool holds 300 items (200 running, 100 waiting), so the
+// senders of a burst of failures always find room.
+constexpr int kCheckNowInFlight = 50;
+
+class Headless final {
+public:
+    explicit Headless(const HeadlessOptions& options)
+        : m_options(options),
+          m_reporter([this] { m_loop.quit(1); }),
+          m_session(options.userConfigFile, m_loop, m_reporter, m_clock) {}
+
+    int run();
+
+private:
+    int monitor();
+    int checkNow();
+
+    HeadlessOptions m_options;
+    app::EventLoop m_loop;
+    ConsoleReporter m_reporter;
+    const app::Clock& m_clock = app::SystemClock::instance();
+    session::Session m_session;
+};
+
+int Headless::run() {
+    // Every thread started from here on inherits the blocked signals, so
+    // only the watcher sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const bool checkNowMode = m_options.mode == HeadlessOptions::Mode::CheckNow;
+    if (!m_session.startUp() || !m_session.loadSettings()) {
+        return checkNowMode ? 2 : 1;
+    }
+    if (checkNowMode) {
+        return checkNow();
+    }
+    return monitor();
+}
+
+int Headless::monitor() {
+    m_session.start();
+    int exitCode = 1;
+    if (!m_reporter.terminateRequested()) {
+        SignalWatcher watcher(m_loop);
+        if (m_options.announceReady) {
+            std::printf("Vantor Lite is running without windows; SIGTERM or SIGINT stops it.\n");
+            std::fflush(stdout);
+        }
+        exitCode = m_loop.run();
+    }
+    m_session.shutDown(session::Session::Shutdown::WaitAndLog);
+    return m_reporter.terminateRequested() ? 1 : exitCode;
+}
+
+int Headless::checkNow() {
+    std::deque<std::string> pending;
+    m_session.createEngine();
+    engine::MonitorEngine& engine = m_session.engine();
+    registry::ServiceStore& store = m_session.store();
+    for (const registry::ServiceRecord& record : store.records()) {
+        if (record.text("status") == words::kStart) {
+            pending.emplace_back(record.key());
+        }
+    }
+    std::vector<std::string> order(pending.begin(), pending.end());
+    std::map<std::string, std::pair<std::string, std::string>> results;
+    engine.onProductResult = [&](const engine::CheckResult& r, bool retried) {
+        // A retried failure is replaced by its repeat's result.
+        results[r.serviceKey] = {retried ? words::kRetry : r.statusWord, r.detail};
+    };
+    auto refill = [&] {
+        while (!pending.empty() && m_session.outstanding() < kCheckNowInFlight) {
+            const std::string key = pending.front();
+            pending.pop_front();
+            try {
+                engine.DispatchServiceByKey(key);
+            } catch (const std::exception& e) {
+                results[key] = {engine::kFailed, e.what()};
+                app::ApplicationEventsException(m_reporter, m_session.log(), e.what());
+            }
+        }
+    };
+    {
+        SignalWatcher watcher(m_loop);
+        while (!m_loop.quitRequested()) {
+            refill();
+            if (pending.empty() && m_session.outstanding() == 0) {
+                break;
+            }
+            // Run completions until there is room for more checks, or all is done.
+            m_loop.runUntil(
+                [&] {
+                    return (!pending.empty() && m_session.outstanding() < kCheckNowInFlight) ||
+                           m_session.outstanding() == 0;
+                },
+                std::chrono::seconds(1));
+        }
+    }
+    bool anyFailed = false;
+    for (const std::string& key : order) {
+        const auto found = results.find(key);
+        std::string word;
+        std::string detail;
+        if (found != results.end()) {
+            word = found->second.first;
+            detail = found->second.second;
+        } else if (const auto record = store.findRecord(key)) {
+            word = std::string(record->text("service_status"));  // a kind with no check
+        }
+        // A kind without a check (Database) has no result and decides nothing.
+        if (found != results.end() && word != engine::kPassed) {
+            anyFailed = true;
+        }
+        std::printf("%s\t%s\t%s\n", key.c_str(), word.c_str(), detail.c_str());
+    }
+    for (const alarm::AlarmRow& row : m_session.alarms().rows()) {
+        std::printf("ALARM\t%s\t%s\t%s\n", row.method.c_str(), row.status.c_str(),
+                    row.target.c_str());
+    }
+    std::fflush(stdout);
+    m_session.shutDown(session::Session::Shutdown::WaitQuietly);
+    if (m_reporter.terminateRequested()) {
+        return 2;
+    }
+    return anyFailed ? 1 : 0;
+}
+
+}  // namespace
+
+int RunHeadless(const HeadlessOptions& options) {
+    Headless app(options);
+    return app.run();
+}
+
+}  // namespace vantor::headless

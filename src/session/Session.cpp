@@ -1,0 +1,204 @@
+#include "session/Session.h"
+
+#include "alarm/AlarmQueue.h"
+#include "alarm/ThreadSMS.h"
+#include "app/Clock.h"
+#include "app/Messages.h"
+#include "app/NetworkProbe.h"
+#include "app/Poster.h"
+#include "app/Reporter.h"
+#include "app/UnexpectedError.h"
+#include "app/Words.h"
+#include "engine/MonitorEngine.h"
+#include "pool/ThreadPoolManager.h"
+
+namespace vantor::session {
+
+using app::LogLevel;
+using app::MessageBoxKind;
+namespace msg = app::msg;
+
+Session::Session(const std::string& userConfigFile, app::OwnerThread& owner,
+                 app::Reporter& reporter, const app::Clock& clock)
+    : m_owner(owner),
+      m_reporter(reporter),
+      m_clock(clock),
+      m_paths(app::GetAppPath(userConfigFile)),
+      m_log(m_paths, m_settings, m_clock, m_reporter),
+      m_store(m_paths.serviceFilePath()),
+      m_settingsFile(m_paths, m_reporter, m_log, [this] { app::ProbeNetwork(m_reporter, m_log); }),
+      m_ticker(m_clock),
+      m_alive(std::make_shared<Session*>(this)) {}
+
+Session::~Session() {
+    *m_alive = nullptr;
+}
+
+bool Session::startUp() {
+    if (!m_paths.CheckLogDir()) {
+        m_reporter.showBox(MessageBoxKind::Error, msg::kSystemLogDirNotFound);
+        return false;
+    }
+    if (!m_paths.CheckConfDir()) {
+        ReportFailure(m_reporter, m_log, msg::kSystemInitDirNotFound, MessageBoxKind::Error,
+                      LogLevel::Error);
+        return false;
+    }
+    if (!m_paths.CheckHelpFile()) {
+        ReportFailure(m_reporter, m_log, msg::kHelpFileNotFound, MessageBoxKind::Warning,
+                      LogLevel::Warming);
+    }
+    if (m_reporter.terminateRequested()) {
+        return false;
+    }
+    Expected<app::SingleInstance> instance = app::SingleInstance::acquire();
+    if (!instance) {
+        m_reporter.showBox(MessageBoxKind::Warning, msg::kAlreadyStartup);
+        return false;
+    }
+    m_instance.emplace(std::move(instance).value());
+    return openServiceStore() && !m_reporter.terminateRequested();
+}
+
+// Opens service.xml, creating it from the template first when there is none.
+// A file that cannot be opened is never written to.
+bool Session::openServiceStore() {
+    if (!m_store.ServiceFileExists()) {
+        const Status created = m_store.CreateServiceFile();
+        if (!created) {
+            m_reporter.showBox(MessageBoxKind::Error, std::string(msg::kServiceXmlCreationErrors) +
+                                                          " : " + created.error());
+            m_log.WriteSystemLog(msg::kServiceXmlCreationErrors, LogLevel::Error);
+            return false;
+        }
+    }
+    const Status opened = m_store.OpenServiceFile(true);
+    if (!opened) {
+        m_reporter.showBox(MessageBoxKind::Error,
+                           std::string(msg::kServiceXmlCorrupted) + " : " + opened.error());
+        m_log.WriteSystemLog(msg::kServiceXmlCorrupted, LogLevel::Error);
+        return false;
+    }
+    return true;
+}
+
+bool Session::loadSettings() {
+    m_settingsFile.LoadSettings(m_settings);
+    return !m_reporter.terminateRequested();
+}
+
+void Session::createEngine() {
+    if (started()) {
+        return;
+    }
+    m_pool = std::make_unique<pool::ThreadPoolManager>(m_owner, m_clock);
+    m_pool->setMaxPooled(200);
+    m_pool->setMaxQueueLength(100);
+    m_pool->setMaxQueuedTime(300);
+    m_pool->setErrorCallback([this](const std::string& text) {
+        m_log.WriteSystemLog(std::string(msg::kAlarmingThreadError) + " : " + text,
+                             LogLevel::Error);
+    });
+    m_alarmQueue =
+        std::make_unique<alarm::AlarmQueue>(m_settings, m_log, m_alarms, *m_pool, m_clock);
+    m_alarmQueue->setSmsSenderFactory([](const app::AppSettings& settings,
+                                         const std::string& target, const std::string& text) {
+        return std::make_unique<alarm::ThreadSMS>(alarm::SmsSettingsFrom(settings, target), text);
+    });
+    m_engine = std::make_unique<engine::MonitorEngine>(m_settings, m_log, m_reporter, m_clock,
+                                                       m_store, *m_pool, m_services, *m_alarmQueue);
+    m_services.Fill(m_store, words::kAll);
+}
+
+void Session::start() {
+    if (started()) {
+        return;
+    }
+    createEngine();
+
+    // Scheduling as InitStart says, and one tick at once whatever it says.
+    m_engine->SetSchedulingState(m_settings.initStart);
+    m_ticker.claimCurrentMinute();
+    guarded([this] { m_engine->TimerServiceTimer(); });
+    armMinuteTimer();
+    armHouseKeeping();
+}
+
+void Session::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        app::ApplicationEventsException(m_reporter, m_log, e.what());
+    } catch (...) {
+        app::ApplicationEventsException(m_reporter, m_log, "unknown error");
+    }
+}
+
+void Session::armMinuteTimer() {
+    m_owner.runLater(m_ticker.delayToNextMinute(), [alive = std::weak_ptr<Session*>(m_alive)] {
+        const auto self = alive.lock();
+        if (!self || *self == nullptr) {
+            return;
+        }
+        Session& session = **self;
+        if (!session.m_engine) {
+            return;  // shut down
+        }
+        if (session.m_engine->schedulingRunning() && session.m_ticker.claimCurrentMinute()) {
+            session.guarded([&session] { session.m_engine->TimerServiceTimer(); });
+        }
+        session.armMinuteTimer();
+    });
+}
+
+void Session::armHouseKeeping() {
+    m_owner.runLater(std::chrono::hours(1), [alive = std::weak_ptr<Session*>(m_alive)] {
+        const auto self = alive.lock();
+        if (!self || *self == nullptr) {
+            return;
+        }
+        (*self)->m_log.HouseKeepLogs();
+        (*self)->armHouseKeeping();
+    });
+}
+
+bool Session::hasRunningWork() const {
+    return m_pool && m_pool->ExecutingCount() > 0;
+}
+
+int Session::outstanding() const {
+    if (!m_engine) {
+        return 0;
+    }
+    return m_engine->outstanding() + m_alarmQueue->outstanding();
+}
+
+void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
+    // Let running items finish; waiting ones complete as cancelled.
+    if (hasRunningWork()) {
+        m_pool->CancelAllWorkItems();
+        if (beforeWait) {
+            beforeWait();
+        }
+        m_pool->waitUntilNoneExecuting(std::chrono::hours(24));
+    }
+    if (how == Shutdown::WaitAndLog && m_engine) {
+        m_engine->SetSchedulingState(false);
+    }
+    if (m_paths.CheckConfDir()) {
+        m_settingsFile.SaveSettings(m_settings);
+    }
+    const Status closed = m_store.OpenServiceFile(false);
+    if (!closed) {
+        m_reporter.showBox(MessageBoxKind::Warning,
+                           std::string(msg::kCannotSaveServiceXml) + " : " + closed.error());
+    }
+    m_engine.reset();
+    m_alarmQueue.reset();
+    m_pool.reset();
+    if (m_paths.CheckLogDir()) {
+        m_log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);
+    }
+}
+
+}  // namespace vantor::session

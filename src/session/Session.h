@@ -1,0 +1,128 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "alarm/AlarmListModel.h"
+#include "app/AppPaths.h"
+#include "app/AppSettings.h"
+#include "app/SettingsFile.h"
+#include "app/SingleInstance.h"
+#include "app/SystemLog.h"
+#include "engine/MinuteTicker.h"
+#include "engine/ServiceListModel.h"
+#include "registry/ServiceStore.h"
+
+namespace vantor::app {
+class Clock;
+class OwnerThread;
+class Reporter;
+}  // namespace vantor::app
+
+namespace vantor::alarm {
+class AlarmQueue;
+}
+
+namespace vantor::pool {
+class ThreadPoolManager;
+}
+
+namespace vantor::engine {
+class MonitorEngine;
+}
+
+namespace vantor::session {
+
+// The monitor without its front end: the start-up checks, the single
+// instance, the service list and the settings, then the pool, the alarm
+// queue and the engine with the minute tick and the hourly housekeeping, and
+// the two ways to shut down. Every front end (windows, no windows) runs one
+// on its owner thread; the front end gives it the owner thread's poster and
+// timers, the reporter that shows boxes, and the clock.
+class Session final {
+public:
+    Session(const std::string& userConfigFile, app::OwnerThread& owner, app::Reporter& reporter,
+            const app::Clock& clock);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The entry sequence up to the windows: the log, conf and help checks,
+    // the single instance, service.xml. False when the program must end (a
+    // box has said why).
+    bool startUp();
+    // Loads SysInit.ini (then probes the network); false when a failure
+    // asked the program to end.
+    bool loadSettings();
+    // The pool (200 running, 100 waiting, 300 s), the alarm queue and the
+    // engine, and the service list filled with every service. Runs once.
+    void createEngine();
+    // The delayed initialisation: createEngine, scheduling switched as
+    // InitStart says, one tick at once, then a tick at each minute while
+    // scheduling runs, and the hourly housekeeping. Runs once.
+    void start();
+    bool started() const { return m_engine != nullptr; }
+
+    // Whether work items run on the pool now.
+    bool hasRunningWork() const;
+    // Checks and senders queued and not back yet.
+    int outstanding() const;
+
+    enum class Shutdown {
+        // Closing the window (or SIGTERM): waiting items are cancelled, the
+        // running ones waited for, and the stop of scheduling is logged.
+        WaitAndLog,
+        // The "Close" action (or the end of a one-off run): items are
+        // cancelled and waited for the same way, so that no completion
+        // outlives the pool, but the stop of scheduling is not logged.
+        WaitQuietly,
+    };
+    // beforeWait runs when work is still running and is about to be waited
+    // for (the window shows its closing notice). Then the settings are saved,
+    // service.xml closed, the pool destroyed and "Application stops." logged.
+    void shutDown(Shutdown how, const std::function<void()>& beforeWait = {});
+
+    // Runs a handler as an owner-thread event: what escapes it goes to the
+    // process-wide handler (an Error line and an Error box), and the
+    // program goes on.
+    void guarded(const std::function<void()>& handler);
+
+    app::AppPaths& paths() { return m_paths; }
+    app::AppSettings& settings() { return m_settings; }
+    app::SystemLog& log() { return m_log; }
+    app::SettingsFile& settingsFile() { return m_settingsFile; }
+    registry::ServiceStore& store() { return m_store; }
+    engine::ServiceListModel& services() { return m_services; }
+    alarm::AlarmListModel& alarms() { return m_alarms; }
+    // After start() only.
+    engine::MonitorEngine& engine() { return *m_engine; }
+    alarm::AlarmQueue& alarmQueue() { return *m_alarmQueue; }
+    pool::ThreadPoolManager& pool() { return *m_pool; }
+
+private:
+    bool openServiceStore();
+    void armMinuteTimer();
+    void armHouseKeeping();
+
+    app::OwnerThread& m_owner;
+    app::Reporter& m_reporter;
+    const app::Clock& m_clock;
+    app::AppPaths m_paths;
+    app::AppSettings m_settings;
+    app::SystemLog m_log;
+    registry::ServiceStore m_store;
+    app::SettingsFile m_settingsFile;
+    std::optional<app::SingleInstance> m_instance;
+    engine::ServiceListModel m_services;
+    alarm::AlarmListModel m_alarms;
+    std::unique_ptr<pool::ThreadPoolManager> m_pool;
+    std::unique_ptr<alarm::AlarmQueue> m_alarmQueue;
+    std::unique_ptr<engine::MonitorEngine> m_engine;
+    engine::MinuteTicker m_ticker;
+    // Timers still armed hold this; they do nothing once the session is gone.
+    std::shared_ptr<Session*> m_alive;
+};
+
+}  // namespace vantor::session
