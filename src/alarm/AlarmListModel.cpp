@@ -2,14 +2,37 @@
 
 namespace vantor::alarm {
 
+std::string_view AlarmListModel::cellText(std::size_t row, Column column) const {
+    if (row >= m_rows.size()) {
+        return {};
+    }
+    const AlarmRow& r = m_rows[row];
+    switch (column) {
+        case Column::Id:
+            return r.id;
+        case Column::DateTime:
+            return r.dateTime;
+        case Column::Message:
+            return r.message;
+        case Column::Method:
+            return r.method;
+        case Column::Target:
+            return r.target;
+        case Column::Status:
+            return r.status;
+        case Column::Count:
+            break;
+    }
+    return {};
+}
+
 void AlarmListModel::insertTop(AlarmRow row) {
+    m_observers.notify([](app::ListObserver& o) { o.aboutToInsertRows(0, 0); });
     m_rows.insert(m_rows.begin(), std::move(row));
     if (m_selected) {
         ++*m_selected;
     }
-    if (m_observer != nullptr) {
-        m_observer->rowInserted(0);
-    }
+    m_observers.notify([](app::ListObserver& o) { o.rowsInserted(); });
 }
 
 void AlarmListModel::TrimAlarmList(int keep) {
@@ -17,12 +40,15 @@ void AlarmListModel::TrimAlarmList(int keep) {
         return;
     }
     const std::size_t last = m_rows.size() - 1;
+    m_observers.notify([last](app::ListObserver& o) { o.aboutToRemoveRows(last, last); });
     m_rows.pop_back();
-    if (m_selected && *m_selected == last) {
+    const bool lostCurrent = m_selected && *m_selected == last;
+    if (lostCurrent) {
         m_selected.reset();
     }
-    if (m_observer != nullptr) {
-        m_observer->rowRemoved(last);
+    m_observers.notify([](app::ListObserver& o) { o.rowsRemoved(); });
+    if (lostCurrent) {
+        m_observers.notify([](app::ListObserver& o) { o.currentRowChanged(std::nullopt); });
     }
 }
 
@@ -40,9 +66,7 @@ void AlarmListModel::setStatus(std::size_t row, std::string status) {
         return;
     }
     m_rows[row].status = std::move(status);
-    if (m_observer != nullptr) {
-        m_observer->rowChanged(row);
-    }
+    m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
 }
 
 void AlarmListModel::select(std::size_t row) {
@@ -50,17 +74,14 @@ void AlarmListModel::select(std::size_t row) {
         return;
     }
     m_selected = row;
-    if (m_observer != nullptr) {
-        m_observer->selectionChanged(m_selected);
-    }
+    m_observers.notify([row](app::ListObserver& o) { o.currentRowChanged(row); });
 }
 
 void AlarmListModel::clear() {
+    m_observers.notify([](app::ListObserver& o) { o.aboutToReset(); });
     m_rows.clear();
     m_selected.reset();
-    if (m_observer != nullptr) {
-        m_observer->rowsReset();
-    }
+    m_observers.notify([](app::ListObserver& o) { o.reset(); });
 }
 
 }  // namespace vantor::alarm

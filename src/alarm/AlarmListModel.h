@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ListObserver.h"
+
 namespace vantor::alarm {
 
 // One row of the alarm list.
@@ -18,22 +20,18 @@ struct AlarmRow {
     std::string status;  // "Pending", then "Sent" or "Error"
 };
 
-class AlarmListObserver {
-public:
-    virtual ~AlarmListObserver() = default;
-    virtual void rowInserted(std::size_t /*row*/) {}
-    virtual void rowRemoved(std::size_t /*row*/) {}
-    virtual void rowChanged(std::size_t /*row*/) {}
-    virtual void rowsReset() {}
-    virtual void selectionChanged(std::optional<std::size_t> /*row*/) {}
-};
-
 // The alarm list, newest first. It lives only in memory. Owner thread only.
 class AlarmListModel final {
 public:
-    void setObserver(AlarmListObserver* observer) { m_observer = observer; }
+    // The columns of the list, in the window's order.
+    enum class Column { Id, DateTime, Message, Method, Target, Status, Count };
+
+    void addObserver(app::ListObserver* observer) { m_observers.add(observer); }
+    void removeObserver(app::ListObserver* observer) { m_observers.remove(observer); }
 
     const std::vector<AlarmRow>& rows() const { return m_rows; }
+    std::size_t rowCount() const { return m_rows.size(); }
+    std::string_view cellText(std::size_t row, Column column) const;
     void insertTop(AlarmRow row);
     // Removes the oldest row when the list holds more than `keep` rows; one
     // row at most per call.
@@ -48,7 +46,7 @@ public:
 private:
     std::vector<AlarmRow> m_rows;
     std::optional<std::size_t> m_selected;
-    AlarmListObserver* m_observer = nullptr;
+    app::ListObservers m_observers;
 };
 
 }  // namespace vantor::alarm

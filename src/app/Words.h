@@ -29,6 +29,11 @@ inline constexpr const char* kImap = "IMAP";
 inline constexpr const char* kFtp = "FTP";
 inline constexpr const char* kDatabase = "Database";
 
+// Schedule kinds (schedule_by).
+inline constexpr const char* kDaily = "Daily";
+inline constexpr const char* kHourly = "Hourly";
+inline constexpr const char* kMinutely = "Minutely";
+
 // View filters beside the kinds.
 inline constexpr const char* kAll = "ALL";
 inline constexpr const char* kEmail = "Email";

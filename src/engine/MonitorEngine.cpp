@@ -80,13 +80,13 @@ std::string TwoDigits(int value) {
 // The schedule rule itself, on texts already read.
 bool IsDueAt(std::string_view by, std::string_view hour, std::string_view minute,
              std::string_view hh, std::string_view mm) {
-    if (by == "Daily" && hour == hh && minute == mm) {
+    if (by == words::kDaily && hour == hh && minute == mm) {
         return true;
     }
-    if (by == "Hourly" && minute == mm) {
+    if (by == words::kHourly && minute == mm) {
         return true;
     }
-    if (by == "Minutely") {
+    if (by == words::kMinutely) {
         const int period = ParseRecordInteger(minute);
         return period != 0 && ParseRecordInteger(mm) % period == 0;
     }

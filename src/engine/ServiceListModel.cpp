@@ -2,32 +2,34 @@
 
 #include <algorithm>
 
+#include "app/Words.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
 
-std::vector<std::string> ServiceRow::cells() const {
-    std::vector<std::string> out = {id, service, ip, port, currentStatus, by};
-    if (!interval.empty() || by == "Daily" || by == "Hourly" || by == "Minutely") {
-        out.push_back(interval);
-    }
-    out.push_back(status);
-    return out;
+namespace {
+
+bool KnownScheduleKind(std::string_view by) {
+    return by == words::kDaily || by == words::kHourly || by == words::kMinutely;
 }
 
-namespace {
+// The filters that name one kind of service.
+bool IsKindFilter(std::string_view filter) {
+    return filter == words::kUrl || filter == words::kPing || filter == words::kFtp ||
+           filter == words::kDatabase;
+}
 
 bool Shows(std::string_view filter, const registry::ServiceRecord& record, bool& byHost) {
     const std::string_view service = record.text("service");
     byHost = false;
-    if (filter == "ALL") {
+    if (filter == words::kAll) {
         return true;
     }
-    if (filter == "URL" || filter == "Ping" || filter == "FTP" || filter == "Database") {
+    if (IsKindFilter(filter)) {
         return service == filter;
     }
-    if (filter == "Email") {
-        return service == "SMTP" || service == "POP3" || service == "IMAP";
+    if (filter == words::kEmail) {
+        return service == words::kSmtp || service == words::kPop3 || service == words::kImap;
     }
     byHost = true;
     return record.text("ip") == filter;
@@ -46,11 +48,11 @@ ServiceRow MakeRow(const registry::ServiceRecord& record) {
     row.by = record.text("schedule_by");
     const std::string hour(record.text("schedule_hour"));
     const std::string minute(record.text("schedule_minute"));
-    if (row.by == "Daily") {
+    if (row.by == words::kDaily) {
         row.interval = "on " + hour + ":" + minute;
-    } else if (row.by == "Hourly") {
+    } else if (row.by == words::kHourly) {
         row.interval = "on " + minute + " min";
-    } else if (row.by == "Minutely") {
+    } else if (row.by == words::kMinutely) {
         row.interval = "every " + minute + " min";
     }
     row.status = record.text("status");
@@ -59,7 +61,37 @@ ServiceRow MakeRow(const registry::ServiceRecord& record) {
 
 }  // namespace
 
+std::string_view ServiceListModel::cellText(std::size_t row, Column column) const {
+    if (row >= m_rows.size()) {
+        return {};
+    }
+    const ServiceRow& r = m_rows[row];
+    const bool shifted = r.interval.empty() && !KnownScheduleKind(r.by);
+    switch (column) {
+        case Column::Id:
+            return r.id;
+        case Column::Service:
+            return r.service;
+        case Column::Ip:
+            return r.ip;
+        case Column::Port:
+            return r.port;
+        case Column::CurrentStatus:
+            return r.currentStatus;
+        case Column::By:
+            return r.by;
+        case Column::Interval:
+            return shifted ? r.status : r.interval;
+        case Column::Status:
+            return shifted ? std::string_view() : std::string_view(r.status);
+        case Column::Count:
+            break;
+    }
+    return {};
+}
+
 void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_view filter) {
+    m_observers.notify([](app::ListObserver& o) { o.aboutToReset(); });
     m_rows.clear();
     m_selected.reset();
     std::string newFilter(filter);
@@ -68,14 +100,13 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
         if (Shows(filter, record, byHost)) {
             m_rows.push_back(MakeRow(record));
             if (byHost) {
-                newFilter = "ALL";
+                newFilter = words::kAll;
             }
         }
     }
     // A host filter that matched nothing keeps the previous filter.
-    const bool hostFilterMatchedNothing = m_rows.empty() && filter != "ALL" && filter != "URL" &&
-                                          filter != "Ping" && filter != "FTP" &&
-                                          filter != "Database" && filter != "Email";
+    const bool hostFilterMatchedNothing =
+        m_rows.empty() && filter != words::kAll && !IsKindFilter(filter) && filter != words::kEmail;
     if (!hostFilterMatchedNothing) {
         m_filter = newFilter;
     }
@@ -85,9 +116,8 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         m_index.emplace(m_rows[i].id, i);
     }
-    if (m_observer != nullptr) {
-        m_observer->rowsReset();
-    }
+    m_observers.notify([](app::ListObserver& o) { o.reset(); });
+    m_observers.notify([](app::ListObserver& o) { o.currentRowChanged(std::nullopt); });
 }
 
 std::optional<std::size_t> ServiceListModel::findRow(std::string_view key) const {
@@ -103,9 +133,7 @@ void ServiceListModel::select(std::size_t row) {
         return;
     }
     m_selected = row;
-    if (m_observer != nullptr) {
-        m_observer->selectionChanged(m_selected);
-    }
+    m_observers.notify([row](app::ListObserver& o) { o.currentRowChanged(row); });
 }
 
 void ServiceListModel::setCurrentStatus(std::size_t row, std::string status) {
@@ -113,9 +141,7 @@ void ServiceListModel::setCurrentStatus(std::size_t row, std::string status) {
         return;
     }
     m_rows[row].currentStatus = std::move(status);
-    if (m_observer != nullptr) {
-        m_observer->rowChanged(row);
-    }
+    m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
 }
 
 void ServiceListModel::setRunState(std::size_t row, std::string state) {
@@ -123,9 +149,7 @@ void ServiceListModel::setRunState(std::size_t row, std::string state) {
         return;
     }
     m_rows[row].status = std::move(state);
-    if (m_observer != nullptr) {
-        m_observer->rowChanged(row);
-    }
+    m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
 }
 
 std::vector<std::string> ServiceListModel::HostTree(const registry::ServiceStore& store) {
@@ -135,7 +159,7 @@ std::vector<std::string> ServiceListModel::HostTree(const registry::ServiceStore
     }
     std::sort(hosts.begin(), hosts.end());
     hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
-    hosts.insert(hosts.begin(), "ALL");
+    hosts.insert(hosts.begin(), words::kAll);
     return hosts;
 }
 

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/ListObserver.h"
+
 namespace vantor::registry {
 class ServiceStore;
 }
@@ -23,27 +25,17 @@ struct ServiceRow {
     std::string by;
     std::string interval;  // "on HH:MM", "on MM min", "every MM min"
     std::string status;    // run state, "Start" or "Stop"
-
-    // The row's texts by column. For a schedule kind other than the three
-    // known ones the interval is missing and the run state moves into its
-    // column, so the row has one text less.
-    std::vector<std::string> cells() const;
-};
-
-// Told when the rows change, so that a view can follow.
-class ServiceListObserver {
-public:
-    virtual ~ServiceListObserver() = default;
-    virtual void rowsReset() {}
-    virtual void rowChanged(std::size_t /*row*/) {}
-    virtual void selectionChanged(std::optional<std::size_t> /*row*/) {}
 };
 
 // The service list: the rows of the records that the current filter shows,
 // sorted by ID. Owner thread only.
 class ServiceListModel final {
 public:
-    void setObserver(ServiceListObserver* observer) { m_observer = observer; }
+    // The columns of the list, in the window's order.
+    enum class Column { Id, Service, Ip, Port, CurrentStatus, By, Interval, Status, Count };
+
+    void addObserver(app::ListObserver* observer) { m_observers.add(observer); }
+    void removeObserver(app::ListObserver* observer) { m_observers.remove(observer); }
 
     // "ALL" shows every record; "URL", "Ping", "FTP" and "Database" their
     // kind; "Email" SMTP, POP3 and IMAP; any other text the records whose
@@ -53,6 +45,11 @@ public:
     const std::string& currentFilter() const { return m_filter; }
 
     const std::vector<ServiceRow>& rows() const { return m_rows; }
+    std::size_t rowCount() const { return m_rows.size(); }
+    // The text of one cell. For a schedule kind other than the three known
+    // ones the interval is missing and the run state moves into its column,
+    // so the row has one text less: its "Status" cell is empty.
+    std::string_view cellText(std::size_t row, Column column) const;
     // The first row whose ID equals the key.
     std::optional<std::size_t> findRow(std::string_view key) const;
 
@@ -70,7 +67,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_index;
     std::string m_filter = "ALL";
     std::optional<std::size_t> m_selected;
-    ServiceListObserver* m_observer = nullptr;
+    app::ListObservers m_observers;
 };
 
 }  // namespace vantor::engine

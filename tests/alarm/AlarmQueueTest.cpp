@@ -315,9 +315,38 @@ TEST_F(AlarmQueueTest, AClearedListStaysEmptyWhenResultsArriveButFailuresAreStil
     EXPECT_EQ(list.rows()[0].status, "Sent");
 }
 
+// Tells each change as a view of the list sees it: the row count before and
+// after, and the rows named.
+class ListRecorder final : public app::ListObserver {
+public:
+    explicit ListRecorder(const AlarmListModel& list) : m_list(list) {}
+    void aboutToInsertRows(std::size_t first, std::size_t last) override {
+        say("insert " + std::to_string(first) + "-" + std::to_string(last) + " of " + count());
+    }
+    void rowsInserted() override { say("inserted, " + count()); }
+    void aboutToRemoveRows(std::size_t first, std::size_t last) override {
+        say("remove " + std::to_string(first) + "-" + std::to_string(last) + " of " + count());
+    }
+    void rowsRemoved() override { say("removed, " + count()); }
+    void rowChanged(std::size_t row) override { say("row " + std::to_string(row)); }
+    void currentRowChanged(std::optional<std::size_t> row) override {
+        say("current " + (row ? std::to_string(*row) : std::string("none")));
+    }
+    void aboutToReset() override { say("reset from " + count()); }
+    void reset() override { say("reset, " + count()); }
+    std::vector<std::string> events;
+
+private:
+    void say(std::string text) { events.push_back(std::move(text)); }
+    std::string count() const { return std::to_string(m_list.rowCount()); }
+    const AlarmListModel& m_list;
+};
+
 // The list model on its own.
 TEST(AlarmListModel, RowsGoOnTopTheSelectionFollowsItsRowAndTrimDropsTheBottom) {
     AlarmListModel list;
+    ListRecorder recorder(list);
+    list.addObserver(&recorder);
     list.insertTop({"1", "t", "first", "SysLog", "h", "Pending"});
     list.insertTop({"2", "t", "second", "Email", "h", "Pending"});
     list.select(0);  // "second"
@@ -339,6 +368,16 @@ TEST(AlarmListModel, RowsGoOnTopTheSelectionFollowsItsRowAndTrimDropsTheBottom) 
     list.setStatus(0, "Sent");
     list.setStatus(7, "Sent");  // no such row: ignored
     EXPECT_EQ(list.rows()[0].status, "Sent");
+    EXPECT_EQ(list.cellText(0, AlarmListModel::Column::Method), "SMS");
+    EXPECT_EQ(list.cellText(0, AlarmListModel::Column::Status), "Sent");
+    list.clear();
+
+    EXPECT_EQ(
+        recorder.events,
+        (std::vector<std::string>{
+            "insert 0-0 of 0", "inserted, 1", "insert 0-0 of 1", "inserted, 2", "current 0",
+            "insert 0-0 of 2", "inserted, 3", "remove 2-2 of 3", "removed, 2", "current 1",
+            "remove 1-1 of 2", "removed, 1", "current none", "row 0", "reset from 1", "reset, 0"}));
 }
 
 }  // namespace

@@ -30,15 +30,30 @@ ServiceFields Fields(const std::string& service, const std::string& ip, const st
     return f;
 }
 
-class Recorder final : public ServiceListObserver {
+class Recorder final : public app::ListObserver {
 public:
-    void rowsReset() override { events.push_back("reset"); }
+    explicit Recorder(const ServiceListModel& list) : m_list(list) {}
+    void aboutToReset() override { events.push_back("about to reset " + rows()); }
+    void reset() override { events.push_back("reset " + rows()); }
     void rowChanged(std::size_t row) override { events.push_back("row " + std::to_string(row)); }
-    void selectionChanged(std::optional<std::size_t> row) override {
-        events.push_back("select " + (row ? std::to_string(*row) : std::string("none")));
+    void currentRowChanged(std::optional<std::size_t> row) override {
+        events.push_back("current " + (row ? std::to_string(*row) : std::string("none")));
     }
     std::vector<std::string> events;
+
+private:
+    std::string rows() const { return std::to_string(m_list.rowCount()); }
+    const ServiceListModel& m_list;
 };
+
+// The texts of a row as the window shows them, column by column.
+std::vector<std::string> Cells(const ServiceListModel& list, std::size_t row) {
+    std::vector<std::string> out;
+    for (int c = 0; c < static_cast<int>(ServiceListModel::Column::Count); ++c) {
+        out.emplace_back(list.cellText(row, static_cast<ServiceListModel::Column>(c)));
+    }
+    return out;
+}
 
 class ServiceListModelTest : public ::testing::Test {
 protected:
@@ -135,7 +150,7 @@ TEST_F(ServiceListModelTest, RowsShowPortIntervalAndStates) {
     const ServiceRow ping = row("Ping:10.0.0.2:");
     EXPECT_EQ(ping.port, "---");
     EXPECT_EQ(ping.interval, "every 5 min");
-    EXPECT_EQ(ping.cells(),
+    EXPECT_EQ(Cells(list, *list.findRow("Ping:10.0.0.2:")),
               (std::vector<std::string>{"Ping:10.0.0.2:", "Ping", "10.0.0.2", "---", "Unknown",
                                         "Minutely", "every 5 min", "Start"}));
     const ServiceRow smtp = row("SMTP:10.0.0.1:25");
@@ -153,14 +168,16 @@ TEST_F(ServiceListModelTest, AnUnknownScheduleKindHasNoIntervalCell) {
     list.Fill(store, "10.0.0.9");
     ASSERT_EQ(list.rows().size(), 1u);
     EXPECT_EQ(list.rows()[0].interval, "");
-    EXPECT_EQ(list.rows()[0].cells(),
-              (std::vector<std::string>{"Ping:10.0.0.9:0", "Ping", "10.0.0.9", "0", "Unknown",
-                                        "Weekly", "Start"}));
+    EXPECT_EQ(Cells(list, 0), (std::vector<std::string>{"Ping:10.0.0.9:0", "Ping", "10.0.0.9", "0",
+                                                        "Unknown", "Weekly", "Start", ""}))
+        << "the run state moves into the interval's column";
 }
 
-TEST_F(ServiceListModelTest, SelectionAndChangesAreToldToTheObserver) {
-    Recorder recorder;
-    list.setObserver(&recorder);
+TEST_F(ServiceListModelTest, SelectionAndChangesAreToldToEveryObserver) {
+    Recorder recorder(list);
+    Recorder second(list);
+    list.addObserver(&recorder);
+    list.addObserver(&second);
     list.Fill(store, "Email");
     list.select(2);
     list.select(3);  // no such row
@@ -170,10 +187,16 @@ TEST_F(ServiceListModelTest, SelectionAndChangesAreToldToTheObserver) {
     EXPECT_EQ(list.selected(), std::optional<std::size_t>(2));
     EXPECT_EQ(list.rows()[1].currentStatus, "Process");
     EXPECT_EQ(list.rows()[0].status, "Stop");
-    EXPECT_EQ(recorder.events, (std::vector<std::string>{"reset", "select 2", "row 1", "row 0"}));
+    EXPECT_EQ(recorder.events,
+              (std::vector<std::string>{"about to reset 0", "reset 3", "current none", "current 2",
+                                        "row 1", "row 0"}))
+        << "told before the rows change, while the old ones are still there, and after";
+    EXPECT_EQ(second.events, recorder.events);
+    list.removeObserver(&second);
 
     list.Fill(store, "ALL");
     EXPECT_FALSE(list.selected().has_value()) << "a new fill selects nothing";
+    EXPECT_EQ(second.events.size(), 6u) << "a removed observer hears nothing more";
     EXPECT_EQ(list.rows()[*list.findRow("POP3:10.0.0.1:110")].currentStatus, "Unknown")
         << "rows are read afresh from the store";
 }
