@@ -4,7 +4,7 @@
 
 #include "app/Result.h"
 #include "engine/CheckResult.h"
-#include "net/Resolver.h"
+#include "net/Deadline.h"
 #include "pool/WorkItem.h"
 
 namespace vantor::engine {

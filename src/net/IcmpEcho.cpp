@@ -14,6 +14,8 @@
 #include <cstring>
 #include <optional>
 
+#include "net/Resolver.h"
+
 namespace vantor::net {
 
 namespace {

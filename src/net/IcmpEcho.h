@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/Result.h"
-#include "net/Resolver.h"
+#include "net/Deadline.h"
 
 namespace vantor::net {
 

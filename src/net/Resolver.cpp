@@ -12,19 +12,6 @@
 
 namespace vantor::net {
 
-int MillisecondsLeft(Deadline deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-        return 0;
-    }
-    return left.count() > 0x7fffffff ? 0x7fffffff : static_cast<int>(left.count());
-}
-
-Deadline DeadlineAfter(int milliseconds) {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
 std::string Address::ip() const {
     char text[INET6_ADDRSTRLEN] = {};
     if (family() == AF_INET) {

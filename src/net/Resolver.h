@@ -2,19 +2,13 @@
 
 #include <sys/socket.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "app/Result.h"
+#include "net/Deadline.h"
 
 namespace vantor::net {
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-// Milliseconds from now until the deadline, at least 0.
-int MillisecondsLeft(Deadline deadline);
-Deadline DeadlineAfter(int milliseconds);
 
 struct Address {
     sockaddr_storage storage{};

@@ -3,9 +3,7 @@
 
 #include <vector>
 
-#include "engine/ThreadPingCheck.h"
 #include "net/IcmpEcho.h"
-#include "support/RunCheck.h"
 
 namespace vantor::net {
 namespace {
@@ -81,23 +79,6 @@ TEST(IcmpAnswer, ErrorsThatQuoteOurRequestFailItWithTheirMeaning) {
     const Bytes v6 = Concat({Bytes{1, 3, 0, 0, 0, 0, 0, 0}, v6Header, Echo(128, 0x1234, 7)});
     EXPECT_EQ(Parse(v6, true, false).meaning, "Destination address unreachable");
     EXPECT_EQ(IcmpErrorMeaning(true, 3, 0), "Hop limit exceeded in transit");
-}
-
-TEST(PingCheck, LoopbackAnswersAndAnUnknownHostFailsWithTheResolverText) {
-    engine::CheckSettings s;
-    s.host = "127.0.0.1";
-    s.port = 0;
-    s.timeoutMs = 3000;
-    const engine::CheckResult ok = test::RunCheck(std::make_unique<engine::ThreadPingCheck>(s));
-    EXPECT_EQ(ok.detail, "[127.0.0.1:0] Passed");
-    EXPECT_EQ(ok.kind, "Ping");
-
-    s.host = "no-such-host.invalid";
-    s.port = 7;
-    const engine::CheckResult bad = test::RunCheck(std::make_unique<engine::ThreadPingCheck>(s));
-    EXPECT_FALSE(bad.passed);
-    EXPECT_EQ(bad.detail.rfind("[no-such-host.invalid:7] Failed:Cannot resolve host name", 0), 0u)
-        << bad.detail;
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+
+namespace vantor::net {
+
+// The moment by which a whole exchange must be over; every wait on the
+// network takes what is left of it.
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Milliseconds from now until the deadline, at least 0.
+inline int MillisecondsLeft(Deadline deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return 0;
+    }
+    return left.count() > 0x7fffffff ? 0x7fffffff : static_cast<int>(left.count());
+}
+
+inline Deadline DeadlineAfter(int milliseconds) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+}  // namespace vantor::net
