@@ -52,6 +52,7 @@
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
+#include "support/FakeServer.h"
 
 namespace {
 
@@ -82,83 +83,7 @@ sockaddr_in Loopback(int port) {
 // ---------------------------------------------------------------------------
 // The servers
 
-// The server side of one connection: line reads from a buffer, writes that
-// ignore a client that has already gone.
-class ServerConnection {
-public:
-    explicit ServerConnection(int fd) : m_fd(fd) {}
-    ~ServerConnection() { ::close(m_fd); }
-    ServerConnection(const ServerConnection&) = delete;
-    ServerConnection& operator=(const ServerConnection&) = delete;
-
-    // One line without its line end; false once the client has closed.
-    bool readLine(std::string& line) {
-        for (;;) {
-            const auto lf = m_in.find('\n');
-            if (lf != std::string::npos) {
-                line.assign(m_in, 0, lf);
-                if (!line.empty() && line.back() == '\r') {
-                    line.pop_back();
-                }
-                m_in.erase(0, lf + 1);
-                return true;
-            }
-            if (!fill()) {
-                return false;
-            }
-        }
-    }
-
-    // Reads until `marker` has arrived; the bytes stay in input().
-    bool readUntil(std::string_view marker) {
-        while (m_in.find(marker) == std::string::npos) {
-            if (!fill()) {
-                return false;
-            }
-        }
-        return true;
-    }
-    const std::string& input() const { return m_in; }
-
-    // Reads and drops whatever comes until the client closes.
-    void waitForClose() {
-        while (fill()) {
-            m_in.clear();
-        }
-    }
-
-    void send(std::string_view text) {
-        while (!text.empty()) {
-            const ssize_t n = ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return;
-            }
-            text.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    bool fill() {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            m_in.append(buf, static_cast<std::size_t>(n));
-            return true;
-        }
-    }
-
-    int m_fd;
-    std::string m_in;
-};
+using Connection = vantor::test::FakeConnection;
 
 // The first word of a command line, upper-cased.
 std::string Word(std::string_view line, std::size_t index = 0) {
@@ -180,25 +105,26 @@ std::string Word(std::string_view line, std::size_t index = 0) {
     }
 }
 
-void ServeHttp(ServerConnection& c) {
+void ServeHttp(Connection& c) {
     static const std::string kBody = "<html><body>Vantor bench page</body></html>\n";
     static const std::string kOk =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
         std::to_string(kBody.size()) + "\r\nConnection: close\r\n\r\n" + kBody;
     static const std::string kBad =
         "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    if (!c.readUntil("\r\n\r\n")) {
+    const auto request = vantor::test::ReadHttpRequest(c);
+    if (!request) {
         return;
     }
-    c.send(c.input().rfind("GET ", 0) == 0 ? kOk : kBad);
+    c.send(request->method == "GET" ? kOk : kBad);
     // The client closes first (it has the whole answer), for both variants.
     c.waitForClose();
 }
 
-void ServeSmtp(ServerConnection& c) {
+void ServeSmtp(Connection& c) {
     c.send("220 bench.localdomain ESMTP ready\r\n");
-    std::string line;
-    while (c.readLine(line)) {
+    while (const auto read = c.readLine()) {
+        const std::string& line = *read;
         const std::string verb = Word(line);
         if (verb == "EHLO" || verb == "HELO") {
             c.send("250 bench.localdomain\r\n");
@@ -211,10 +137,10 @@ void ServeSmtp(ServerConnection& c) {
     }
 }
 
-void ServePop3(ServerConnection& c) {
+void ServePop3(Connection& c) {
     c.send("+OK POP3 ready\r\n");
-    std::string line;
-    while (c.readLine(line)) {
+    while (const auto read = c.readLine()) {
+        const std::string& line = *read;
         const std::string verb = Word(line);
         if (verb == "USER") {
             c.send("+OK\r\n");
@@ -229,10 +155,10 @@ void ServePop3(ServerConnection& c) {
     }
 }
 
-void ServeImap(ServerConnection& c) {
+void ServeImap(Connection& c) {
     c.send("* OK IMAP4rev1 ready\r\n");
-    std::string line;
-    while (c.readLine(line)) {
+    while (const auto read = c.readLine()) {
+        const std::string& line = *read;
         const std::string tag = line.substr(0, line.find(' '));
         const std::string verb = Word(line, 1);
         if (verb == "LOGIN") {
@@ -246,10 +172,10 @@ void ServeImap(ServerConnection& c) {
     }
 }
 
-void ServeFtp(ServerConnection& c) {
+void ServeFtp(Connection& c) {
     c.send("220 FTP ready\r\n");
-    std::string line;
-    while (c.readLine(line)) {
+    while (const auto read = c.readLine()) {
+        const std::string& line = *read;
         const std::string verb = Word(line);
         if (verb == "USER") {
             c.send("331 Password required\r\n");
@@ -268,80 +194,14 @@ void ServeFtp(ServerConnection& c) {
     }
 }
 
-// A TCP server on 127.0.0.1 (a port of the kernel's choice) whose thread
-// accepts one connection at a time and hands it to its session function.
-class LocalServer {
-public:
-    using Session = void (*)(ServerConnection&);
-
-    explicit LocalServer(Session session) : m_session(session) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_listen < 0) {
-            Fail("socket");
-        }
-        const int one = 1;
-        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a = Loopback(0);
-        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(m_listen, 64) != 0) {
-            Fail("bind/listen");
-        }
-        socklen_t len = sizeof a;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { acceptLoop(); });
-    }
-
-    ~LocalServer() {
-        m_stop = true;
-        // Wakes the thread from accept().
-        ::shutdown(m_listen, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listen);
-    }
-    LocalServer(const LocalServer&) = delete;
-    LocalServer& operator=(const LocalServer&) = delete;
-
-    int port() const { return m_port; }
-
-private:
-    [[noreturn]] static void Fail(const char* what) {
-        std::fprintf(stderr, "bench_checks: server %s: %s\n", what, std::strerror(errno));
-        std::exit(1);
-    }
-
-    void acceptLoop() {
-        while (!m_stop) {
-            const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
-                if (errno == EINTR || errno == ECONNABORTED) {
-                    continue;
-                }
-                return;
-            }
-            const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            // A client that stalls cannot hold the server for long.
-            timeval limit{2, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            ServerConnection connection(fd);
-            m_session(connection);
-        }
-    }
-
-    Session m_session;
-    int m_listen = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
+// One connection at a time, as a small server answers a single client.
 struct Servers {
-    LocalServer http{ServeHttp};
-    LocalServer smtp{ServeSmtp};
-    LocalServer pop3{ServePop3};
-    LocalServer imap{ServeImap};
-    LocalServer ftp{ServeFtp};
+    using Mode = vantor::test::FakeServer::Mode;
+    vantor::test::FakeServer http{ServeHttp, Mode::OneAtATime};
+    vantor::test::FakeServer smtp{ServeSmtp, Mode::OneAtATime};
+    vantor::test::FakeServer pop3{ServePop3, Mode::OneAtATime};
+    vantor::test::FakeServer imap{ServeImap, Mode::OneAtATime};
+    vantor::test::FakeServer ftp{ServeFtp, Mode::OneAtATime};
 };
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,7 @@
 #include "engine/ThreadPingCheck.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
+#include "support/EngineHarness.h"
 #include "support/RecordingReporter.h"
 
 namespace {
@@ -75,7 +76,6 @@ using vantor::engine::CheckSettings;
 using vantor::engine::CheckWorkItem;
 using vantor::engine::MonitorEngine;
 using vantor::engine::ServiceListModel;
-using vantor::pool::ThreadPoolManager;
 using vantor::registry::ServiceStore;
 
 constexpr double kTickTargetMs = 20.0;
@@ -232,7 +232,7 @@ struct EngineRig {
     explicit EngineRig(int count)
         : paths(BenchDir::instance().path() + "/app" + std::to_string(count)),
           log(paths, settings, BenchClock(), reporter),
-          store(paths.serviceFilePath()) {
+          harness(paths.serviceFilePath(), settings, log, reporter, BenchClock()) {
         std::filesystem::create_directories(paths.appPath());
         if (!paths.CheckLogDir() || !paths.CheckConfDir()) {
             throw std::runtime_error("cannot make " + paths.appPath());
@@ -242,10 +242,10 @@ struct EngineRig {
         if (!written) {
             throw std::runtime_error(written.error());
         }
-        if (const vantor::Status opened = store.OpenServiceFile(true); !opened) {
+        if (const vantor::Status opened = harness.store.OpenServiceFile(true); !opened) {
             throw std::runtime_error(opened.error());
         }
-        if (store.recordCount() != static_cast<std::size_t>(count)) {
+        if (harness.store.recordCount() != static_cast<std::size_t>(count)) {
             throw std::runtime_error("the service list did not load whole");
         }
         // Alarms and the alarm backup off: a failure makes no sender.
@@ -258,32 +258,26 @@ struct EngineRig {
         settings.emailDefaultTimeout = 5000;
         settings.ftpDefaultTimeout = 5000;
         settings.pingDefaultTimeout = 5000;
-        services.Fill(store, "ALL");
+        harness.services.Fill(harness.store, "ALL");
         newPool();
     }
 
     // A pool (without limits unless asked for) and an engine on it.
     void newPool(int maxPooled = 0, int maxQueueLength = 0) {
-        engine.reset();
-        alarmQueue.reset();
-        pool.reset();
-        pool = std::make_unique<ThreadPoolManager>(loop, BenchClock());
-        pool->setMaxPooled(maxPooled);
-        pool->setMaxQueueLength(maxQueueLength);
-        pool->setMaxQueuedTime(0);
-        alarmQueue =
-            std::make_unique<vantor::alarm::AlarmQueue>(settings, log, alarms, *pool, BenchClock());
-        newEngine();
+        harness.start(maxPooled, maxQueueLength);
+        countResults();
     }
 
-    // Only between ticks, with no check out: the checks of a new engine
-    // come back to it.
+    // Only between ticks, with no check out.
     void newEngine() {
-        engine = std::make_unique<MonitorEngine>(settings, log, reporter, BenchClock(), store,
-                                                 *pool, services, *alarmQueue);
-        // The results are counted; a check the pool turned away is a
-        // failure that names the pool's reason.
-        engine->onProductResult = [this](const vantor::engine::CheckResult& r, bool) {
+        harness.newEngine();
+        countResults();
+    }
+
+    // The results are counted; a check the pool turned away is a failure
+    // that names the pool's reason.
+    void countResults() {
+        harness.engine->onProductResult = [this](const vantor::engine::CheckResult& r, bool) {
             ++completed;
             if (r.detail.find("Server is busy") != std::string::npos) {
                 ++refused;
@@ -291,32 +285,28 @@ struct EngineRig {
         };
     }
 
+    MonitorEngine& engine() { return *harness.engine; }
+
     // Runs the owner's loop until every queued check has come back; the
     // service list is closed meanwhile, so no result goes to the file.
     void drain(long long expected) {
-        if (const vantor::Status closed = store.OpenServiceFile(false); !closed) {
+        if (const vantor::Status closed = harness.store.OpenServiceFile(false); !closed) {
             throw std::runtime_error(closed.error());
         }
-        if (!loop.runUntil([&] { return completed >= expected; }, kDrainTimeout)) {
+        if (!harness.loop.runUntil([&] { return completed >= expected; }, kDrainTimeout)) {
             throw std::runtime_error("checks did not come back: " + std::to_string(completed) +
                                      " of " + std::to_string(expected));
         }
-        if (const vantor::Status opened = store.OpenServiceFile(true); !opened) {
+        if (const vantor::Status opened = harness.store.OpenServiceFile(true); !opened) {
             throw std::runtime_error(opened.error());
         }
     }
 
-    EventLoop loop;
     vantor::test::RecordingReporter reporter;
     AppSettings settings;
     AppPaths paths;
     SystemLog log;
-    ServiceStore store;
-    ServiceListModel services;
-    vantor::alarm::AlarmListModel alarms;
-    std::unique_ptr<ThreadPoolManager> pool;
-    std::unique_ptr<vantor::alarm::AlarmQueue> alarmQueue;
-    std::unique_ptr<MonitorEngine> engine;
+    vantor::test::EngineHarness harness;
     long long completed = 0;
     long long refused = 0;
 };
@@ -349,14 +339,14 @@ void BM_Tick(benchmark::State& state) {
     long long expected = 0;
     if (mode != 1) {
         // The workers of an earlier tick.
-        rig.engine->TimerServiceTimer();
+        rig.engine().TimerServiceTimer();
         expected += queuedPerTick;
         rig.drain(expected);
         dropHeldBack();
     }
     const long long refusedBefore = rig.refused;
     for (auto _ : state) {
-        rig.engine->TimerServiceTimer();
+        rig.engine().TimerServiceTimer();
         state.PauseTiming();
         expected += queuedPerTick;
         rig.drain(expected);
@@ -423,7 +413,7 @@ void BM_Completion(benchmark::State& state) {
     }
     const std::string key = passed ? PingKey() : SmtpKey();
     for (auto _ : state) {
-        rig.engine->OnCheckDone(*item);
+        rig.engine().OnCheckDone(*item);
     }
     // The result reached the file.
     ServiceStore reread(rig.paths.serviceFilePath());

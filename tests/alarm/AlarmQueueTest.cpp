@@ -23,9 +23,12 @@
 #include "support/FakeSmtpServer.h"
 #include "support/Gate.h"
 #include "support/LocalSockets.h"
+#include "support/Text.h"
 
 namespace vantor::alarm {
 namespace {
+
+using test::Lines;
 
 using test::BlockingItem;
 using test::Eventually;
@@ -34,18 +37,6 @@ using test::Gate;
 using namespace std::chrono_literals;
 
 constexpr const char* kStamp = "2026-12-08 14:00:00";
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        out.push_back(line);
-    }
-    return out;
-}
 
 class AlarmQueueTest : public test::AppFixture {
 protected:

@@ -12,9 +12,12 @@
 
 #include "E2EApp.h"
 #include "E2EServers.h"
+#include "support/Text.h"
 
 namespace vantor::e2e {
 namespace {
+
+using test::Lines;
 
 using namespace std::chrono_literals;
 
@@ -24,15 +27,6 @@ constexpr const char* kMailAgent = "Vantor Lite e2e";
 constexpr const char* kNumber = "+44 7700 900123";
 // "Local Use Four" (20) and "Warning" (4).
 constexpr int kPri = 20 * 8 + 4;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // An nginx access log line less its time stamp: `<status> "<request>" "<UA>"`.
 std::vector<std::string> Requests(const std::string& log) {

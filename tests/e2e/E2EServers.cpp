@@ -14,10 +14,13 @@
 #include <thread>
 
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 namespace vantor::e2e {
 
 namespace {
+
+using test::Lines;
 
 using interop::Fill;
 using interop::MakeDir;
@@ -40,15 +43,6 @@ std::unique_ptr<ServerProcess> StartWithRetry(
             }
         }
     }
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 }  // namespace

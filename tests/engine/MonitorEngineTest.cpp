@@ -27,13 +27,17 @@
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 #include "support/AppFixture.h"
+#include "support/EngineHarness.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Gate.h"
 #include "support/LocalSockets.h"
+#include "support/Text.h"
 
 namespace vantor::engine {
 namespace {
+
+using test::Lines;
 
 using pool::ThreadPoolManager;
 using test::BlockingItem;
@@ -47,18 +51,6 @@ using test::HttpResponse;
 
 constexpr const char* kStamp = "2026-12-08 14:00:00";
 const std::string kServerError = "HTTP/1.1 500 Internal Server Error";
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        out.push_back(line);
-    }
-    return out;
-}
 
 // The inverse of form encoding, written out here so that the gateway's
 // request can be read back independently of the encoder.
@@ -82,26 +74,22 @@ struct ProductResult {
     bool retried;
 };
 
-class EngineTest : public test::AppFixture {
+class EngineTest : public test::AppFixture, public test::EngineHarness {
 protected:
-    EngineTest() {
+    EngineTest() : EngineHarness(paths.serviceFilePath(), settings, log, reporter, clock) {
         EXPECT_TRUE(store.CreateServiceFile().ok());
         EXPECT_TRUE(store.OpenServiceFile(true).ok());
         settings.httpDefaultTimeout = 3000;
         settings.emailDefaultTimeout = 3000;
         settings.ftpDefaultTimeout = 3000;
-        pool = std::make_unique<ThreadPoolManager>(loop);
-        pool->setMaxPooled(50);
-        alarmQueue = std::make_unique<alarm::AlarmQueue>(settings, log, alarms, *pool, clock);
-        engine = std::make_unique<MonitorEngine>(settings, log, reporter, clock, store, *pool,
-                                                 services, *alarmQueue);
+        start(50);
         engine->onProductResult = [this](const CheckResult& r, bool retried) {
             results.push_back({r, retried});
         };
     }
     ~EngineTest() override {
         gate.open();
-        pool.reset();
+        stop();
     }
 
     static ServiceFields Fields(const std::string& service, const std::string& ip,
@@ -147,10 +135,7 @@ protected:
     // Every check here ends well within a second. The short limit also
     // makes an endless chain of repeats fail the test before it wears out
     // the fake servers' threads.
-    bool drain(std::chrono::milliseconds timeout = 5s) {
-        return loop.runUntil(
-            [&] { return engine->outstanding() == 0 && alarmQueue->outstanding() == 0; }, timeout);
-    }
+    bool drain(std::chrono::milliseconds timeout = 5s) { return EngineHarness::drain(timeout); }
     bool waitForResults(std::size_t count, std::chrono::milliseconds timeout = 20s) {
         return loop.runUntil([&] { return results.size() >= count; }, timeout);
     }
@@ -220,13 +205,6 @@ protected:
     test::ClosedPort closed;
     test::UdpReceiver udp;
     Gate gate;
-    registry::ServiceStore store{paths.serviceFilePath()};
-    app::EventLoop loop;
-    std::unique_ptr<ThreadPoolManager> pool;
-    ServiceListModel services;
-    alarm::AlarmListModel alarms;
-    std::unique_ptr<alarm::AlarmQueue> alarmQueue;
-    std::unique_ptr<MonitorEngine> engine;
     std::vector<ProductResult> results;
 };
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -113,7 +114,7 @@ void FakeConnection::close() {
     ::shutdown(m_fd, SHUT_RDWR);
 }
 
-FakeServer::FakeServer(Handler handler) : m_handler(std::move(handler)) {
+FakeServer::FakeServer(Handler handler, Mode mode) : m_handler(std::move(handler)), m_mode(mode) {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -156,25 +157,36 @@ void FakeServer::acceptLoop() {
         if (fd < 0) {
             continue;
         }
+        // Scripted dialogues are small writes that wait for an answer.
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         ++m_active;
         ++m_connections;
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(fd);
-        m_threads.emplace_back([this, fd] {
-            FakeConnection connection(fd, *this);
-            try {
-                m_handler(connection);
-            } catch (...) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_openFds.push_back(fd);
+            if (m_mode == Mode::Concurrent) {
+                m_threads.emplace_back([this, fd] { serve(fd); });
+                continue;
             }
-            {
-                std::lock_guard inner(m_mutex);
-                m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd),
-                                m_openFds.end());
-            }
-            ::close(fd);
-            --m_active;
-        });
+        }
+        serve(fd);
     }
+}
+
+void FakeServer::serve(int fd) {
+    FakeConnection connection(fd, *this);
+    try {
+        m_handler(connection);
+    } catch (...) {
+        // A handler that fails ends its connection; the test sees the close.
+    }
+    {
+        std::lock_guard inner(m_mutex);
+        m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
+    }
+    ::close(fd);
+    --m_active;
 }
 
 bool FakeServer::waitUntilIdle(std::chrono::milliseconds timeout) const {
@@ -201,6 +213,9 @@ std::vector<std::string> FakeServer::received() const {
 }
 
 void FakeServer::record(const std::string& line) {
+    if (m_mode == Mode::OneAtATime) {
+        return;
+    }
     std::lock_guard lock(m_mutex);
     m_received.push_back(line);
 }

@@ -44,8 +44,15 @@ private:
 class FakeServer {
 public:
     using Handler = std::function<void(FakeConnection&)>;
+    enum class Mode {
+        // A thread per connection, every line kept in the transcript.
+        Concurrent,
+        // One connection at a time on the accept thread, no transcript: for
+        // benchmarks that make many thousands of connections one by one.
+        OneAtATime,
+    };
 
-    explicit FakeServer(Handler handler);
+    explicit FakeServer(Handler handler, Mode mode = Mode::Concurrent);
     ~FakeServer();
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
@@ -62,8 +69,10 @@ public:
 
 private:
     void acceptLoop();
+    void serve(int fd);
 
     Handler m_handler;
+    Mode m_mode;
     int m_listenFd = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
