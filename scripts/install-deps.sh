@@ -12,6 +12,8 @@ packages=(
   # The syslog receiver of the end-to-end tests (run with a configuration of
   # their own; the system's daemon is not needed).
   rsyslog
+  # GNU time: peak memory of the program in bench/scale.sh.
+  time
   # clang's libFuzzer for the SMPP fuzz target.
   clang libclang-rt-14-dev
 )
