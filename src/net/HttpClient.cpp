@@ -162,6 +162,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
     std::string url = first.full;
     std::string method = Upper(request.method);
     std::string body = request.body;
+    std::string contentType = request.contentType;
     bool sendCredentials = !request.username.empty() || !request.password.empty();
     const bool useProxy = !request.proxyHost.empty() && request.proxyPort != 0;
     const std::string proxy =
@@ -190,10 +191,8 @@ HttpResult PerformHttp(const HttpRequest& request) {
             }
         }
         const bool hasBody = method == "POST" || method == "PUT";
-        if (hasBody) {
-            add(request.contentType.empty() ? "Content-Type:"
-                                            : "Content-Type: " + request.contentType);
-        }
+        // An empty value also keeps libcurl's own form type off a POST.
+        add(contentType.empty() ? "Content-Type:" : "Content-Type: " + contentType);
         HeaderList headers(raw);
 
         // A handle of its own for each request, declared after everything it
@@ -302,10 +301,12 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 }
                 curl_slist_free_all(jar);
             }
-            if (code == 303 && method != "HEAD") {
-                method = "GET";
-                body.clear();
-            } else if ((code == 301 || code == 302) && method == "POST") {
+            if ((code == 303 && method != "HEAD") ||
+                ((code == 301 || code == 302) && method == "POST")) {
+                // A body turned into a GET goes, and its type with it.
+                if (hasBody) {
+                    contentType.clear();
+                }
                 method = "GET";
                 body.clear();
             }
