@@ -115,6 +115,23 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// The code of a status line such as "HTTP/1.1 102 Processing"; 0 when there
+// is none.
+int StatusCodeOf(std::string_view statusLine) {
+    const auto blank = statusLine.find(' ');
+    if (blank == std::string_view::npos || statusLine.size() < blank + 4) {
+        return 0;
+    }
+    int code = 0;
+    for (const char c : statusLine.substr(blank + 1, 3)) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        code = code * 10 + (c - '0');
+    }
+    return code;
+}
+
 // The body is read and dropped: nothing of it is looked at or kept.
 size_t OnBody(char*, size_t size, size_t count, void*) {
     return size * count;
@@ -263,6 +280,16 @@ HttpResult PerformHttp(const HttpRequest& request) {
         result.statusCode = static_cast<int>(code);
         if (rc != CURLE_OK) {
             result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+            // A 1xx with no final status behind it, the server having closed
+            // or the time having run out, is the answer: it is refused.
+            const int lastCode = StatusCodeOf(exchange.statusLine);
+            if (lastCode >= 100 && lastCode <= 199 &&
+                (rc == CURLE_GOT_NOTHING || rc == CURLE_RECV_ERROR ||
+                 rc == CURLE_OPERATION_TIMEDOUT)) {
+                result.statusCode = lastCode;
+                result.error = exchange.statusLine;
+                return result;
+            }
             // libcurl gives up on an oversized response head with its
             // out-of-memory code; say what really happened.
             if (rc == CURLE_OUT_OF_MEMORY) {

@@ -260,6 +260,33 @@ TEST(UrlCheckDetail, InterimAnswerIsNotTheStatusLine) {
     EXPECT_EQ(result.detail, Prefix(server.url("/x"), server.port()) + "HTTP/1.1 200 Final");
 }
 
+// A 1xx that no final status follows is the answer: it fails with its status
+// line as the error, at once when the server closes, else at the time limit.
+TEST(UrlCheckDetail, InterimStatusThatIsTheLastAnswerFailsWithItsStatusLine) {
+    for (const bool closes : {true, false}) {
+        for (const std::string status : {"HTTP/1.1 100 X", "HTTP/1.1 102 Processing"}) {
+            SCOPED_TRACE(status + (closes ? ", then close" : ", then silence"));
+            FakeServer server([&](FakeConnection& connection) {
+                if (test::ReadHttpRequest(connection)) {
+                    connection.send(status + "\r\n\r\n");
+                    if (closes) {
+                        connection.close();
+                    } else {
+                        connection.waitForClose();
+                    }
+                }
+            });
+            const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
+            const auto start = std::chrono::steady_clock::now();
+            const CheckResult result = RunUrl(Settings(url, server.port(), 1500), Get());
+            const double seconds = SecondsSince(start);
+            EXPECT_FALSE(result.passed);
+            EXPECT_EQ(result.detail, Prefix(url, server.port()) + status + ":" + status);
+            EXPECT_LT(seconds, closes ? 1.0 : 3.0);
+        }
+    }
+}
+
 TEST(UrlCheckDetail, RefusedStatusRepeatsTheStatusLineAsTheError) {
     const std::vector<std::string> statuses = {"HTTP/1.1 404 Not Found",
                                                "HTTP/1.1 500 Internal Server Error",
