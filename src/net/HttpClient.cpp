@@ -232,11 +232,13 @@ HttpResult PerformHttp(const HttpRequest& request) {
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
-        // The cookie engine keeps what the server sets; the earlier answers'
-        // cookies go in first.
-        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-        for (const std::string& line : cookies) {
-            curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+        // Only a configured cookie brings a cookie store. It keeps what the
+        // server sets; the earlier answers' cookies go in first.
+        if (!request.cookie.empty()) {
+            curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+            for (const std::string& line : cookies) {
+                curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+            }
         }
         // The proxy is ours to choose: never one from the environment.
         curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");

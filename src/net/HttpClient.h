@@ -27,8 +27,9 @@ struct HttpRequest {
     int proxyPort = 0;
     std::string proxyUsername;
     std::string proxyPassword;
-    // Sent as it is in the Cookie header of the first request; cookies the
-    // server sets go with the redirects of the same exchange.
+    // Sent as it is in the Cookie header of the first request; when it is
+    // not empty, cookies the server sets go with the redirects of the same
+    // exchange. Empty: no cookie on any request.
     std::string cookie;
     int timeoutMs = 5000;  // the connect and the whole exchange
     int maxRequests = 5;

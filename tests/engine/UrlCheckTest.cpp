@@ -839,20 +839,37 @@ TEST(UrlCheckCookie, ConfiguredCookieGoesUnchangedWithTheFirstRequestOnly) {
     }
 }
 
-TEST(UrlCheckCookie, ServerCookiesDoNotOutliveTheRun) {
-    HttpFake server([](const SeenHttpRequest& request, int) {
+HttpFake::Responder SetsACookieAndRedirects() {
+    return [](const SeenHttpRequest& request, int) {
         if (request.target == "/set") {
             return Reply{Response("HTTP/1.1 302 Found",
                                   "Set-Cookie: sid=abc123; Path=/\r\nLocation: /done\r\n")};
         }
         return Reply{Ok()};
-    });
-    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), Get()).passed);
+    };
+}
+
+TEST(UrlCheckCookie, ServerCookiesDoNotOutliveTheRun) {
+    HttpFake server(SetsACookieAndRedirects());
+    UrlCheckRequest withCookie = Get();
+    withCookie.cookie = "theme=dark";
+    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), withCookie).passed);
     EXPECT_TRUE(RunUrl(Settings(server.url("/done"), server.port()), Get()).passed);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].header("Cookie"), "sid=abc123");
     EXPECT_EQ(requests[2].count("Cookie"), 0);
+}
+
+// Without a configured cookie there is no cookie store: what the server
+// sets is not sent back on the redirect.
+TEST(UrlCheckCookie, WithoutAConfiguredCookieNoCookieIsSent) {
+    HttpFake server(SetsACookieAndRedirects());
+    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), Get()).passed);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/done");
+    EXPECT_EQ(requests[1].count("Cookie"), 0);
 }
 
 // ---------------------------------------------------------------------------
