@@ -322,6 +322,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 sendCredentials = false;
             }
             url = next.full;
+            result.port = std::atoi(next.port.c_str());
             curl_slist* jar = nullptr;
             if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
                 cookies.clear();

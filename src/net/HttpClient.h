@@ -41,7 +41,7 @@ struct HttpResult {
     int statusCode = 0;      // 0 when no answer came
     std::string error;       // why it failed; the status line for a refused status
     int requests = 0;        // requests sent
-    int port = 0;            // the port of the first URL, as in effect
+    int port = 0;            // the port of the last request's URL, as in effect
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own
