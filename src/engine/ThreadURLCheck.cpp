@@ -133,8 +133,11 @@ ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequ
         m_request.contentType = (r.contentType.empty() || lower == "text/html")
                                     ? "application/x-www-form-urlencoded"
                                     : r.contentType;
-    } else if (m_request.method == "PUT") {
-        m_request.body = RequestBody(r.postFields);
+    } else {
+        if (m_request.method == "PUT") {
+            m_request.body = RequestBody(r.postFields);
+        }
+        // Sent with every method, body or not.
         m_request.contentType = r.contentType;
     }
 

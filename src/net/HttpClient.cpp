@@ -115,6 +115,23 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// The code of a status line such as "HTTP/1.1 102 Processing"; 0 when there
+// is none.
+int StatusCodeOf(std::string_view statusLine) {
+    const auto blank = statusLine.find(' ');
+    if (blank == std::string_view::npos || statusLine.size() < blank + 4) {
+        return 0;
+    }
+    int code = 0;
+    for (const char c : statusLine.substr(blank + 1, 3)) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        code = code * 10 + (c - '0');
+    }
+    return code;
+}
+
 // The body is read and dropped: nothing of it is looked at or kept.
 size_t OnBody(char*, size_t size, size_t count, void*) {
     return size * count;
@@ -162,6 +179,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
     std::string url = first.full;
     std::string method = Upper(request.method);
     std::string body = request.body;
+    std::string contentType = request.contentType;
     bool sendCredentials = !request.username.empty() || !request.password.empty();
     const bool useProxy = !request.proxyHost.empty() && request.proxyPort != 0;
     const std::string proxy =
@@ -190,10 +208,8 @@ HttpResult PerformHttp(const HttpRequest& request) {
             }
         }
         const bool hasBody = method == "POST" || method == "PUT";
-        if (hasBody) {
-            add(request.contentType.empty() ? "Content-Type:"
-                                            : "Content-Type: " + request.contentType);
-        }
+        // An empty value also keeps libcurl's own form type off a POST.
+        add(contentType.empty() ? "Content-Type:" : "Content-Type: " + contentType);
         HeaderList headers(raw);
 
         // A handle of its own for each request, declared after everything it
@@ -216,11 +232,13 @@ HttpResult PerformHttp(const HttpRequest& request) {
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
-        // The cookie engine keeps what the server sets; the earlier answers'
-        // cookies go in first.
-        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-        for (const std::string& line : cookies) {
-            curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+        // Only a configured cookie brings a cookie store. It keeps what the
+        // server sets; the earlier answers' cookies go in first.
+        if (!request.cookie.empty()) {
+            curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+            for (const std::string& line : cookies) {
+                curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+            }
         }
         // The proxy is ours to choose: never one from the environment.
         curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");
@@ -264,6 +282,16 @@ HttpResult PerformHttp(const HttpRequest& request) {
         result.statusCode = static_cast<int>(code);
         if (rc != CURLE_OK) {
             result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+            // A 1xx with no final status behind it, the server having closed
+            // or the time having run out, is the answer: it is refused.
+            const int lastCode = StatusCodeOf(exchange.statusLine);
+            if (lastCode >= 100 && lastCode <= 199 &&
+                (rc == CURLE_GOT_NOTHING || rc == CURLE_RECV_ERROR ||
+                 rc == CURLE_OPERATION_TIMEDOUT)) {
+                result.statusCode = lastCode;
+                result.error = exchange.statusLine;
+                return result;
+            }
             // libcurl gives up on an oversized response head with its
             // out-of-memory code; say what really happened.
             if (rc == CURLE_OUT_OF_MEMORY) {
@@ -294,6 +322,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 sendCredentials = false;
             }
             url = next.full;
+            result.port = std::atoi(next.port.c_str());
             curl_slist* jar = nullptr;
             if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
                 cookies.clear();
@@ -302,10 +331,12 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 }
                 curl_slist_free_all(jar);
             }
-            if (code == 303 && method != "HEAD") {
-                method = "GET";
-                body.clear();
-            } else if ((code == 301 || code == 302) && method == "POST") {
+            if ((code == 303 && method != "HEAD") ||
+                ((code == 301 || code == 302) && method == "POST")) {
+                // A body turned into a GET goes, and its type with it.
+                if (hasBody) {
+                    contentType.clear();
+                }
                 method = "GET";
                 body.clear();
             }

@@ -27,8 +27,9 @@ struct HttpRequest {
     int proxyPort = 0;
     std::string proxyUsername;
     std::string proxyPassword;
-    // Sent as it is in the Cookie header of the first request; cookies the
-    // server sets go with the redirects of the same exchange.
+    // Sent as it is in the Cookie header of the first request; when it is
+    // not empty, cookies the server sets go with the redirects of the same
+    // exchange. Empty: no cookie on any request.
     std::string cookie;
     int timeoutMs = 5000;  // the connect and the whole exchange
     int maxRequests = 5;
@@ -40,7 +41,7 @@ struct HttpResult {
     int statusCode = 0;      // 0 when no answer came
     std::string error;       // why it failed; the status line for a refused status
     int requests = 0;        // requests sent
-    int port = 0;            // the port of the first URL, as in effect
+    int port = 0;            // the port of the last request's URL, as in effect
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own

@@ -53,7 +53,7 @@ Expected<ImapClient::Greeting> ImapClient::readGreeting(Deadline deadline) {
         return Greeting::Preauth;
     }
     if (StartsWithWord(rest, "BYE", text)) {
-        return Error{text.empty() ? "The server said BYE" : text};
+        return Error{text};
     }
     return Error{"Unexpected greeting from the server: " + Excerpt(*line)};
 }
@@ -85,7 +85,7 @@ Status ImapClient::command(std::string_view text, Deadline deadline) {
             return {};
         }
         if (StartsWithWord(rest, "NO", words) || StartsWithWord(rest, "BAD", words)) {
-            return Error{words.empty() ? "The server refused the command" : words};
+            return Error{words};  // empty for a bare "NO" or "BAD"
         }
         return Error{"Unexpected reply from the server: " + Excerpt(*line)};
     }

@@ -17,8 +17,7 @@ Status Pop3Client::readStatus(Deadline deadline) {
         return {};
     }
     if (text.substr(0, 4) == "-ERR") {
-        std::string words = Trim(text.substr(4));
-        return Error{words.empty() ? "The server refused (-ERR)" : words};
+        return Error{Trim(text.substr(4))};  // empty for a bare "-ERR"
     }
     return Error{"Unexpected reply from the server: " + Trim(text.substr(0, 200))};
 }

@@ -96,11 +96,7 @@ Expected<NumericReply> ReadNumericReply(TcpConnection& connection, Deadline dead
 }
 
 Error RefusedReply(const NumericReply& reply) {
-    std::string text = reply.text();
-    if (text.empty()) {
-        text = "The server refused with code " + std::to_string(reply.code);
-    }
-    return Error{std::move(text)};
+    return Error{reply.text()};
 }
 
 Status ReadGreeting220(TcpConnection& connection, Deadline deadline) {

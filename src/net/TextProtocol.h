@@ -33,7 +33,8 @@ Status SendLine(TcpConnection& connection, std::string_view text, Deadline deadl
 
 Expected<NumericReply> ReadNumericReply(TcpConnection& connection, Deadline deadline);
 
-// The error a refused reply raises: its text without the code.
+// The error a refused reply raises: its text without the code, empty when
+// the reply is only a code.
 Error RefusedReply(const NumericReply& reply);
 
 // Reads the server's greeting; anything but 220 ("service ready", SMTP and

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include <array>
 #include <utility>
@@ -85,6 +87,62 @@ struct StringWriter final : pugi::xml_writer {
         out.append(static_cast<const char*>(data), size);
     }
 };
+
+// Where the comment, CDATA section, processing instruction or document type
+// that starts at `at` ends; npos when none starts there.
+std::size_t RawMarkupEnd(const std::string& xml, std::size_t at) {
+    static constexpr std::pair<std::string_view, std::string_view> kClosedBy[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    for (const auto& [open, close] : kClosedBy) {
+        if (xml.compare(at, open.size(), open) == 0) {
+            const std::size_t found = xml.find(close, at + open.size());
+            return found == std::string::npos ? xml.size() : found + close.size();
+        }
+    }
+    if (xml.compare(at, 2, "<!") != 0) {
+        return std::string::npos;
+    }
+    // The document type ends at the first ">" outside its internal subset
+    // and its quoted literals.
+    char quote = 0;
+    int depth = 0;
+    for (std::size_t i = at + 2; i < xml.size(); ++i) {
+        const char c = xml[i];
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[' || c == ']') {
+            depth += c == '[' ? 1 : -1;
+        } else if (c == '>' && depth <= 0) {
+            return i + 1;
+        }
+    }
+    return xml.size();
+}
+
+// pugixml writes a CR inside a text as it is, and XML readers turn it (alone
+// or before an LF) into an LF; written as "&#13;" it reads back as a CR.
+// Attribute values come out escaped already; comments, CDATA sections,
+// processing instructions and the document type are left as they are.
+std::string EscapeTextCarriageReturns(const std::string& xml) {
+    if (xml.find('\r') == std::string::npos) {
+        return xml;
+    }
+    std::string out;
+    out.reserve(xml.size() + 64);
+    for (std::size_t i = 0; i < xml.size();) {
+        const std::size_t end = xml[i] == '<' ? RawMarkupEnd(xml, i) : std::string::npos;
+        if (end != std::string::npos) {
+            out.append(xml, i, end - i);
+            i = end;
+        } else {
+            out += xml[i] == '\r' ? std::string_view("&#13;") : std::string_view(&xml[i], 1);
+            ++i;
+        }
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -181,7 +239,7 @@ Status ServiceStore::save() {
         writer, "  ",
         pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
         pugi::encoding_utf8);
-    return app::WriteFileAtomically(m_filePath, writer.out);
+    return app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(writer.out));
 }
 
 Status ServiceStore::commit() {

@@ -197,7 +197,12 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
     m_alarmQueue.reset();
     m_pool.reset();
     if (m_paths.CheckLogDir()) {
+        const bool noPrefix = m_settings.systemLogFilename.empty();
         m_log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);
+        // A run that wrote its first line only now has just reset the prefix.
+        if (noPrefix && m_paths.CheckConfDir()) {
+            m_settingsFile.SaveSettings(m_settings);
+        }
     }
 }
 

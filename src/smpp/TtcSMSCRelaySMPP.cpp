@@ -238,6 +238,11 @@ int TtcSMSCRelaySMPP::Unbind() {
         std::lock_guard lock(m_requestMutex);
         m_request.BuildUnbind();
         result = sendAndWait(m_responseEvent, false);
+        if (result == 0) {
+            // Before the lock goes: a keep-alive waiting for it must find
+            // itself asked to end, not send after the unbind_resp.
+            m_stopKeepAlive = true;
+        }
     }
     if (result != 0) {
         return result;
@@ -485,7 +490,19 @@ void TtcSMSCRelaySMPP::keepAliveLoop() {
         if (m_stopKeepAlive) {
             break;
         }
-        if (EnquireLink() == -1 && !m_stopKeepAlive) {
+        int result;
+        {
+            std::lock_guard lock(m_requestMutex);
+            // The wait for the lock may have outlasted the link: after an
+            // unbind or the link's end there is nothing to keep alive.
+            const int state = m_state;
+            if (m_stopKeepAlive || (state != LinkStarted && state != Bound)) {
+                break;
+            }
+            m_request.BuildEnquireLink();
+            result = sendAndWait(m_keepAliveEvent, true);
+        }
+        if (result == -1 && !m_stopKeepAlive) {
             // The socket goes down with the link: the SMSC sees it end, and
             // the receive thread wakes and stops (a later Connect joins it).
             m_stopReceive = true;

@@ -120,6 +120,17 @@ TEST_F(HttpSmsSenderTest, AGatewayThatAlwaysRedirectsEndsAfterFiveRequestsAsSent
     EXPECT_EQ(looping.requests().size(), 5u);
 }
 
+// The port shown is the one of the last request, after a redirect to
+// another port.
+TEST_F(HttpSmsSenderTest, TheResultShowsThePortOfTheLastRequest) {
+    FakeHttpServer redirecting(FakeHttpServer::Always(
+        HttpResponse("HTTP/1.1 302 Found", "Location: " + ok.url("/final") + "\r\n")));
+    const std::string url = redirecting.url("/send");
+    const SenderResult r = send(Gateway(url, redirecting.port(), "Get"));
+    EXPECT_TRUE(r.ok) << r.detail;
+    EXPECT_EQ(r.detail, "[" + url + ":" + std::to_string(ok.port()) + "] HTTP/1.1 200 OK");
+}
+
 TEST_F(HttpSmsSenderTest, AnUnreachableGatewayIsAnErrorWithoutACode) {
     test::ClosedPort closed;
     const std::string url = "http://127.0.0.1:" + std::to_string(closed.port()) + "/send";

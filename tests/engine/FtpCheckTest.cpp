@@ -99,6 +99,21 @@ TEST(FtpCheck, RefusedLoginFailsWithTheReplyText) {
               Prefix(server) + "Failed:Login incorrect.");
 }
 
+// A refusal that is only a code leaves nothing after "Failed:".
+TEST(FtpCheck, RefusalWithoutWordsLeavesTheErrorTextEmpty) {
+    {
+        FakeServer server(Ftp("331 pw", "215 UNIX", "530"));
+        EXPECT_EQ(RunFtp(Direct(server), Req("a", "bad")).detail, Prefix(server) + "Failed:");
+    }
+    {
+        FakeServer server([](FakeConnection& c) {
+            c.send("421 \r\n");
+            c.waitForClose();
+        });
+        EXPECT_EQ(RunFtp(Direct(server), Req("a", "b")).detail, Prefix(server) + "Failed:");
+    }
+}
+
 struct Convention {
     const char* type;
     bool proxyUser;

@@ -176,6 +176,26 @@ TEST(ImapCheck, RefusedLoginAndByeFailWithTheirText) {
     }
 }
 
+// A refusal that is only a code leaves nothing after "Failed:".
+TEST(MailCheck, RefusalsWithoutWordsLeaveTheErrorTextEmpty) {
+    {
+        FakeServer server(Script("421\r\n", {}));
+        EXPECT_EQ(Smtp(server).detail, Prefix(server) + "Failed:");
+    }
+    {
+        FakeServer server(Script("+OK ready\r\n", {"+OK\r\n", "-ERR\r\n"}));
+        EXPECT_EQ(Pop3(server, {"bob", "bad"}).detail, Prefix(server) + "Failed:");
+    }
+    {
+        FakeServer server(Script("* OK ready\r\n", {"C1 BAD\r\n"}));
+        EXPECT_EQ(Imap(server, {"bob", "pw"}).detail, Prefix(server) + "Failed:");
+    }
+    {
+        FakeServer server(Script("* BYE\r\n", {}));
+        EXPECT_EQ(Imap(server, {"bob", "pw"}).detail, Prefix(server) + "Failed:");
+    }
+}
+
 TEST(ImapCheck, QuotesWordsThatAreNotAtoms) {
     EXPECT_EQ(net::ImapClient::Quote("bob"), "bob");
     EXPECT_EQ(net::ImapClient::Quote(""), "\"\"");

@@ -260,6 +260,33 @@ TEST(UrlCheckDetail, InterimAnswerIsNotTheStatusLine) {
     EXPECT_EQ(result.detail, Prefix(server.url("/x"), server.port()) + "HTTP/1.1 200 Final");
 }
 
+// A 1xx that no final status follows is the answer: it fails with its status
+// line as the error, at once when the server closes, else at the time limit.
+TEST(UrlCheckDetail, InterimStatusThatIsTheLastAnswerFailsWithItsStatusLine) {
+    for (const bool closes : {true, false}) {
+        for (const std::string status : {"HTTP/1.1 100 X", "HTTP/1.1 102 Processing"}) {
+            SCOPED_TRACE(status + (closes ? ", then close" : ", then silence"));
+            FakeServer server([&](FakeConnection& connection) {
+                if (test::ReadHttpRequest(connection)) {
+                    connection.send(status + "\r\n\r\n");
+                    if (closes) {
+                        connection.close();
+                    } else {
+                        connection.waitForClose();
+                    }
+                }
+            });
+            const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
+            const auto start = std::chrono::steady_clock::now();
+            const CheckResult result = RunUrl(Settings(url, server.port(), 1500), Get());
+            const double seconds = SecondsSince(start);
+            EXPECT_FALSE(result.passed);
+            EXPECT_EQ(result.detail, Prefix(url, server.port()) + status + ":" + status);
+            EXPECT_LT(seconds, closes ? 1.0 : 3.0);
+        }
+    }
+}
+
 TEST(UrlCheckDetail, RefusedStatusRepeatsTheStatusLineAsTheError) {
     const std::vector<std::string> statuses = {"HTTP/1.1 404 Not Found",
                                                "HTTP/1.1 500 Internal Server Error",
@@ -445,7 +472,8 @@ TEST(UrlCheckBody, LargeBodiesAreSentWithoutWaitingForContinue) {
     }
 }
 
-TEST(UrlCheckBody, MethodsWithoutBodySendNone) {
+// The record's content type goes with every method, body or not.
+TEST(UrlCheckBody, MethodsWithoutBodySendNoBodyButTheContentType) {
     for (const std::string method : {"Get", "Head", "Delete", "Options", "Trace"}) {
         SCOPED_TRACE(method);
         UrlCheckRequest request;
@@ -454,7 +482,8 @@ TEST(UrlCheckBody, MethodsWithoutBodySendNone) {
         request.postFields = {"a=1"};
         const SeenHttpRequest seen = SendOnce(request);
         EXPECT_EQ(seen.body, "");
-        EXPECT_EQ(seen.count("Content-Type"), 0);
+        EXPECT_EQ(seen.header("Content-Type"), "text/plain");
+        EXPECT_EQ(seen.count("Content-Type"), 1);
     }
 }
 
@@ -810,20 +839,37 @@ TEST(UrlCheckCookie, ConfiguredCookieGoesUnchangedWithTheFirstRequestOnly) {
     }
 }
 
-TEST(UrlCheckCookie, ServerCookiesDoNotOutliveTheRun) {
-    HttpFake server([](const SeenHttpRequest& request, int) {
+HttpFake::Responder SetsACookieAndRedirects() {
+    return [](const SeenHttpRequest& request, int) {
         if (request.target == "/set") {
             return Reply{Response("HTTP/1.1 302 Found",
                                   "Set-Cookie: sid=abc123; Path=/\r\nLocation: /done\r\n")};
         }
         return Reply{Ok()};
-    });
-    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), Get()).passed);
+    };
+}
+
+TEST(UrlCheckCookie, ServerCookiesDoNotOutliveTheRun) {
+    HttpFake server(SetsACookieAndRedirects());
+    UrlCheckRequest withCookie = Get();
+    withCookie.cookie = "theme=dark";
+    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), withCookie).passed);
     EXPECT_TRUE(RunUrl(Settings(server.url("/done"), server.port()), Get()).passed);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].header("Cookie"), "sid=abc123");
     EXPECT_EQ(requests[2].count("Cookie"), 0);
+}
+
+// Without a configured cookie there is no cookie store: what the server
+// sets is not sent back on the redirect.
+TEST(UrlCheckCookie, WithoutAConfiguredCookieNoCookieIsSent) {
+    HttpFake server(SetsACookieAndRedirects());
+    EXPECT_TRUE(RunUrl(Settings(server.url("/set"), server.port()), Get()).passed);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/done");
+    EXPECT_EQ(requests[1].count("Cookie"), 0);
 }
 
 // ---------------------------------------------------------------------------

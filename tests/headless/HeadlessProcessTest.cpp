@@ -138,6 +138,26 @@ TEST_F(HeadlessTest, SettingsAreCorrectedAndWrittenBackOnShutdown) {
     EXPECT_EQ(saved.readString("SMTP Alarm", "Password", ""), "s3cr3t pass");
 }
 
+// An empty log file prefix becomes "system_" with the first line written, and
+// the corrected prefix is saved whether or not the run had logged before.
+TEST_F(HeadlessTest, AnEmptyLogPrefixIsResetAndSavedInBothModes) {
+    for (const std::string mode : {"--headless", "--check-now"}) {
+        SCOPED_TRACE(mode);
+        ::mkdir(dir.file("conf").c_str(), 0700);
+        WriteFile(dir.file("conf/SysInit.ini"), "[System Log]\nFilename=\n");
+        auto app = start({mode});
+        if (mode == "--headless") {
+            ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+            app->signal(SIGTERM);
+        }
+        ASSERT_EQ(app->wait(20s), 0) << app->err();
+        const IniFile saved = IniFile::parse(ReadFile(dir.file("conf/SysInit.ini")));
+        EXPECT_EQ(saved.readString("System Log", "Filename", "<none>"), "system_");
+        ASSERT_FALSE(logLines().empty());
+        EXPECT_EQ(logLines().back().substr(20), "[INFO] Application stops.");
+    }
+}
+
 TEST_F(HeadlessTest, ACorruptServiceListEndsStartUpAndIsNotTouched) {
     ::mkdir(dir.file("conf").c_str(), 0700);
     const std::string broken = "<serviceList><record key=\"a\"><ip>x</ip></serviceList";

@@ -4,7 +4,6 @@
 #include <pugixml.hpp>
 
 #include "registry/ServiceStore.h"
-#include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
 namespace vantor::registry {
@@ -65,7 +64,6 @@ protected:
 
     test::TempDir dir;
     std::string path = dir.file("conf/service.xml");
-    test::RecordingReporter reporter;
     ServiceStore store{path};
     pugi::xml_document disk;
 };
@@ -224,22 +222,46 @@ TEST_F(ServiceStoreTest, DeletingAMissingKeySaysSoAndWritesNothing) {
     EXPECT_EQ(ReadFile(path), before);
 }
 
+// Also across a second run that saves again: line ends inside a value stay
+// what they were, CR included.
 TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
     const std::vector<std::string> values = {
-        " ",         "  padded  ", "<a&b>\"'", "]]>", "tab\there",       "line\nbreak",
-        "ünïcödé €", "semi;colon", "&amp;",    "",    "\x01\x1f control"};
+        " ",         "  padded  ", "<a&b>\"'", "]]>",  "tab\there",        "line\nbreak",
+        "ünïcödé €", "semi;colon", "&amp;",    "",     "\x01\x1f control", "x\r\ny",
+        "cr\ronly",  "\r",         "\n\r\n",   "&#13;"};
     for (std::size_t i = 0; i < values.size(); ++i) {
         ServiceFields f = Ping("h" + std::to_string(i));
         f.password = values[i];
         ASSERT_TRUE(store.InsertService(f)) << i;
     }
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        ServiceStore again(path);
+        ASSERT_TRUE(again.OpenServiceFile(true).ok()) << ReadFile(path);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto rec = again.findRecord("Ping:h" + std::to_string(i) + ":0");
+            ASSERT_TRUE(rec.has_value());
+            EXPECT_EQ(rec->text("password"), values[i]) << i;
+        }
+        ASSERT_TRUE(again.SetServiceResult("Ping:h0:0", "Passed"));
+    }
+}
+
+// Line ends in the markup around the values are not values: a document type
+// written with CR LF keeps them and the file stays readable.
+TEST_F(ServiceStoreTest, ADocumentTypeWithLineEndsStaysAsItWas) {
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    const std::string doctype = "<!DOCTYPE service [\r\n<!ENTITY a \"x]>\r\">\r\n]>";
+    WriteFile(path, "<?xml version=\"1.0\"?>" + doctype + "<serviceList></serviceList>");
+    ServiceStore edited(path);
+    ASSERT_TRUE(edited.OpenServiceFile(true).ok());
+    ServiceFields f = Ping("h");
+    f.password = "a\r\nb";
+    ASSERT_TRUE(edited.InsertService(f));
     ServiceStore again(path);
     ASSERT_TRUE(again.OpenServiceFile(true).ok()) << ReadFile(path);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto rec = again.findRecord("Ping:h" + std::to_string(i) + ":0");
-        ASSERT_TRUE(rec.has_value());
-        EXPECT_EQ(rec->text("password"), values[i]) << i;
-    }
+    EXPECT_EQ(again.findRecord("Ping:h:0")->text("password"), "a\r\nb");
+    EXPECT_NE(ReadFile(path).find(doctype), std::string::npos) << ReadFile(path);
 }
 
 TEST_F(ServiceStoreTest, AFailedSaveKeepsTheChangeForTheNextSave) {

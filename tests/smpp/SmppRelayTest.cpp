@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kBindTransmitter = 0x00000002;
 constexpr std::uint32_t kSubmitSm = 0x00000004;
 constexpr std::uint32_t kUnbind = 0x00000006;
+constexpr std::uint32_t kUnbindResp = 0x80000006;
 constexpr std::uint32_t kEnquireLink = 0x00000015;
 constexpr std::uint32_t kEnquireLinkResp = 0x80000015;
 constexpr std::uint32_t kSubmitSmResp = 0x80000004;
@@ -617,6 +618,38 @@ TEST(SmppRelayKeepAlive, NeverOverlapsAnOutstandingRequest) {
         EXPECT_FALSE(log[i].direction == FakeSmsc::Direction::In &&
                      log[i].pdu.commandId == kEnquireLink)
             << "enquire_link while submit_sm was outstanding";
+    }
+    o.relay.Disconnect();
+}
+
+// A keep-alive whose interval ran out while it waited for an unbind to be
+// answered finds the link unbound and sends nothing.
+TEST(SmppRelayKeepAlive, NothingFollowsTheUnbindResp) {
+    FakeSmsc smsc({}, [](FakeSmsc& s, const SmppPdu& pdu) {
+        if (pdu.commandId != kUnbind) {
+            return false;
+        }
+        s.respondLater(pdu, 0, {}, 600ms);
+        return true;
+    });
+    Owner o(3000);
+    o.relay.SetKeepAliveInterval(100);
+    ASSERT_EQ(o.connect(smsc), 0);
+    ASSERT_EQ(o.bind(), 0);
+    ASSERT_EQ(o.relay.Unbind(), 0);
+    EXPECT_EQ(o.relay.state(), TtcSMSCRelaySMPP::Connected);
+    o.drain(300ms);
+
+    const auto log = smsc.log();
+    std::size_t unbindRespAt = log.size();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].direction == FakeSmsc::Direction::Out && log[i].pdu.commandId == kUnbindResp) {
+            unbindRespAt = i;
+        }
+    }
+    ASSERT_LT(unbindRespAt, log.size());
+    for (std::size_t i = unbindRespAt + 1; i < log.size(); ++i) {
+        EXPECT_NE(log[i].pdu.commandId, kEnquireLink) << "enquire_link after unbind_resp";
     }
     o.relay.Disconnect();
 }
