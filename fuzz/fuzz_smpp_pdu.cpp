@@ -178,9 +178,24 @@ void BuildAndCheckSubmit(FuzzedDataProvider& in) {
     const auto validity = in.ConsumeBool() ? ms() : std::chrono::system_clock::time_point{};
     const auto schedule = in.ConsumeBool() ? ms() : std::chrono::system_clock::time_point{};
 
+    SubmitRequest request;
+    request.destination = destination;
+    request.destTon = destTon;
+    request.destNpi = destNpi;
+    request.originator = originator;
+    request.origTon = origTon;
+    request.origNpi = origNpi;
+    request.text = text;
+    request.encoding = encoding;
+    request.userDataHeader = userDataHeader;
+    request.options = options;
+    request.validity = validity;
+    request.schedule = schedule;
+    request.serviceType = serviceType;
+    request.optionalParameters = optional;
+    request.asciiFrontend = ascii;
     TtcSMSCMessageSMPP m;
-    m.BuildSubmit(destination, destTon, destNpi, originator, origTon, origNpi, text, encoding,
-                  userDataHeader, options, validity, schedule, serviceType, optional, ascii);
+    m.BuildSubmit(request);
     const std::vector<std::uint8_t>& b = m.buffer();
     CHECK(b.size() >= 16);
     CHECK(m.PduLength() == b.size());

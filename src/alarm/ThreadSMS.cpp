@@ -56,11 +56,16 @@ Status ThreadSMS::send() {
         outcome = Error{std::string(app::msg::kSmppBindingFailed) + std::to_string(bound)};
     } else {
         std::string messageId;
-        const int submitted = relay.SubmitMessage(
-            m_settings.destination, m_settings.destTon & 0xFF, m_settings.destNpi & 0xFF,
-            m_settings.originator, m_settings.origTon & 0xFF, m_settings.origNpi & 0xFF, m_text,
-            smpp::TtcEncodingType::et7BitText, "", smpp::SubmitOption::RegisteredDelivery,
-            &messageId);
+        smpp::SubmitRequest submit;
+        submit.destination = m_settings.destination;
+        submit.destTon = m_settings.destTon & 0xFF;
+        submit.destNpi = m_settings.destNpi & 0xFF;
+        submit.originator = m_settings.originator;
+        submit.origTon = m_settings.origTon & 0xFF;
+        submit.origNpi = m_settings.origNpi & 0xFF;
+        submit.text = m_text;
+        submit.options = smpp::SubmitOption::RegisteredDelivery;
+        const int submitted = relay.SubmitMessage(submit, &messageId);
         if (submitted != 0) {
             outcome = Error{std::string(app::msg::kSmppSendingFailed) + std::to_string(submitted)};
         }

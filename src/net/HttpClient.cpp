@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/Deadline.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::net {
@@ -165,28 +166,173 @@ std::string FormEncode(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// What changes from one request of an exchange to the next.
+struct Hop {
+    std::string url;
+    std::string method;
+    std::string body;
+    std::string contentType;
+    bool sendCredentials = false;
+    bool first = true;
+    // The cookies the server has set so far, as libcurl lists them; each
+    // request starts with them.
+    std::vector<std::string> cookies;
+};
+
+HeaderList BuildHeaders(const HttpRequest& request, const Hop& hop) {
+    curl_slist* raw = nullptr;
+    auto add = [&raw](const std::string& line) { raw = curl_slist_append(raw, line.c_str()); };
+    // libcurl adds these of its own accord; an empty value removes them.
+    add("Accept:");
+    add("Expect:");
+    for (const auto& [name, value] : request.headers) {
+        if (!value.empty()) {
+            add(name + ": " + value);
+        }
+    }
+    // An empty value also keeps libcurl's own form type off a POST.
+    add(hop.contentType.empty() ? "Content-Type:" : "Content-Type: " + hop.contentType);
+    return HeaderList(raw);
+}
+
+// Sets up one request of the exchange; everything the handle points to
+// outlives it.
+void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::string& proxy,
+               long left, Exchange& exchange, curl_slist* headers, char* errorBuffer) {
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(left, request.timeoutMs));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, left);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+    // Only a configured cookie brings a cookie store. It keeps what the
+    // server sets; the earlier answers' cookies go in first.
+    if (!request.cookie.empty()) {
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+        for (const std::string& line : hop.cookies) {
+            curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+        }
+        if (hop.first) {
+            curl_easy_setopt(h, CURLOPT_COOKIE, request.cookie.c_str());
+        }
+    }
+    // The proxy is ours to choose: never one from the environment.
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    // Without this, libcurl reads no_proxy from the environment even for a
+    // proxy set here, and would go around it.
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+    if (!proxy.empty() && (!request.proxyUsername.empty() || !request.proxyPassword.empty())) {
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxyUsername.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+    if (hop.sendCredentials) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, request.username.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+
+    if (hop.method == "HEAD") {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else if (hop.method == "GET") {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else if (hop.method == "POST" || hop.method == "PUT") {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, hop.body.c_str());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.body.size()));
+        if (hop.method == "PUT") {
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
+        }
+    } else {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, hop.method.c_str());
+    }
+}
+
+// The error of a transfer that libcurl could not complete.
+void FailTransfer(CURLcode rc, const char* errorBuffer, const Exchange& exchange,
+                  HttpResult& result) {
+    result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+    // A 1xx with no final status behind it, the server having closed or the
+    // time having run out, is the answer: it is refused.
+    const int lastCode = StatusCodeOf(exchange.statusLine);
+    if (lastCode >= 100 && lastCode <= 199 &&
+        (rc == CURLE_GOT_NOTHING || rc == CURLE_RECV_ERROR || rc == CURLE_OPERATION_TIMEDOUT)) {
+        result.statusCode = lastCode;
+        result.error = exchange.statusLine;
+        return;
+    }
+    // libcurl gives up on an oversized response head with its out-of-memory
+    // code; say what really happened.
+    if (rc == CURLE_OUT_OF_MEMORY) {
+        result.error = "The server's response head is too large to read";
+    }
+}
+
+// Sets the hop up for the redirect the answer names. False, with the
+// result's error set, when it cannot be followed.
+bool FollowRedirect(CURL* h, long code, const char* location, const UrlParts& first, Hop& hop,
+                    HttpResult& result) {
+    UrlParts next;
+    std::string error;
+    if (!ParseUrl(location, 0, next, error)) {
+        result.error = "Cannot follow the redirect: " + error;
+        return false;
+    }
+    // Credentials go only to the host they were given for.
+    if (next.host != first.host || next.port != first.port) {
+        hop.sendCredentials = false;
+    }
+    hop.url = next.full;
+    hop.first = false;
+    result.port = std::atoi(next.port.c_str());
+    curl_slist* jar = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
+        hop.cookies.clear();
+        for (const curl_slist* item = jar; item != nullptr; item = item->next) {
+            hop.cookies.emplace_back(item->data);
+        }
+        curl_slist_free_all(jar);
+    }
+    if ((code == 303 && hop.method != "HEAD") ||
+        ((code == 301 || code == 302) && hop.method == "POST")) {
+        // A body turned into a GET goes, and its type with it.
+        if (hop.method == "POST" || hop.method == "PUT") {
+            hop.contentType.clear();
+        }
+        hop.method = "GET";
+        hop.body.clear();
+    }
+    return true;
+}
+
+}  // namespace
+
 HttpResult PerformHttp(const HttpRequest& request) {
     InitCurlOnce();
     HttpResult result;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeoutMs);
+    const Deadline deadline = DeadlineAfter(request.timeoutMs);
 
     UrlParts first;
     if (!ParseUrl(request.url, request.defaultPort, first, result.error)) {
         return result;
     }
     result.port = std::atoi(first.port.c_str());
-    std::string url = first.full;
-    std::string method = Upper(request.method);
-    std::string body = request.body;
-    std::string contentType = request.contentType;
-    bool sendCredentials = !request.username.empty() || !request.password.empty();
+    Hop hop;
+    hop.url = first.full;
+    hop.method = Upper(request.method);
+    hop.body = request.body;
+    hop.contentType = request.contentType;
+    hop.sendCredentials = !request.username.empty() || !request.password.empty();
     const bool useProxy = !request.proxyHost.empty() && request.proxyPort != 0;
     const std::string proxy =
-        "http://" + request.proxyHost + ":" + std::to_string(request.proxyPort);
-    // The cookies the server has set so far, as libcurl lists them; each
-    // request starts with them.
-    std::vector<std::string> cookies;
+        useProxy ? "http://" + request.proxyHost + ":" + std::to_string(request.proxyPort) : "";
 
     for (int n = 1;; ++n) {
         const long left = static_cast<long>(MillisecondsLeft(deadline));
@@ -196,22 +342,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         }
         char errorBuffer[CURL_ERROR_SIZE] = {};
         Exchange exchange;
-
-        curl_slist* raw = nullptr;
-        auto add = [&raw](const std::string& line) { raw = curl_slist_append(raw, line.c_str()); };
-        // libcurl adds these of its own accord; an empty value removes them.
-        add("Accept:");
-        add("Expect:");
-        for (const auto& [name, value] : request.headers) {
-            if (!value.empty()) {
-                add(name + ": " + value);
-            }
-        }
-        const bool hasBody = method == "POST" || method == "PUT";
-        // An empty value also keeps libcurl's own form type off a POST.
-        add(contentType.empty() ? "Content-Type:" : "Content-Type: " + contentType);
-        HeaderList headers(raw);
-
+        const HeaderList headers = BuildHeaders(request, hop);
         // A handle of its own for each request, declared after everything it
         // points to so that it is cleaned up first. (Resetting one handle
         // between requests leaks the cookie file list in libcurl 7.88.)
@@ -221,58 +352,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
             return result;
         }
         CURL* h = handle.get();
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(left, request.timeoutMs));
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, left);
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
-        // Only a configured cookie brings a cookie store. It keeps what the
-        // server sets; the earlier answers' cookies go in first.
-        if (!request.cookie.empty()) {
-            curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-            for (const std::string& line : cookies) {
-                curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
-            }
-        }
-        // The proxy is ours to choose: never one from the environment.
-        curl_easy_setopt(h, CURLOPT_PROXY, useProxy ? proxy.c_str() : "");
-        // Without this, libcurl reads no_proxy from the environment even for
-        // a proxy set here, and would go around it.
-        curl_easy_setopt(h, CURLOPT_NOPROXY, "");
-        if (useProxy && (!request.proxyUsername.empty() || !request.proxyPassword.empty())) {
-            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxyUsername.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
-        if (sendCredentials) {
-            curl_easy_setopt(h, CURLOPT_USERNAME, request.username.c_str());
-            curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
-            curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
-        if (n == 1 && !request.cookie.empty()) {
-            curl_easy_setopt(h, CURLOPT_COOKIE, request.cookie.c_str());
-        }
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-
-        if (method == "HEAD") {
-            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-        } else if (method == "GET") {
-            curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        } else if (hasBody) {
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            if (method == "PUT") {
-                curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
-            }
-        } else {
-            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
-        }
+        Configure(h, request, hop, proxy, left, exchange, headers.get(), errorBuffer);
 
         const CURLcode rc = curl_easy_perform(h);
         result.requests = n;
@@ -281,22 +361,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
         result.statusCode = static_cast<int>(code);
         if (rc != CURLE_OK) {
-            result.error = Trim(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
-            // A 1xx with no final status behind it, the server having closed
-            // or the time having run out, is the answer: it is refused.
-            const int lastCode = StatusCodeOf(exchange.statusLine);
-            if (lastCode >= 100 && lastCode <= 199 &&
-                (rc == CURLE_GOT_NOTHING || rc == CURLE_RECV_ERROR ||
-                 rc == CURLE_OPERATION_TIMEDOUT)) {
-                result.statusCode = lastCode;
-                result.error = exchange.statusLine;
-                return result;
-            }
-            // libcurl gives up on an oversized response head with its
-            // out-of-memory code; say what really happened.
-            if (rc == CURLE_OUT_OF_MEMORY) {
-                result.error = "The server's response head is too large to read";
-            }
+            FailTransfer(rc, errorBuffer, exchange, result);
             return result;
         }
         if (code >= 200 && code <= 299) {
@@ -311,34 +376,8 @@ HttpResult PerformHttp(const HttpRequest& request) {
                 result.ok = true;  // the last allowed answer is itself a redirect
                 return result;
             }
-            UrlParts next;
-            std::string error;
-            if (!ParseUrl(location, 0, next, error)) {
-                result.error = "Cannot follow the redirect: " + error;
+            if (!FollowRedirect(h, code, location, first, hop, result)) {
                 return result;
-            }
-            // Credentials go only to the host they were given for.
-            if (next.host != first.host || next.port != first.port) {
-                sendCredentials = false;
-            }
-            url = next.full;
-            result.port = std::atoi(next.port.c_str());
-            curl_slist* jar = nullptr;
-            if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
-                cookies.clear();
-                for (const curl_slist* item = jar; item != nullptr; item = item->next) {
-                    cookies.emplace_back(item->data);
-                }
-                curl_slist_free_all(jar);
-            }
-            if ((code == 303 && method != "HEAD") ||
-                ((code == 301 || code == 302) && method == "POST")) {
-                // A body turned into a GET goes, and its type with it.
-                if (hasBody) {
-                    contentType.clear();
-                }
-                method = "GET";
-                body.clear();
             }
             continue;
         }

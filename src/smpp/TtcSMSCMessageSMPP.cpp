@@ -241,29 +241,36 @@ void TtcSMSCMessageSMPP::BuildBind(std::string_view systemId, std::string_view p
     finish();
 }
 
-void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, int destNpi,
-                                     std::string_view originator, int origTon, int origNpi,
-                                     std::string_view text, TtcEncodingType encoding,
-                                     std::string_view userDataHeader, unsigned options,
-                                     std::chrono::system_clock::time_point validity,
-                                     std::chrono::system_clock::time_point schedule,
-                                     std::string_view serviceType,
-                                     std::string_view optionalParameters, bool asciiFrontend) {
+namespace {
+
+// The user data of a submit_sm: its header, the text in its encoding cut to
+// what fits beside the header, and the data_coding that says how.
+struct ShortMessage {
+    std::vector<std::uint8_t> udh;
+    std::vector<std::uint8_t> body;
+    std::uint8_t dataCoding = 0;
+};
+
+ShortMessage EncodeShortMessage(const SubmitRequest& r) {
     using namespace SubmitOption;
-    std::vector<std::uint8_t> udh = HexToBytes(userDataHeader);
+    ShortMessage m;
+    std::vector<std::uint8_t>& udh = m.udh;
+    udh = HexToBytes(r.userDataHeader);
     // sm_length is one octet and a short message holds at most 160: a
     // longer header is cut there rather than let the length wrap.
-    if (udh.size() > kMaxShortMessage) {
-        udh.resize(kMaxShortMessage);
+    if (udh.size() > TtcSMSCMessageSMPP::kMaxShortMessage) {
+        udh.resize(TtcSMSCMessageSMPP::kMaxShortMessage);
     }
-    const std::size_t room = kMaxShortMessage > udh.size() ? kMaxShortMessage - udh.size() : 0;
+    const std::size_t room = TtcSMSCMessageSMPP::kMaxShortMessage > udh.size()
+                                 ? TtcSMSCMessageSMPP::kMaxShortMessage - udh.size()
+                                 : 0;
 
-    std::uint8_t dataCoding = 0;
-    std::vector<std::uint8_t> body;
-    switch (encoding) {
+    std::uint8_t& dataCoding = m.dataCoding;
+    std::vector<std::uint8_t>& body = m.body;
+    switch (r.encoding) {
         case TtcEncodingType::et7BitText: {
-            std::vector<std::uint8_t> codes = GsmAlphabet::Encode(text);
-            if (asciiFrontend) {
+            std::vector<std::uint8_t> codes = GsmAlphabet::Encode(r.text);
+            if (r.asciiFrontend) {
                 body = CutGsmCodes(std::move(codes), room);
             } else {
                 // Packed: at most 160 septets with the header's, and fill
@@ -282,12 +289,12 @@ void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, 
             break;
         }
         case TtcEncodingType::et8BitHexadecimal:
-            body = HexToBytes(text);
+            body = HexToBytes(r.text);
             body.resize(std::min(body.size(), room));
             dataCoding = 0x04;
             break;
         case TtcEncodingType::etUCS2Text: {
-            std::u16string units = Utf8ToUtf16(text);
+            std::u16string units = Utf8ToUtf16(r.text);
             std::size_t keep = std::min(units.size(), room / 2);
             // Never cut between the two halves of a surrogate pair.
             if (keep > 0 && keep < units.size() && units[keep - 1] >= 0xD800 &&
@@ -302,69 +309,79 @@ void TtcSMSCMessageSMPP::BuildSubmit(std::string_view destination, int destTon, 
             break;
         }
         case TtcEncodingType::etISO88591:
-            body = IsoOctets(text, encoding, room);
+            body = IsoOctets(r.text, r.encoding, room);
             dataCoding = 0x03;
             break;
         case TtcEncodingType::etISO88595:
-            body = IsoOctets(text, encoding, room);
+            body = IsoOctets(r.text, r.encoding, room);
             dataCoding = 0x06;
             break;
         case TtcEncodingType::etISO88598:
-            body = IsoOctets(text, encoding, room);
+            body = IsoOctets(r.text, r.encoding, room);
             dataCoding = 0x07;
             break;
     }
-    if (options & DataCodingFlag10) {
+    if (r.options & DataCodingFlag10) {
         dataCoding |= 0x10;
     }
-    if (options & DataCodingF0) {
+    if (r.options & DataCodingF0) {
         dataCoding |= 0xF0;
     }
-    if (options & DataCodingF1) {
+    if (r.options & DataCodingF1) {
         dataCoding |= 0xF1;
     }
-    if (options & DataCodingF2) {
+    if (r.options & DataCodingF2) {
         dataCoding |= 0xF2;
     }
-    if (options & DataCodingF3) {
+    if (r.options & DataCodingF3) {
         dataCoding |= 0xF3;
     }
-    const auto zero = std::chrono::system_clock::time_point{};
-    std::string scheduleText;
-    if (schedule != zero && (options & ScheduleAbsolute)) {
-        scheduleText = AbsoluteTime(schedule);
-    } else if (schedule != zero && (options & ScheduleRelative)) {
-        scheduleText = RelativeTime(schedule.time_since_epoch());
-    }
-    std::string validityText;
-    if (validity != zero && (options & ValidityAbsolute)) {
-        validityText = AbsoluteTime(validity);
-    } else if (validity != zero && (options & ValidityRelative)) {
-        validityText = RelativeTime(validity.time_since_epoch());
-    }
+    return m;
+}
 
+// A schedule or validity time as the options say: absolute, relative or
+// none (also for the zero time).
+std::string SubmitTime(std::chrono::system_clock::time_point time, unsigned options,
+                       unsigned absolute, unsigned relative) {
+    if (time == std::chrono::system_clock::time_point{}) {
+        return {};
+    }
+    if (options & absolute) {
+        return TtcSMSCMessageSMPP::AbsoluteTime(time);
+    }
+    if (options & relative) {
+        return TtcSMSCMessageSMPP::RelativeTime(time.time_since_epoch());
+    }
+    return {};
+}
+
+}  // namespace
+
+void TtcSMSCMessageSMPP::BuildSubmit(const SubmitRequest& r) {
+    using namespace SubmitOption;
+    const ShortMessage message = EncodeShortMessage(r);
     startRequest(CommandId::SubmitSm, NextSequenceNumber());
-    writeCString(serviceType);
-    writeByte(static_cast<std::uint8_t>(origTon));
-    writeByte(static_cast<std::uint8_t>(origNpi));
-    writeCString(originator);
-    writeByte(static_cast<std::uint8_t>(destTon));
-    writeByte(static_cast<std::uint8_t>(destNpi));
-    writeCString(destination);
-    writeByte(udh.empty() ? 0x00 : 0x40);
+    writeCString(r.serviceType);
+    writeByte(static_cast<std::uint8_t>(r.origTon));
+    writeByte(static_cast<std::uint8_t>(r.origNpi));
+    writeCString(r.originator);
+    writeByte(static_cast<std::uint8_t>(r.destTon));
+    writeByte(static_cast<std::uint8_t>(r.destNpi));
+    writeCString(r.destination);
+    writeByte(message.udh.empty() ? 0x00 : 0x40);
     writeByte(0);  // protocol_id
     writeByte(0);  // priority_flag
-    writeCString(scheduleText);
-    writeCString(validityText);
-    writeByte((options & RegisteredDelivery) ? 1 : 0);
+    writeCString(SubmitTime(r.schedule, r.options, ScheduleAbsolute, ScheduleRelative));
+    writeCString(SubmitTime(r.validity, r.options, ValidityAbsolute, ValidityRelative));
+    writeByte((r.options & RegisteredDelivery) ? 1 : 0);
     writeByte(0);  // replace_if_present_flag
-    writeByte(dataCoding);
+    writeByte(message.dataCoding);
     writeByte(0);  // sm_default_msg_id
-    const std::size_t length = udh.size() + body.size();
+    const std::size_t length = message.udh.size() + message.body.size();
     writeByte(static_cast<std::uint8_t>(length));
-    m_buffer.insert(m_buffer.end(), udh.begin(), udh.end());
-    m_buffer.insert(m_buffer.end(), body.begin(), body.end());
-    const std::vector<std::uint8_t> optional = HexToBytes(optionalParameters);
+    m_buffer.insert(m_buffer.end(), message.udh.begin(), message.udh.end());
+    m_buffer.insert(m_buffer.end(), message.body.begin(), message.body.end());
+    const std::vector<std::uint8_t> optional = HexToBytes(r.optionalParameters);
     m_buffer.insert(m_buffer.end(), optional.begin(), optional.end());
     finish();
 }

@@ -91,6 +91,27 @@ enum class Framing {
     Invalid,   // command_length below 16 or beyond the receive buffer
 };
 
+// What one submit_sm carries.
+struct SubmitRequest {
+    std::string destination;
+    int destTon = 0;
+    int destNpi = 0;
+    std::string originator;
+    int origTon = 0;
+    int origNpi = 0;
+    std::string text;  // UTF-8
+    TtcEncodingType encoding = TtcEncodingType::et7BitText;
+    std::string userDataHeader;  // hexadecimal pairs
+    unsigned options = 0;        // SubmitOption bits
+    // Zero: none.
+    std::chrono::system_clock::time_point validity{};
+    std::chrono::system_clock::time_point schedule{};
+    std::string serviceType;
+    std::string optionalParameters;  // hexadecimal pairs
+    // The SMSC takes the text one GSM code per octet, not packed.
+    bool asciiFrontend = true;
+};
+
 // One SMPP 3.4 PDU: the builders of the requests the client sends, the
 // framing of the incoming stream and the parsers of what comes back. All
 // integers big-endian, strings NUL-terminated.
@@ -103,13 +124,7 @@ public:
     void BuildBind(std::string_view systemId, std::string_view password, int addrTon, int addrNpi,
                    std::string_view systemType, int bindMode, int interfaceVersion,
                    std::string_view addressRange);
-    // text: UTF-8. userDataHeader and optionalParameters: hexadecimal pairs.
-    void BuildSubmit(std::string_view destination, int destTon, int destNpi,
-                     std::string_view originator, int origTon, int origNpi, std::string_view text,
-                     TtcEncodingType encoding, std::string_view userDataHeader, unsigned options,
-                     std::chrono::system_clock::time_point validity,
-                     std::chrono::system_clock::time_point schedule, std::string_view serviceType,
-                     std::string_view optionalParameters, bool asciiFrontend);
+    void BuildSubmit(const SubmitRequest& request);
     void BuildUnbind();
     void BuildEnquireLink();
     // A response to `request`: its command_id with bit 31 set, status 0, its

@@ -207,18 +207,15 @@ int TtcSMSCRelaySMPP::Bind(const std::string& systemId, const std::string& passw
     return result;
 }
 
-int TtcSMSCRelaySMPP::SubmitMessage(const std::string& destination, int destTon, int destNpi,
-                                    const std::string& originator, int origTon, int origNpi,
-                                    const std::string& text, TtcEncodingType encoding,
-                                    const std::string& userDataHeader, unsigned options,
-                                    std::string* messageId) {
+int TtcSMSCRelaySMPP::SubmitMessage(const SubmitRequest& request, std::string* messageId) {
     std::lock_guard lock(m_requestMutex);
     asyncSubmit = false;
     if (m_state != Bound) {
         return -2;
     }
-    m_request.BuildSubmit(destination, destTon, destNpi, originator, origTon, origNpi, text,
-                          encoding, userDataHeader, options, {}, {}, "", "", m_asciiFrontend);
+    SubmitRequest submit = request;
+    submit.asciiFrontend = m_asciiFrontend;
+    m_request.BuildSubmit(submit);
     const int result = sendAndWait(m_responseEvent, false);
     if (messageId != nullptr) {
         // A failed submit has no id; never hand on the one of an earlier
@@ -367,7 +364,13 @@ void TtcSMSCRelaySMPP::respond(TtcTcpClient& client, const TtcSMSCMessageSMPP& r
 
 void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
                                 const std::weak_ptr<TtcTcpClient>& accepted) {
-    const bool own = &client == &m_client;
+    if (!dispatchUnsolicited(pdu, &client == &m_client, accepted)) {
+        dispatchResponse(pdu);
+    }
+}
+
+bool TtcSMSCRelaySMPP::dispatchUnsolicited(TtcSMSCMessageSMPP& pdu, bool own,
+                                           const std::weak_ptr<TtcTcpClient>& accepted) {
     const int kind = pdu.Kind();
     if (kind == Kind::SubmitResp && asyncSubmit) {
         pdu.ParseSubmitResp();
@@ -379,7 +382,7 @@ void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
                 relay.OnSubmitMessageRespAsyncReceived(sequence, status, id);
             }
         });
-        return;
+        return true;
     }
     if (kind == Kind::IncomingEnquireLink) {
         // Answered on the owner thread, on the connection it came on.
@@ -387,7 +390,7 @@ void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
         notify([copy, own, accepted](TtcSMSCRelaySMPP& relay) {
             relay.respondOn(own, accepted, *copy);
         });
-        return;
+        return true;
     }
     if (kind == Kind::IncomingMessage) {
         m_lastDeliverSequence = pdu.sequenceNumber();
@@ -402,9 +405,13 @@ void TtcSMSCRelaySMPP::dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
                 relay.respondOn(own, accepted, *copy);
             }
         });
-        return;
+        return true;
     }
+    return false;
+}
 
+void TtcSMSCRelaySMPP::dispatchResponse(TtcSMSCMessageSMPP& pdu) {
+    const int kind = pdu.Kind();
     // A response counts for the waiter whose request it answers: a late
     // answer to a request that timed out is not taken for the next one. The
     // lock keeps a waiter from starting its next request in between.

@@ -62,10 +62,8 @@ public:
     int Bind(const std::string& systemId, const std::string& password, int addrTon, int addrNpi,
              const std::string& systemType, int bindMode, int interfaceVersion,
              const std::string& addressRange);
-    int SubmitMessage(const std::string& destination, int destTon, int destNpi,
-                      const std::string& originator, int origTon, int origNpi,
-                      const std::string& text, TtcEncodingType encoding,
-                      const std::string& userDataHeader, unsigned options, std::string* messageId);
+    // The request goes out with this relay's ASCII front-end setting.
+    int SubmitMessage(const SubmitRequest& request, std::string* messageId);
     int Unbind();
     void Disconnect();
     int EnquireLink();
@@ -100,6 +98,13 @@ private:
                      const std::atomic<bool>& stop);
     void dispatch(TtcSMSCMessageSMPP& pdu, TtcTcpClient& client,
                   const std::weak_ptr<TtcTcpClient>& accepted);
+    // What the SMSC sends of its own accord (and asynchronous submit
+    // answers): handed to the owner thread. False for a response to a
+    // request of ours.
+    bool dispatchUnsolicited(TtcSMSCMessageSMPP& pdu, bool own,
+                             const std::weak_ptr<TtcTcpClient>& accepted);
+    // A response: it answers the caller's or the keep-alive's request.
+    void dispatchResponse(TtcSMSCMessageSMPP& pdu);
     // Answers on the connection a request came on: the own one, or an
     // accepted one while it is still there.
     void respondOn(bool own, const std::weak_ptr<TtcTcpClient>& accepted,

@@ -24,6 +24,22 @@ constexpr const char* kPassword = "secret";
 constexpr int kTransmitter = 1;
 constexpr int kVersion = 34;
 
+// A GSM text submit_sm between two addresses.
+smpp::SubmitRequest Submit(const std::string& destination, int destTon, int destNpi,
+                           const std::string& originator, int origTon, int origNpi,
+                           const std::string& text, unsigned options = 0) {
+    smpp::SubmitRequest r;
+    r.destination = destination;
+    r.destTon = destTon;
+    r.destNpi = destNpi;
+    r.originator = originator;
+    r.origTon = origTon;
+    r.origNpi = origNpi;
+    r.text = text;
+    r.options = options;
+    return r;
+}
+
 // A text with characters of the GSM default alphabet whose codes differ from
 // ASCII, and characters of its extension table (escape 0x1B, then the code).
 constexpr const char* kText = "Alarm [web-01] @ 10:05 $5 a_b {x} ~^\\ \u00e9\u20ac";
@@ -87,9 +103,9 @@ TEST_F(RelayInteropTest, BindSubmitAndUnbindArriveAsTheSmscDecodesThem) {
         << transcript();
     EXPECT_EQ(relay.state(), TtcSMSCRelaySMPP::Bound);
     std::string messageId;
-    ASSERT_EQ(relay.SubmitMessage("6591234567", 1, 6, "VantorOA", 5, 0, kText,
-                                  smpp::TtcEncodingType::et7BitText, "",
-                                  smpp::SubmitOption::RegisteredDelivery, &messageId),
+    ASSERT_EQ(relay.SubmitMessage(Submit("6591234567", 1, 6, "VantorOA", 5, 0, kText,
+                                         smpp::SubmitOption::RegisteredDelivery),
+                                  &messageId),
               0)
         << transcript();
     ASSERT_EQ(relay.Unbind(), 0) << transcript();
@@ -169,9 +185,7 @@ TEST_F(RelayInteropTest, ATextLongerThanAShortMessageIsCutAt160OctetsBetweenChar
     ASSERT_EQ(relay.Bind(kSystemId, kPassword, 1, 1, "TCP", kTransmitter, kVersion, ""), 0);
     // 159 letters, then '[' (two octets: it does not fit), then more.
     const std::string text = std::string(159, 'x') + "[tail]";
-    ASSERT_EQ(relay.SubmitMessage("123", 1, 1, "456", 1, 1, text, smpp::TtcEncodingType::et7BitText,
-                                  "", 0, nullptr),
-              0)
+    ASSERT_EQ(relay.SubmitMessage(Submit("123", 1, 1, "456", 1, 1, text), nullptr), 0)
         << transcript();
     ASSERT_EQ(relay.Unbind(), 0);
     relay.Disconnect();
@@ -200,9 +214,7 @@ TEST_F(RelayInteropTest, KeepAliveEnquireLinksAreAnsweredAndTheLinkStaysBound) {
     EXPECT_EQ(relay.state(), TtcSMSCRelaySMPP::Bound);
     EXPECT_EQ(relay.EnquireLink(), 0);
     std::string messageId;
-    ASSERT_EQ(relay.SubmitMessage("123", 1, 1, "456", 1, 1, "still there",
-                                  smpp::TtcEncodingType::et7BitText, "", 0, &messageId),
-              0)
+    ASSERT_EQ(relay.SubmitMessage(Submit("123", 1, 1, "456", 1, 1, "still there"), &messageId), 0)
         << transcript();
     EXPECT_EQ(messageId, "VTS000001");
     ASSERT_EQ(relay.Unbind(), 0);
@@ -226,9 +238,7 @@ TEST_F(RelayInteropTest, AWrongPasswordIsRefusedWithStatus14AndTheRelayCanBindAg
     EXPECT_EQ(relay.Bind(kSystemId, "wrong", 1, 1, "TCP", kTransmitter, kVersion, "VantorOA"), 14);
     EXPECT_NE(relay.state(), TtcSMSCRelaySMPP::Bound);
     std::string messageId = "unchanged";
-    EXPECT_EQ(relay.SubmitMessage("123", 1, 1, "456", 1, 1, "refused",
-                                  smpp::TtcEncodingType::et7BitText, "", 0, &messageId),
-              -2);
+    EXPECT_EQ(relay.SubmitMessage(Submit("123", 1, 1, "456", 1, 1, "refused"), &messageId), -2);
     relay.Disconnect();
     EXPECT_EQ(relay.state(), TtcSMSCRelaySMPP::Disconnected);
 

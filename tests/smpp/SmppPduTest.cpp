@@ -110,34 +110,30 @@ SubmitFields ReadSubmit(const TtcSMSCMessageSMPP& m) {
     return f;
 }
 
-struct SubmitArgs {
-    std::string destination = "4670123456";
-    int destTon = 1, destNpi = 1;
-    std::string originator = "VANTOR";
-    int origTon = 5, origNpi = 0;
-    std::string text = "Test";
-    TtcEncodingType encoding = TtcEncodingType::et7BitText;
-    std::string udh;
-    unsigned options = SubmitOption::RegisteredDelivery;
-    std::chrono::system_clock::time_point validity{};
-    std::chrono::system_clock::time_point schedule{};
-    std::string serviceType;
-    std::string optional;
-    bool ascii = true;
-};
+// The submit_sm the tests start from; each changes what it looks at.
+SubmitRequest DefaultSubmit() {
+    SubmitRequest r;
+    r.destination = "4670123456";
+    r.destTon = 1;
+    r.destNpi = 1;
+    r.originator = "VANTOR";
+    r.origTon = 5;
+    r.origNpi = 0;
+    r.text = "Test";
+    r.options = SubmitOption::RegisteredDelivery;
+    return r;
+}
 
-TtcSMSCMessageSMPP Submit(const SubmitArgs& a) {
+TtcSMSCMessageSMPP Submit(const SubmitRequest& r) {
     TtcSMSCMessageSMPP m;
-    m.BuildSubmit(a.destination, a.destTon, a.destNpi, a.originator, a.origTon, a.origNpi, a.text,
-                  a.encoding, a.udh, a.options, a.validity, a.schedule, a.serviceType, a.optional,
-                  a.ascii);
+    m.BuildSubmit(r);
     return m;
 }
 
 SubmitFields SubmitText(const std::string& text, bool ascii = true) {
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.text = text;
-    a.ascii = ascii;
+    a.asciiFrontend = ascii;
     return ReadSubmit(Submit(a));
 }
 
@@ -308,7 +304,7 @@ TEST(SmppRequests, ResponseMirrorsTheRequest) {
 // submit_sm
 
 TEST(SmppSubmit, PlainTextLayout) {
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.originator = "VANTOR";
     a.origTon = 5;
     a.origNpi = 0;
@@ -342,7 +338,7 @@ TEST(SmppSubmit, PlainTextLayout) {
 }
 
 TEST(SmppSubmit, OptionsAndServiceType) {
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.options = 0;
     a.serviceType = "CMT";
     EXPECT_EQ(ReadSubmit(Submit(a)).registeredDelivery, 0);
@@ -357,8 +353,8 @@ TEST(SmppSubmit, OptionsAndServiceType) {
 }
 
 TEST(SmppSubmit, OptionalParametersFollowTheMessage) {
-    SubmitArgs a;
-    a.optional = "020400020001";  // user_message_reference = 1
+    SubmitRequest a = DefaultSubmit();
+    a.optionalParameters = "020400020001";  // user_message_reference = 1
     const SubmitFields f = ReadSubmit(Submit(a));
     EXPECT_EQ(f.smLength, 4);
     EXPECT_EQ(f.rest, (Bytes{0x02, 0x04, 0x00, 0x02, 0x00, 0x01}));
@@ -367,7 +363,7 @@ TEST(SmppSubmit, OptionalParametersFollowTheMessage) {
 TEST(SmppSubmit, ScheduleAndValidityTimes) {
     setenv("TZ", "UTC", 1);
     tzset();
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     // 2024-03-05 07:08:09.4 UTC
     a.schedule = std::chrono::system_clock::time_point{1709622489400ms};
     a.validity = std::chrono::system_clock::time_point{std::chrono::hours(26) + 3min + 4s};
@@ -427,7 +423,7 @@ TEST(SmppSubmit, LongTextIsCutAt160Octets) {
 }
 
 TEST(SmppSubmit, Ucs2IsBigEndian) {
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.encoding = TtcEncodingType::etUCS2Text;
     a.text = "A\xD0\xB6\xE2\x82\xAC";  // A, zhe, euro
     SubmitFields f = ReadSubmit(Submit(a));
@@ -454,7 +450,7 @@ TEST(SmppSubmit, Ucs2IsBigEndian) {
 }
 
 TEST(SmppSubmit, EightBitDataFromHexadecimalPairs) {
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.encoding = TtcEncodingType::et8BitHexadecimal;
     a.text = "0A1bFF00";
     SubmitFields f = ReadSubmit(Submit(a));
@@ -493,7 +489,7 @@ TEST(SmppSubmit, IsoTablesCarryTheText) {
          {0xF9, 0xEC, 0xE5, 0xED, 0x20, 0xAA, 0xBA, 0xDF, 0xFD, 0xFE, 0x20}},
     };
     for (const Case& c : cases) {
-        SubmitArgs a;
+        SubmitRequest a = DefaultSubmit();
         a.encoding = c.encoding;
         a.text = c.text;
         const SubmitFields f = ReadSubmit(Submit(a));
@@ -502,7 +498,7 @@ TEST(SmppSubmit, IsoTablesCarryTheText) {
         EXPECT_EQ(f.smLength, static_cast<int>(c.octets.size()));
     }
     // One blank for a character beyond the plane, and the 160-octet cut.
-    SubmitArgs a;
+    SubmitRequest a = DefaultSubmit();
     a.encoding = TtcEncodingType::etISO88591;
     a.text =
         "a\xF0\x9F\x98\x80"
@@ -528,8 +524,8 @@ TEST(SmppSubmit, SeptetPacking) {
 }
 
 TEST(SmppSubmit, UserDataHeaderGoesInFront) {
-    SubmitArgs a;
-    a.udh = "050003A70201";  // concatenation, reference A7, first of two
+    SubmitRequest a = DefaultSubmit();
+    a.userDataHeader = "050003A70201";  // concatenation, reference A7, first of two
     a.text = "hello";
     SubmitFields f = ReadSubmit(Submit(a));
     EXPECT_EQ(f.esmClass, 0x40);
@@ -545,7 +541,7 @@ TEST(SmppSubmit, UserDataHeaderGoesInFront) {
     // Packed: the text starts on the septet after the header (one fill
     // bit behind six octets).
     a.text = "hello";
-    a.ascii = false;
+    a.asciiFrontend = false;
     f = ReadSubmit(Submit(a));
     EXPECT_EQ(f.smLength, 11);
     EXPECT_EQ(f.shortMessage,
@@ -561,12 +557,12 @@ TEST(SmppSubmit, LengthOctetAlwaysMatchesTheMessage) {
     for (const std::size_t udhOctets : {150u, 160u, 170u, 300u}) {
         for (const auto encoding : encodings) {
             for (const bool ascii : {true, false}) {
-                SubmitArgs a;
-                a.udh = std::string(udhOctets * 2, '1');
+                SubmitRequest a = DefaultSubmit();
+                a.userDataHeader = std::string(udhOctets * 2, '1');
                 a.text = encoding == TtcEncodingType::et8BitHexadecimal ? "ABCD" : "hi";
                 a.encoding = encoding;
-                a.ascii = ascii;
-                a.optional = "001E000431323300";
+                a.asciiFrontend = ascii;
+                a.optionalParameters = "001E000431323300";
                 const TtcSMSCMessageSMPP m = Submit(a);
                 ExpectWellFormed(m);
                 const SubmitFields f = ReadSubmit(m);
@@ -943,7 +939,7 @@ TEST(SmppDeliver, ThreeRecognisedItemsMakeAReceipt) {
 TEST(SmppDeliver, MessagePayloadWhenShortMessageIsEmpty) {
     DeliverArgs a;
     a.optional = {0x04, 0x24, 0x00, 0x05, 'h',  'e', 'l', 'l', 'o',  // message_payload
-                  0x02, 0x04, 0x00, 0x02, 0x00, 0x07};               // user_message_reference
+                            0x02, 0x04, 0x00, 0x02, 0x00, 0x07};  // user_message_reference
     DeliverSm d = Message(DeliverPdu(a)).ParseDeliver();
     EXPECT_EQ(d.text, "hello");
     EXPECT_EQ(d.optionalParameters, "0424000568656C6C6F020400020007");

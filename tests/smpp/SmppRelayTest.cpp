@@ -71,9 +71,15 @@ struct Owner {
         return relay.Bind("vantor", password, 1, 1, "TCP", 1, 0x34, "");
     }
     int submit(std::string* id = nullptr, const std::string& text = "Disk full") {
-        return relay.SubmitMessage("46701234567", 1, 1, "VANTOR", 5, 0, text,
-                                   TtcEncodingType::et7BitText, "",
-                                   SubmitOption::RegisteredDelivery, id);
+        SubmitRequest r;
+        r.destination = "46701234567";
+        r.destTon = 1;
+        r.destNpi = 1;
+        r.originator = "VANTOR";
+        r.origTon = 5;
+        r.text = text;
+        r.options = SubmitOption::RegisteredDelivery;
+        return relay.SubmitMessage(r, id);
     }
     bool waitForDisconnect(std::chrono::milliseconds timeout = 3s) {
         return RunUntil(
