@@ -268,12 +268,6 @@ struct EngineRig {
         countResults();
     }
 
-    // Only between ticks, with no check out.
-    void newEngine() {
-        harness.newEngine();
-        countResults();
-    }
-
     // The results are counted; a check the pool turned away is a failure
     // that names the pool's reason.
     void countResults() {
@@ -326,23 +320,15 @@ void BM_Tick(benchmark::State& state) {
     }
     const long long perTick = (count + 9) / 10;
     // With the program's limits the engine hands the pool as many checks as
-    // it has threads and holds the rest back until checks come back; the
-    // rig drops those held back after each tick (their handling is what
-    // BM_Completion measures).
-    const long long queuedPerTick =
-        mode == 2 ? std::min<long long>(perTick, kProgramMaxPooled) : perTick;
-    auto dropHeldBack = [&] {
-        if (mode == 2) {
-            rig.newEngine();
-        }
-    };
+    // it has threads and holds the rest back; they follow as checks come
+    // back, so every due check comes back in the end.
+    const long long queuedPerTick = perTick;
     long long expected = 0;
     if (mode != 1) {
         // The workers of an earlier tick.
         rig.engine().TimerServiceTimer();
         expected += queuedPerTick;
         rig.drain(expected);
-        dropHeldBack();
     }
     const long long refusedBefore = rig.refused;
     for (auto _ : state) {
@@ -350,7 +336,6 @@ void BM_Tick(benchmark::State& state) {
         state.PauseTiming();
         expected += queuedPerTick;
         rig.drain(expected);
-        dropHeldBack();
         if (mode == 1) {
             rig.newPool();
         }
