@@ -64,6 +64,7 @@
 #include "registry/ServiceStore.h"
 #include "support/EngineHarness.h"
 #include "support/RecordingReporter.h"
+#include "support/ServiceListFile.h"
 
 namespace {
 
@@ -153,36 +154,29 @@ private:
     std::string m_path;
 };
 
-std::string Element(const char* name, const std::string& value) {
-    return std::string("<") + name + ">" + value + "</" + name + ">";
-}
-
 // One record in the layout the store saves. URL records get the request
 // group; every check goes to 127.0.0.1.
-std::string RecordXml(const std::string& service, const std::string& ip, const std::string& port,
-                      const std::string& by, const std::string& hour, const std::string& minute,
-                      bool alarms) {
+vantor::test::ServiceEntry Record(const std::string& service, const std::string& ip,
+                                  const std::string& port, const std::string& by,
+                                  const std::string& hour, const std::string& minute, bool alarms) {
     const std::string flag = alarms ? "y" : "n";
-    std::string xml = "  <record key=\"" + service + ":" + ip + ":" + port + "\">\n    ";
-    xml += Element("service", service) + Element("ip", ip) + Element("port", port);
-    xml += Element("username", service == "SMTP" ? "" : "monitor") + Element("password", "");
-    xml += Element("schedule_by", by) + Element("schedule_hour", hour) +
-           Element("schedule_minute", minute);
-    xml += Element("service_status", "Unknown") + Element("status", "Start");
-    xml += Element("proxy_ip", "") + Element("proxy_port", "0") + Element("proxy_username", "") +
-           Element("proxy_password", "");
-    xml += Element("url_method", service == "URL" ? "Get" : "") + Element("ftp_proxytype", "");
-    xml += Element("alarm_email", flag) + Element("alarm_smpp", "n") +
-           Element("alarm_httpsms", flag) + Element("alarm_syslog", flag);
-    if (service == "URL") {
-        xml += "<service_url>" + Element("referer", "") + Element("cookie", "session=1") +
-               Element("headerData", "") + Element("userAgent", "VantorLite") +
-               Element("contentType", "") + Element("accept", "text/html") +
-               Element("acceptCharSet", "utf-8") + Element("acceptEncoding", "") +
-               Element("acceptLanguage", "en") + "</service_url>";
-    }
-    xml += "\n  </record>\n";
-    return xml;
+    vantor::test::ServiceEntry e;
+    e.service = service;
+    e.ip = ip;
+    e.port = port;
+    e.username = service == "SMTP" ? "" : "monitor";
+    e.scheduleBy = by;
+    e.scheduleHour = hour;
+    e.scheduleMinute = minute;
+    e.urlMethod = service == "URL" ? "Get" : "";
+    e.alarmEmail = flag;
+    e.alarmHttpSms = flag;
+    e.alarmSyslog = flag;
+    e.cookie = "session=1";
+    e.userAgent = "VantorLite";
+    e.acceptCharSet = "utf-8";
+    e.acceptLanguage = "en";
+    return e;
 }
 
 // The key of the record that the completion benchmarks report on.
@@ -199,9 +193,7 @@ std::string SmtpKey() {
 // ones, the ping and SMTP records of the completion benchmarks.
 std::string ServiceListXml(int count) {
     const std::string closed = std::to_string(ClosedPort());
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
-        "<serviceList>\n";
+    std::vector<vantor::test::ServiceEntry> records;
     for (int i = 0; i < count; ++i) {
         const bool due = i % 10 == 0;
         const std::string by = due ? "Minutely" : "Daily";
@@ -209,21 +201,22 @@ std::string ServiceListXml(int count) {
         const std::string minute = due ? "5" : "30";
         const bool alarms = i % 3 == 0;
         if (i == 1) {
-            xml += RecordXml("Ping", "127.0.0.1", "0", by, hour, minute, alarms);
+            records.push_back(Record("Ping", "127.0.0.1", "0", by, hour, minute, alarms));
         } else if (i == 2) {
-            xml += RecordXml("SMTP", "127.0.0.1", closed, by, hour, minute, alarms);
+            records.push_back(Record("SMTP", "127.0.0.1", closed, by, hour, minute, alarms));
         } else if (i % 4 < 2) {
-            xml += RecordXml("URL", "http://127.0.0.1/service/" + std::to_string(i) + ".html",
-                             closed, by, hour, minute, alarms);
+            records.push_back(Record("URL",
+                                     "http://127.0.0.1/service/" + std::to_string(i) + ".html",
+                                     closed, by, hour, minute, alarms));
         } else {
             // Distinct hosts in 127.0.0.0/8 keep the keys apart.
             const std::string host =
                 "127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
-            xml += RecordXml(i % 4 == 2 ? "SMTP" : "FTP", host, closed, by, hour, minute, alarms);
+            records.push_back(
+                Record(i % 4 == 2 ? "SMTP" : "FTP", host, closed, by, hour, minute, alarms));
         }
     }
-    xml += "</serviceList>\n";
-    return xml;
+    return vantor::test::ServiceListXml(records);
 }
 
 // The engine with everything it works with, over a fresh copy of the

@@ -13,22 +13,43 @@ AlarmQueue::AlarmQueue(const app::AppSettings& settings, app::SystemLog& log, Al
                        pool::ThreadPoolManager& pool, const app::Clock& clock)
     : m_settings(settings), m_log(log), m_list(list), m_pool(pool), m_clock(clock) {}
 
+bool AlarmQueue::switchedOn(std::string_view method) const {
+    const app::AppSettings& s = m_settings;
+    if (method == kMethodSms) {
+        return s.smsEnable && !s.smsPhone.empty();
+    }
+    if (method == kMethodHttpSms) {
+        return s.httpSmsEnable;
+    }
+    if (method == kMethodEmail) {
+        return s.smtpEnable && !s.smtpEmailAddress.empty();
+    }
+    // Switched off, SysLog raises no row, like the other three methods.
+    return method == kMethodSysLog && s.syslogEnable && !s.syslogIp.empty();
+}
+
+int AlarmQueue::sendersPerFailure() const {
+    int count = 0;
+    for (const std::string_view method :
+         {kMethodSms, kMethodHttpSms, kMethodEmail, kMethodSysLog}) {
+        count += switchedOn(method) ? 1 : 0;
+    }
+    return count;
+}
+
 void AlarmQueue::RaiseAlarms(const std::string& timestamp, const std::string& text,
                              const AlarmFlags& flags) {
     const app::AppSettings& s = m_settings;
-    if (s.smsEnable || s.httpSmsEnable || s.smtpEnable) {
-        if (s.smsEnable && flags.smpp && !s.smsPhone.empty()) {
-            QueueAlarm(timestamp, text, s.smsPhone, kMethodSms);
-        }
-        if (s.httpSmsEnable && flags.httpSms) {
-            QueueAlarm(timestamp, text, s.httpSmsMsisdnFieldValue, kMethodHttpSms);
-        }
-        if (s.smtpEnable && flags.email && !s.smtpEmailAddress.empty()) {
-            QueueAlarm(timestamp, text, s.smtpEmailAddress, kMethodEmail);
-        }
+    if (flags.smpp && switchedOn(kMethodSms)) {
+        QueueAlarm(timestamp, text, s.smsPhone, kMethodSms);
     }
-    // Switched off, SysLog raises no row, like the other three methods.
-    if (s.syslogEnable && flags.syslog && !s.syslogIp.empty()) {
+    if (flags.httpSms && switchedOn(kMethodHttpSms)) {
+        QueueAlarm(timestamp, text, s.httpSmsMsisdnFieldValue, kMethodHttpSms);
+    }
+    if (flags.email && switchedOn(kMethodEmail)) {
+        QueueAlarm(timestamp, text, s.smtpEmailAddress, kMethodEmail);
+    }
+    if (flags.syslog && switchedOn(kMethodSysLog)) {
         QueueAlarm(timestamp, text, s.syslogIp, kMethodSysLog);
     }
 }

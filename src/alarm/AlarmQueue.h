@@ -46,8 +46,12 @@ public:
                     const std::string& target, std::string_view method);
     // Senders queued and not back yet.
     int outstanding() const { return m_outstanding; }
+    // How many senders one failure raises at most: the methods switched on.
+    int sendersPerFailure() const;
 
 private:
+    // Switched on, and with a target to send to.
+    bool switchedOn(std::string_view method) const;
     // A sender came back: a failure is logged, and its row takes the status.
     void OnSenderDone(SenderWorkItem& sender);
     std::unique_ptr<SenderWorkItem> buildSender(std::string_view method, const std::string& text,

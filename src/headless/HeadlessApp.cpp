@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <deque>
@@ -10,12 +11,14 @@
 #include <thread>
 
 #include "alarm/AlarmListModel.h"
+#include "alarm/AlarmQueue.h"
 #include "app/Clock.h"
 #include "app/EventLoop.h"
 #include "app/UnexpectedError.h"
 #include "app/Words.h"
 #include "engine/MonitorEngine.h"
 #include "headless/ConsoleReporter.h"
+#include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 #include "session/Session.h"
 
@@ -56,10 +59,16 @@ private:
     std::thread m_thread;
 };
 
-// Most checks of --check-now in flight at once: each may raise up to four
-// alarms, and the pool holds 300 items (200 running, 100 waiting), so the
-// senders of a burst of failures always find room.
-constexpr int kCheckNowInFlight = 50;
+// How many items --check-now keeps out at once (checks, and the senders of
+// their alarms): as many as the pool runs, but so few that if every check
+// out failed at once, the senders of its alarms (one per method switched
+// on) would still fit in the pool beside them. The pool would otherwise
+// refuse the senders beyond its waiting list as busy. A retry takes the
+// place of its check.
+int CheckNowInFlight(const alarm::AlarmQueue& alarms, const pool::ThreadPoolManager& pool) {
+    const int room = pool.maxPooled() + pool.maxQueueLength();
+    return std::max(1, std::min(pool.maxPooled(), room / (1 + alarms.sendersPerFailure())));
+}
 
 class Headless final {
 public:
@@ -131,8 +140,9 @@ int Headless::checkNow() {
         // A retried failure is replaced by its repeat's result.
         results[r.serviceKey] = {retried ? words::kRetry : r.statusWord, r.detail};
     };
+    const int inFlight = CheckNowInFlight(m_session.alarmQueue(), m_session.pool());
     auto refill = [&] {
-        while (!pending.empty() && m_session.outstanding() < kCheckNowInFlight) {
+        while (!pending.empty() && m_session.outstanding() < inFlight) {
             const std::string key = pending.front();
             pending.pop_front();
             try {
@@ -153,7 +163,7 @@ int Headless::checkNow() {
             // Run completions until there is room for more checks, or all is done.
             m_loop.runUntil(
                 [&] {
-                    return (!pending.empty() && m_session.outstanding() < kCheckNowInFlight) ||
+                    return (!pending.empty() && m_session.outstanding() < inFlight) ||
                            m_session.outstanding() == 0;
                 },
                 std::chrono::seconds(1));

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string_view>
 #include <utility>
@@ -148,6 +149,10 @@ std::string EscapeTextCarriageReturns(const std::string& xml) {
 
 ServiceStore::ServiceStore(std::string filePath) : m_filePath(std::move(filePath)) {}
 
+ServiceStore::~ServiceStore() {
+    stopWriter();
+}
+
 bool ServiceStore::ServiceFileExists() const {
     struct stat st {};
     return ::stat(m_filePath.c_str(), &st) == 0;
@@ -155,13 +160,15 @@ bool ServiceStore::ServiceFileExists() const {
 
 Status ServiceStore::OpenServiceFile(bool active) {
     if (!active) {
+        stopWriter();
         Status status;
-        if (m_active && m_dirty) {
+        if (m_active) {
             status = save();
         }
+        std::lock_guard lock(m_docMutex);
         m_doc.reset();
+        m_index.clear();
         m_active = false;
-        m_dirty = false;
         return status;
     }
     Expected<std::string> data = app::ReadWholeFile(m_filePath);
@@ -179,23 +186,38 @@ Status ServiceStore::OpenServiceFile(bool active) {
         std::string_view(doc.document_element().name()) != "serviceList") {
         return Error{m_filePath + ": the root element is not serviceList"};
     }
-    m_doc = std::move(doc);
-    m_active = true;
-    m_dirty = false;
+    stopWriter();
+    {
+        std::lock_guard lock(m_docMutex);
+        m_doc = std::move(doc);
+        m_active = true;
+        m_savedVersion = m_version;
+    }
+    rebuildIndex();
+    startWriter();
     return {};
 }
 
 Status ServiceStore::CreateServiceFile() {
-    m_doc.reset();
-    m_active = false;
-    const pugi::xml_parse_result parsed =
-        m_doc.load_buffer(kTemplate.data(), kTemplate.size(), kParseFlags);
-    if (!parsed) {
-        return Error{parsed.description()};
+    stopWriter();
+    {
+        std::lock_guard lock(m_docMutex);
+        m_doc.reset();
+        m_index.clear();
+        m_active = false;
     }
-    Status written = app::WriteFileAtomically(m_filePath, kTemplate);
-    m_doc.reset();
-    return written;
+    std::lock_guard file(m_fileMutex);
+    return app::WriteFileAtomically(m_filePath, kTemplate);
+}
+
+void ServiceStore::setWriteFailedHandler(WriteFailedHandler handler) {
+    std::lock_guard lock(m_writerMutex);
+    m_writeFailed = std::move(handler);
+}
+
+void ServiceStore::setResultWriteInterval(std::chrono::milliseconds interval) {
+    std::lock_guard lock(m_writerMutex);
+    m_interval = interval;
 }
 
 pugi::xml_node ServiceStore::listNode() const {
@@ -205,14 +227,18 @@ pugi::xml_node ServiceStore::listNode() const {
     return m_doc.child("serviceList");
 }
 
-pugi::xml_node ServiceStore::findNode(std::string_view key) const {
-    pugi::xml_node found;
+void ServiceStore::rebuildIndex() {
+    m_index.clear();
     for (pugi::xml_node rec = listNode().first_child(); rec; rec = rec.next_sibling()) {
-        if (rec.type() == pugi::node_element && key == rec.attribute("key").value()) {
-            found = rec;
+        if (rec.type() == pugi::node_element) {
+            m_index[rec.attribute("key").value()] = rec;  // the last one wins
         }
     }
-    return found;
+}
+
+pugi::xml_node ServiceStore::findNode(std::string_view key) const {
+    const auto found = m_index.find(std::string(key));
+    return found == m_index.end() ? pugi::xml_node() : found->second;
 }
 
 int ServiceStore::FindService(std::string_view key) const {
@@ -230,25 +256,85 @@ int ServiceStore::FindService(std::string_view key) const {
     return found;
 }
 
-Status ServiceStore::save() {
-    if (!m_active) {
-        return Error{"the service list is not open"};
-    }
+ServiceStore::Snapshot ServiceStore::snapshot() const {
+    std::lock_guard lock(m_docMutex);
     StringWriter writer;
     m_doc.save(
         writer, "  ",
         pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
         pugi::encoding_utf8);
-    return app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(writer.out));
+    return {std::move(writer.out), m_version};
 }
 
-Status ServiceStore::commit() {
-    m_dirty = true;
-    Status saved = save();
-    if (saved) {
-        m_dirty = false;
+Status ServiceStore::save() {
+    if (!m_active) {
+        return Error{"the service list is not open"};
     }
-    return saved;
+    std::lock_guard file(m_fileMutex);
+    {
+        std::lock_guard lock(m_docMutex);
+        if (m_savedVersion == m_version) {
+            return {};  // the file has it already
+        }
+    }
+    Snapshot now = snapshot();
+    Status written = app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(now.text));
+    if (written) {
+        std::lock_guard lock(m_docMutex);
+        m_savedVersion = std::max(m_savedVersion, now.version);
+    }
+    return written;
+}
+
+Status ServiceStore::flush() {
+    return save();
+}
+
+void ServiceStore::startWriter() {
+    std::lock_guard lock(m_writerMutex);
+    m_writerStop = false;
+    m_resultPending = false;
+    m_writer = std::thread([this] { writerMain(); });
+}
+
+void ServiceStore::stopWriter() {
+    {
+        std::lock_guard lock(m_writerMutex);
+        m_writerStop = true;
+    }
+    m_writerWake.notify_all();
+    if (m_writer.joinable()) {
+        m_writer.join();
+    }
+}
+
+void ServiceStore::writerMain() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastWrite{};
+    std::unique_lock lock(m_writerMutex);
+    for (;;) {
+        m_writerWake.wait(lock, [&] { return m_writerStop || m_resultPending; });
+        if (m_writerStop) {
+            return;
+        }
+        // Results that come in the meantime go with this write.
+        const Clock::time_point due = lastWrite + m_interval;
+        if (m_writerWake.wait_until(lock, due, [&] { return m_writerStop; })) {
+            return;  // closing writes what is left
+        }
+        m_resultPending = false;
+        lock.unlock();
+        const Status written = save();
+        lastWrite = Clock::now();
+        lock.lock();
+        // A failed write is told once; the next result tries again.
+        if (!written && m_writeFailed) {
+            const WriteFailedHandler handler = m_writeFailed;
+            lock.unlock();
+            handler(written.error());
+            lock.lock();
+        }
+    }
 }
 
 Status ServiceStore::requireActive() const {
@@ -259,7 +345,7 @@ Status ServiceStore::requireActive() const {
 }
 
 Status ServiceStore::changeRecord(std::string_view key,
-                                  const std::function<void(pugi::xml_node)>& change) {
+                                  const std::function<void(pugi::xml_node)>& change, bool saveNow) {
     if (Status active = requireActive(); !active) {
         return active;
     }
@@ -267,23 +353,41 @@ Status ServiceStore::changeRecord(std::string_view key,
     if (!record) {
         return {};  // nothing to change
     }
-    change(record);
-    return commit();
+    {
+        std::lock_guard lock(m_docMutex);
+        change(record);
+        changed();
+    }
+    if (saveNow) {
+        return save();
+    }
+    {
+        std::lock_guard lock(m_writerMutex);
+        m_resultPending = true;
+    }
+    m_writerWake.notify_one();
+    return {};
 }
 
 Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestFields* request) {
     if (Status active = requireActive(); !active) {
         return active;
     }
-    pugi::xml_node record = listNode().append_child("record");
-    record.append_attribute("key") = MakeServiceKey(fields.service, fields.ip, fields.port).c_str();
-    for (const auto& [name, value] : RecordElements(fields, words::kStart)) {
-        AppendChildText(record, name, value);
+    const std::string key = MakeServiceKey(fields.service, fields.ip, fields.port);
+    {
+        std::lock_guard lock(m_docMutex);
+        pugi::xml_node record = listNode().append_child("record");
+        record.append_attribute("key") = key.c_str();
+        for (const auto& [name, value] : RecordElements(fields, words::kStart)) {
+            AppendChildText(record, name, value);
+        }
+        if (request != nullptr) {
+            WriteUrlGroup(record, *request, true);
+        }
+        m_index[key] = record;
+        changed();
     }
-    if (request != nullptr) {
-        WriteUrlGroup(record, *request, true);
-    }
-    return commit();
+    return save();
 }
 
 Status ServiceStore::InsertService(const ServiceFields& fields) {
@@ -307,39 +411,51 @@ void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f) {
 }
 
 Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
-    return changeRecord(oldKey, [&](pugi::xml_node record) { writeRecord(record, fields); });
+    Status saved = changeRecord(
+        oldKey, [&](pugi::xml_node record) { writeRecord(record, fields); }, true);
+    rebuildIndex();  // the key may have changed
+    return saved;
 }
 
 Status ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
                                       const UrlRequestFields& request) {
-    return changeRecord(oldKey, [&](pugi::xml_node record) {
-        writeRecord(record, fields);
-        WriteUrlGroup(record, request, false);
-    });
+    Status saved = changeRecord(
+        oldKey,
+        [&](pugi::xml_node record) {
+            writeRecord(record, fields);
+            WriteUrlGroup(record, request, false);
+        },
+        true);
+    rebuildIndex();  // the key may have changed
+    return saved;
 }
 
 Status ServiceStore::ReplaceExtraFields(std::string_view key,
                                         const std::vector<ExtraField>& fields) {
-    return changeRecord(key, [&](pugi::xml_node record) {
-        while (pugi::xml_node old = record.child("service_url_detail")) {
-            record.remove_child(old);
-        }
-        for (const ExtraField& field : fields) {
-            pugi::xml_node detail = record.append_child("service_url_detail");
-            AppendChildText(detail, "fieldname", field.name);
-            AppendChildText(detail, "fieldvalue", field.value);
-            AppendChildText(detail, "isFile", "n");
-        }
-    });
+    return changeRecord(
+        key,
+        [&](pugi::xml_node record) {
+            while (pugi::xml_node old = record.child("service_url_detail")) {
+                record.remove_child(old);
+            }
+            for (const ExtraField& field : fields) {
+                pugi::xml_node detail = record.append_child("service_url_detail");
+                AppendChildText(detail, "fieldname", field.name);
+                AppendChildText(detail, "fieldvalue", field.value);
+                AppendChildText(detail, "isFile", "n");
+            }
+        },
+        true);
 }
 
 Status ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
-    return changeRecord(key, [&](pugi::xml_node record) { SetChildText(record, "status", state); });
+    return changeRecord(
+        key, [&](pugi::xml_node record) { SetChildText(record, "status", state); }, true);
 }
 
 Status ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
     return changeRecord(
-        key, [&](pugi::xml_node record) { SetChildText(record, "service_status", status); });
+        key, [&](pugi::xml_node record) { SetChildText(record, "service_status", status); }, false);
 }
 
 Expected<bool> ServiceStore::DeleteService(std::string_view key) {
@@ -350,8 +466,13 @@ Expected<bool> ServiceStore::DeleteService(std::string_view key) {
     if (!record) {
         return false;
     }
-    listNode().remove_child(record);
-    if (Status saved = commit(); !saved) {
+    {
+        std::lock_guard lock(m_docMutex);
+        listNode().remove_child(record);
+        changed();
+    }
+    rebuildIndex();
+    if (Status saved = save(); !saved) {
         return Error{saved.error()};
     }
     return true;

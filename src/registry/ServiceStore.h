@@ -1,10 +1,16 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/Result.h"
@@ -13,19 +19,30 @@
 namespace vantor::registry {
 
 // The service list: service.xml held as one document for the life of the
-// process. Every change is written back to the file before the operation
-// returns; the file is replaced atomically and is readable by its owner
-// only. A change whose save failed stays in the document and is written with
-// the next save. The store shows nothing itself: failures come back as
-// results. Owner thread only.
+// process. The operator's changes (insert, update, delete, extra fields, run
+// state) are written back to the file before the operation returns. Check
+// results change the document at once and reach the file through a writer
+// thread: the latest whole document, at most about once per result interval
+// while results keep coming, at once when none was written for that long,
+// and at the latest when the store closes. The file is replaced atomically
+// and is readable by its owner only. A change whose save failed stays in the
+// document and is written with the next save. The store shows nothing
+// itself: failures come back as results, or (for the writer's) to the
+// handler. Owner thread only, but for the writer.
 class ServiceStore final {
 public:
+    // Told on the writer's thread when a write of results failed.
+    using WriteFailedHandler = std::function<void(const std::string& error)>;
+
     // The exact text of a new, empty service file.
     static constexpr std::string_view kTemplate =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"
         "<!DOCTYPE service><serviceList></serviceList>";
 
     explicit ServiceStore(std::string filePath);
+    // Stops the writer; what it had not written yet is not written (close
+    // the store to write it).
+    ~ServiceStore();
     ServiceStore(const ServiceStore&) = delete;
     ServiceStore& operator=(const ServiceStore&) = delete;
 
@@ -34,9 +51,14 @@ public:
 
     bool ServiceFileExists() const;
     // active: load the file (never writes to it; a file that cannot be read
-    // or parsed is left as it is). inactive: write unsaved changes, then
-    // unload.
+    // or parsed is left as it is) and start the writer. inactive: stop the
+    // writer, write unsaved changes, then unload.
     Status OpenServiceFile(bool active);
+    void setWriteFailedHandler(WriteFailedHandler handler);
+    // How long the writer lets results gather between two writes.
+    void setResultWriteInterval(std::chrono::milliseconds interval);
+    // Writes whatever is not on disk yet, now, on the calling thread.
+    Status flush();
     // Writes the template to the file, replacing what is there.
     Status CreateServiceFile();
 
@@ -54,6 +76,7 @@ public:
     // Replaces the extra request fields of the record with this key.
     Status ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
     Status SetServiceRunState(std::string_view key, std::string_view state);
+    // Never waits on the disk: the writer takes the change to the file.
     Status SetServiceResult(std::string_view key, std::string_view status);
     // Whether a record was there to delete; the caller tells the operator
     // "Cannot find this record in xml file." when none was.
@@ -71,20 +94,51 @@ public:
 private:
     pugi::xml_node listNode() const;
     pugi::xml_node findNode(std::string_view key) const;
+    // The document as the file holds it, and the change it is up to.
+    struct Snapshot {
+        std::string text;
+        std::uint64_t version = 0;
+    };
+    Snapshot snapshot() const;
+    // Writes the document as it is now, unless the file has it already.
     Status save();
-    // Marks the document changed and saves it.
-    Status commit();
+    // Counts a change of the document (under m_docMutex).
+    void changed() { ++m_version; }
     Status requireActive() const;
     Status insertRecord(const ServiceFields& fields, const UrlRequestFields* request);
     void writeRecord(pugi::xml_node record, const ServiceFields& f);
-    // Applies `change` to the last record with this key and saves; a missing
-    // key changes nothing and succeeds.
-    Status changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change);
+    // Applies `change` to the last record with this key, then saves it now
+    // (an edit) or leaves it to the writer (a result); a missing key changes
+    // nothing and succeeds.
+    Status changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change,
+                        bool saveNow);
+    void rebuildIndex();
+    void startWriter();
+    void stopWriter();
+    void writerMain();
 
     std::string m_filePath;
     pugi::xml_document m_doc;
     bool m_active = false;
-    bool m_dirty = false;
+    // The last record of each key.
+    std::unordered_map<std::string, pugi::xml_node> m_index;
+
+    // The owner holds it while it changes the document, the writer while it
+    // reads it; the owner reads without it (only the owner changes it).
+    mutable std::mutex m_docMutex;
+    // One write of the file at a time.
+    std::mutex m_fileMutex;
+    // Changes made, and the change the file holds; under m_docMutex.
+    std::uint64_t m_version = 0;
+    std::uint64_t m_savedVersion = 0;
+    // The writer: woken by results, stopped by close.
+    std::mutex m_writerMutex;
+    std::condition_variable m_writerWake;
+    bool m_writerStop = false;
+    bool m_resultPending = false;
+    std::chrono::milliseconds m_interval{1000};
+    WriteFailedHandler m_writeFailed;
+    std::thread m_writer;
 };
 
 }  // namespace vantor::registry

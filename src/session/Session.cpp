@@ -72,6 +72,18 @@ bool Session::openServiceStore() {
             return false;
         }
     }
+    // A failed write of results is logged on the owner thread; the next
+    // result tries again.
+    m_store.setWriteFailedHandler(
+        [this, alive = std::weak_ptr<Session*>(m_alive)](const std::string& error) {
+            m_owner.post([alive, error] {
+                const auto self = alive.lock();
+                if (self && *self != nullptr) {
+                    (*self)->m_log.WriteSystemLog(
+                        std::string(msg::kCannotSaveServiceXml) + " : " + error, LogLevel::Error);
+                }
+            });
+        });
     const Status opened = m_store.OpenServiceFile(true);
     if (!opened) {
         m_reporter.showBox(MessageBoxKind::Error,

@@ -180,9 +180,9 @@ TEST_F(CheckNowTest, AFailingServiceRaisesEveryAlarmAndIsStoredAsFailed) {
     // The pages: the failing one twice (the check and its repeat), the
     // stopped service never, each with the record's User-Agent.
     const auto web = Requests(m_nginx->webLog());
-    EXPECT_EQ(Count(web, "200 \"GET /e2e/ok.html HTTP/1.1\" \"VantorLite-e2e\""), 1)
+    EXPECT_EQ(Count(web, "200 \"GET /e2e/ok.html HTTP/1.1\" \"VantorLite-test\""), 1)
         << m_nginx->webLog();
-    EXPECT_EQ(Count(web, "500 \"GET /e2e/broken HTTP/1.1\" \"VantorLite-e2e\""), 2)
+    EXPECT_EQ(Count(web, "500 \"GET /e2e/broken HTTP/1.1\" \"VantorLite-test\""), 2)
         << m_nginx->webLog();
     EXPECT_EQ(web.size(), 3u) << m_nginx->webLog();
 

@@ -10,37 +10,6 @@
 
 namespace vantor::e2e {
 
-namespace {
-
-std::string XmlEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
-std::string Element(const std::string& name, const std::string& value) {
-    return "<" + name + ">" + XmlEscaped(value) + "</" + name + ">";
-}
-
-}  // namespace
-
 AppDir::AppDir() {
     for (const char* sub : {"bin", "xdg", "run", "conf"}) {
         ::mkdir(m_dir.file(sub).c_str(), 0700);
@@ -48,32 +17,7 @@ AppDir::AppDir() {
 }
 
 void AppDir::writeServices(const std::vector<ServiceEntry>& services) const {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
-        "<serviceList>\n";
-    for (const ServiceEntry& s : services) {
-        xml += "  <record key=\"" + XmlEscaped(s.key()) + "\">";
-        xml += Element("service", s.service) + Element("ip", s.ip) + Element("port", s.port);
-        xml += Element("username", "") + Element("password", "");
-        xml += Element("schedule_by", s.scheduleBy) + Element("schedule_hour", s.scheduleHour) +
-               Element("schedule_minute", s.scheduleMinute);
-        xml += Element("service_status", s.serviceStatus) + Element("status", s.status);
-        xml += Element("proxy_ip", "") + Element("proxy_port", "0") +
-               Element("proxy_username", "") + Element("proxy_password", "");
-        xml += Element("url_method", s.urlMethod) + Element("ftp_proxytype", "");
-        xml += Element("alarm_email", s.alarmEmail) + Element("alarm_smpp", "n") +
-               Element("alarm_httpsms", s.alarmHttpSms) + Element("alarm_syslog", s.alarmSyslog);
-        if (s.service == "URL") {
-            xml += "<service_url>" + Element("referer", "") + Element("cookie", "") +
-                   Element("headerData", "") + Element("userAgent", s.userAgent) +
-                   Element("contentType", "") + Element("accept", "text/html") +
-                   Element("acceptCharSet", "") + Element("acceptEncoding", "") +
-                   Element("acceptLanguage", "") + "</service_url>";
-        }
-        xml += "</record>\n";
-    }
-    xml += "</serviceList>\n";
-    writeServiceFile(xml);
+    writeServiceFile(test::ServiceListXml(services));
 }
 
 void AppDir::writeServiceFile(const std::string& text) const {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/Process.h"
+#include "support/ServiceListFile.h"
 #include "support/TempDir.h"
 
 // The program itself, run as an operator would in a fresh application
@@ -13,24 +14,7 @@
 // so the application directory is ".." and conf/ and log/ are in D.
 namespace vantor::e2e {
 
-// One record of conf/service.xml, every element as text.
-struct ServiceEntry {
-    std::string service = "URL";
-    std::string ip;
-    std::string port;
-    std::string scheduleBy = "Daily";
-    std::string scheduleHour = "00";
-    std::string scheduleMinute = "00";
-    std::string serviceStatus = "Unknown";
-    std::string status = "Start";
-    std::string urlMethod = "Get";
-    std::string alarmEmail = "n";
-    std::string alarmHttpSms = "n";
-    std::string alarmSyslog = "n";
-    std::string userAgent = "VantorLite-e2e";
-
-    std::string key() const { return service + ":" + ip + ":" + port; }
-};
+using test::ServiceEntry;
 
 class AppDir {
 public:

@@ -5,13 +5,18 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "TestConfig.h"
 #include "app/IniFile.h"
 #include "app/TimeFormat.h"
+#include "registry/ServiceStore.h"
+#include "support/LocalSockets.h"
 #include "support/Process.h"
+#include "support/ServiceListFile.h"
 #include "support/TempDir.h"
 
 namespace vantor::app {
@@ -195,6 +200,51 @@ TEST_F(HeadlessTest, AMissingLogDirectoryThatCannotBeMadeEndsStartUp) {
     auto app = start();
     ASSERT_EQ(app->wait(20s), 1);
     EXPECT_EQ(app->err(), "Error: ERR00205 : System log directory not found.\n");
+}
+
+// Results reach the file through a writer thread. A kill at any moment of a
+// burst of results leaves service.xml whole with every record; a clean end
+// leaves every result on disk.
+TEST_F(HeadlessTest, AKillInABurstOfResultsLosesNoRecordAndACleanEndNoResult) {
+    test::ClosedPort closed;
+    const std::string port = std::to_string(closed.port());
+    constexpr std::size_t kServices = 1000;
+    std::vector<test::ServiceEntry> entries(kServices);
+    for (std::size_t i = 0; i < kServices; ++i) {
+        entries[i].ip = "http://127.0.0.1:" + port + "/s" + std::to_string(i);
+        entries[i].port = port;
+    }
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(entries));
+    auto storedResults = [&](std::size_t& records) {
+        registry::ServiceStore store(dir.file("conf/service.xml"));
+        const Status opened = store.OpenServiceFile(true);
+        EXPECT_TRUE(opened) << opened.error();
+        records = store.recordCount();
+        std::size_t failed = 0;
+        store.forEachRecord([&](const registry::ServiceRecord& r) {
+            failed += r.text("service_status") == std::string_view("Failed") ? 1 : 0;
+        });
+        return failed;
+    };
+
+    std::mt19937 random(20261209);
+    std::size_t lastResults = 0;
+    for (int round = 0; round < 25; ++round) {
+        auto run = start({"--check-now"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 700));
+        run->signal(SIGKILL);
+        run->wait(20s);
+        std::size_t records = 0;
+        lastResults = storedResults(records);
+        ASSERT_EQ(records, kServices) << "round " << round;
+    }
+    EXPECT_GT(lastResults, 0u) << "results were written before the kills";
+
+    auto run = start({"--check-now"});
+    ASSERT_EQ(run->wait(120s), 1) << run->err();
+    std::size_t records = 0;
+    EXPECT_EQ(storedResults(records), kServices);
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <mutex>
 #include <pugixml.hpp>
 
 #include "registry/ServiceStore.h"
+#include "support/Gate.h"
 #include "support/TempDir.h"
 
 namespace vantor::registry {
@@ -270,20 +273,70 @@ TEST_F(ServiceStoreTest, AFailedSaveKeepsTheChangeForTheNextSave) {
     const std::string before = ReadFile(path);
     const std::string away = dir.file("conf-away");
     ASSERT_EQ(::rename(dir.file("conf").c_str(), away.c_str()), 0);
-    const Status saved = store.SetServiceResult("Ping:a:0", "Failed");
+    const Status saved = store.SetServiceRunState("Ping:a:0", "Stop");
     EXPECT_FALSE(saved);
     EXPECT_FALSE(saved.error().empty());
-    EXPECT_EQ(store.findRecord("Ping:a:0")->text("service_status"), "Failed");
+    EXPECT_EQ(store.findRecord("Ping:a:0")->text("status"), "Stop");
     ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
     EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
 
-    ASSERT_TRUE(store.SetServiceResult("Ping:b:0", "Passed"));
+    ASSERT_TRUE(store.SetServiceRunState("Ping:b:0", "Stop"));
     ServiceStore again(path);
     ASSERT_TRUE(again.OpenServiceFile(true).ok());
-    EXPECT_EQ(again.findRecord("Ping:a:0")->text("service_status"), "Failed");
-    EXPECT_EQ(again.findRecord("Ping:b:0")->text("service_status"), "Passed");
+    EXPECT_EQ(again.findRecord("Ping:a:0")->text("status"), "Stop");
+    EXPECT_EQ(again.findRecord("Ping:b:0")->text("status"), "Stop");
     EXPECT_EQ(test::ListDir(dir.file("conf")), std::vector<std::string>{"service.xml"})
         << "no temporary file is left behind";
+}
+
+// Results change the document at once and reach the file through the
+// writer thread; a write that fails is told and made again with the next
+// result; closing writes what the writer has not.
+TEST_F(ServiceStoreTest, ResultsReachTheFileThroughTheWriterWhichTellsAndRetriesAFailedWrite) {
+    std::mutex mutex;
+    std::vector<std::string> failures;
+    store.setWriteFailedHandler([&](const std::string& error) {
+        std::lock_guard lock(mutex);
+        failures.push_back(error);
+    });
+    store.setResultWriteInterval(std::chrono::milliseconds(50));
+    auto stored = [&](const std::string& key) {
+        pugi::xml_document doc;
+        doc.load_file(path.c_str());
+        for (pugi::xml_node r : doc.child("serviceList").children("record")) {
+            if (key == r.attribute("key").value()) {
+                return std::string(r.child_value("service_status"));
+            }
+        }
+        return std::string("<none>");
+    };
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    ASSERT_TRUE(store.InsertService(Ping("b")));
+    ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Failed"));
+    EXPECT_EQ(store.findRecord("Ping:a:0")->text("service_status"), "Failed");
+    EXPECT_TRUE(test::Eventually([&] { return stored("Ping:a:0") == "Failed"; }));
+
+    const std::string away = dir.file("conf-away");
+    ASSERT_EQ(::rename(dir.file("conf").c_str(), away.c_str()), 0);
+    ASSERT_TRUE(store.SetServiceResult("Ping:b:0", "Passed"));
+    EXPECT_TRUE(test::Eventually([&] {
+        std::lock_guard lock(mutex);
+        return !failures.empty();
+    }));
+    ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
+    ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Passed"));
+    EXPECT_TRUE(test::Eventually([&] { return stored("Ping:b:0") == "Passed"; }))
+        << "the result whose write failed goes with the next one";
+    EXPECT_EQ(stored("Ping:a:0"), "Passed");
+
+    // With a long interval the writer holds the next result back; closing
+    // writes it.
+    store.setResultWriteInterval(std::chrono::hours(1));
+    ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Failed"));
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    EXPECT_EQ(stored("Ping:a:0"), "Failed");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(failures.size(), 1u) << "a failed write is told once";
 }
 
 TEST_F(ServiceStoreTest, ClosingWritesChangesThatAFailedSaveLeftInMemory) {
