@@ -9,8 +9,8 @@
 #
 #   VANTOR_BIN      the program (default build/release/bin/vantor-lite)
 #   PLAIN_LOOP_BIN  the floor (default plain_http_loop beside VANTOR_BIN)
-#   SCALE_INFLIGHT  requests the floor keeps in flight (default 50, the
-#                   program's --check-now limit)
+#   SCALE_INFLIGHT  requests the floor keeps in flight (default 200, what
+#                   --check-now keeps out with every alarm method off)
 #
 # Exits non-zero only when a run fails: a check not stored as "Passed", a
 # non-zero exit, a failed plain request. Targets missed are reported, not
@@ -22,7 +22,7 @@ repo_root=$PWD
 
 vantor_bin=${VANTOR_BIN:-build/release/bin/vantor-lite}
 plain_bin=${PLAIN_LOOP_BIN:-$(dirname "$vantor_bin")/plain_http_loop}
-inflight=${SCALE_INFLIGHT:-50}
+inflight=${SCALE_INFLIGHT:-200}
 sizes=("$@")
 if [ ${#sizes[@]} -eq 0 ]; then
     sizes=(1000 5000 10000)

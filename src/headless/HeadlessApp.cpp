@@ -1,13 +1,19 @@
 #include "headless/HeadlessApp.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
+#include <system_error>
 #include <thread>
 
 #include "alarm/AlarmListModel.h"
@@ -31,31 +37,51 @@ namespace {
 class SignalWatcher final {
 public:
     explicit SignalWatcher(app::EventLoop& loop) : m_loop(loop) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGINT);
+        m_signals = ::signalfd(-1, &set, SFD_CLOEXEC);
+        m_wake = ::eventfd(0, EFD_CLOEXEC);
+        if (m_signals < 0 || m_wake < 0) {
+            throw std::system_error(errno, std::generic_category(), "signal watcher");
+        }
         m_thread = std::thread([this] { watch(); });
     }
     ~SignalWatcher() {
-        m_stop = true;
+        const std::uint64_t one = 1;
+        // Ends the watch at once rather than at its next look.
+        [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
         m_thread.join();
+        ::close(m_signals);
+        ::close(m_wake);
     }
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
 private:
     void watch() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGINT);
-        const timespec poll{0, 200'000'000};
-        while (!m_stop) {
-            if (sigtimedwait(&set, nullptr, &poll) > 0) {
+        for (;;) {
+            pollfd fds[2] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            if (fds[1].revents != 0) {
+                return;
+            }
+            signalfd_siginfo info{};
+            if (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 m_loop.quit(0);
             }
         }
     }
 
     app::EventLoop& m_loop;
-    std::atomic<bool> m_stop{false};
+    int m_signals = -1;
+    int m_wake = -1;
     std::thread m_thread;
 };
 

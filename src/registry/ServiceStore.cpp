@@ -126,9 +126,9 @@ std::size_t RawMarkupEnd(const std::string& xml, std::size_t at) {
 // or before an LF) into an LF; written as "&#13;" it reads back as a CR.
 // Attribute values come out escaped already; comments, CDATA sections,
 // processing instructions and the document type are left as they are.
-std::string EscapeTextCarriageReturns(const std::string& xml) {
+std::string EscapeTextCarriageReturns(std::string xml) {
     if (xml.find('\r') == std::string::npos) {
-        return xml;
+        return xml;  // the usual case, without a copy of the whole file
     }
     std::string out;
     out.reserve(xml.size() + 64);
@@ -190,6 +190,7 @@ Status ServiceStore::OpenServiceFile(bool active) {
     {
         std::lock_guard lock(m_docMutex);
         m_doc = std::move(doc);
+        m_snapshotSize = data->size();
         m_active = true;
         m_savedVersion = m_version;
     }
@@ -259,10 +260,14 @@ int ServiceStore::FindService(std::string_view key) const {
 ServiceStore::Snapshot ServiceStore::snapshot() const {
     std::lock_guard lock(m_docMutex);
     StringWriter writer;
+    // Room for about the last write's size at once: growing a large text
+    // step by step would hold two or three copies of it for a while.
+    writer.out.reserve(m_snapshotSize + m_snapshotSize / 16 + 4096);
     m_doc.save(
         writer, "  ",
         pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
         pugi::encoding_utf8);
+    m_snapshotSize = writer.out.size();
     return {std::move(writer.out), m_version};
 }
 
@@ -278,7 +283,8 @@ Status ServiceStore::save() {
         }
     }
     Snapshot now = snapshot();
-    Status written = app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(now.text));
+    Status written =
+        app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(std::move(now.text)));
     if (written) {
         std::lock_guard lock(m_docMutex);
         m_savedVersion = std::max(m_savedVersion, now.version);

@@ -131,6 +131,7 @@ private:
     // Changes made, and the change the file holds; under m_docMutex.
     std::uint64_t m_version = 0;
     std::uint64_t m_savedVersion = 0;
+    mutable std::size_t m_snapshotSize = 0;
     // The writer: woken by results, stopped by close.
     std::mutex m_writerMutex;
     std::condition_variable m_writerWake;
