@@ -6,6 +6,13 @@
 # the same number in flight.
 #
 #     bench/scale.sh [N ...]
+#     bench/scale.sh --minute N
+#
+# With --minute, `vantor-lite --headless` runs over N services that are all
+# due every minute ("Minutely", period 1) until two minute boundaries have
+# passed, and each minute's requests (from nginx's access log) and the
+# writes of service.xml are set beside the minute: every service must be
+# checked and stored well before the next minute begins.
 #
 #   VANTOR_BIN      the program (default build/release/bin/vantor-lite)
 #   PLAIN_LOOP_BIN  the floor (default plain_http_loop beside VANTOR_BIN)
@@ -23,6 +30,11 @@ repo_root=$PWD
 vantor_bin=${VANTOR_BIN:-build/release/bin/vantor-lite}
 plain_bin=${PLAIN_LOOP_BIN:-$(dirname "$vantor_bin")/plain_http_loop}
 inflight=${SCALE_INFLIGHT:-200}
+minute_mode=no
+if [ "${1:-}" = --minute ]; then
+    minute_mode=yes
+    shift
+fi
 sizes=("$@")
 if [ ${#sizes[@]} -eq 0 ]; then
     sizes=(1000 5000 10000)
@@ -93,7 +105,8 @@ pid $dir/nginx.pid;
 error_log $dir/error.log warn;
 events { worker_connections $connections; }
 http {
-    access_log off;
+    log_format times '\$msec';
+    access_log ${access_log:-off};
     client_body_temp_path $dir/tmp/body;
     proxy_temp_path $dir/tmp/proxy;
     fastcgi_temp_path $dir/tmp/fastcgi;
@@ -142,11 +155,12 @@ start_nginx() {
     die "nginx did not start; its error log ends with: $(tail -3 "$dir/error.log" "$dir/nginx.out")"
 }
 
-# conf/service.xml with N URL services: GET, Minutely 5, started, no alarms.
-# A key is service:ip:port, so the path (/s1 ... /sN) keeps them apart.
+# conf/service.xml with N URL services: GET, Minutely 5 (or the period $3),
+# started, no alarms. A key is service:ip:port, so the path (/s1 ... /sN)
+# keeps them apart.
 write_services() {
-    local file=$1 n=$2
-    awk -v n="$n" -v port="$nginx_port" 'BEGIN {
+    local file=$1 n=$2 period=${3:-5}
+    awk -v n="$n" -v port="$nginx_port" -v period="$period" 'BEGIN {
         printf "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service><serviceList>\n"
         for (i = 1; i <= n; i++) {
             ip = "http://127.0.0.1/s" i
@@ -154,7 +168,7 @@ write_services() {
             printf "<service>URL</service><ip>%s</ip><port>%s</port>", ip, port
             printf "<username></username><password></password>"
             printf "<schedule_by>Minutely</schedule_by><schedule_hour>00</schedule_hour>"
-            printf "<schedule_minute>5</schedule_minute>"
+            printf "<schedule_minute>%s</schedule_minute>", period
             printf "<service_status>Unknown</service_status><status>Start</status>"
             printf "<proxy_ip></proxy_ip><proxy_port>0</proxy_port>"
             printf "<proxy_username></proxy_username><proxy_password></proxy_password>"
@@ -174,14 +188,14 @@ write_services() {
 # A fresh application directory for one run, found through a per-user file
 # of its own, so that no earlier run's results or logs weigh on this one.
 make_app_dir() {
-    local dir=$1 n=$2
+    local dir=$1 n=$2 period=${3:-5}
     mkdir -p "$dir/app/conf" "$dir/app/log" "$dir/app/help" "$dir/cfg/korvane" "$dir/runtime"
     printf '[Settings]\nAppPath=%s\n' "$dir/app" >"$dir/cfg/korvane/VantorLite.conf"
     # The program writes the other keys' defaults itself. A generous timeout
     # and no retries: a slow answer under load must not count as a failure,
     # and no check may run twice.
     printf '[http]\nHTTPDefaultTimeout=10000\nHTTPRetry=0\n' >"$dir/app/conf/SysInit.ini"
-    write_services "$dir/app/conf/service.xml" "$n"
+    write_services "$dir/app/conf/service.xml" "$n" "$period"
 }
 
 # Occurrences of text $1 in file $2; 0 when there are none or no file.
@@ -264,8 +278,60 @@ report_targets() {
     echo "ratio to the plain loop under 2: $(verdict 'a < 2' "$worst" 0) (worst ${worst} at N=$worst_n)"
 }
 
+# --headless over N services due every minute, until two minute boundaries
+# have passed; then per minute: requests, the last one's second, and the
+# last write of service.xml in that minute.
+run_minute() {
+    local n=$1 dir=$work/minute pid start end now mtime last=""
+    make_app_dir "$dir" "$n" 1
+    local xml=$dir/app/conf/service.xml
+    start=$(date +%s)
+    # Through the second boundary, and the minute after it well begun.
+    end=$(((start / 60 + 2) * 60 + 30))
+    (
+        cd "$dir"
+        XDG_CONFIG_HOME=$dir/cfg XDG_RUNTIME_DIR=$dir/runtime HOME=$dir \
+            exec "$vantor_bin" --headless >"$dir/headless.out" 2>"$dir/headless.err"
+    ) &
+    pid=$!
+    echo "N=$n: --headless from $(date -d "@$start" +%T) to $(date -d "@$end" +%T) ..." >&2
+    : >"$dir/writes"
+    while now=$(date +%s) && [ "$now" -lt "$end" ]; do
+        mtime=$(stat -c %.3Y "$xml" 2>/dev/null || echo 0)
+        if [ "$mtime" != "$last" ]; then
+            echo "$mtime" >>"$dir/writes"
+            last=$mtime
+        fi
+        sleep 0.1
+    done
+    kill -TERM "$pid"
+    wait "$pid" || die "--headless ended with $?: $(tail -3 "$dir/headless.err")"
+    local passed
+    passed=$(count '<service_status>Passed</service_status>' "$xml")
+    echo "minute    requests  first at  last at  last write of service.xml at"
+    awk -v logfile="$work/nginx/access.log" '
+        FILENAME == logfile { m = int($1 / 60); n[m]++; s = $1 - m * 60
+                          if (!(m in first) || s < first[m]) first[m] = s
+                          if (s > last[m]) last[m] = s; next }
+        { m = int($1 / 60); s = $1 - m * 60; if (s > w[m]) w[m] = s; seen[m] = 1 }
+        END { for (m in n) { cmd = "date -d @" m * 60 " +%H:%M"; cmd | getline t; close(cmd)
+                             printf "%s  %9d  %7.2fs  %6.2fs  %s\n", t, n[m], first[m], last[m],
+                                    (m in seen) ? sprintf("%.2fs", w[m]) : "-" } }
+    ' "$work/nginx/access.log" "$dir/writes" | sort
+    echo "stored as Passed at the end: $passed of $n"
+    grep -E 'scheduling|stops' "$dir/app/log/"system_*.log | tr -d '\r' | sed 's/^/log: /'
+}
+
 main() {
     check_prerequisites
+    if [ "$minute_mode" = yes ]; then
+        [ ${#sizes[@]} -eq 1 ] || die "--minute takes one N"
+        work=$(mktemp -d "${TMPDIR:-/tmp}/vantor-scale.XXXXXX")
+        access_log="$work/nginx/access.log times"
+        start_nginx
+        run_minute "${sizes[0]}"
+        return
+    fi
     work=$(mktemp -d "${TMPDIR:-/tmp}/vantor-scale.XXXXXX")
     start_nginx
     echo "vantor-lite --check-now against nginx on 127.0.0.1:$nginx_port;" \
