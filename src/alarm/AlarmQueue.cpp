@@ -128,9 +128,13 @@ void AlarmQueue::OnSenderDone(SenderWorkItem& sender) {
         m_log.WriteSystemLog(sender.failureLogLine() + " " + sender.statusMessage(),
                              app::LogLevel::Error);
     }
-    if (const auto row = m_list.findById(std::to_string(sender.WorkItemId()))) {
+    const std::string id = std::to_string(sender.WorkItemId());
+    if (const auto row = m_list.findById(id)) {
         m_list.select(*row);
         m_list.setStatus(*row, result.statusWord);
+    }
+    if (onSenderResult) {
+        onSenderResult(id, result.statusWord);
     }
 }
 

@@ -46,6 +46,9 @@ public:
                     const std::string& target, std::string_view method);
     // Senders queued and not back yet.
     int outstanding() const { return m_outstanding; }
+    // Told of every sender that came back: its row's id and its status,
+    // also when the list no longer shows the row.
+    std::function<void(const std::string& id, const std::string& status)> onSenderResult;
     // How many senders one failure raises at most: the methods switched on.
     int sendersPerFailure() const;
 

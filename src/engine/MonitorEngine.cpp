@@ -19,6 +19,12 @@
 
 namespace vantor::engine {
 
+bool HasCheck(std::string_view kind) {
+    using namespace words;
+    return kind == kUrl || kind == kSmtp || kind == kPop3 || kind == kImap || kind == kPing ||
+           kind == kFtp;
+}
+
 int ParseRecordInteger(std::string_view text) {
     std::string_view digits = text;
     bool negative = false;
@@ -150,6 +156,11 @@ void MonitorEngine::TimerServiceTimer() {
         if (!IsDueAt(*v[1], *v[2], *v[3], hh, mm)) {
             return;
         }
+        // A check still queued or running is not queued again: under load a
+        // tick would otherwise pile up copies of the same service.
+        if (m_checking.contains(std::string(record.key()))) {
+            return;
+        }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, words::kProcess);
@@ -213,9 +224,7 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
 void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
     const std::string_view service = Require(record, "service");
     using namespace words;
-    const bool known = service == kUrl || service == kSmtp || service == kPop3 ||
-                       service == kImap || service == kPing || service == kFtp;
-    if (!known) {
+    if (!HasCheck(service)) {
         return;  // "Database" and anything else have no check
     }
     CheckSettings settings;
@@ -285,6 +294,7 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
             check = std::make_unique<ThreadIMAPCheck>(settings, credentials);
         }
     }
+    m_checking.insert(settings.serviceKey);
     queueCheck(std::move(check));
 }
 
@@ -338,6 +348,9 @@ void MonitorEngine::QueueOnPool(std::unique_ptr<CheckWorkItem> check) {
 
 void MonitorEngine::checkCameBack(CheckWorkItem& check) {
     --m_inPool;
+    if (check.result().originTag == kOriginProduct) {
+        m_checking.erase(check.result().serviceKey);
+    }
     try {
         OnCheckDone(check);
     } catch (...) {

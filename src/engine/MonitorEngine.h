@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/CheckResult.h"
@@ -43,6 +44,10 @@ class RecordError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Whether a kind of service has a check: URL, Ping, SMTP, POP3, IMAP and
+// FTP ("Database" has none).
+bool HasCheck(std::string_view kind);
 
 // Reads an integer as the service list stores it: an optional sign and
 // digits. Throws RecordError ("'x' is not a valid integer value").
@@ -126,6 +131,8 @@ private:
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;
     std::deque<std::unique_ptr<CheckWorkItem>> m_backlog;
+    // The services whose scheduled check is queued or running.
+    std::unordered_set<std::string> m_checking;
     // While a tick runs, its checks gather here and go to the pool in one
     // hand-over at its end, so that woken workers do not slow the walk.
     bool m_gathering = false;

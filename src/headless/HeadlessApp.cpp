@@ -96,6 +96,42 @@ int CheckNowInFlight(const alarm::AlarmQueue& alarms, const pool::ThreadPoolMana
     return std::max(1, std::min(pool.maxPooled(), room / (1 + alarms.sendersPerFailure())));
 }
 
+// The word of a service whose check did not come back before a signal
+// stopped the run.
+constexpr const char* kNotChecked = "Not checked";
+
+// Every alarm row the run raised, with its sender's outcome: the alarm list
+// keeps only the newest ShowLogItem rows.
+class AlarmLog final : public app::ListObserver {
+public:
+    AlarmLog(alarm::AlarmListModel& list, alarm::AlarmQueue& queue) : m_list(list) {
+        m_list.addObserver(this);
+        queue.onSenderResult = [this](const std::string& id, const std::string& status) {
+            for (alarm::AlarmRow& kept : m_rows) {
+                if (kept.id == id) {
+                    kept.status = status;
+                }
+            }
+        };
+    }
+    ~AlarmLog() override { m_list.removeObserver(this); }
+    AlarmLog(const AlarmLog&) = delete;
+    AlarmLog& operator=(const AlarmLog&) = delete;
+
+    void rowsInserted() override { m_rows.push_back(m_list.rows().front()); }
+    // Newest first, as the list shows them.
+    void print() const {
+        for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
+            std::printf("ALARM\t%s\t%s\t%s\n", row->method.c_str(), row->status.c_str(),
+                        row->target.c_str());
+        }
+    }
+
+private:
+    alarm::AlarmListModel& m_list;
+    std::vector<alarm::AlarmRow> m_rows;
+};
+
 class Headless final {
 public:
     explicit Headless(const HeadlessOptions& options)
@@ -162,6 +198,7 @@ int Headless::checkNow() {
     }
     std::vector<std::string> order(pending.begin(), pending.end());
     std::map<std::string, std::pair<std::string, std::string>> results;
+    AlarmLog alarmLog(m_session.alarms(), m_session.alarmQueue());
     engine.onProductResult = [&](const engine::CheckResult& r, bool retried) {
         // A retried failure is replaced by its repeat's result.
         results[r.serviceKey] = {retried ? words::kRetry : r.statusWord, r.detail};
@@ -195,6 +232,8 @@ int Headless::checkNow() {
                 std::chrono::seconds(1));
         }
     }
+    // Stopped by a signal before every check came back.
+    const bool interrupted = !pending.empty() || m_session.outstanding() > 0;
     bool anyFailed = false;
     for (const std::string& key : order) {
         const auto found = results.find(key);
@@ -203,23 +242,24 @@ int Headless::checkNow() {
         if (found != results.end()) {
             word = found->second.first;
             detail = found->second.second;
+            anyFailed = anyFailed || word != engine::kPassed;
         } else if (const auto record = store.findRecord(key)) {
-            word = std::string(record->text("service_status"));  // a kind with no check
-        }
-        // A kind without a check (Database) has no result and decides nothing.
-        if (found != results.end() && word != engine::kPassed) {
-            anyFailed = true;
+            // A kind without a check (Database) has no result and decides
+            // nothing; a check that did not come back was not made.
+            word = engine::HasCheck(record->text("service"))
+                       ? std::string(kNotChecked)
+                       : std::string(record->text("service_status"));
         }
         std::printf("%s\t%s\t%s\n", key.c_str(), word.c_str(), detail.c_str());
     }
-    for (const alarm::AlarmRow& row : m_session.alarms().rows()) {
-        std::printf("ALARM\t%s\t%s\t%s\n", row.method.c_str(), row.status.c_str(),
-                    row.target.c_str());
-    }
+    alarmLog.print();
     std::fflush(stdout);
     m_session.shutDown(session::Session::Shutdown::WaitQuietly);
     if (m_reporter.terminateRequested()) {
         return 2;
+    }
+    if (interrupted) {
+        return 3;
     }
     return anyFailed ? 1 : 0;
 }

@@ -23,7 +23,8 @@ struct HeadlessOptions {
 // lock, the service list, the settings and the work-item pool, then the
 // engine. Returns the exit code. Monitor: 0 after a clean stop, 1 when
 // start-up or a failure ended the program. CheckNow: 0 when every check
-// passed, 1 when any failed, 2 when start-up failed.
+// passed, 1 when any failed, 2 when start-up failed, 3 when a signal stopped
+// the run before every check came back.
 int RunHeadless(const HeadlessOptions& options);
 
 }  // namespace vantor::headless

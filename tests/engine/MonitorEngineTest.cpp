@@ -554,6 +554,23 @@ TEST_F(EngineTest, ABurstOfDueChecksWaitsForThreadsInsteadOfBeingRefusedAsBusy) 
     }
 }
 
+TEST_F(EngineTest, ADueServiceWhoseCheckIsStillOutIsNotQueuedAgain) {
+    const std::string key = addRefused("/slow");
+    services.Fill(store, "ALL");
+    pool->setMaxPooled(1);
+    block();  // the check waits behind this until the gate opens
+    ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    engine->TimerServiceTimer();
+    clock.setLocal(2026, 12, 8, 14, 5, 0);
+    engine->TimerServiceTimer();
+    EXPECT_EQ(engine->outstanding(), 1) << "the second tick found the first check still out";
+    gate.open();
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_EQ(tickAt(14, 10), std::set<std::string>{key}) << "once back, it is due again";
+}
+
 TEST_F(EngineTest, ACancelledCheckIsAFailureThatIsStoredAndAlarmed) {
     enableSyslog();
     ServiceFields f = Fields("URL", "http://127.0.0.1:" + std::to_string(closed.port()) + "/c",

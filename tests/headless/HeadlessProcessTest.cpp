@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -14,6 +15,8 @@
 #include "app/IniFile.h"
 #include "app/TimeFormat.h"
 #include "registry/ServiceStore.h"
+#include "support/FakeServer.h"
+#include "support/Gate.h"
 #include "support/LocalSockets.h"
 #include "support/Process.h"
 #include "support/ServiceListFile.h"
@@ -245,6 +248,51 @@ TEST_F(HeadlessTest, AKillInABurstOfResultsLosesNoRecordAndACleanEndNoResult) {
     ASSERT_EQ(run->wait(120s), 1) << run->err();
     std::size_t records = 0;
     EXPECT_EQ(storedResults(records), kServices);
+}
+
+// URL services on this port, each with the syslog alarm asked for.
+std::vector<test::ServiceEntry> UrlServices(int port, std::size_t count) {
+    std::vector<test::ServiceEntry> entries(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        entries[i].ip = "http://127.0.0.1:" + std::to_string(port) + "/s" + std::to_string(i);
+        entries[i].port = std::to_string(port);
+        entries[i].alarmSyslog = "y";
+    }
+    return entries;
+}
+
+TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
+    test::ClosedPort closed;
+    test::UdpReceiver syslog;
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(UrlServices(closed.port(), 120)));
+    WriteFile(dir.file("conf/SysInit.ini"),
+              "[System]\r\nShowLogItem=100\r\n[http]\r\nHTTPRetry=0\r\n"
+              "[SysLog Alarm]\r\nEnable=1\r\nIP=127.0.0.1\r\nPort=" +
+                  std::to_string(syslog.port()) + "\r\n");
+    auto run = start({"--check-now"});
+    ASSERT_EQ(run->wait(120s), 1) << run->err();
+    std::size_t sent = 0;
+    for (std::size_t at = run->out().find("ALARM\tSysLog\tSent\t"); at != std::string::npos;
+         at = run->out().find("ALARM\tSysLog\tSent\t", at + 1)) {
+        ++sent;
+    }
+    EXPECT_EQ(sent, 120u) << run->out();
+}
+
+TEST_F(HeadlessTest, AnInterruptedCheckNowNeverReportsSuccess) {
+    // Answers nothing: every check waits for its time limit.
+    test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(30s); });
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(UrlServices(silent.port(), 3)));
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPDefaultTimeout=3000\r\nHTTPRetry=0\r\n");
+    auto run = start({"--check-now"});
+    ASSERT_TRUE(test::Eventually([&] { return silent.connections() == 3; }, 10s));
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30s), 3) << "interrupted: " << run->err();
+    EXPECT_EQ(std::count(run->out().begin(), run->out().end(), '\n'), 3);
+    EXPECT_EQ(run->out().find("Passed"), std::string::npos);
+    EXPECT_NE(run->out().find("\tNot checked\t"), std::string::npos) << run->out();
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
