@@ -98,9 +98,11 @@ Expected<IniFile> IniFile::load(const std::string& path) {
 
 IniFile IniFile::parse(std::string_view text) {
     IniFile ini;
-    const auto firstLf = text.find('\n');
-    if (firstLf != std::string_view::npos && firstLf > 0 && text[firstLf - 1] == '\r') {
-        ini.m_eol = "\r\n";
+    // Lines end in LF, CR LF or CR alone (old Mac editors); the file keeps
+    // the kind its first line end has.
+    const auto firstEnd = text.find_first_of("\r\n");
+    if (firstEnd != std::string_view::npos && text[firstEnd] == '\r') {
+        ini.m_eol = firstEnd + 1 < text.size() && text[firstEnd + 1] == '\n' ? "\r\n" : "\r";
     }
     // Skip a UTF-8 byte order mark written by some editors.
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -108,17 +110,16 @@ IniFile IniFile::parse(std::string_view text) {
     }
     std::size_t start = 0;
     while (start < text.size()) {
-        auto lf = text.find('\n', start);
-        std::string_view line =
-            text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        ini.m_lines.emplace_back(line);
-        if (lf == std::string_view::npos) {
+        const auto end = text.find_first_of("\r\n", start);
+        ini.m_lines.emplace_back(text.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) {
             break;
         }
-        start = lf + 1;
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
+            ++start;  // CR LF is one line end
+        }
     }
     return ini;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,34 +12,100 @@
 
 namespace vantor::app {
 
-std::string SingleInstance::lockFilePath() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
-        return std::string(runtime) + "/Vantor Lite.lock";
-    }
-    return "/tmp/Vantor Lite-" + std::to_string(::getuid()) + ".lock";
+namespace {
+
+constexpr const char* kLockName = "Vantor Lite.lock";
+
+// Without a runtime directory the lock lives in a directory of this user's
+// own, which no other user can make, replace or write into first.
+std::string FallbackDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/vantor-lite-" +
+           std::to_string(::getuid());
 }
 
-Expected<SingleInstance> SingleInstance::acquire() {
-    const std::string path = lockFilePath();
+// Makes the fallback directory, or checks the one that is there.
+std::string PrepareFallbackDir() {
+    const std::string dir = FallbackDir();
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return SystemErrorText("Cannot make the lock directory", dir, errno);
+    }
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        return SystemErrorText("Cannot read the lock directory", dir, errno);
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
+        return "The lock directory " + dir +
+               " is not a directory of this user's own that only this user can enter";
+    }
+    return {};
+}
+
+// Opens and locks one lock file: its descriptor, or -1 with `refused` set.
+int Lock(const std::string& path, SingleInstance::Refused& refused) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        return Error{SystemErrorText("Cannot open the lock file", path, errno)};
+        refused.error = SystemErrorText("Cannot open the lock file", path, errno);
+        return -1;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
-        return Error{SystemErrorText("Cannot lock", path, err)};
+        refused.alreadyRunning = err == EWOULDBLOCK;
+        refused.error = SystemErrorText("Cannot lock", path, err);
+        return -1;
     }
-    return SingleInstance(fd);
+    return fd;
 }
 
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
+}  // namespace
+
+std::string SingleInstance::lockFilePath() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
+        return std::string(runtime) + "/" + kLockName;
+    }
+    return FallbackDir() + "/" + kLockName;
+}
+
+std::variant<SingleInstance, SingleInstance::Refused> SingleInstance::acquire(
+    const std::string& confDir) {
+    Refused refused;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') {
+        refused.error = PrepareFallbackDir();
+        if (!refused.error.empty()) {
+            return refused;
+        }
+    }
+    const int userFd = Lock(lockFilePath(), refused);
+    if (userFd < 0) {
+        return refused;
+    }
+    // A second instance of another user, or with another runtime directory,
+    // would still share the application directory's files.
+    std::string dirLock = confDir;
+    if (!dirLock.empty() && dirLock.back() != '/') {
+        dirLock += '/';
+    }
+    const int dirFd = Lock(dirLock + kLockName, refused);
+    if (dirFd < 0) {
+        ::close(userFd);
+        return refused;
+    }
+    return SingleInstance(userFd, dirFd);
+}
+
+SingleInstance::SingleInstance(SingleInstance&& other) noexcept
+    : m_userFd(other.m_userFd), m_dirFd(other.m_dirFd) {
+    other.m_userFd = -1;
+    other.m_dirFd = -1;
 }
 
 SingleInstance::~SingleInstance() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
+    for (const int fd : {m_userFd, m_dirFd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 

@@ -1,19 +1,26 @@
 #pragma once
 
 #include <string>
-
-#include "app/Result.h"
+#include <variant>
 
 namespace vantor::app {
 
-// One running instance per user: an exclusive lock on "Vantor Lite.lock" in
-// $XDG_RUNTIME_DIR (or /tmp/Vantor Lite-<uid>.lock), held for the life of
-// the object.
+// One running instance per user and per application directory: exclusive
+// locks on "Vantor Lite.lock" in $XDG_RUNTIME_DIR (without one, in a
+// directory of this user's own under ${TMPDIR:-/tmp}) and on "Vantor
+// Lite.lock" in the conf directory, held for the life of the object.
 class SingleInstance final {
 public:
-    // Fails when another instance holds the lock or the lock file cannot be
-    // opened.
-    static Expected<SingleInstance> acquire();
+    // Why no instance could be had.
+    struct Refused {
+        // Another instance holds one of the locks.
+        bool alreadyRunning = false;
+        // Otherwise: what went wrong, naming the file.
+        std::string error;
+    };
+
+    static std::variant<SingleInstance, Refused> acquire(const std::string& confDir);
+    // The per-user lock file.
     static std::string lockFilePath();
 
     SingleInstance(SingleInstance&& other) noexcept;
@@ -23,8 +30,9 @@ public:
     ~SingleInstance();
 
 private:
-    explicit SingleInstance(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    SingleInstance(int userFd, int dirFd) : m_userFd(userFd), m_dirFd(dirFd) {}
+    int m_userFd = -1;
+    int m_dirFd = -1;
 };
 
 }  // namespace vantor::app

@@ -51,12 +51,17 @@ bool Session::startUp() {
     if (m_reporter.terminateRequested()) {
         return false;
     }
-    Expected<app::SingleInstance> instance = app::SingleInstance::acquire();
-    if (!instance) {
-        m_reporter.showBox(MessageBoxKind::Warning, msg::kAlreadyStartup);
+    auto instance = app::SingleInstance::acquire(m_paths.confDirPath());
+    if (const auto* refused = std::get_if<app::SingleInstance::Refused>(&instance)) {
+        if (refused->alreadyRunning) {
+            m_reporter.showBox(MessageBoxKind::Warning, msg::kAlreadyStartup);
+        } else {
+            // Not another instance: the lock itself failed, and says why.
+            m_reporter.showBox(MessageBoxKind::Error, refused->error);
+        }
         return false;
     }
-    m_instance.emplace(std::move(instance).value());
+    m_instance.emplace(std::move(std::get<app::SingleInstance>(instance)));
     return openServiceStore() && !m_reporter.terminateRequested();
 }
 

@@ -50,6 +50,14 @@ TEST(IniFile, NewKeysGoAfterTheLastLineOfTheirSectionAndNewSectionsAtTheEnd) {
               "; note\r\n[One]\r\nx=1\r\nz=3\r\n\r\n[Two]\r\ny=2\r\n\r\n[Three]\r\nw=4\r\n");
 }
 
+TEST(IniFile, CarriageReturnOnlyLinesAreLinesAndKeepTheirLineEnds) {
+    IniFile ini = IniFile::parse("[SMTP Alarm]\rEnable=1\rIP=127.0.0.1\r");
+    EXPECT_EQ(ini.readString("SMTP Alarm", "IP", ""), "127.0.0.1");
+    ini.writeString("smtp alarm", "Port", "25");
+    EXPECT_EQ(ini.serialize(), "[SMTP Alarm]\rEnable=1\rIP=127.0.0.1\rPort=25\r")
+        << "one section, CR line ends kept";
+}
+
 TEST(IniFile, ALineBreakInAValueCannotStartANewLine) {
     IniFile ini;
     ini.writeString("S", "Password", "a\r\n[Evil]\nb");

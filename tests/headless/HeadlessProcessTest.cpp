@@ -38,16 +38,20 @@ protected:
         ::mkdir(dir.file("bin").c_str(), 0755);
         ::mkdir(dir.file("xdg").c_str(), 0700);
         ::mkdir(dir.file("run").c_str(), 0700);
+        ::mkdir(dir.file("tmp").c_str(), 0700);
     }
 
-    std::unique_ptr<test::Process> start(std::vector<std::string> args = {"--headless"}) {
+    std::unique_ptr<test::Process> start(std::vector<std::string> args = {"--headless"},
+                                         const std::string& runtimeDir = "run") {
         args.insert(args.begin(), VANTOR_LITE_BINARY);
         return std::make_unique<test::Process>(
             args, dir.file("bin"),
-            std::map<std::string, std::string>{{"XDG_CONFIG_HOME", dir.file("xdg")},
-                                               {"XDG_RUNTIME_DIR", dir.file("run")},
-                                               {"HOME", dir.path()},
-                                               {"TZ", "UTC"}});
+            std::map<std::string, std::string>{
+                {"XDG_CONFIG_HOME", dir.file("xdg")},
+                {"XDG_RUNTIME_DIR", runtimeDir.empty() ? "\x01unset" : dir.file(runtimeDir)},
+                {"TMPDIR", dir.file("tmp")},
+                {"HOME", dir.path()},
+                {"TZ", "UTC"}});
     }
 
     std::string todaysLog() const {
@@ -293,6 +297,36 @@ TEST_F(HeadlessTest, AnInterruptedCheckNowNeverReportsSuccess) {
     EXPECT_EQ(std::count(run->out().begin(), run->out().end(), '\n'), 3);
     EXPECT_EQ(run->out().find("Passed"), std::string::npos);
     EXPECT_NE(run->out().find("\tNot checked\t"), std::string::npos) << run->out();
+}
+
+TEST_F(HeadlessTest, OneInstancePerApplicationDirectoryAndAPrivateFallbackLock) {
+    ::mkdir(dir.file("run2").c_str(), 0700);
+    auto first = start();
+    ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    // Another runtime directory, or none, does not make a second instance
+    // on the same files.
+    for (const std::string runtime : {"run2", ""}) {
+        auto second = start({"--headless"}, runtime);
+        EXPECT_EQ(second->wait(20s), 1);
+        EXPECT_NE(second->err().find("Warning: ERR00001 : The application is already startup."),
+                  std::string::npos)
+            << second->err();
+    }
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(20s), 0);
+
+    // Without a runtime directory the lock lives in a directory of our own.
+    const std::string own = dir.file("tmp/vantor-lite-" + std::to_string(::getuid()));
+    struct stat st {};
+    ASSERT_EQ(::stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // One that others may write into is not ours to trust: that is said as
+    // it is, not taken for a running instance.
+    ::chmod(own.c_str(), 0777);
+    auto refused = start({"--check-now"}, "");
+    EXPECT_EQ(refused->wait(20s), 2);
+    EXPECT_NE(refused->err().find("Error: The lock directory " + own), std::string::npos)
+        << refused->err();
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
