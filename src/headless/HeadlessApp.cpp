@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -32,11 +33,14 @@ namespace vantor::headless {
 
 namespace {
 
-// Waits for SIGTERM or SIGINT (blocked in every thread) and asks the loop to
-// stop when one arrives.
+// Waits for SIGTERM or SIGINT (blocked in every thread) and tells each one
+// to its handler.
 class SignalWatcher final {
 public:
-    explicit SignalWatcher(app::EventLoop& loop) : m_loop(loop) {
+    // Called on the watcher's thread with the count of stop signals so far.
+    using Handler = std::function<void(int count)>;
+
+    explicit SignalWatcher(Handler handler) : m_handler(std::move(handler)) {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGTERM);
@@ -74,12 +78,13 @@ private:
             }
             signalfd_siginfo info{};
             if (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                m_loop.quit(0);
+                m_handler(++m_count);
             }
         }
     }
 
-    app::EventLoop& m_loop;
+    Handler m_handler;
+    int m_count = 0;
     int m_signals = -1;
     int m_wake = -1;
     std::thread m_thread;
@@ -144,7 +149,14 @@ public:
 private:
     int monitor();
     int checkNow();
+    // What a stop signal does: during start-up the program ends at once
+    // (nothing is running and nothing is half-written, as every file is
+    // replaced whole); then the first asks the loop to stop, and a further
+    // one cuts short the wait for running checks.
+    void onStopSignal(int count);
 
+    enum class Stage { StartingUp, Running };
+    std::atomic<Stage> m_stage{Stage::StartingUp};
     HeadlessOptions m_options;
     app::EventLoop m_loop;
     ConsoleReporter m_reporter;
@@ -161,21 +173,34 @@ int Headless::run() {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    SignalWatcher watcher([this](int count) { onStopSignal(count); });
     const bool checkNowMode = m_options.mode == HeadlessOptions::Mode::CheckNow;
     if (!m_session.startUp() || !m_session.loadSettings()) {
         return checkNowMode ? 2 : 1;
     }
+    m_stage = Stage::Running;
     if (checkNowMode) {
         return checkNow();
     }
     return monitor();
 }
 
+void Headless::onStopSignal(int count) {
+    if (m_stage == Stage::StartingUp) {
+        static constexpr char kText[] = "vantor-lite: stopped by a signal during start-up\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+        std::_Exit(m_options.mode == HeadlessOptions::Mode::CheckNow ? 3 : 1);
+    }
+    if (count > 1) {
+        m_session.hurry();
+    }
+    m_loop.quit(0);
+}
+
 int Headless::monitor() {
     m_session.start();
     int exitCode = 1;
     if (!m_reporter.terminateRequested()) {
-        SignalWatcher watcher(m_loop);
         if (m_options.announceReady) {
             std::printf("Vantor Lite is running without windows; SIGTERM or SIGINT stops it.\n");
             std::fflush(stdout);
@@ -217,7 +242,6 @@ int Headless::checkNow() {
         }
     };
     {
-        SignalWatcher watcher(m_loop);
         while (!m_loop.quitRequested()) {
             refill();
             if (pending.empty() && m_session.outstanding() == 0) {

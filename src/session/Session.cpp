@@ -179,6 +179,10 @@ void Session::armHouseKeeping() {
     });
 }
 
+void Session::hurry() {
+    m_hurry = true;
+}
+
 bool Session::hasRunningWork() const {
     return m_pool && m_pool->ExecutingCount() > 0;
 }
@@ -197,7 +201,12 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
         if (beforeWait) {
             beforeWait();
         }
-        m_pool->waitUntilNoneExecuting(std::chrono::hours(24));
+        while (!m_pool->waitUntilNoneExecuting(std::chrono::milliseconds(100)) && !m_hurry) {
+        }
+    }
+    if (m_hurry && m_pool) {
+        // Checks still running are left to end on their own.
+        m_pool->setMaxWaitOnTerminate(0);
     }
     if (how == Shutdown::WaitAndLog && m_engine) {
         m_engine->SetSchedulingState(false);

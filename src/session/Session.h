@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -83,6 +84,9 @@ public:
     // for (the window shows its closing notice). Then the settings are saved,
     // service.xml closed, the pool destroyed and "Application stops." logged.
     void shutDown(Shutdown how, const std::function<void()>& beforeWait = {});
+    // Any thread: cuts short the wait for running work (now, or when the
+    // shutdown comes); what has come back is saved, the rest is dropped.
+    void hurry();
 
     // Runs a handler as an owner-thread event: what escapes it goes to the
     // process-wide handler (an Error line and an Error box), and the
@@ -121,6 +125,7 @@ private:
     std::unique_ptr<alarm::AlarmQueue> m_alarmQueue;
     std::unique_ptr<engine::MonitorEngine> m_engine;
     engine::MinuteTicker m_ticker;
+    std::atomic<bool> m_hurry{false};
     // Timers still armed hold this; they do nothing once the session is gone.
     std::shared_ptr<Session*> m_alive;
 };

@@ -329,6 +329,38 @@ TEST_F(HeadlessTest, OneInstancePerApplicationDirectoryAndAPrivateFallbackLock) 
         << refused->err();
 }
 
+TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForChecks) {
+    // A start-up that hangs (service.xml a pipe no one writes) still stops.
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    ASSERT_EQ(::mkfifo(dir.file("conf/service.xml").c_str(), 0600), 0);
+    auto hung = start();
+    std::this_thread::sleep_for(500ms);
+    hung->signal(SIGTERM);
+    EXPECT_EQ(hung->wait(10s), 1);
+    EXPECT_NE(hung->err().find("stopped by a signal during start-up"), std::string::npos)
+        << hung->err();
+    ::unlink(dir.file("conf/service.xml").c_str());
+
+    // A check that waits a minute for its answer: the first signal waits for
+    // it, a second one does not.
+    test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(90s); });
+    auto services = UrlServices(silent.port(), 1);
+    services[0].scheduleBy = "Minutely";
+    services[0].scheduleMinute = "1";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPDefaultTimeout=60000\r\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    ASSERT_TRUE(test::Eventually([&] { return silent.connections() == 1; }, 10s));
+    app->signal(SIGTERM);
+    std::this_thread::sleep_for(1s);
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->wait(10s), 0) << "the second signal ends the wait at once";
+    const auto lines = logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("Application stops."), std::string::npos) << lines.back();
+}
+
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
     auto help = start({"--help"});
     ASSERT_EQ(help->wait(10s), 0);
