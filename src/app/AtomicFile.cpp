@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -53,7 +54,33 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+Expected<std::string> FileBehind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return path;  // a new file
+        }
+        return Error{SystemErrorText("Cannot read", path, errno)};
+    }
+    if (!S_ISLNK(st.st_mode)) {
+        return path;
+    }
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) {
+        return Error{SystemErrorText("Cannot follow the link", path, errno)};
+    }
+    std::string target(real);
+    std::free(real);
+    return target;
+}
+
+Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data, mode_t mode) {
+    // A link stays a link: the file it points to is the one replaced.
+    const Expected<std::string> behind = FileBehind(linkOrPath);
+    if (!behind) {
+        return Error{behind.error()};
+    }
+    const std::string& path = behind.value();
     const std::string dir = DirectoryOf(path);
     std::string tmpl = dir + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -101,10 +128,17 @@ Status WriteFileAtomically(const std::string& path, std::string_view data, mode_
 }
 
 Expected<std::string> ReadWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a pipe would hold the open until someone writes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return Error{SystemErrorText("Cannot open", path, errno)};
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Error{path + " is not a regular file"};
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
     char buf[65536];
     for (;;) {

@@ -13,13 +13,20 @@ namespace vantor::app {
 // either the old contents or the new, never a mix or a truncated file: the
 // data goes to a temporary file in the same directory, is flushed to disk and
 // renamed over the old file. The new file gets `mode` (owner only by default).
+// A symbolic link is followed and kept: the file it points to is replaced,
+// in that file's directory; a link that points nowhere is an error.
 Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0600);
+
+// The file that writes to `path` replace: the path itself, or for a
+// symbolic link the file it points to.
+Expected<std::string> FileBehind(const std::string& path);
 
 // Writes all of data to fd, resuming after interrupted or partial writes;
 // false with errno set on failure.
 bool WriteAll(int fd, std::string_view data);
 
-// Reads a whole file. A missing file is an error whose text names ENOENT.
+// Reads a whole regular file (a pipe or a device is refused at once). A
+// missing file is an error whose text names ENOENT.
 Expected<std::string> ReadWholeFile(const std::string& path);
 
 // "<what> <path>: <strerror(err)>"

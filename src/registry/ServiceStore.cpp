@@ -154,8 +154,10 @@ ServiceStore::~ServiceStore() {
 }
 
 bool ServiceStore::ServiceFileExists() const {
+    // A link that points nowhere exists too: it is an error to open, never a
+    // place to make an empty list.
     struct stat st {};
-    return ::stat(m_filePath.c_str(), &st) == 0;
+    return ::lstat(m_filePath.c_str(), &st) == 0;
 }
 
 Status ServiceStore::OpenServiceFile(bool active) {

@@ -337,5 +337,18 @@ TEST_F(SettingsFileTest, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(IniFile::parse(ReadFile(iniPath())).readString("System", "WindowWidth", ""), "640");
 }
 
+TEST_F(SettingsFileTest, ALinkedSettingsFileIsWrittenThroughItsLinkAndStaysALink) {
+    const std::string target = dir.file("shared.ini");
+    WriteFile(target, "[System]\nWindowWidth=800\n");
+    ASSERT_EQ(::symlink(target.c_str(), iniPath().c_str()), 0);
+    ASSERT_TRUE(file.LoadSettings(settings));
+    settings.windowWidth = 640;
+    ASSERT_TRUE(file.SaveSettings(settings));
+    struct stat st {};
+    ASSERT_EQ(::lstat(iniPath().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(IniFile::parse(ReadFile(target)).readString("System", "WindowWidth", ""), "640");
+}
+
 }  // namespace
 }  // namespace vantor::app

@@ -352,6 +352,34 @@ TEST_F(ServiceStoreTest, ClosingWritesChangesThatAFailedSaveLeftInMemory) {
     EXPECT_STREQ(reloaded().child("record").child_value("status"), "Stop");
 }
 
+TEST_F(ServiceStoreTest, ALinkIsWrittenThroughAndKeptWhileAPipeOrADanglingLinkIsRefused) {
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    ::mkdir(dir.file("elsewhere").c_str(), 0700);
+    const std::string target = dir.file("elsewhere/services.xml");
+    ASSERT_EQ(::rename(path.c_str(), target.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    ServiceStore linked(path);
+    ASSERT_TRUE(linked.OpenServiceFile(true).ok());
+    ASSERT_TRUE(linked.InsertService(Ping("a")));
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    EXPECT_NE(ReadFile(target).find("Ping:a:0"), std::string::npos) << "its target has the record";
+    ASSERT_TRUE(linked.OpenServiceFile(false).ok());
+
+    ASSERT_EQ(::unlink(target.c_str()), 0);
+    ServiceStore dangling(path);
+    EXPECT_TRUE(dangling.ServiceFileExists()) << "not a place to make a new, empty list";
+    EXPECT_FALSE(dangling.OpenServiceFile(true).ok());
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    ServiceStore pipe(path);
+    const Status opened = pipe.OpenServiceFile(true);  // at once, not when someone writes
+    EXPECT_FALSE(opened);
+    EXPECT_NE(opened.error().find("is not a regular file"), std::string::npos) << opened.error();
+}
+
 TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
     for (const std::string& bad :
          {std::string("this is not xml"), std::string("<serviceList><record></serviceList>"),
