@@ -17,8 +17,66 @@ namespace vantor::registry {
 
 namespace {
 
+// Comments and processing instructions are kept, so that a save writes
+// back what the operator wrote beside the records.
 constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
-                                 pugi::parse_doctype | pugi::parse_ws_pcdata_single;
+                                 pugi::parse_doctype | pugi::parse_ws_pcdata_single |
+                                 pugi::parse_comments | pugi::parse_pi;
+
+// Deeper than any service list goes (serviceList, record, service_url, a
+// field): a file nested far deeper is not one, and indenting it on save
+// would make it grow without bound.
+constexpr int kMaxDepth = 16;
+
+// How deep elements nest below the document, walked without recursion.
+int ElementDepth(const pugi::xml_document& doc) {
+    int depth = 0;
+    int deepest = 0;
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && node.first_child()) {
+            node = node.first_child();
+            deepest = std::max(deepest, ++depth);
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return deepest;
+}
+
+// Why a parsed file cannot be kept as it is, or empty when it can.
+std::string WhyNotKept(const pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        // Entities would be read without their declared text and written
+        // back escaped: the file would no longer say what it said.
+        if (node.type() == pugi::node_doctype &&
+            std::string_view(node.value()).find("<!ENTITY") != std::string_view::npos) {
+            return "it declares entities, which this program cannot keep";
+        }
+    }
+    if (ElementDepth(doc) > kMaxDepth) {
+        return "its elements nest deeper than " + std::to_string(kMaxDepth) + " levels";
+    }
+    return {};
+}
+
+// Whatever encoding the file declared, it is saved as UTF-8 and must say so.
+void DeclareUtf8(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_declaration) {
+            if (pugi::xml_attribute encoding = node.attribute("encoding")) {
+                encoding.set_value("UTF-8");
+            }
+            return;
+        }
+    }
+}
 
 // Sets the text of the first child element with this name, appending the
 // element when the record lacks it; existing elements keep their place.
@@ -188,6 +246,10 @@ Status ServiceStore::OpenServiceFile(bool active) {
         std::string_view(doc.document_element().name()) != "serviceList") {
         return Error{m_filePath + ": the root element is not serviceList"};
     }
+    if (const std::string why = WhyNotKept(doc); !why.empty()) {
+        return Error{m_filePath + ": " + why};
+    }
+    DeclareUtf8(doc);
     stopWriter();
     {
         std::lock_guard lock(m_docMutex);

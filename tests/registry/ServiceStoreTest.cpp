@@ -254,7 +254,8 @@ TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
 // written with CR LF keeps them and the file stays readable.
 TEST_F(ServiceStoreTest, ADocumentTypeWithLineEndsStaysAsItWas) {
     ASSERT_TRUE(store.OpenServiceFile(false).ok());
-    const std::string doctype = "<!DOCTYPE service [\r\n<!ENTITY a \"x]>\r\">\r\n]>";
+    const std::string doctype =
+        "<!DOCTYPE service [\r\n<!ATTLIST record note CDATA \"x]>\r\">\r\n]>";
     WriteFile(path, "<?xml version=\"1.0\"?>" + doctype + "<serviceList></serviceList>");
     ServiceStore edited(path);
     ASSERT_TRUE(edited.OpenServiceFile(true).ok());
@@ -378,6 +379,56 @@ TEST_F(ServiceStoreTest, ALinkIsWrittenThroughAndKeptWhileAPipeOrADanglingLinkIs
     const Status opened = pipe.OpenServiceFile(true);  // at once, not when someone writes
     EXPECT_FALSE(opened);
     EXPECT_NE(opened.error().find("is not a regular file"), std::string::npos) << opened.error();
+}
+
+// What the operator wrote is kept, or the file is refused and left alone.
+TEST_F(ServiceStoreTest, SavingKeepsCommentsInstructionsAndTextAndRefusesWhatItCannotKeep) {
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    // Latin-1 bytes under a Latin-1 declaration: read as such, written as
+    // UTF-8 under a UTF-8 declaration, and a second round changes nothing.
+    WriteFile(path,
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><serviceList>"
+              "<!-- <record key=\"old\"/> --><?keep me?>"
+              "<record key=\"Ping:a:0\"><service>Ping</service><password>caf\xE9</password>"
+              "</record></serviceList>");
+    for (int round = 1; round <= 2; ++round) {
+        ServiceStore again(path);
+        ASSERT_TRUE(again.OpenServiceFile(true).ok()) << ReadFile(path);
+        EXPECT_EQ(again.findRecord("Ping:a:0")->text("password"), "caf\xC3\xA9") << round;
+        ASSERT_TRUE(again.SetServiceRunState("Ping:a:0", "Stop"));
+    }
+    const std::string saved = ReadFile(path);
+    EXPECT_NE(saved.find("encoding=\"UTF-8\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<!-- <record key=\"old\"/> -->"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<?keep me?>"), std::string::npos) << saved;
+    {
+        ServiceStore third(path);
+        ASSERT_TRUE(third.OpenServiceFile(true).ok());
+        ASSERT_TRUE(third.SetServiceRunState("Ping:a:0", "Stop"));
+    }
+    EXPECT_EQ(ReadFile(path), saved) << "a load and a save are a fixed point";
+
+    const std::string entities =
+        "<?xml version=\"1.0\"?><!DOCTYPE s [<!ENTITY pw \"secret\">]>"
+        "<serviceList><record key=\"k\"><password>&pw;</password></record></serviceList>";
+    std::string nested = "<serviceList><record key=\"k\"><password>";
+    for (int i = 0; i < 5000; ++i) {
+        nested += "<a>";
+    }
+    for (const std::string& text : {entities, nested}) {
+        WriteFile(path, text);
+        ServiceStore refused(path);
+        const Status opened = refused.OpenServiceFile(true);
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(ReadFile(path), text) << "left untouched";
+    }
+    for (int i = 0; i < 5000; ++i) {
+        nested += "</a>";
+    }
+    WriteFile(path, nested + "</password></record></serviceList>");
+    ServiceStore deep(path);
+    const Status opened = deep.OpenServiceFile(true);
+    EXPECT_NE(opened.error().find("nest deeper than"), std::string::npos) << opened.error();
 }
 
 TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
