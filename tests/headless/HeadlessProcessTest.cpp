@@ -330,16 +330,18 @@ TEST_F(HeadlessTest, OneInstancePerApplicationDirectoryAndAPrivateFallbackLock) 
 }
 
 TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForChecks) {
-    // A start-up that hangs (service.xml a pipe no one writes) still stops.
+    // A start-up that hangs (its first log line goes to a pipe that no one
+    // reads) still stops.
     ::mkdir(dir.file("conf").c_str(), 0700);
-    ASSERT_EQ(::mkfifo(dir.file("conf/service.xml").c_str(), 0600), 0);
+    ::mkdir(dir.file("log").c_str(), 0700);
+    ASSERT_EQ(::mkfifo(todaysLog().c_str(), 0600), 0);
     auto hung = start();
     std::this_thread::sleep_for(500ms);
     hung->signal(SIGTERM);
     EXPECT_EQ(hung->wait(10s), 1);
     EXPECT_NE(hung->err().find("stopped by a signal during start-up"), std::string::npos)
         << hung->err();
-    ::unlink(dir.file("conf/service.xml").c_str());
+    ::unlink(todaysLog().c_str());
 
     // A check that waits a minute for its answer: the first signal waits for
     // it, a second one does not.
