@@ -15,7 +15,9 @@ void PrintUsage(std::FILE* out) {
         "\n"
         "Monitors network services and raises alarms when a check fails.\n"
         "\n"
-        "  --headless   run the monitor without windows, until SIGTERM or SIGINT\n"
+        "  --headless   run the monitor without windows, until SIGTERM or SIGINT (a\n"
+        "               second one stops it without waiting for running checks);\n"
+        "               SIGHUP reloads conf/service.xml and conf/SysInit.ini\n"
         "  --check-now  check every started service once, wait for its retries and\n"
         "               alarms, print one line per service and per alarm, and end;\n"
         "               exit 0 when all passed, 1 when any failed, 2 when start-up\n"
@@ -26,7 +28,11 @@ void PrintUsage(std::FILE* out) {
         "The application directory is read from the key AppPath in section\n"
         "[Settings] of ${XDG_CONFIG_HOME:-$HOME/.config}/korvane/VantorLite.conf;\n"
         "without it the program uses \"..\", the parent of the working directory,\n"
-        "and keeps its files in conf/, log/ and help/ there.\n",
+        "and keeps its files in conf/, log/ and help/ there.\n"
+        "\n"
+        "conf/service.xml and conf/SysInit.ini may be edited while the program runs:\n"
+        "an edit is taken in before the program writes the file (the results of the\n"
+        "services still there are kept), and at once on SIGHUP.\n",
         out);
 }
 

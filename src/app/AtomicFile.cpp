@@ -54,6 +54,16 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileStamp{
+        st.st_dev, st.st_ino, st.st_size,
+        static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec};
+}
+
 Expected<std::string> FileBehind(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,18 @@ bool WriteAll(int fd, std::string_view data);
 // Reads a whole regular file (a pipe or a device is refused at once). A
 // missing file is an error whose text names ENOENT.
 Expected<std::string> ReadWholeFile(const std::string& path);
+
+// What tells one version of a file from another: a write (ours or an
+// editor's) changes it. Links are followed.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file now; nullopt when there is none.
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // "<what> <path>: <strerror(err)>"
 std::string SystemErrorText(std::string_view what, const std::string& path, int err);

@@ -55,6 +55,10 @@ inline constexpr Text kFaqPageUrl = "https://vantor-lite.example/faq.html";
 // System log lines.
 inline constexpr Text kApplicationStarts = "Application starts.";
 inline constexpr Text kApplicationStops = "Application stops.";
+// A file that an operator changed while the program ran, taken in.
+inline constexpr Text kServiceXmlReloaded =
+    "service.xml was changed on disk and has been reloaded.";
+inline constexpr Text kSysInitReloaded = "SysInit.ini was changed on disk and has been reloaded.";
 inline constexpr Text kSchedulingStarts = "Service scheduling starts.";
 inline constexpr Text kSchedulingStops = "Service scheduling stops.";
 

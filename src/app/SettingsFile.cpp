@@ -208,6 +208,7 @@ bool SettingsFile::LoadSettings(AppSettings& settings) {
         return false;
     }
     settings.settingsFileMissing = !ini->existed();
+    m_stamp = StampOf(path);
 
     AppSettings defaults;
     defaults.backupFilenamePath = m_paths.logDirPath();
@@ -246,7 +247,12 @@ bool SettingsFile::SaveSettings(const AppSettings& settings) {
                       MessageBoxKind::Warning, LogLevel::Warming);
         return false;
     }
+    m_stamp = StampOf(path);
     return true;
+}
+
+bool SettingsFile::changedOnDisk() const {
+    return StampOf(m_paths.settingsFile()) != m_stamp;
 }
 
 }  // namespace vantor::app

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+
+#include "app/AtomicFile.h"
 
 namespace vantor::app {
 
@@ -26,12 +29,16 @@ public:
     // puts its current size there before saving. Returns false (after
     // reporting ERR00203) when the file could not be written.
     bool SaveSettings(const AppSettings& settings);
+    // Whether the file changed on disk (an operator's editor) since it was
+    // last loaded or saved here.
+    bool changedOnDisk() const;
 
 private:
     const AppPaths& m_paths;
     Reporter& m_reporter;
     SystemLog& m_log;
     std::function<void()> m_networkProbe;
+    std::optional<FileStamp> m_stamp;
 };
 
 }  // namespace vantor::app

@@ -33,18 +33,20 @@ namespace vantor::headless {
 
 namespace {
 
-// Waits for SIGTERM or SIGINT (blocked in every thread) and tells each one
-// to its handler.
+// Waits for SIGTERM, SIGINT and SIGHUP (blocked in every thread) and tells
+// each one to its handler.
 class SignalWatcher final {
 public:
-    // Called on the watcher's thread with the count of stop signals so far.
-    using Handler = std::function<void(int count)>;
+    // Called on the watcher's thread: SIGHUP, or a stop signal with the count
+    // of stop signals so far.
+    using Handler = std::function<void(int signal, int stops)>;
 
     explicit SignalWatcher(Handler handler) : m_handler(std::move(handler)) {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGTERM);
         sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGHUP);
         m_signals = ::signalfd(-1, &set, SFD_CLOEXEC);
         m_wake = ::eventfd(0, EFD_CLOEXEC);
         if (m_signals < 0 || m_wake < 0) {
@@ -78,7 +80,8 @@ private:
             }
             signalfd_siginfo info{};
             if (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                m_handler(++m_count);
+                const int signal = static_cast<int>(info.ssi_signo);
+                m_handler(signal, signal == SIGHUP ? m_count : ++m_count);
             }
         }
     }
@@ -171,9 +174,17 @@ int Headless::run() {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    SignalWatcher watcher([this](int count) { onStopSignal(count); });
+    SignalWatcher watcher([this](int signal, int stops) {
+        if (signal != SIGHUP) {
+            onStopSignal(stops);
+        } else if (m_stage == Stage::Running) {
+            // Reloads service.xml and SysInit.ini on the owner thread.
+            m_loop.post([this] { m_session.guarded([this] { m_session.reload(); }); });
+        }
+    });
     const bool checkNowMode = m_options.mode == HeadlessOptions::Mode::CheckNow;
     if (!m_session.startUp() || !m_session.loadSettings()) {
         return checkNowMode ? 2 : 1;

@@ -218,24 +218,15 @@ bool ServiceStore::ServiceFileExists() const {
     return ::lstat(m_filePath.c_str(), &st) == 0;
 }
 
-Status ServiceStore::OpenServiceFile(bool active) {
-    if (!active) {
-        stopWriter();
-        Status status;
-        if (m_active) {
-            status = save();
-        }
-        std::lock_guard lock(m_docMutex);
-        m_doc.reset();
-        m_index.clear();
-        m_active = false;
-        return status;
-    }
+Status ServiceStore::parseFile(pugi::xml_document& doc, std::size_t& size,
+                               std::optional<app::FileStamp>& stamp) const {
+    // The stamp first: a write that comes while we read shows as a change.
+    stamp = app::StampOf(m_filePath);
     Expected<std::string> data = app::ReadWholeFile(m_filePath);
     if (!data) {
         return Error{data.error()};
     }
-    pugi::xml_document doc;
+    size = data->size();
     const pugi::xml_parse_result parsed =
         doc.load_buffer(data->data(), data->size(), kParseFlags, pugi::encoding_auto);
     if (!parsed) {
@@ -250,11 +241,38 @@ Status ServiceStore::OpenServiceFile(bool active) {
         return Error{m_filePath + ": " + why};
     }
     DeclareUtf8(doc);
+    return {};
+}
+
+Status ServiceStore::OpenServiceFile(bool active) {
+    if (!active) {
+        stopWriter();
+        Status status;
+        if (m_active) {
+            status = save(true);
+        }
+        std::lock_guard lock(m_docMutex);
+        m_doc.reset();
+        m_index.clear();
+        m_active = false;
+        return status;
+    }
+    pugi::xml_document doc;
+    std::size_t size = 0;
+    std::optional<app::FileStamp> stamp;
+    if (Status parsed = parseFile(doc, size, stamp); !parsed) {
+        return parsed;
+    }
     stopWriter();
+    {
+        std::lock_guard file(m_fileMutex);
+        m_diskStamp = stamp;
+    }
+    m_changeNoticed = false;
     {
         std::lock_guard lock(m_docMutex);
         m_doc = std::move(doc);
-        m_snapshotSize = data->size();
+        m_snapshotSize = size;
         m_active = true;
         m_savedVersion = m_version;
     }
@@ -335,11 +353,26 @@ ServiceStore::Snapshot ServiceStore::snapshot() const {
     return {std::move(writer.out), m_version};
 }
 
-Status ServiceStore::save() {
+Status ServiceStore::save(bool onOwner) {
     if (!m_active) {
         return Error{"the service list is not open"};
     }
-    std::lock_guard file(m_fileMutex);
+    std::unique_lock file(m_fileMutex);
+    if (const auto now = app::StampOf(m_filePath); m_diskStamp && now && *now != *m_diskStamp) {
+        // Someone else wrote the file: theirs is taken in on the owner thread
+        // before anything of ours is written.
+        if (!onOwner) {
+            if (!m_changeNoticed.exchange(true) && m_changedOnDisk) {
+                m_changedOnDisk();
+            }
+            return {};
+        }
+        file.unlock();
+        if (Status taken = takeOperatorsVersion(); !taken) {
+            return taken;
+        }
+        file.lock();
+    }
     {
         std::lock_guard lock(m_docMutex);
         if (m_savedVersion == m_version) {
@@ -350,14 +383,81 @@ Status ServiceStore::save() {
     Status written =
         app::WriteFileAtomically(m_filePath, EscapeTextCarriageReturns(std::move(now.text)));
     if (written) {
+        m_diskStamp = app::StampOf(m_filePath);
         std::lock_guard lock(m_docMutex);
         m_savedVersion = std::max(m_savedVersion, now.version);
     }
     return written;
 }
 
+Status ServiceStore::takeOperatorsVersion() {
+    pugi::xml_document doc;
+    std::size_t size = 0;
+    std::optional<app::FileStamp> stamp;
+    if (Status parsed = parseFile(doc, size, stamp); !parsed) {
+        return parsed;  // ours stays, and is not written over theirs
+    }
+    // The results we hold go on for the records that are still there.
+    for (pugi::xml_node rec = doc.child("serviceList").first_child(); rec;
+         rec = rec.next_sibling()) {
+        if (rec.type() != pugi::node_element) {
+            continue;
+        }
+        const pugi::xml_node ours = findNode(rec.attribute("key").value());
+        if (ours && ours.child("service_status")) {
+            SetChildText(rec, "service_status", ours.child_value("service_status"));
+        }
+    }
+    {
+        std::lock_guard file(m_fileMutex);
+        m_diskStamp = stamp;
+    }
+    {
+        std::lock_guard lock(m_docMutex);
+        m_doc = std::move(doc);
+        m_snapshotSize = size;
+        changed();  // the results carried over go to the file
+    }
+    rebuildIndex();
+    m_changeNoticed = false;
+    if (onReloaded) {
+        onReloaded();
+    }
+    return {};
+}
+
+Status ServiceStore::takeChangesFirst() {
+    std::optional<app::FileStamp> known;
+    {
+        std::lock_guard file(m_fileMutex);
+        known = m_diskStamp;
+    }
+    // A file that is gone (or cannot be reached) has no version to take in.
+    if (const auto now = app::StampOf(m_filePath); known && now && *now != *known) {
+        return takeOperatorsVersion();
+    }
+    return {};
+}
+
+Status ServiceStore::TakeChangesOnDisk() {
+    if (!m_active) {
+        return {};
+    }
+    return save(true);
+}
+
+Status ServiceStore::reloadNow() {
+    if (!m_active) {
+        return Error{"the service list is not open"};
+    }
+    if (Status taken = takeOperatorsVersion(); !taken) {
+        return taken;
+    }
+    return save(true);
+}
+
 Status ServiceStore::flush() {
-    return save();
+    return save(true);
 }
 
 void ServiceStore::startWriter() {
@@ -394,7 +494,7 @@ void ServiceStore::writerMain() {
         }
         m_resultPending = false;
         lock.unlock();
-        const Status written = save();
+        const Status written = save(false);
         lastWrite = Clock::now();
         lock.lock();
         // A failed write is told once; the next result tries again.
@@ -419,6 +519,12 @@ Status ServiceStore::changeRecord(std::string_view key,
     if (Status active = requireActive(); !active) {
         return active;
     }
+    // An edit applies to the file as the operator left it.
+    if (saveNow) {
+        if (Status taken = takeChangesFirst(); !taken) {
+            return taken;
+        }
+    }
     pugi::xml_node record = findNode(key);
     if (!record) {
         return {};  // nothing to change
@@ -429,7 +535,7 @@ Status ServiceStore::changeRecord(std::string_view key,
         changed();
     }
     if (saveNow) {
-        return save();
+        return save(true);
     }
     {
         std::lock_guard lock(m_writerMutex);
@@ -442,6 +548,9 @@ Status ServiceStore::changeRecord(std::string_view key,
 Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestFields* request) {
     if (Status active = requireActive(); !active) {
         return active;
+    }
+    if (Status taken = takeChangesFirst(); !taken) {
+        return taken;
     }
     const std::string key = MakeServiceKey(fields.service, fields.ip, fields.port);
     {
@@ -457,7 +566,7 @@ Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestF
         m_index[key] = record;
         changed();
     }
-    return save();
+    return save(true);
 }
 
 Status ServiceStore::InsertService(const ServiceFields& fields) {
@@ -532,6 +641,9 @@ Expected<bool> ServiceStore::DeleteService(std::string_view key) {
     if (Status active = requireActive(); !active) {
         return Error{active.error()};
     }
+    if (Status taken = takeChangesFirst(); !taken) {
+        return Error{taken.error()};
+    }
     pugi::xml_node record = findNode(key);
     if (!record) {
         return false;
@@ -542,7 +654,7 @@ Expected<bool> ServiceStore::DeleteService(std::string_view key) {
         changed();
     }
     rebuildIndex();
-    if (Status saved = save(); !saved) {
+    if (Status saved = save(true); !saved) {
         return Error{saved.error()};
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/AtomicFile.h"
 #include "app/Result.h"
 #include "registry/ServiceRecord.h"
 
@@ -59,6 +61,23 @@ public:
     void setResultWriteInterval(std::chrono::milliseconds interval);
     // Writes whatever is not on disk yet, now, on the calling thread.
     Status flush();
+
+    // Changes made to the file by someone else (an operator's editor) are
+    // never written over. Before the store writes, it looks whether the file
+    // changed since it last read or wrote it; if so, it takes that version
+    // in (records added, changed or removed by hand take effect; the results
+    // it holds go on for the records still there), tells onReloaded, and
+    // then writes. The writer thread does not take it in itself: it tells
+    // onChangedOnDisk (on its thread) and writes nothing until the owner
+    // calls TakeChangesOnDisk.
+    std::function<void()> onReloaded;
+    void setChangedOnDiskHandler(std::function<void()> handler) {
+        std::lock_guard lock(m_writerMutex);
+        m_changedOnDisk = std::move(handler);
+    }
+    Status TakeChangesOnDisk();
+    // Takes the file in as it is now (SIGHUP), and writes the results held.
+    Status reloadNow();
     // Writes the template to the file, replacing what is there.
     Status CreateServiceFile();
 
@@ -100,8 +119,14 @@ private:
         std::uint64_t version = 0;
     };
     Snapshot snapshot() const;
-    // Writes the document as it is now, unless the file has it already.
-    Status save();
+    // Writes the document as it is now, unless the file has it already;
+    // see the class comment for a file someone else changed.
+    Status save(bool onOwner);
+    Status parseFile(pugi::xml_document& doc, std::size_t& size,
+                     std::optional<app::FileStamp>& stamp) const;
+    Status takeOperatorsVersion();
+    // Takes the operator's version in when the file changed on disk.
+    Status takeChangesFirst();
     // Counts a change of the document (under m_docMutex).
     void changed() { ++m_version; }
     Status requireActive() const;
@@ -126,8 +151,12 @@ private:
     // The owner holds it while it changes the document, the writer while it
     // reads it; the owner reads without it (only the owner changes it).
     mutable std::mutex m_docMutex;
-    // One write of the file at a time.
+    // One write of the file at a time; guards m_diskStamp.
     std::mutex m_fileMutex;
+    // The file as we last read or wrote it.
+    std::optional<app::FileStamp> m_diskStamp;
+    std::atomic<bool> m_changeNoticed{false};
+    std::function<void()> m_changedOnDisk;
     // Changes made, and the change the file holds; under m_docMutex.
     std::uint64_t m_version = 0;
     std::uint64_t m_savedVersion = 0;

@@ -89,6 +89,32 @@ bool Session::openServiceStore() {
                 }
             });
         });
+    // An operator's edit of the file is taken in, on this thread, before
+    // anything is written over it.
+    m_store.onReloaded = [this] {
+        m_log.WriteSystemLog(msg::kServiceXmlReloaded, LogLevel::Info);
+        // The rows follow on the next turn: the caller may hold row numbers.
+        m_owner.post([this, alive = std::weak_ptr<Session*>(m_alive)] {
+            if (const auto self = alive.lock(); self && *self != nullptr && started()) {
+                m_services.Fill(m_store, m_services.currentFilter());
+            }
+        });
+    };
+    m_store.setChangedOnDiskHandler([this, alive = std::weak_ptr<Session*>(m_alive)] {
+        m_owner.post([alive] {
+            const auto self = alive.lock();
+            if (self && *self != nullptr) {
+                (*self)->guarded([&] {
+                    const Status taken = (*self)->m_store.TakeChangesOnDisk();
+                    if (!taken) {
+                        (*self)->m_log.WriteSystemLog(
+                            std::string(msg::kCannotSaveServiceXml) + " : " + taken.error(),
+                            LogLevel::Error);
+                    }
+                });
+            }
+        });
+    });
     const Status opened = m_store.OpenServiceFile(true);
     if (!opened) {
         m_reporter.showBox(MessageBoxKind::Error,
@@ -179,6 +205,23 @@ void Session::armHouseKeeping() {
     });
 }
 
+void Session::saveSettings() {
+    if (m_settingsFile.changedOnDisk()) {
+        m_settingsFile.LoadSettings(m_settings);
+        m_log.WriteSystemLog(msg::kSysInitReloaded, LogLevel::Info);
+    }
+    m_settingsFile.SaveSettings(m_settings);
+}
+
+void Session::reload() {
+    if (const Status taken = m_store.reloadNow(); !taken) {
+        m_reporter.showBox(MessageBoxKind::Error,
+                           std::string(msg::kServiceXmlCorrupted) + " : " + taken.error());
+    }
+    m_settingsFile.LoadSettings(m_settings);
+    m_log.WriteSystemLog(msg::kSysInitReloaded, LogLevel::Info);
+}
+
 void Session::hurry() {
     m_hurry = true;
 }
@@ -212,7 +255,7 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
         m_engine->SetSchedulingState(false);
     }
     if (m_paths.CheckConfDir()) {
-        m_settingsFile.SaveSettings(m_settings);
+        saveSettings();
     }
     const Status closed = m_store.OpenServiceFile(false);
     if (!closed) {

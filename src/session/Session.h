@@ -84,6 +84,12 @@ public:
     // for (the window shows its closing notice). Then the settings are saved,
     // service.xml closed, the pool destroyed and "Application stops." logged.
     void shutDown(Shutdown how, const std::function<void()>& beforeWait = {});
+    // Saves the settings; when an operator changed SysInit.ini meanwhile,
+    // that version is taken in first (and a line logged).
+    void saveSettings();
+    // SIGHUP: takes service.xml and SysInit.ini in as they are on disk now
+    // (the results held go on for the services still there).
+    void reload();
     // Any thread: cuts short the wait for running work (now, or when the
     // shutdown comes); what has come back is saved, the rest is dropped.
     void hurry();

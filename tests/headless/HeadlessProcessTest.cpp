@@ -363,6 +363,39 @@ TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForC
     EXPECT_NE(lines.back().find("Application stops."), std::string::npos) << lines.back();
 }
 
+TEST_F(HeadlessTest, FilesEditedWhileItRunsAreTakenInOnSignalAndBeforeTheyAreWritten) {
+    test::ClosedPort closed;
+    auto services = UrlServices(closed.port(), 1);
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+
+    // A service added by hand, then SIGHUP.
+    services.push_back(services[0]);
+    services[1].ip += "/by-hand";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    app->signal(SIGHUP);
+    ASSERT_TRUE(test::Eventually([&] {
+        return ReadFile(todaysLog())
+                   .find("service.xml was changed on disk and has been reloaded.") !=
+               std::string::npos;
+    }));
+    // A setting changed by hand survives the save at the stop.
+    IniFile ini = IniFile::parse(ReadFile(dir.file("conf/SysInit.ini")));
+    ini.writeString("SMTP Alarm", "IP", "192.0.2.25");
+    WriteFile(dir.file("conf/SysInit.ini"), ini.serialize());
+    app->signal(SIGTERM);
+    ASSERT_EQ(app->wait(20s), 0);
+
+    EXPECT_NE(ReadFile(dir.file("conf/service.xml")).find(services[1].ip), std::string::npos);
+    EXPECT_EQ(
+        IniFile::parse(ReadFile(dir.file("conf/SysInit.ini"))).readString("SMTP Alarm", "IP", ""),
+        "192.0.2.25");
+    EXPECT_NE(ReadFile(todaysLog()).find("SysInit.ini was changed on disk and has been reloaded."),
+              std::string::npos);
+}
+
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
     auto help = start({"--help"});
     ASSERT_EQ(help->wait(10s), 0);

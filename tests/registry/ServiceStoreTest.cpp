@@ -431,6 +431,48 @@ TEST_F(ServiceStoreTest, SavingKeepsCommentsInstructionsAndTextAndRefusesWhatItC
     EXPECT_NE(opened.error().find("nest deeper than"), std::string::npos) << opened.error();
 }
 
+// An operator's edit of the file while the store holds it is never written
+// over: it is taken in first, with the results held for the records kept.
+TEST_F(ServiceStoreTest, AnOperatorsEditIsTakenInBeforeAnythingIsWrittenOverIt) {
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    ASSERT_TRUE(store.InsertService(Ping("b")));
+    int reloads = 0;
+    int noticed = 0;
+    store.onReloaded = [&] { ++reloads; };
+    store.setChangedOnDiskHandler([&] { ++noticed; });
+    store.setResultWriteInterval(std::chrono::milliseconds(10));
+
+    // By hand: "a" removed, "b" changed, "c" added.
+    ServiceFields b = Ping("b");
+    b.username = "edited";
+    ServiceStore hand(dir.file("conf/hand.xml"));
+    ASSERT_TRUE(hand.CreateServiceFile().ok());
+    ASSERT_TRUE(hand.OpenServiceFile(true).ok());
+    ASSERT_TRUE(hand.InsertService(b));
+    ASSERT_TRUE(hand.InsertService(Ping("c")));
+    ASSERT_TRUE(hand.OpenServiceFile(false).ok());
+    WriteFile(path, ReadFile(dir.file("conf/hand.xml")));
+    const std::string edited = ReadFile(path);
+
+    ASSERT_TRUE(store.SetServiceResult("Ping:b:0", "Failed"));
+    ASSERT_TRUE(test::Eventually([&] { return noticed == 1; }));
+    EXPECT_EQ(ReadFile(path), edited) << "the writer wrote nothing over the edit";
+    ASSERT_TRUE(store.TakeChangesOnDisk());
+    EXPECT_EQ(reloads, 1);
+    EXPECT_FALSE(store.findRecord("Ping:a:0").has_value());
+    EXPECT_EQ(store.findRecord("Ping:b:0")->text("username"), "edited");
+    EXPECT_EQ(store.findRecord("Ping:b:0")->text("service_status"), "Failed");
+    EXPECT_TRUE(store.findRecord("Ping:c:0").has_value());
+    EXPECT_NE(ReadFile(path).find("<service_status>Failed</service_status>"), std::string::npos);
+
+    // An edit of ours applies to the file as the operator left it.
+    WriteFile(path, ReadFile(path) + "<!-- by hand -->");
+    ASSERT_TRUE(store.InsertService(Ping("d")));
+    EXPECT_EQ(reloads, 2);
+    EXPECT_NE(ReadFile(path).find("<!-- by hand -->"), std::string::npos);
+    EXPECT_NE(ReadFile(path).find("Ping:d:0"), std::string::npos);
+}
+
 TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
     for (const std::string& bad :
          {std::string("this is not xml"), std::string("<serviceList><record></serviceList>"),
