@@ -103,6 +103,9 @@ std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& 
 ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequest& r)
     : CheckWorkItem(words::kUrl, settings) {
     m_request.url = settings.host;
+    // The request uses the URL as it stands; the result shows it without
+    // its password.
+    m_result.host = net::UrlForDisplay(settings.host);
     m_request.defaultPort = net::HttpDefaultPort(settings.port);
     m_request.method = HttpMethodFor(r.method);
     m_request.timeoutMs = timeoutMs();

@@ -33,6 +33,7 @@ using HeaderList = std::unique_ptr<curl_slist, CurlDeleter>;
 
 struct UrlParts {
     std::string full;
+    std::string scheme;
     std::string host;
     std::string port;  // as written, or empty
 };
@@ -56,9 +57,11 @@ bool HasSecondScheme(std::string_view url) {
 }
 
 // Parses an http URL; when it names no port, `defaultPort` goes into it.
+// An error shows the URL without its password and query.
 bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::string& error) {
+    const std::string shown = UrlWithoutQuery(UrlForDisplay(url));
     if (HasSecondScheme(url)) {
-        error = "Only http URLs can be checked: " + url;
+        error = "Only http URLs can be checked: " + shown;
         return false;
     }
     UrlHandle u(curl_url());
@@ -68,15 +71,15 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     }
     CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
     if (rc != CURLUE_OK) {
-        error = std::string("Invalid URL \"") + url + "\": " + curl_url_strerror(rc);
+        error = "Invalid URL \"" + shown + "\": " + curl_url_strerror(rc);
         return false;
     }
     char* part = nullptr;
     if (curl_url_get(u.get(), CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
-        const std::string scheme = part;
+        out.scheme = part;
         curl_free(part);
-        if (scheme != "http") {
-            error = "Only http URLs can be checked: " + url;
+        if (out.scheme != "http") {
+            error = "Only http URLs can be checked: " + shown;
             return false;
         }
     }
@@ -91,7 +94,7 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
         curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0);
     }
     if (curl_url_get(u.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) {
-        error = "Invalid URL \"" + url + "\"";
+        error = "Invalid URL \"" + shown + "\"";
         return false;
     }
     out.full = part;
@@ -149,6 +152,34 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
+std::string UrlForDisplay(const std::string& url) {
+    std::string out = url;
+    // Every "://" starts an authority: "http://https://u:p@h/" hides one
+    // behind the first.
+    for (std::size_t at = out.find("://"); at != std::string::npos; at = out.find("://", at + 3)) {
+        const std::size_t start = at + 3;
+        std::size_t end = out.find_first_of("/?#", start);
+        if (end == std::string::npos) {
+            end = out.size();
+        }
+        // The last "@" ends the user info: a password may hold an "@".
+        const std::size_t atSign = out.rfind('@', end == 0 ? 0 : end - 1);
+        if (atSign == std::string::npos || atSign < start) {
+            continue;
+        }
+        const std::size_t colon = out.find(':', start);
+        if (colon == std::string::npos || colon >= atSign) {
+            continue;  // a user name alone
+        }
+        out.replace(colon + 1, atSign - colon - 1, "***");
+    }
+    return out;
+}
+
+std::string UrlWithoutQuery(const std::string& url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
+
 std::string FormEncode(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -176,6 +207,9 @@ struct Hop {
     std::string contentType;
     bool sendCredentials = false;
     bool first = true;
+    // Still on the scheme, host and port of the first request: private
+    // headers and cookies go only there.
+    bool sameOrigin = true;
     // The cookies the server has set so far, as libcurl lists them; each
     // request starts with them.
     std::vector<std::string> cookies;
