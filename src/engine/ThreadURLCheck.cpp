@@ -124,9 +124,8 @@ ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequ
         {"Accept-Encoding", r.acceptEncoding},
         {"Accept-Language", r.acceptLanguage},
     };
-    for (auto& header : HeaderLines(r.headerData)) {
-        m_request.headers.push_back(std::move(header));
-    }
+    // Header info may carry a token or an API key: for the first server only.
+    m_request.privateHeaders = HeaderLines(r.headerData);
     if (m_request.method == "POST") {
         m_request.body = FormBody(r.postFields);
         std::string lower = r.contentType;

@@ -226,6 +226,13 @@ HeaderList BuildHeaders(const HttpRequest& request, const Hop& hop) {
             add(name + ": " + value);
         }
     }
+    if (hop.sameOrigin) {
+        for (const auto& [name, value] : request.privateHeaders) {
+            if (!value.empty()) {
+                add(name + ": " + value);
+            }
+        }
+    }
     // An empty value also keeps libcurl's own form type off a POST.
     add(hop.contentType.empty() ? "Content-Type:" : "Content-Type: " + hop.contentType);
     return HeaderList(raw);
@@ -248,7 +255,7 @@ void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::s
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
     // Only a configured cookie brings a cookie store. It keeps what the
     // server sets; the earlier answers' cookies go in first.
-    if (!request.cookie.empty()) {
+    if (!request.cookie.empty() && hop.sameOrigin) {
         curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
         for (const std::string& line : hop.cookies) {
             curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
@@ -319,9 +326,11 @@ bool FollowRedirect(CURL* h, long code, const char* location, const UrlParts& fi
         result.error = "Cannot follow the redirect: " + error;
         return false;
     }
-    // Credentials go only to the host they were given for.
-    if (next.host != first.host || next.port != first.port) {
+    // Credentials, private headers and cookies go only to the server they
+    // were given for; once left, it is not trusted again within the run.
+    if (next.scheme != first.scheme || next.host != first.host || next.port != first.port) {
         hop.sendCredentials = false;
+        hop.sameOrigin = false;
     }
     hop.url = next.full;
     hop.first = false;
