@@ -127,6 +127,18 @@ TEST_F(HttpSmsSenderTest, AFailedSendShowsTheGatewayWithoutPasswordOrQuery) {
     EXPECT_EQ(failureLogLine, "Alarming Message - HTTP-SMS : Response code=503 " + detail);
 }
 
+// A status line is the gateway's own text: its control characters are shown
+// as blanks and a long one is cut.
+TEST_F(HttpSmsSenderTest, TheGatewaysStatusLineIsMadeFitToShow) {
+    const std::string reason = "Busy\x1b[2J\a\x08" + std::string(3000, 'x');
+    FakeHttpServer failing(FakeHttpServer::Always(HttpResponse("HTTP/1.1 503 " + reason)));
+    const SenderResult r = send(Gateway(failing.url("/send"), failing.port(), "Get"));
+    EXPECT_EQ(r.responseCode, 503);
+    EXPECT_EQ(r.detail.size(), 1024u);
+    EXPECT_NE(r.detail.find("] HTTP/1.1 503 Busy [2J  xxx"), std::string::npos) << r.detail;
+    EXPECT_EQ(r.detail.substr(1021), "...");
+}
+
 TEST_F(HttpSmsSenderTest, AGatewayThatAlwaysRedirectsEndsAfterFiveRequestsAsSent) {
     FakeHttpServer looping(
         FakeHttpServer::Always(HttpResponse("HTTP/1.1 302 Found", "Location: /again\r\n")));
