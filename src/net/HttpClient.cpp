@@ -163,7 +163,7 @@ std::string UrlForDisplay(const std::string& url) {
             end = out.size();
         }
         // The last "@" ends the user info: a password may hold an "@".
-        const std::size_t atSign = out.rfind('@', end == 0 ? 0 : end - 1);
+        const std::size_t atSign = out.rfind('@', end - 1);
         if (atSign == std::string::npos || atSign < start) {
             continue;
         }
