@@ -1,5 +1,6 @@
 #include "alarm/SenderWorkItem.h"
 
+#include "app/DetailText.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::alarm {
@@ -19,7 +20,7 @@ std::string SenderWorkItem::failureLogLine() const {
 void SenderWorkItem::markNeverRan(const std::string& reason) {
     m_result.ok = false;
     m_result.statusWord = kError;
-    m_result.detail = errorDetail(reason);
+    m_result.detail = app::DetailText(errorDetail(reason));
 }
 
 void SenderWorkItem::Execute() {
@@ -33,7 +34,7 @@ void SenderWorkItem::Execute() {
     }
     m_result.ok = outcome.ok();
     m_result.statusWord = outcome.ok() ? kSent : kError;
-    m_result.detail = outcome.ok() ? sentDetail() : errorDetail(outcome.error());
+    m_result.detail = app::DetailText(outcome.ok() ? sentDetail() : errorDetail(outcome.error()));
 }
 
 }  // namespace vantor::alarm

@@ -84,13 +84,20 @@ Status ThreadURL::send() {
     return {};
 }
 
+std::string ThreadURL::shownPrefix() const {
+    // The query carries the number, the text and often the gateway's own
+    // password: the detail, and the log line made of it, name the URL
+    // without it.
+    return "[" + net::UrlWithoutQuery(net::UrlForDisplay(m_request.url)) + ":" +
+           std::to_string(port()) + "] ";
+}
+
 std::string ThreadURL::sentDetail() const {
-    return "[" + m_request.url + ":" + std::to_string(port()) + "] " + m_statusLine;
+    return shownPrefix() + m_statusLine;
 }
 
 std::string ThreadURL::errorDetail(const std::string& error) const {
-    return "[" + m_request.url + ":" + std::to_string(port()) + "] " + m_statusLine + ":" +
-           net::Trim(error);
+    return shownPrefix() + m_statusLine + ":" + net::Trim(error);
 }
 
 std::string ThreadURL::failureLogLine() const {

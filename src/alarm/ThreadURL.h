@@ -56,6 +56,8 @@ protected:
     std::string sentDetail() const override;
 
 private:
+    std::string shownPrefix() const;
+
     net::HttpRequest m_request;
     std::string m_statusLine;
 };

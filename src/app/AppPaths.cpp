@@ -70,7 +70,9 @@ std::string AppPaths::helpFile() const {
 }
 
 bool AppPaths::CheckLogDir() {
-    const bool ok = FindOrMakeDirectory(logDirPath(), 0755);
+    // The logs and the alarm backup name services, hosts and failures:
+    // owner only, like conf/.
+    const bool ok = FindOrMakeDirectory(logDirPath(), 0700);
     if (ok) {
         m_logDirKnown = true;
     }

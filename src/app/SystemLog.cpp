@@ -19,9 +19,10 @@ namespace vantor::app {
 namespace {
 
 // Appends one line, handed to the file in one write call (a regular file
-// takes it whole), so that a reader never sees half of it.
+// takes it whole), so that a reader never sees half of it. A new file is
+// the owner's only.
 Status AppendLine(const std::string& path, const std::string& line) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
         return Error{SystemErrorText("Cannot open", path, errno)};
     }

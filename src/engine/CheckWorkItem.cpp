@@ -1,5 +1,6 @@
 #include "engine/CheckWorkItem.h"
 
+#include "app/DetailText.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::engine {
@@ -16,15 +17,7 @@ CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
 }
 
 std::string CheckWorkItem::prefix() const {
-    // A host that holds a line break must not break the log line that
-    // carries this detail.
-    std::string host = m_result.host;
-    for (char& c : host) {
-        if (c == '\r' || c == '\n') {
-            c = ' ';
-        }
-    }
-    return "[" + host + ":" + std::to_string(m_result.port) + "] ";
+    return "[" + m_result.host + ":" + std::to_string(m_result.port) + "] ";
 }
 
 std::string CheckWorkItem::passedDetail() const {
@@ -48,7 +41,12 @@ void CheckWorkItem::Execute() {
     }
     m_result.passed = outcome.ok();
     m_result.statusWord = outcome.ok() ? kPassed : kFailed;
-    m_result.detail = outcome.ok() ? passedDetail() : failedDetail(outcome.error());
+    m_result.detail =
+        app::DetailText(outcome.ok() ? passedDetail() : failedDetail(outcome.error()));
+}
+
+std::string CheckWorkItem::neverRanDetail() const {
+    return app::DetailText(prefix() + kFailed + ":" + neverRanReason());
 }
 
 }  // namespace vantor::engine

@@ -12,12 +12,16 @@ namespace vantor::engine {
 // The common frame of the six checks: the inputs are copied in when the
 // item is made; the run performs one exchange, within the check's time
 // limit, and turns its outcome into "Passed" or "Failed" with a detail text
-// that starts with "[" host ":" port "] ". Nothing escapes the run.
+// that starts with "[" host ":" port "] ", made fit to show (see
+// app::DetailText) before anyone stores, logs or sends it. Nothing escapes
+// the run.
 class CheckWorkItem : public pool::WorkItem {
 public:
     const CheckResult& result() const { return m_result; }
     // The time limit in force: the setting, or 5000 ms when it is 0 or less.
     int timeoutMs() const { return m_timeoutMs; }
+    // The detail of a check that never ran: "Failed" and the pool's reason.
+    std::string neverRanDetail() const;
 
 protected:
     CheckWorkItem(std::string kind, const CheckSettings& settings);

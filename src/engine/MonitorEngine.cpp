@@ -370,8 +370,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         // A check that never ran (refused as busy, cancelled) is a failure.
         r.statusWord = kFailed;
         r.passed = false;
-        r.detail = "[" + r.host + ":" + std::to_string(r.port) + "] " + kFailed + ":" +
-                   check.neverRanReason();
+        r.detail = check.neverRanDetail();
     }
     const bool product = r.originTag == kOriginProduct;
     if (product && r.retryFlag == 0 && !r.passed) {

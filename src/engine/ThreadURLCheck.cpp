@@ -103,6 +103,9 @@ std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& 
 ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequest& r)
     : CheckWorkItem(words::kUrl, settings) {
     m_request.url = settings.host;
+    // The request uses the URL as it stands; the result shows it without
+    // its password.
+    m_result.host = net::UrlForDisplay(settings.host);
     m_request.defaultPort = net::HttpDefaultPort(settings.port);
     m_request.method = HttpMethodFor(r.method);
     m_request.timeoutMs = timeoutMs();
@@ -121,9 +124,8 @@ ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequ
         {"Accept-Encoding", r.acceptEncoding},
         {"Accept-Language", r.acceptLanguage},
     };
-    for (auto& header : HeaderLines(r.headerData)) {
-        m_request.headers.push_back(std::move(header));
-    }
+    // Header info may carry a token or an API key: for the first server only.
+    m_request.privateHeaders = HeaderLines(r.headerData);
     if (m_request.method == "POST") {
         m_request.body = FormBody(r.postFields);
         std::string lower = r.contentType;

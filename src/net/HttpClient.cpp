@@ -37,6 +37,7 @@ using HeaderList = std::unique_ptr<curl_slist, CurlDeleter>;
 
 struct UrlParts {
     std::string full;
+    std::string scheme;
     std::string host;
     std::string port;  // as written, or empty
 };
@@ -60,9 +61,11 @@ bool HasSecondScheme(std::string_view url) {
 }
 
 // Parses an http URL; when it names no port, `defaultPort` goes into it.
+// An error shows the URL without its password and query.
 bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::string& error) {
+    const std::string shown = UrlWithoutQuery(UrlForDisplay(url));
     if (HasSecondScheme(url)) {
-        error = "Only http URLs can be checked: " + url;
+        error = "Only http URLs can be checked: " + shown;
         return false;
     }
     UrlHandle u(curl_url());
@@ -72,15 +75,15 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     }
     CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
     if (rc != CURLUE_OK) {
-        error = std::string("Invalid URL \"") + url + "\": " + curl_url_strerror(rc);
+        error = "Invalid URL \"" + shown + "\": " + curl_url_strerror(rc);
         return false;
     }
     char* part = nullptr;
     if (curl_url_get(u.get(), CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
-        const std::string scheme = part;
+        out.scheme = part;
         curl_free(part);
-        if (scheme != "http") {
-            error = "Only http URLs can be checked: " + url;
+        if (out.scheme != "http") {
+            error = "Only http URLs can be checked: " + shown;
             return false;
         }
     }
@@ -95,7 +98,7 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
         curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0);
     }
     if (curl_url_get(u.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) {
-        error = "Invalid URL \"" + url + "\"";
+        error = "Invalid URL \"" + shown + "\"";
         return false;
     }
     out.full = part;
@@ -153,6 +156,34 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
+std::string UrlForDisplay(const std::string& url) {
+    std::string out = url;
+    // Every "://" starts an authority: "http://https://u:p@h/" hides one
+    // behind the first.
+    for (std::size_t at = out.find("://"); at != std::string::npos; at = out.find("://", at + 3)) {
+        const std::size_t start = at + 3;
+        std::size_t end = out.find_first_of("/?#", start);
+        if (end == std::string::npos) {
+            end = out.size();
+        }
+        // The last "@" ends the user info: a password may hold an "@".
+        const std::size_t atSign = out.rfind('@', end - 1);
+        if (atSign == std::string::npos || atSign < start) {
+            continue;
+        }
+        const std::size_t colon = out.find(':', start);
+        if (colon == std::string::npos || colon >= atSign) {
+            continue;  // a user name alone
+        }
+        out.replace(colon + 1, atSign - colon - 1, "***");
+    }
+    return out;
+}
+
+std::string UrlWithoutQuery(const std::string& url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
+
 std::string FormEncode(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -180,6 +211,9 @@ struct Hop {
     std::string contentType;
     bool sendCredentials = false;
     bool first = true;
+    // Still on the scheme, host and port of the first request: private
+    // headers and cookies go only there.
+    bool sameOrigin = true;
     // The cookies the server has set so far, as libcurl lists them; each
     // request starts with them.
     std::vector<std::string> cookies;
@@ -194,6 +228,13 @@ HeaderList BuildHeaders(const HttpRequest& request, const Hop& hop) {
     for (const auto& [name, value] : request.headers) {
         if (!value.empty()) {
             add(name + ": " + value);
+        }
+    }
+    if (hop.sameOrigin) {
+        for (const auto& [name, value] : request.privateHeaders) {
+            if (!value.empty()) {
+                add(name + ": " + value);
+            }
         }
     }
     // An empty value also keeps libcurl's own form type off a POST.
@@ -223,7 +264,7 @@ void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::s
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
     // Only a configured cookie brings a cookie store. It keeps what the
     // server sets; the earlier answers' cookies go in first.
-    if (!request.cookie.empty()) {
+    if (!request.cookie.empty() && hop.sameOrigin) {
         curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
         for (const std::string& line : hop.cookies) {
             curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
@@ -294,9 +335,11 @@ bool FollowRedirect(CURL* h, long code, const char* location, const UrlParts& fi
         result.error = "Cannot follow the redirect: " + error;
         return false;
     }
-    // Credentials go only to the host they were given for.
-    if (next.host != first.host || next.port != first.port) {
+    // Credentials, private headers and cookies go only to the server they
+    // were given for; once left, it is not trusted again within the run.
+    if (next.scheme != first.scheme || next.host != first.host || next.port != first.port) {
         hop.sendCredentials = false;
+        hop.sameOrigin = false;
     }
     hop.url = next.full;
     hop.first = false;

@@ -110,6 +110,35 @@ TEST_F(HttpSmsSenderTest, AServerErrorIsAnErrorWithItsCodeAndStatusLine) {
     EXPECT_EQ(failureLogLine, "Alarming Message - HTTP-SMS : Response code=500 " + detail);
 }
 
+// The gateway's query holds the number, the text and often its password;
+// the user info a password too. The detail and the log line made of it name
+// the URL without either.
+TEST_F(HttpSmsSenderTest, AFailedSendShowsTheGatewayWithoutPasswordOrQuery) {
+    FakeHttpServer failing(FakeHttpServer::Always(HttpResponse("HTTP/1.1 503 Busy")));
+    const std::string at = "127.0.0.1:" + std::to_string(failing.port()) + "/send";
+    const SenderResult r =
+        send(Gateway("http://gw:s3cret@" + at + "?user=ops&password=t0psecret&to=$MSISDN",
+                     failing.port(), "Get"));
+    ASSERT_EQ(failing.requests().size(), 1u);
+    EXPECT_EQ(failing.requests()[0].target, "/send?user=ops&password=t0psecret&to=%2B44+1");
+    const std::string detail = "[http://gw:***@" + at + ":" + std::to_string(failing.port()) +
+                               "] HTTP/1.1 503 Busy:HTTP/1.1 503 Busy";
+    EXPECT_EQ(r.detail, detail);
+    EXPECT_EQ(failureLogLine, "Alarming Message - HTTP-SMS : Response code=503 " + detail);
+}
+
+// A status line is the gateway's own text: its control characters are shown
+// as blanks and a long one is cut.
+TEST_F(HttpSmsSenderTest, TheGatewaysStatusLineIsMadeFitToShow) {
+    const std::string reason = "Busy\x1b[2J\a\x08" + std::string(3000, 'x');
+    FakeHttpServer failing(FakeHttpServer::Always(HttpResponse("HTTP/1.1 503 " + reason)));
+    const SenderResult r = send(Gateway(failing.url("/send"), failing.port(), "Get"));
+    EXPECT_EQ(r.responseCode, 503);
+    EXPECT_EQ(r.detail.size(), 1024u);
+    EXPECT_NE(r.detail.find("] HTTP/1.1 503 Busy [2J  xxx"), std::string::npos) << r.detail;
+    EXPECT_EQ(r.detail.substr(1021), "...");
+}
+
 TEST_F(HttpSmsSenderTest, AGatewayThatAlwaysRedirectsEndsAfterFiveRequestsAsSent) {
     FakeHttpServer looping(
         FakeHttpServer::Always(HttpResponse("HTTP/1.1 302 Found", "Location: /again\r\n")));

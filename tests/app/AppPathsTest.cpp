@@ -58,6 +58,8 @@ TEST(AppPaths, ChecksCreateOneLevelAndRememberWhatTheyFound) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("conf").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u) << "conf holds passwords";
+    ASSERT_EQ(::stat(dir.file("log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "the logs name hosts and failures";
 
     AppPaths deep(dir.path() + "/missing/parent");
     EXPECT_FALSE(deep.CheckLogDir());

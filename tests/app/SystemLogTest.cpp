@@ -118,6 +118,17 @@ TEST_F(SystemLogTest, AlarmBackupIsWrittenOnlyWhenEnabledAndNothingIsEscaped) {
     EXPECT_TRUE(reporter.boxes().empty());
 }
 
+TEST_F(SystemLogTest, NewLogAndBackupFilesAreTheOwnersOnly) {
+    settings.backupEnable = true;
+    log.WriteSystemLog("Application starts.", LogLevel::Info);
+    log.WriteAlarmBackup("2026-12-08 14:00:01", "URL", "http://h/x", "80", "[h:80] down");
+    for (const std::string& file : {log.systemLogFileName(), log.alarmBackupFileName()}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    }
+}
+
 TEST_F(SystemLogTest, AlarmBackupFailureWarnsAndLogsNothing) {
     settings.backupEnable = true;
     settings.backupFilenamePath = dir.file("no/such/dir/");

@@ -196,6 +196,41 @@ TEST(MailCheck, RefusalsWithoutWordsLeaveTheErrorTextEmpty) {
     }
 }
 
+// What a server says reaches the terminal, the logs and the alarms: its
+// control characters are shown as blanks, and a long answer is cut to
+// 1,024 bytes ending in "...".
+TEST(MailCheck, ServerTextIsShownWithoutControlsAndCut) {
+    std::string flood;
+    for (int i = 0; i < 9000; ++i) {
+        flood += "554-\x1b[2J\a\bno\r\n";
+    }
+    FakeServer server(Script(flood + "554 \rFAKE: injected\r\n", {}));
+    const std::string detail = Smtp(server).detail;
+    EXPECT_EQ(detail.size(), 1024u);
+    EXPECT_EQ(detail.rfind(Prefix(server) + "Failed:", 0), 0u) << detail;
+    EXPECT_EQ(detail.substr(1021), "...");
+    EXPECT_EQ(detail.find_first_of(std::string("\x1b\a\b\r\n\0", 6)), std::string::npos);
+}
+
+// The cut never splits a UTF-8 sequence, wherever the sequences fall.
+TEST(MailCheck, LongServerTextIsCutBetweenCharacters) {
+    for (int shift = 0; shift < 3; ++shift) {
+        std::string euros;
+        for (int i = 0; i < 400; ++i) {
+            euros += "\xe2\x82\xac";
+        }
+        FakeServer server(Script("554 " + std::string(shift, 'x') + euros + "\r\n", {}));
+        const std::string detail = Smtp(server).detail;
+        SCOPED_TRACE(shift);
+        ASSERT_GE(detail.size(), 1022u);
+        EXPECT_LE(detail.size(), 1024u);
+        EXPECT_EQ(detail.substr(detail.size() - 3), "...");
+        // The last character before "..." is whole: a euro sign or a filler.
+        const std::string body = detail.substr(0, detail.size() - 3);
+        EXPECT_TRUE(body.ends_with("\xe2\x82\xac") || body.ends_with("x")) << body.substr(1000);
+    }
+}
+
 TEST(ImapCheck, QuotesWordsThatAreNotAtoms) {
     EXPECT_EQ(net::ImapClient::Quote("bob"), "bob");
     EXPECT_EQ(net::ImapClient::Quote(""), "\"\"");
