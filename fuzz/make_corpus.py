@@ -212,8 +212,8 @@ REPLY = {
     # The line "250-x" 10,001 times: past the cap on lines.
     "many_lines": b"\x04\x27\x11\x07250-x\r\n250 end\r\n",
     # 4,352 lines of 254 bytes: past the cap on bytes.
-    "many_bytes": b"\x04\x11\x00\xff" + b"250-" + b"y" * 249 + b"\n" + b"250 end\r\n",
-    "line_cap": b"\x01\x01250 a line longer than seventeen bytes\r\n",
+    "many_bytes": b"\x04\x11\x00\xff" + b"250-" + b"y" * 250 + b"\n" + b"250 end\r\n",
+    "line_cap": b"\x03\x01\x03250 a line longer than seventeen bytes\r\n",
 }
 
 
