@@ -67,11 +67,6 @@ std::string AsStored(const std::string& text) {
     return out.substr(first, out.find_last_not_of(" \t") - first + 1);
 }
 
-std::string WithoutCr(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
 void CheckReloaded(const AppSettings& a, const AppSettings& b) {
     FUZZ_CHECK(a.initStart == b.initStart && a.showFunctionBar == b.showFunctionBar &&
                a.showWindowAlarmLog == b.showWindowAlarmLog && a.backupEnable == b.backupEnable &&
@@ -160,6 +155,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static SystemClock clock;
     static SystemLog log(paths, logSettings, clock, reporter);
 
+    // A load skips one byte order mark and a save writes none, so a second
+    // one would become the first and change what the file's first line is:
+    // such a file is not a fixed point of load and save, and is fuzzed as
+    // the file without its first mark.
+    static constexpr std::string_view kTwoMarks = "\xEF\xBB\xBF\xEF\xBB\xBF";
+    if (size >= kTwoMarks.size() && std::memcmp(data, kTwoMarks.data(), kTwoMarks.size()) == 0) {
+        data += 3;
+        size -= 3;
+    }
     const std::string file = paths.settingsFile();
     vantor::fuzz::WriteBytes(file, data, size);
     // The in-memory parse and the file load read the same lines.
@@ -183,12 +187,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckReloaded(first, second);
 
     // Saving again writes the same bytes. CRs are left out of the
-    // comparison when the file holds any: a CR left at the end of a line
-    // (a bare CR line end, or "\r\r\n") is dropped one per save, and one at
+    // comparison when the file holds any: a CR left at the end of a line (a
+    // bare CR line end, or "\r\r\n") is dropped one per save, and one at
     // the end of the first line makes the next load take the file for CR LF.
     const bool hasCr = size > 0 && std::memchr(data, '\r', size) != nullptr;
-    auto same = [hasCr](const std::string& a, const std::string& b) {
-        return hasCr ? WithoutCr(a) == WithoutCr(b) : a == b;
+    auto same = [hasCr](std::string a, std::string b) {
+        if (hasCr) {
+            std::erase(a, '\r');
+            std::erase(b, '\r');
+        }
+        return a == b;
     };
     FUZZ_CHECK(settingsFile.SaveSettings(second));
     FUZZ_CHECK(same(vantor::fuzz::ReadBytes(file), saved));
