@@ -178,9 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A load skips one byte order mark and a save writes none, so a second
     // one would become the first and change what the file's first line is:
     // such a file is not a fixed point of load and save, and is fuzzed as
-    // the file without its first mark.
+    // the file with only the last of its leading marks.
     static constexpr std::string_view kTwoMarks = "\xEF\xBB\xBF\xEF\xBB\xBF";
-    if (size >= kTwoMarks.size() && std::memcmp(data, kTwoMarks.data(), kTwoMarks.size()) == 0) {
+    while (size >= kTwoMarks.size() && std::memcmp(data, kTwoMarks.data(), kTwoMarks.size()) == 0) {
         data += 3;
         size -= 3;
     }
