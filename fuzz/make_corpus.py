@@ -213,7 +213,8 @@ REPLY = {
     "many_lines": b"\x04\x27\x11\x07250-x\r\n250 end\r\n",
     # 4,352 lines of 254 bytes: past the cap on bytes.
     "many_bytes": b"\x04\x11\x00\xff" + b"250-" + b"y" * 250 + b"\n" + b"250 end\r\n",
-    "line_cap": b"\x03\x01\x03250 a line longer than seventeen bytes\r\n",
+    # A cap of 17 bytes, and more than that without a line end.
+    "line_cap": b"\x01\x01250 a line longer than seventeen bytes",
 }
 
 
