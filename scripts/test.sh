@@ -2,7 +2,7 @@
 # Builds everything and runs every test tier: the release build (unit,
 # process, interop and end-to-end tests), all of them again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests
-# (pool, SMPP relay) under ThreadSanitizer, and the SMPP fuzz target.
+# (pool, SMPP relay) under ThreadSanitizer, and the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,7 +21,7 @@ for preset in release asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
-# The SMPP fuzz target (clang, libFuzzer): every seed once, then a short run.
+# The fuzz targets (clang, libFuzzer): every seed once, then a short run each.
 echo "=== fuzz ==="
 CC=clang CXX=clang++ cmake -S fuzz -B build/fuzz -G Ninja >/dev/null
 cmake --build build/fuzz -j "$jobs"

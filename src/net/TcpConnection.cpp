@@ -47,6 +47,11 @@ void TcpConnection::close() {
     m_scanned = 0;
 }
 
+void TcpConnection::adopt(int fd) {
+    close();
+    m_fd = fd;
+}
+
 Status TcpConnection::connect(const std::string& host, int port, Deadline deadline) {
     close();
     Expected<std::vector<Address>> addresses = Resolve(host, port, SOCK_STREAM, deadline);

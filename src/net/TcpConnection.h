@@ -23,6 +23,9 @@ public:
 
     // Tries each address of the host in turn until one accepts.
     Status connect(const std::string& host, int port, Deadline deadline);
+    // Takes over a stream socket that is already connected (one end of a
+    // socketpair in the fuzz target), closing any the connection held.
+    void adopt(int fd);
     bool isOpen() const { return m_fd >= 0; }
 
     Status send(std::string_view data, Deadline deadline);
