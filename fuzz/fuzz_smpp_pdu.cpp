@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "smpp/GsmAlphabet.h"
 #include "smpp/TtcSMSCMessageSMPP.h"
 #include "smpp/TtcTcpClient.h"
@@ -24,14 +25,6 @@
 using namespace vantor::smpp;
 
 namespace {
-
-#define CHECK(cond)                                                                      \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                \
-        }                                                                                \
-    } while (0)
 
 std::uint32_t Be32(const std::uint8_t* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
@@ -42,42 +35,42 @@ std::uint32_t Be32(const std::uint8_t* p) {
 void ParseEverything(const std::uint8_t* data, std::size_t length) {
     TtcSMSCMessageSMPP m;
     m.assign(data, length);
-    CHECK(m.buffer().size() == length);
+    FUZZ_CHECK(m.buffer().size() == length);
     const int kind = m.Kind();
-    CHECK(kind == 0 || kind == 1 || kind == 3 || kind == 4 || kind == 6 || kind == 7 || kind == 8 ||
-          kind == 10);
+    FUZZ_CHECK(kind == 0 || kind == 1 || kind == 3 || kind == 4 || kind == 6 || kind == 7 ||
+               kind == 8 || kind == 10);
     if (length >= 16) {
-        CHECK(m.PduLength() == Be32(data));
-        CHECK(m.commandId() == Be32(data + 4));
-        CHECK(m.sequenceNumber() == Be32(data + 12));
+        FUZZ_CHECK(m.PduLength() == Be32(data));
+        FUZZ_CHECK(m.commandId() == Be32(data + 4));
+        FUZZ_CHECK(m.sequenceNumber() == Be32(data + 12));
     }
 
     m.ParseBindResp();
-    CHECK(m.status() == static_cast<std::int32_t>(m.commandStatus()));
+    FUZZ_CHECK(m.status() == static_cast<std::int32_t>(m.commandStatus()));
     m.ParseUnbindResp();
-    CHECK(m.status() == static_cast<std::int32_t>(m.commandStatus()));
+    FUZZ_CHECK(m.status() == static_cast<std::int32_t>(m.commandStatus()));
     m.ParseSubmitResp();
-    CHECK(m.messageId().size() + 16 <= std::max<std::size_t>(length, 16));
-    CHECK(m.messageId().find('\0') == std::string::npos);
+    FUZZ_CHECK(m.messageId().size() + 16 <= std::max<std::size_t>(length, 16));
+    FUZZ_CHECK(m.messageId().find('\0') == std::string::npos);
     m.ParseEnquireLinkResp();
-    CHECK(m.status() == 0);
+    FUZZ_CHECK(m.status() == 0);
     m.ParseGenericNack();
-    CHECK(m.status() == -3);
+    FUZZ_CHECK(m.status() == -3);
 
     const DeliverSm d = m.ParseDeliver();
-    CHECK(d.userDataHeader.size() % 2 == 0);
-    CHECK(d.optionalParameters.size() % 2 == 0);
-    CHECK(d.optionalParameters.size() / 2 + 16 <= std::max<std::size_t>(length, 16));
+    FUZZ_CHECK(d.userDataHeader.size() % 2 == 0);
+    FUZZ_CHECK(d.optionalParameters.size() % 2 == 0);
+    FUZZ_CHECK(d.optionalParameters.size() / 2 + 16 <= std::max<std::size_t>(length, 16));
     if (d.encoding == TtcEncodingType::et8BitHexadecimal && !d.isReceipt) {
-        CHECK(d.text.size() % 2 == 0);
+        FUZZ_CHECK(d.text.size() % 2 == 0);
     }
 
     TtcSMSCMessageSMPP response;
     response.BuildResponseTo(m);
-    CHECK(response.PduLength() == response.buffer().size());
-    CHECK(response.sequenceNumber() == m.sequenceNumber());
-    CHECK(response.commandStatus() == 0);
-    CHECK((response.commandId() & 0x80000000u) != 0);
+    FUZZ_CHECK(response.PduLength() == response.buffer().size());
+    FUZZ_CHECK(response.sequenceNumber() == m.sequenceNumber());
+    FUZZ_CHECK(response.commandStatus() == 0);
+    FUZZ_CHECK((response.commandId() & 0x80000000u) != 0);
 }
 
 // The raw bytes as a stream of PDUs.
@@ -86,9 +79,9 @@ void FrameStream(const std::uint8_t* data, std::size_t size) {
     while (at < size) {
         const long n = TtcSMSCMessageSMPP::FrameLength(data + at, size - at);
         if (n < 0) {
-            CHECK(size - at >= 16);
+            FUZZ_CHECK(size - at >= 16);
             const std::uint32_t length = Be32(data + at);
-            CHECK(length < 16 || length > TtcTcpClient::kBufferSize);
+            FUZZ_CHECK(length < 16 || length > TtcTcpClient::kBufferSize);
             ParseEverything(data + at, 16);  // what a reader would see of it
             return;
         }
@@ -96,13 +89,14 @@ void FrameStream(const std::uint8_t* data, std::size_t size) {
             // Needs more: a partial header, or a partial PDU.
             if (size - at >= 16) {
                 const std::uint32_t length = Be32(data + at);
-                CHECK(length >= 16 && length <= TtcTcpClient::kBufferSize && length > size - at);
+                FUZZ_CHECK(length >= 16 && length <= TtcTcpClient::kBufferSize &&
+                           length > size - at);
             }
             ParseEverything(data + at, size - at);
             return;
         }
-        CHECK(n >= 16 && static_cast<std::size_t>(n) <= size - at);
-        CHECK(static_cast<std::uint32_t>(n) == Be32(data + at));
+        FUZZ_CHECK(n >= 16 && static_cast<std::size_t>(n) <= size - at);
+        FUZZ_CHECK(static_cast<std::uint32_t>(n) == Be32(data + at));
         ParseEverything(data + at, static_cast<std::size_t>(n));
         at += static_cast<std::size_t>(n);
     }
@@ -129,7 +123,7 @@ void FrameThroughClient(const std::uint8_t* data, std::size_t size) {
             break;
         }
     }
-    CHECK(client.BytesRead() == size);
+    FUZZ_CHECK(client.BytesRead() == size);
     std::size_t at = 0;
     TtcSMSCMessageSMPP m;
     for (;;) {
@@ -137,15 +131,15 @@ void FrameThroughClient(const std::uint8_t* data, std::size_t size) {
         const std::size_t before = client.BytesRead();
         const Framing framing = m.ReadFromClient(client);
         if (expected > 0) {
-            CHECK(framing == Framing::Framed);
-            CHECK(m.buffer().size() == static_cast<std::size_t>(expected));
-            CHECK(std::equal(m.buffer().begin(), m.buffer().end(), data + at));
-            CHECK(client.BytesRead() == before - static_cast<std::size_t>(expected));
+            FUZZ_CHECK(framing == Framing::Framed);
+            FUZZ_CHECK(m.buffer().size() == static_cast<std::size_t>(expected));
+            FUZZ_CHECK(std::equal(m.buffer().begin(), m.buffer().end(), data + at));
+            FUZZ_CHECK(client.BytesRead() == before - static_cast<std::size_t>(expected));
             at += static_cast<std::size_t>(expected);
             continue;
         }
-        CHECK(framing == (expected < 0 ? Framing::Invalid : Framing::NeedMore));
-        CHECK(client.BytesRead() == before);
+        FUZZ_CHECK(framing == (expected < 0 ? Framing::Invalid : Framing::NeedMore));
+        FUZZ_CHECK(client.BytesRead() == before);
         break;
     }
 }
@@ -197,14 +191,14 @@ void BuildAndCheckSubmit(FuzzedDataProvider& in) {
     TtcSMSCMessageSMPP m;
     m.BuildSubmit(request);
     const std::vector<std::uint8_t>& b = m.buffer();
-    CHECK(b.size() >= 16);
-    CHECK(m.PduLength() == b.size());
-    CHECK(m.commandId() == CommandId::SubmitSm);
-    CHECK(m.commandStatus() == 0);
+    FUZZ_CHECK(b.size() >= 16);
+    FUZZ_CHECK(m.PduLength() == b.size());
+    FUZZ_CHECK(m.commandId() == CommandId::SubmitSm);
+    FUZZ_CHECK(m.commandStatus() == 0);
     // Whatever it holds, the PDU frames as one whole PDU or is refused for
     // its size, never read past.
     const long framed = TtcSMSCMessageSMPP::FrameLength(b.data(), b.size());
-    CHECK(framed == static_cast<long>(b.size()) || (framed == -1 && b.size() > 8192));
+    FUZZ_CHECK(framed == static_cast<long>(b.size()) || (framed == -1 && b.size() > 8192));
 
     if (HasNul(destination) || HasNul(originator) || HasNul(serviceType)) {
         return;  // the fields no longer read back one by one
@@ -213,7 +207,7 @@ void BuildAndCheckSubmit(FuzzedDataProvider& in) {
     auto cstring = [&] {
         std::string s;
         while (true) {
-            CHECK(pos < b.size());
+            FUZZ_CHECK(pos < b.size());
             if (b[pos] == 0) {
                 break;
             }
@@ -223,54 +217,54 @@ void BuildAndCheckSubmit(FuzzedDataProvider& in) {
         return s;
     };
     auto byte = [&] {
-        CHECK(pos < b.size());
+        FUZZ_CHECK(pos < b.size());
         return b[pos++];
     };
-    CHECK(cstring() == serviceType);
-    CHECK(byte() == static_cast<std::uint8_t>(origTon));
-    CHECK(byte() == static_cast<std::uint8_t>(origNpi));
-    CHECK(cstring() == originator);
-    CHECK(byte() == static_cast<std::uint8_t>(destTon));
-    CHECK(byte() == static_cast<std::uint8_t>(destNpi));
-    CHECK(cstring() == destination);
+    FUZZ_CHECK(cstring() == serviceType);
+    FUZZ_CHECK(byte() == static_cast<std::uint8_t>(origTon));
+    FUZZ_CHECK(byte() == static_cast<std::uint8_t>(origNpi));
+    FUZZ_CHECK(cstring() == originator);
+    FUZZ_CHECK(byte() == static_cast<std::uint8_t>(destTon));
+    FUZZ_CHECK(byte() == static_cast<std::uint8_t>(destNpi));
+    FUZZ_CHECK(cstring() == destination);
     const std::vector<std::uint8_t> udh = HexToBytes(userDataHeader);
-    CHECK(byte() == (udh.empty() ? 0x00 : 0x40));
-    CHECK(byte() == 0);  // protocol_id
-    CHECK(byte() == 0);  // priority_flag
+    FUZZ_CHECK(byte() == (udh.empty() ? 0x00 : 0x40));
+    FUZZ_CHECK(byte() == 0);  // protocol_id
+    FUZZ_CHECK(byte() == 0);  // priority_flag
     const std::string scheduleText = cstring();
     const std::string validityText = cstring();
-    CHECK(scheduleText.empty() || scheduleText.size() == 16);
-    CHECK(validityText.empty() || validityText.size() == 16);
-    CHECK(byte() == ((options & SubmitOption::RegisteredDelivery) ? 1 : 0));
-    CHECK(byte() == 0);  // replace_if_present_flag
-    (void)byte();        // data_coding
-    CHECK(byte() == 0);  // sm_default_msg_id
+    FUZZ_CHECK(scheduleText.empty() || scheduleText.size() == 16);
+    FUZZ_CHECK(validityText.empty() || validityText.size() == 16);
+    FUZZ_CHECK(byte() == ((options & SubmitOption::RegisteredDelivery) ? 1 : 0));
+    FUZZ_CHECK(byte() == 0);  // replace_if_present_flag
+    (void)byte();             // data_coding
+    FUZZ_CHECK(byte() == 0);  // sm_default_msg_id
     const std::size_t smLength = byte();
     const std::vector<std::uint8_t> tlv = HexToBytes(optional);
     // sm_length counts exactly the octets between it and the optional
     // parameters, and never more than a short message holds.
-    CHECK(pos + smLength + tlv.size() == b.size());
-    CHECK(smLength <= TtcSMSCMessageSMPP::kMaxShortMessage);
-    CHECK(std::equal(tlv.begin(), tlv.end(),
-                     b.begin() + static_cast<std::ptrdiff_t>(pos + smLength)));
+    FUZZ_CHECK(pos + smLength + tlv.size() == b.size());
+    FUZZ_CHECK(smLength <= TtcSMSCMessageSMPP::kMaxShortMessage);
+    FUZZ_CHECK(std::equal(tlv.begin(), tlv.end(),
+                          b.begin() + static_cast<std::ptrdiff_t>(pos + smLength)));
     const std::size_t udhKept = std::min(udh.size(), smLength);
-    CHECK(std::equal(udh.begin(), udh.begin() + static_cast<std::ptrdiff_t>(udhKept),
-                     b.begin() + static_cast<std::ptrdiff_t>(pos)));
+    FUZZ_CHECK(std::equal(udh.begin(), udh.begin() + static_cast<std::ptrdiff_t>(udhKept),
+                          b.begin() + static_cast<std::ptrdiff_t>(pos)));
     const std::vector<std::uint8_t> body(b.begin() + static_cast<std::ptrdiff_t>(pos + udhKept),
                                          b.begin() + static_cast<std::ptrdiff_t>(pos + smLength));
     if (encoding == TtcEncodingType::et7BitText && ascii) {
         // An escape is always followed by its code.
         for (std::size_t i = 0; i < body.size(); ++i) {
-            CHECK(body[i] < 0x80);
+            FUZZ_CHECK(body[i] < 0x80);
             if (body[i] == 0x1B) {
-                CHECK(i + 1 < body.size());
-                CHECK(GsmAlphabet::ExtensionChar(body[i + 1]) != u' ');
+                FUZZ_CHECK(i + 1 < body.size());
+                FUZZ_CHECK(GsmAlphabet::ExtensionChar(body[i + 1]) != u' ');
                 ++i;
             }
         }
     }
     if (encoding == TtcEncodingType::etUCS2Text) {
-        CHECK(body.size() % 2 == 0);
+        FUZZ_CHECK(body.size() % 2 == 0);
     }
 }
 
@@ -278,13 +272,13 @@ void Unicode(const std::uint8_t* data, std::size_t size) {
     const std::string_view raw(reinterpret_cast<const char*>(data),
                                std::min<std::size_t>(size, 512));
     const std::string once = Utf16ToUtf8(Utf8ToUtf16(raw));
-    CHECK(Utf16ToUtf8(Utf8ToUtf16(once)) == once);
+    FUZZ_CHECK(Utf16ToUtf8(Utf8ToUtf16(once)) == once);
     const std::vector<std::uint8_t> codes = GsmAlphabet::Encode(raw);
     for (std::uint8_t c : codes) {
-        CHECK(c < 0x80);
+        FUZZ_CHECK(c < 0x80);
     }
     const std::vector<std::uint8_t> packed = GsmAlphabet::Pack(codes, static_cast<int>(size % 7));
-    CHECK(packed.size() == (codes.size() * 7 + size % 7 + 7) / 8);
+    FUZZ_CHECK(packed.size() == (codes.size() * 7 + size % 7 + 7) / 8);
 }
 
 }  // namespace
