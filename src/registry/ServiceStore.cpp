@@ -203,6 +203,13 @@ std::string EscapeTextCarriageReturns(std::string xml) {
     return out;
 }
 
+// Whether the file differs from the version last read or written here. A
+// file that is gone (or cannot be reached) has no version to take in.
+bool ChangedByOthers(const std::string& path, const std::optional<app::FileStamp>& known) {
+    const auto now = app::StampOf(path);
+    return known && now && *now != *known;
+}
+
 }  // namespace
 
 ServiceStore::ServiceStore(std::string filePath) : m_filePath(std::move(filePath)) {}
@@ -357,21 +364,19 @@ Status ServiceStore::save(bool onOwner) {
     if (!m_active) {
         return Error{"the service list is not open"};
     }
-    std::unique_lock file(m_fileMutex);
-    if (const auto now = app::StampOf(m_filePath); m_diskStamp && now && *now != *m_diskStamp) {
-        // Someone else wrote the file: theirs is taken in on the owner thread
-        // before anything of ours is written.
-        if (!onOwner) {
-            if (!m_changeNoticed.exchange(true) && m_changedOnDisk) {
-                m_changedOnDisk();
-            }
-            return {};
-        }
-        file.unlock();
-        if (Status taken = takeOperatorsVersion(); !taken) {
+    // Someone else wrote the file: theirs is taken in on the owner thread
+    // before anything of ours is written.
+    if (onOwner) {
+        if (Status taken = takeChangesFirst(); !taken) {
             return taken;
         }
-        file.lock();
+    }
+    std::lock_guard file(m_fileMutex);
+    if (!onOwner && ChangedByOthers(m_filePath, m_diskStamp)) {
+        if (!m_changeNoticed.exchange(true) && m_changedOnDisk) {
+            m_changedOnDisk();
+        }
+        return {};
     }
     {
         std::lock_guard lock(m_docMutex);
@@ -432,18 +437,11 @@ Status ServiceStore::takeChangesFirst() {
         std::lock_guard file(m_fileMutex);
         known = m_diskStamp;
     }
-    // A file that is gone (or cannot be reached) has no version to take in.
-    if (const auto now = app::StampOf(m_filePath); known && now && *now != *known) {
-        return takeOperatorsVersion();
-    }
-    return {};
+    return ChangedByOthers(m_filePath, known) ? takeOperatorsVersion() : Status{};
 }
 
 Status ServiceStore::TakeChangesOnDisk() {
-    if (!m_active) {
-        return {};
-    }
-    return save(true);
+    return m_active ? flush() : Status{};
 }
 
 Status ServiceStore::reloadNow() {
