@@ -154,9 +154,10 @@ void Session::createEngine() {
 }
 
 void Session::start() {
-    if (started()) {
+    if (m_ticking) {
         return;
     }
+    m_ticking = true;
     createEngine();
 
     // Scheduling as InitStart says, and one tick at once whatever it says.
@@ -187,7 +188,8 @@ void Session::armMinuteTimer() {
         if (!session.m_engine) {
             return;  // shut down
         }
-        if (session.m_engine->schedulingRunning() && session.m_ticker.claimCurrentMinute()) {
+        if (session.m_engine->schedulingRunning() && !session.m_closing &&
+            session.m_ticker.claimCurrentMinute()) {
             session.guarded([&session] { session.m_engine->TimerServiceTimer(); });
         }
         session.armMinuteTimer();
@@ -220,6 +222,13 @@ void Session::reload() {
     }
     m_settingsFile.LoadSettings(m_settings);
     m_log.WriteSystemLog(msg::kSysInitReloaded, LogLevel::Info);
+}
+
+void Session::beginShutdown() {
+    m_closing = true;
+    if (m_pool) {
+        m_pool->CancelAllWorkItems();
+    }
 }
 
 void Session::hurry() {

@@ -66,6 +66,11 @@ public:
     void start();
     bool started() const { return m_engine != nullptr; }
 
+    // The first step of a shutdown that does not block the owner thread:
+    // no tick queues anything any more, and waiting items complete as
+    // cancelled; running ones go on to their end (see hasRunningWork).
+    void beginShutdown();
+
     // Whether work items run on the pool now.
     bool hasRunningWork() const;
     // Checks and senders queued and not back yet.
@@ -132,6 +137,8 @@ private:
     std::unique_ptr<engine::MonitorEngine> m_engine;
     engine::MinuteTicker m_ticker;
     std::atomic<bool> m_hurry{false};
+    bool m_ticking = false;
+    bool m_closing = false;
     // Timers still armed hold this; they do nothing once the session is gone.
     std::shared_ptr<Session*> m_alive;
 };
