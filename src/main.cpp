@@ -6,6 +6,7 @@
 
 #include "app/AppPaths.h"
 #include "headless/HeadlessApp.h"
+#include "ui/GuiApp.h"
 
 namespace {
 
@@ -13,7 +14,8 @@ void PrintUsage(std::FILE* out) {
     std::fputs(
         "Usage: vantor-lite [--headless | --check-now | --help]\n"
         "\n"
-        "Monitors network services and raises alarms when a check fails.\n"
+        "Monitors network services and raises alarms when a check fails. Without\n"
+        "options it opens its main window (it needs a display).\n"
         "\n"
         "  --headless   run the monitor without windows, until SIGTERM or SIGINT (a\n"
         "               second one stops it without waiting for running checks);\n"
@@ -61,9 +63,17 @@ int main(int argc, char** argv) {
         }
     }
     if (!headless && !checkNow) {
-        std::fputs("vantor-lite: the main window is not built yet; run 'vantor-lite --headless'.\n",
-                   stderr);
-        return 2;
+        if (!vantor::ui::HasDisplay()) {
+            std::fputs(
+                "vantor-lite: no display to open the window on (neither DISPLAY nor "
+                "WAYLAND_DISPLAY is set); run 'vantor-lite --headless' to monitor "
+                "without windows.\n",
+                stderr);
+            return 2;
+        }
+        vantor::ui::GuiOptions options;
+        options.userConfigFile = vantor::app::UserConfigFile();
+        return vantor::ui::RunGui(argc, argv, options);
     }
     vantor::headless::HeadlessOptions options;
     options.userConfigFile = vantor::app::UserConfigFile();

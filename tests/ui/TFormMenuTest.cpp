@@ -1,0 +1,347 @@
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "alarm/AlarmListModel.h"
+#include "pool/ThreadPoolManager.h"
+#include "support/Gate.h"
+#include "support/ServiceListFile.h"
+#include "support/TempDir.h"
+#include "ui/GuiApp.h"
+#include "ui/MessageBox.h"
+#include "ui/TFormMenu.h"
+
+using namespace std::chrono_literals;
+using vantor::test::ServiceEntry;
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+ServiceEntry Entry(const std::string& kind, const std::string& ip, const std::string& port,
+                   const std::string& status = "Unknown") {
+    ServiceEntry e;
+    e.service = kind;
+    e.ip = ip;
+    e.port = port;
+    e.serviceStatus = status;
+    e.scheduleBy = "Daily";
+    // Never due while the tests run.
+    e.scheduleHour = "99";
+    return e;
+}
+
+// An application folder with a help file, service.xml and SysInit.ini, the
+// per-user file that points at it, and the program's windows on it.
+class Program {
+public:
+    explicit Program(const std::vector<ServiceEntry>& services, bool initStart = false,
+                     std::chrono::milliseconds initDelay = 10ms) {
+        WriteFile(m_dir.file("app/help/VantorLite.hlp"), "<html><a name=\"Contents\"></a></html>");
+        WriteFile(m_dir.file("app/conf/service.xml"), vantor::test::ServiceListXml(services));
+        WriteFile(m_dir.file("app/conf/SysInit.ini"),
+                  std::string("[System]\nInitStart=") + (initStart ? "1" : "0") + "\n");
+        std::filesystem::create_directories(m_dir.file("app/log"));
+        WriteFile(m_dir.file("user.conf"), "[Settings]\nAppPath=" + m_dir.file("app") + "\n");
+        vantor::ui::MessageBox::setHook(
+            [this](vantor::app::MessageBoxKind, const QString& text) { boxes << text; });
+        vantor::ui::GuiOptions options;
+        options.userConfigFile = m_dir.file("user.conf");
+        options.initDelay = initDelay;
+        options.splashTime = 0ms;
+        m_gui = std::make_unique<vantor::ui::GuiApp>(options);
+        m_gui->onFinished = [this] { finished = true; };
+    }
+    ~Program() { vantor::ui::MessageBox::setHook({}); }
+
+    bool start() { return m_gui->start(); }
+    // Started and past the start-up timer.
+    bool startAndWait() {
+        if (!start()) {
+            return false;
+        }
+        return QTest::qWaitFor([this] { return window().initialised(); }, 5000);
+    }
+    vantor::ui::TFormMenu& window() { return m_gui->window(); }
+    vantor::session::Session& session() { return m_gui->session(); }
+    std::string appDir() const { return m_dir.file("app"); }
+
+    template <class T>
+    T* find(const char* name) {
+        T* found = window().findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            qFatal("no widget named %s", name);
+        }
+        return found;
+    }
+    QTreeView* services() { return find<QTreeView>("ListViewService"); }
+    int rows() { return services()->model()->rowCount(); }
+    QString cell(int row, int column) {
+        return services()->model()->index(row, column).data().toString();
+    }
+    void selectRow(int row) { services()->setCurrentIndex(services()->model()->index(row, 0)); }
+    int rowOf(const QString& id) {
+        for (int r = 0; r < rows(); ++r) {
+            if (cell(r, 0) == id) {
+                return r;
+            }
+        }
+        return -1;
+    }
+    std::string systemLog() const {
+        std::string all;
+        for (const auto& file : std::filesystem::directory_iterator(m_dir.file("app/log"))) {
+            std::ifstream in(file.path());
+            std::stringstream text;
+            text << in.rdbuf();
+            all += text.str();
+        }
+        return all;
+    }
+
+    QStringList boxes;
+    bool finished = false;
+
+private:
+    vantor::test::TempDir m_dir;
+    std::unique_ptr<vantor::ui::GuiApp> m_gui;
+};
+
+std::vector<ServiceEntry> EveryKind() {
+    return {Entry("URL", "http://127.0.0.1:1/", "80"), Entry("Ping", "10.0.0.5", ""),
+            Entry("SMTP", "10.0.0.5", "25"),           Entry("POP3", "10.0.0.6", "110"),
+            Entry("IMAP", "10.0.0.6", "143"),          Entry("FTP", "10.0.0.7", "21"),
+            Entry("Database", "10.0.0.8", "1433")};
+}
+
+bool Enabled(QWidget* w) {
+    return w->isEnabled();
+}
+
+}  // namespace
+
+class TFormMenuTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void inertForThreeSecondsThenUnlocked() {
+        Program program(EveryKind(), /*initStart=*/false, 3000ms);
+        QVERIFY(program.start());
+        auto* start = program.find<QToolButton>("ToolButtonStart");
+        auto* stop = program.find<QToolButton>("ToolButtonStop");
+        QTest::qWait(2500);
+        QVERIFY(!program.window().menuBar()->isEnabled());
+        QVERIFY(!Enabled(start) && !Enabled(stop));
+        QVERIFY(!Enabled(program.find<QToolButton>("ToolButtonGeneral")));
+        QTRY_VERIFY_WITH_TIMEOUT(program.window().menuBar()->isEnabled(), 2000);
+        // Scheduling starts stopped: Start is the one to press.
+        QVERIFY(Enabled(start));
+        QVERIFY(!Enabled(stop));
+        QCOMPARE(program.find<QLabel>("StatusText")->text(),
+                 QStringLiteral("Service scheduling stops."));
+        QCOMPARE(program.window().trayState(), QStringLiteral("stopped"));
+        QCOMPARE(program.rows(), 7);
+    }
+
+    void filtersByKindAndHost() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        const auto shown = [&] {
+            QStringList kinds;
+            for (int r = 0; r < program.rows(); ++r) {
+                kinds << program.cell(r, 1);
+            }
+            kinds.sort();
+            return kinds.join(',');
+        };
+        const auto filter = [&](const char* name) {
+            program.find<QAction>(name)->trigger();
+            return shown();
+        };
+        QCOMPARE(filter("ToolButtonURL"), QStringLiteral("URL"));
+        QCOMPARE(filter("ToolButtonPing"), QStringLiteral("Ping"));
+        QCOMPARE(filter("ToolButtonEmail"), QStringLiteral("IMAP,POP3,SMTP"));
+        QCOMPARE(filter("ToolButtonFTP"), QStringLiteral("FTP"));
+        QVERIFY(!program.find<QAction>("ToolButtonDatabase")->isEnabled());
+        QCOMPARE(filter("ToolButtonALL"), QStringLiteral("Database,FTP,IMAP,POP3,Ping,SMTP,URL"));
+        // An empty port shows as "---".
+        QCOMPARE(program.cell(program.rowOf("Ping:10.0.0.5:"), 3), QStringLiteral("---"));
+
+        // A host node shows that host's services; the filter to refill with
+        // is "ALL" again.
+        program.find<QAction>("ToolButtonFTP")->trigger();
+        auto* tree = program.find<QTreeWidget>("TreeViewURLList");
+        QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("ALL"));
+        const QList<QTreeWidgetItem*> host =
+            tree->findItems(QStringLiteral("10.0.0.5"), Qt::MatchExactly);
+        QCOMPARE(host.size(), 1);
+        const QPoint at = tree->visualItemRect(host.first()).center();
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(shown(), QStringLiteral("Ping,SMTP"));
+        QCOMPARE(program.session().services().currentFilter(), std::string("ALL"));
+        // A host that has no service (any more) shows nothing and keeps the
+        // filter the list had.
+        program.find<QAction>("ToolButtonEmail")->trigger();
+        program.window().FillServiceList("10.9.9.9");
+        QCOMPARE(program.rows(), 0);
+        QCOMPARE(program.session().services().currentFilter(), std::string("Email"));
+    }
+
+    void columnClicksSortBothListsWithSharedDirections() {
+        Program program({Entry("URL", "b.example", "80"), Entry("URL", "C.example", "80"),
+                         Entry("URL", "a.example", "80")});
+        QVERIFY(program.startAndWait());
+        auto& alarms = program.session().alarms();
+        for (const char* message : {"b", "c", "a"}) {
+            alarms.insertTop({"0", "2026-12-09 10:00:00", message, "Email", "x@y", "Sent"});
+        }
+        QHeaderView* header = program.services()->header();
+        const auto click = [](QHeaderView* h, int section) {
+            QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                              QPoint(h->sectionViewportPosition(section) + 5, h->height() / 2));
+        };
+        const QString selected = program.cell(0, 0);
+        program.selectRow(0);
+        click(header, 2);
+        QCOMPARE(program.cell(0, 2), QStringLiteral("a.example"));
+        QCOMPARE(program.cell(2, 2), QStringLiteral("C.example"));
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        // The selection stays on its record, wherever the sort puts it.
+        const int selectedRow = program.services()->selectionModel()->selectedRows().first().row();
+        QCOMPARE(program.cell(selectedRow, 0), selected);
+        click(header, 2);
+        QCOMPARE(program.cell(0, 2), QStringLiteral("C.example"));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+        // The alarm list shares the flag of column 2: its next click there
+        // sorts ascending; it shows no sort image.
+        auto* alarmList = program.find<QTreeView>("ListViewAlarmMessage");
+        click(alarmList->header(), 2);
+        QCOMPARE(alarmList->model()->index(0, 2).data().toString(), QStringLiteral("a"));
+        click(alarmList->header(), 2);
+        QCOMPARE(alarmList->model()->index(0, 2).data().toString(), QStringLiteral("c"));
+        QVERIFY(!alarmList->header()->isSortIndicatorShown());
+        // The core list keeps its order.
+        QCOMPARE(program.session().services().rows().front().id, std::string("URL:C.example:80"));
+    }
+
+    void runNowOnARowUnderWayIsRefused() {
+        Program program({Entry("SMTP", "10.0.0.5", "25", "Process")});
+        QVERIFY(program.startAndWait());
+        program.selectRow(0);
+        program.find<QAction>("MenuServiceRunNow")->trigger();
+        QCOMPARE(
+            program.boxes,
+            QStringList{QStringLiteral("This service is still under processing or retrying.")});
+        QCOMPARE(program.cell(0, 4), QStringLiteral("Process"));
+    }
+
+    void deleteRemovesTheRowAndALonelyHost() {
+        Program program({Entry("SMTP", "10.0.0.5", "25"), Entry("POP3", "10.0.0.5", "110"),
+                         Entry("FTP", "10.0.0.7", "21")});
+        QVERIFY(program.startAndWait());
+        auto* tree = program.find<QTreeWidget>("TreeViewURLList");
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        program.selectRow(program.rowOf("FTP:10.0.0.7:21"));
+        program.find<QAction>("MenuServiceDelete")->trigger();
+        QCOMPARE(program.rows(), 2);
+        QCOMPARE(program.rowOf("FTP:10.0.0.7:21"), -1);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QVERIFY(program.boxes.isEmpty());
+        // The host that still has a service keeps its node.
+        program.selectRow(program.rowOf("SMTP:10.0.0.5:25"));
+        program.find<QAction>("MenuServiceDelete")->trigger();
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(program.session().store().records().size(), std::size_t(1));
+    }
+
+    void aDialogLocksTheWindowUntilItCloses() {
+        Program program(EveryKind(), /*initStart=*/true);
+        QVERIFY(program.startAndWait());
+        program.find<QAction>("ActionGeneral")->trigger();
+        QTRY_VERIFY(program.window().findChild<QDialog*>("PlaceholderDialog") != nullptr);
+        auto* dialog = program.window().findChild<QDialog*>("PlaceholderDialog");
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY(!program.window().menuBar()->isEnabled());
+        QVERIFY(!Enabled(program.find<QToolButton>("ToolButtonStop")));
+        QVERIFY(!program.find<QWidget>("ToolBarSelect")->isEnabled());
+        dialog->reject();
+        QTRY_VERIFY(program.window().menuBar()->isEnabled());
+        // Scheduling runs: only Stop applies.
+        QVERIFY(Enabled(program.find<QToolButton>("ToolButtonStop")));
+        QVERIFY(!Enabled(program.find<QToolButton>("ToolButtonStart")));
+        QVERIFY(program.find<QAction>("ActionStart")->isChecked());
+    }
+
+    void closingWaitsForRunningChecksBehindTheNotice() {
+        Program program(EveryKind(), /*initStart=*/true);
+        QVERIFY(program.startAndWait());
+        vantor::test::Gate gate;
+        program.session().pool().QueueWorkItem(std::make_unique<vantor::test::BlockingItem>(gate),
+                                               [](vantor::pool::WorkItem&) {});
+        QTRY_VERIFY(program.session().hasRunningWork());
+        program.window().close();
+        QTest::qWait(200);
+        auto* notice = program.window().findChild<QWidget*>("FormClosing");
+        QVERIFY(notice != nullptr && notice->isVisible());
+        QVERIFY(!program.finished);
+        gate.open();
+        QTRY_VERIFY(program.finished);
+        QVERIFY(!notice->isVisible());
+        const std::string log = program.systemLog();
+        QVERIFY(log.find("Service scheduling stops.") != std::string::npos);
+        QVERIFY(log.find("Application stops.") != std::string::npos);
+    }
+
+    void closeCommandEndsWithoutLoggingTheStopOfScheduling() {
+        Program program(EveryKind(), /*initStart=*/true);
+        QVERIFY(program.startAndWait());
+        program.find<QAction>("ActionClose")->trigger();
+        QTRY_VERIFY(program.finished);
+        // Nothing ran: no notice.
+        QVERIFY(program.window().findChild<QWidget*>("FormClosing") == nullptr);
+        const std::string log = program.systemLog();
+        QVERIFY(log.find("Application stops.") != std::string::npos);
+        QVERIFY(log.find("Service scheduling stops.") == std::string::npos);
+    }
+
+    void aSecondInstanceGetsABoxAndNoWindow() {
+        Program first(EveryKind());
+        QVERIFY(first.start());
+        // A second program on the same folder and user.
+        vantor::ui::GuiOptions options;
+        options.userConfigFile = first.appDir() + "/../user.conf";
+        options.splashTime = 0ms;
+        vantor::ui::GuiApp second(options);
+        QVERIFY(!second.start());
+        QCOMPARE(first.boxes,
+                 QStringList{QStringLiteral("ERR00001 : The application is already startup.")});
+        int mainWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            mainWindows += qobject_cast<QMainWindow*>(w) != nullptr ? 1 : 0;
+        }
+        QCOMPARE(mainWindows, 1);
+    }
+};
+
+QTEST_MAIN(TFormMenuTest)
+#include "TFormMenuTest.moc"
