@@ -16,12 +16,12 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -387,15 +387,18 @@ QWidget* TFormMenu::createTopPanel() {
 }
 
 QWidget* TFormMenu::createLists() {
-    m_hostTree = new QTreeWidget(this);
+    // One text per host: a plain string list keeps a large tree small.
+    m_hosts = new QStringListModel(this);
+    m_hostTree = new QTreeView(this);
     m_hostTree->setObjectName("TreeViewURLList");
+    m_hostTree->setModel(m_hosts);
     m_hostTree->setHeaderHidden(true);
     m_hostTree->setRootIsDecorated(false);
     m_hostTree->setUniformRowHeights(true);
     m_hostTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(m_hostTree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-        if (item != nullptr) {
-            const std::string filter = item->text(0).toStdString();
+    connect(m_hostTree, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& node) {
+        if (node.isValid()) {
+            const std::string filter = node.data().toString().toStdString();
             runGuarded([this, filter] { FillServiceList(filter); });
         }
     });
@@ -642,12 +645,11 @@ void TFormMenu::FillServiceList(const std::string& filter) {
 }
 
 void TFormMenu::RebuildHostTree() {
-    m_hostTree->clear();
-    QList<QTreeWidgetItem*> items;
+    QStringList hosts;
     for (const std::string& host : engine::ServiceListModel::HostTree(m_session.store())) {
-        items.append(new QTreeWidgetItem(QStringList{FromStd(host)}));
+        hosts.append(FromStd(host));
     }
-    m_hostTree->addTopLevelItems(items);
+    m_hosts->setStringList(hosts);
 }
 
 std::optional<std::string> TFormMenu::selectedKey() const {

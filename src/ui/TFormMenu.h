@@ -25,7 +25,7 @@ class QSystemTrayIcon;
 class QToolBar;
 class QToolButton;
 class QTreeView;
-class QTreeWidget;
+class QStringListModel;
 
 namespace vantor::ui {
 
@@ -123,7 +123,8 @@ private:
     ListSortProxy* m_alarmProxy = nullptr;
     QTreeView* m_serviceList = nullptr;
     QTreeView* m_alarmList = nullptr;
-    QTreeWidget* m_hostTree = nullptr;
+    QTreeView* m_hostTree = nullptr;
+    QStringListModel* m_hosts = nullptr;
     QGroupBox* m_alarmGroup = nullptr;
     QWidget* m_topPanel = nullptr;
     QToolBar* m_functionBar = nullptr;
