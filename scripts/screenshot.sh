@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Starts the program under Xvfb on a demo folder (20 services of every kind,
+# checked against 127.0.0.1 only, failures alarmed by syslog to a closed
+# local port) and saves a screenshot of the screen.
+#   scripts/screenshot.sh OUT.png [seconds to wait, default 8]
+set -euo pipefail
+out=$(realpath -m "$1")
+wait=${2:-8}
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$root/build/release/bin/vantor-lite"
+demo=$(mktemp -d)
+trap 'kill "$xvfb" "$web" 2>/dev/null || true; rm -rf "$demo"' EXIT
+
+mkdir -p "$demo/app/conf" "$demo/app/log" "$demo/app/help" "$demo/app/bin" "$demo/cfg/korvane" "$demo/www"
+cp "$root/data/help/VantorLite.hlp" "$demo/app/help/"
+cp "$root/data/bin/korvane.gif" "$demo/app/bin/"
+printf '[Settings]\nAppPath=%s\n' "$demo/app" > "$demo/cfg/korvane/VantorLite.conf"
+cat > "$demo/app/conf/SysInit.ini" <<INI
+[System]
+InitStart=1
+WindowWidth=1180
+WindowHeight=800
+[SysLog Alarm]
+Enable=1
+IP=127.0.0.1
+Port=5514
+INI
+echo ok > "$demo/www/index.html"
+python3 -m http.server 18089 --bind 127.0.0.1 --directory "$demo/www" >/dev/null 2>&1 &
+web=$!
+python3 - "$demo/app/conf/service.xml" <<'PY'
+import sys
+from xml.sax.saxutils import escape
+rows = []
+def add(kind, ip, port, alarm="n", by="Minutely", hour="00", minute="1"):
+    rows.append((kind, ip, port, alarm, by, hour, minute))
+for i in range(4):
+    add("URL", f"http://127.0.0.1:18089/index.html?site={i}", "80")
+for i in range(3):
+    add("Ping", f"127.0.0.{i+1}", "", by="Hourly", minute=f"{10*i:02d}")
+add("SMTP", "127.0.0.1", "2525", alarm="y")
+add("SMTP", "127.0.0.2", "2526", by="Daily", hour="08", minute="30")
+add("POP3", "127.0.0.1", "1110", alarm="y")
+add("POP3", "127.0.0.3", "1111", by="Daily", hour="12", minute="00")
+add("IMAP", "127.0.0.1", "1143", alarm="y")
+add("IMAP", "127.0.0.4", "1144", by="Hourly", minute="45")
+add("FTP", "127.0.0.1", "2121", alarm="y")
+add("FTP", "127.0.0.5", "2122", by="Minutely", minute="5")
+add("FTP", "127.0.0.6", "2123", alarm="y")
+add("Database", "127.0.0.7", "1433", by="Daily", hour="02", minute="00")
+add("Database", "127.0.0.8", "5432", by="Daily", hour="03", minute="00")
+add("Ping", "127.0.0.9", "", by="Minutely", minute="2")
+add("URL", "http://127.0.0.1:18089/missing.html", "80", alarm="y")
+out = ['<?xml version="1.0" encoding="UTF-8" standalone="no"?><!DOCTYPE service><serviceList>']
+for kind, ip, port, alarm, by, hour, minute in rows:
+    key = f"{kind}:{ip}:{port}"
+    e = lambda n, v: f"<{n}>{escape(v)}</{n}>"
+    rec = f'  <record key="{escape(key)}">' + e("service", kind) + e("ip", ip) + e("port", port)
+    rec += e("username", "") + e("password", "") + e("schedule_by", by) + e("schedule_hour", hour)
+    rec += e("schedule_minute", minute) + e("service_status", "Unknown") + e("status", "Start")
+    rec += e("proxy_ip", "") + e("proxy_port", "0") + e("proxy_username", "") + e("proxy_password", "")
+    rec += e("url_method", "Get") + e("ftp_proxytype", "")
+    rec += e("alarm_email", "n") + e("alarm_smpp", "n") + e("alarm_httpsms", "n") + e("alarm_syslog", alarm)
+    if kind == "URL":
+        rec += "<service_url>" + e("referer", "") + e("cookie", "") + e("headerData", "") + e("userAgent", "VantorLite") + e("contentType", "") + e("accept", "*/*") + e("acceptCharSet", "") + e("acceptEncoding", "") + e("acceptLanguage", "") + "</service_url>"
+    out.append(rec + "</record>")
+out.append("</serviceList>")
+open(sys.argv[1], "w").write("\n".join(out) + "\n")
+PY
+
+display=:97
+Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
+xvfb=$!
+sleep 1
+cd "$root/build/release/bin"
+DISPLAY=$display XDG_CONFIG_HOME="$demo/cfg" timeout $((wait + 5)) "$bin" >/dev/null 2>&1 &
+sleep "$wait"
+DISPLAY=$display import -window root "$out"
+echo "saved $out"
