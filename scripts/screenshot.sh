@@ -37,7 +37,7 @@ def add(kind, ip, port, alarm="n", by="Minutely", hour="00", minute="1"):
 for i in range(4):
     add("URL", f"http://127.0.0.1:18089/index.html?site={i}", "80")
 for i in range(3):
-    add("Ping", f"127.0.0.{i+1}", "", by="Hourly", minute=f"{10*i:02d}")
+    add("Ping", f"127.0.0.{i+1}", "0", by="Hourly", minute=f"{10*i:02d}")
 add("SMTP", "127.0.0.1", "2525", alarm="y")
 add("SMTP", "127.0.0.2", "2526", by="Daily", hour="08", minute="30")
 add("POP3", "127.0.0.1", "1110", alarm="y")
@@ -49,7 +49,7 @@ add("FTP", "127.0.0.5", "2122", by="Minutely", minute="5")
 add("FTP", "127.0.0.6", "2123", alarm="y")
 add("Database", "127.0.0.7", "1433", by="Daily", hour="02", minute="00")
 add("Database", "127.0.0.8", "5432", by="Daily", hour="03", minute="00")
-add("Ping", "127.0.0.9", "", by="Minutely", minute="2")
+add("Ping", "127.0.0.9", "0", by="Minutely", minute="1")
 add("URL", "http://127.0.0.1:18089/missing.html", "80", alarm="y")
 out = ['<?xml version="1.0" encoding="UTF-8" standalone="no"?><!DOCTYPE service><serviceList>']
 for kind, ip, port, alarm, by, hour, minute in rows:

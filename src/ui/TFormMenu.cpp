@@ -332,8 +332,9 @@ QWidget* TFormMenu::createTopPanel() {
         m_movie = new QMovie(clip, QByteArray(), this);
         if (m_movie->isValid()) {
             m_animation->setMovie(m_movie);
-            // Until the first activation the clip's finished picture shows.
-            m_movie->jumpToFrame(std::max(0, std::min(29, m_movie->frameCount() - 1)));
+            // Played once at start too, so that its finished picture shows
+            // even where the window is never activated.
+            m_movie->start();
             // Played once per activation, up to its 30th frame.
             connect(m_movie, &QMovie::frameChanged, this, [this](int frame) {
                 const int last = m_movie->frameCount() > 0 ? m_movie->frameCount() - 1 : 29;

@@ -396,7 +396,7 @@ TEST_F(HeadlessTest, FilesEditedWhileItRunsAreTakenInOnSignalAndBeforeTheyAreWri
               std::string::npos);
 }
 
-TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
+TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefused) {
     auto help = start({"--help"});
     ASSERT_EQ(help->wait(10s), 0);
     EXPECT_NE(help->out().find("Usage: vantor-lite"), std::string::npos);
@@ -404,6 +404,17 @@ TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAreRefused) {
     auto bad = start({"--bogus"});
     ASSERT_EQ(bad->wait(10s), 2);
     EXPECT_NE(bad->err().find("unknown option"), std::string::npos);
+
+    // Without a display the window is refused with a pointer to --headless,
+    // before Qt is asked for one.
+    test::Process windowless({VANTOR_LITE_BINARY}, dir.file("bin"),
+                             {{"XDG_CONFIG_HOME", dir.file("xdg")},
+                              {"DISPLAY", "\x01unset"},
+                              {"WAYLAND_DISPLAY", "\x01unset"},
+                              {"QT_QPA_PLATFORM", "\x01unset"}});
+    ASSERT_EQ(windowless.wait(10s), 2);
+    EXPECT_NE(windowless.err().find("run 'vantor-lite --headless'"), std::string::npos);
+    EXPECT_EQ(windowless.err().find('\n'), windowless.err().size() - 1) << "one line";
 }
 
 }  // namespace

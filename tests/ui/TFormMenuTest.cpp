@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
@@ -53,7 +54,7 @@ class Program {
 public:
     explicit Program(const std::vector<ServiceEntry>& services, bool initStart = false,
                      std::chrono::milliseconds initDelay = 10ms) {
-        WriteFile(m_dir.file("app/help/VantorLite.hlp"), "<html><a name=\"Contents\"></a></html>");
+        WriteFile(m_dir.file("app/help/VantorLite.hlp"), "<html><a name=\"Contents\"></a>Vantor Lite help</html>");
         WriteFile(m_dir.file("app/conf/service.xml"), vantor::test::ServiceListXml(services));
         WriteFile(m_dir.file("app/conf/SysInit.ini"),
                   std::string("[System]\nInitStart=") + (initStart ? "1" : "0") + "\n");
@@ -290,6 +291,18 @@ private slots:
         QVERIFY(Enabled(program.find<QToolButton>("ToolButtonStop")));
         QVERIFY(!Enabled(program.find<QToolButton>("ToolButtonStart")));
         QVERIFY(program.find<QAction>("ActionStart")->isChecked());
+    }
+
+    void helpOpensTheHelpFileInAWindowOfItsOwn() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        program.find<QAction>("ActionHelp")->trigger();
+        auto* browser = program.window().findChild<QTextBrowser*>("HelpBrowser");
+        QVERIFY(browser != nullptr);
+        QTRY_VERIFY(browser->window()->isVisible());
+        QCOMPARE(browser->toPlainText(), QStringLiteral("Vantor Lite help"));
+        // The help window locks nothing.
+        QVERIFY(program.window().menuBar()->isEnabled());
     }
 
     void closingWaitsForRunningChecksBehindTheNotice() {
