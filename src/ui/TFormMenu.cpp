@@ -517,7 +517,14 @@ void TFormMenu::createTray() {
         raise();
         activateWindow();
     });
-    item("TrayHide", QStringLiteral("Hide"), [this] { hide(); });
+    item("TrayHide", QStringLiteral("Hide"), [this] {
+        // Without a tray to show it again from, a hidden window would be lost.
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            hide();
+        } else {
+            showMinimized();
+        }
+    });
     m_trayMenu->addSeparator();
     item("TrayHelp", QStringLiteral("Vantor Lite Help"), [this] { openHelp({}); });
     m_trayMenu->addSeparator();

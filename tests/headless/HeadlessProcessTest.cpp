@@ -42,16 +42,15 @@ protected:
     }
 
     std::unique_ptr<test::Process> start(std::vector<std::string> args = {"--headless"},
-                                         const std::string& runtimeDir = "run") {
+                                         const std::string& runtimeDir = "run",
+                                         std::map<std::string, std::string> env = {}) {
         args.insert(args.begin(), VANTOR_LITE_BINARY);
-        return std::make_unique<test::Process>(
-            args, dir.file("bin"),
-            std::map<std::string, std::string>{
-                {"XDG_CONFIG_HOME", dir.file("xdg")},
-                {"XDG_RUNTIME_DIR", runtimeDir.empty() ? "\x01unset" : dir.file(runtimeDir)},
-                {"TMPDIR", dir.file("tmp")},
-                {"HOME", dir.path()},
-                {"TZ", "UTC"}});
+        env.insert({{"XDG_CONFIG_HOME", dir.file("xdg")},
+                    {"XDG_RUNTIME_DIR", runtimeDir.empty() ? "\x01unset" : dir.file(runtimeDir)},
+                    {"TMPDIR", dir.file("tmp")},
+                    {"HOME", dir.path()},
+                    {"TZ", "UTC"}});
+        return std::make_unique<test::Process>(args, dir.file("bin"), env);
     }
 
     std::string todaysLog() const {
@@ -394,6 +393,31 @@ TEST_F(HeadlessTest, FilesEditedWhileItRunsAreTakenInOnSignalAndBeforeTheyAreWri
         "192.0.2.25");
     EXPECT_NE(ReadFile(todaysLog()).find("SysInit.ini was changed on disk and has been reloaded."),
               std::string::npos);
+}
+
+TEST_F(HeadlessTest, TheWindowStartsOffscreenAndAStopSignalClosesItAsItsCloseButtonDoes) {
+    // With the help file there, start-up shows no box that would wait.
+    ::mkdir(dir.file("help").c_str(), 0755);
+    WriteFile(dir.file("help/VantorLite.hlp"), "<html></html>");
+    auto gui = start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
+    // The splash, then the start-up timer switches scheduling on.
+    ASSERT_TRUE(test::Eventually(
+        [&] {
+            return ReadFile(todaysLog()).find("Service scheduling starts.") != std::string::npos;
+        },
+        20s))
+        << gui->err();
+    gui->signal(SIGTERM);
+    ASSERT_EQ(gui->wait(20s), 0) << gui->err();
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2].substr(20), "[INFO] Service scheduling stops.");
+    EXPECT_EQ(lines.back().substr(20), "[INFO] Application stops.");
+    // A first run on a screen narrower than 1024 pixels (the offscreen
+    // platform's is 800 x 600): 800 x 572, kept for the next start.
+    const IniFile saved = IniFile::parse(ReadFile(dir.file("conf/SysInit.ini")));
+    EXPECT_EQ(saved.readString("System", "WindowWidth", ""), "800");
+    EXPECT_EQ(saved.readString("System", "WindowHeight", ""), "572");
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefused) {

@@ -54,7 +54,8 @@ class Program {
 public:
     explicit Program(const std::vector<ServiceEntry>& services, bool initStart = false,
                      std::chrono::milliseconds initDelay = 10ms) {
-        WriteFile(m_dir.file("app/help/VantorLite.hlp"), "<html><a name=\"Contents\"></a>Vantor Lite help</html>");
+        WriteFile(m_dir.file("app/help/VantorLite.hlp"),
+                  "<html><a name=\"Contents\"></a>Vantor Lite help</html>");
         WriteFile(m_dir.file("app/conf/service.xml"), vantor::test::ServiceListXml(services));
         WriteFile(m_dir.file("app/conf/SysInit.ini"),
                   std::string("[System]\nInitStart=") + (initStart ? "1" : "0") + "\n");
@@ -241,6 +242,12 @@ private slots:
         click(alarmList->header(), 2);
         QCOMPARE(alarmList->model()->index(0, 2).data().toString(), QStringLiteral("c"));
         QVERIFY(!alarmList->header()->isSortIndicatorShown());
+        // A refill shows the ID order again and keeps the selected record.
+        program.find<QAction>("ToolButtonALL")->trigger();
+        QCOMPARE(program.cell(0, 2), QStringLiteral("C.example"));
+        QCOMPARE(
+            program.cell(program.services()->selectionModel()->selectedRows().first().row(), 0),
+            selected);
         // The core list keeps its order.
         QCOMPARE(program.session().services().rows().front().id, std::string("URL:C.example:80"));
     }
