@@ -263,6 +263,68 @@ private slots:
         QCOMPARE(program.cell(0, 4), QStringLiteral("Process"));
     }
 
+    void popUpCommandsRunStartAndStopTheSelectedService() {
+        // A port that answers nothing: the check fails at once.
+        Program program({Entry("SMTP", "127.0.0.1", "1")});
+        QVERIFY(program.startAndWait());
+        program.selectRow(0);
+        program.find<QAction>("MenuServiceStop")->trigger();
+        QCOMPARE(program.cell(0, 7), QStringLiteral("Stop"));
+        QCOMPARE(std::string(program.session().store().records().front().text("status")),
+                 std::string("Stop"));
+        program.find<QAction>("MenuServiceStart")->trigger();
+        QCOMPARE(program.cell(0, 7), QStringLiteral("Start"));
+        // Run Now checks it at once; the failure reaches the row and turns
+        // the tray icon to "failing" while scheduling runs.
+        program.find<QAction>("ActionStart")->trigger();
+        program.find<QAction>("MenuServiceRunNow")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(program.cell(0, 4), QStringLiteral("Failed"), 15000);
+        QCOMPARE(program.window().trayState(), QStringLiteral("failing"));
+        program.find<QAction>("ActionStop")->trigger();
+        QCOMPARE(program.window().trayState(), QStringLiteral("stopped"));
+        QCOMPARE(program.find<QLabel>("StatusText")->text(),
+                 QStringLiteral("Service scheduling stops."));
+    }
+
+    void anErrorInACommandIsLoggedAndShownAndTheProgramGoesOn() {
+        // A record the engine cannot read: its port is not a number.
+        Program program({Entry("SMTP", "10.0.0.5", "x25")});
+        QVERIFY(program.startAndWait());
+        program.selectRow(0);
+        program.find<QAction>("MenuServiceRunNow")->trigger();
+        QCOMPARE(program.boxes.size(), 1);
+        QVERIFY(program.boxes.first().startsWith(QStringLiteral("ERROR : ")));
+        QVERIFY(
+            program.boxes.first().endsWith(QStringLiteral("'x25' is not a valid integer value")));
+        QVERIFY(program.systemLog().find("[ERROR] ERROR : ") != std::string::npos);
+        // The window still answers.
+        program.find<QAction>("ToolButtonURL")->trigger();
+        QCOMPARE(program.rows(), 0);
+    }
+
+    void viewCommandsToggleTheBarsAndSizeTheWindowAndTheSettingsKeepThem() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        auto* alarms = program.find<QWidget>("GroupBoxAlarmLog");
+        auto* top = program.find<QWidget>("PanelTop");
+        QVERIFY(alarms->isVisible() && top->isVisible());
+        QTest::keyClick(&program.window(), Qt::Key_F8);
+        QTest::keyClick(&program.window(), Qt::Key_F7);
+        QVERIFY(!alarms->isVisible() && !top->isVisible());
+        QVERIFY(!program.find<QAction>("ActionAlarmMessages")->isChecked());
+        program.find<QAction>("Action800X600")->trigger();
+        QCOMPARE(program.window().size(), QSize(800, 600));
+        program.find<QAction>("ActionClose")->trigger();
+        QTRY_VERIFY(program.finished);
+        std::ifstream ini(program.appDir() + "/conf/SysInit.ini");
+        std::stringstream text;
+        text << ini.rdbuf();
+        for (const char* line :
+             {"ShowWindowAlarmLog=0", "ShowFunctionBar=0", "WindowWidth=800", "WindowHeight=600"}) {
+            QVERIFY2(text.str().find(line) != std::string::npos, line);
+        }
+    }
+
     void deleteRemovesTheRowAndALonelyHost() {
         Program program({Entry("SMTP", "10.0.0.5", "25"), Entry("POP3", "10.0.0.5", "110"),
                          Entry("FTP", "10.0.0.7", "21")});
