@@ -221,37 +221,42 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
     DispatchService(*record, retry);
 }
 
-void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
-    const std::string_view service = Require(record, "service");
-    using namespace words;
-    if (!HasCheck(service)) {
-        return;  // "Database" and anything else have no check
-    }
-    CheckSettings settings;
-    settings.originTag = kOriginProduct;
-    settings.serviceKey = std::string(record.key());
-    settings.host = std::string(Require(record, "ip"));
-    settings.port = ReadPort(Require(record, "port"));
-    settings.alarms.email = Require(record, "alarm_email") == "y";
-    settings.alarms.smpp = Require(record, "alarm_smpp") == "y";
-    settings.alarms.httpSms = Require(record, "alarm_httpsms") == "y";
-    settings.alarms.syslog = Require(record, "alarm_syslog") == "y";
-    // A repeat after a failure is never repeated itself: its failure alarms.
-    auto retrySetting = [retry](int setting) { return retry ? 0 : setting; };
+namespace {
 
-    std::unique_ptr<CheckWorkItem> check;
+// The fields of a record that its kind's check needs; a missing one is a
+// RecordError, as is a port that is not a number.
+CheckInput ReadCheckInput(const registry::ServiceRecord& record, std::string_view service) {
+    using namespace words;
+    CheckInput in;
+    registry::ServiceFields& f = in.fields;
+    f.service = std::string(service);
+    f.ip = std::string(Require(record, "ip"));
+    f.port = std::string(Require(record, "port"));
+    ReadPort(f.port);
+    f.alarmEmail = std::string(Require(record, "alarm_email"));
+    f.alarmSmpp = std::string(Require(record, "alarm_smpp"));
+    f.alarmHttpSms = std::string(Require(record, "alarm_httpsms"));
+    f.alarmSyslog = std::string(Require(record, "alarm_syslog"));
+    if (service == kPing) {
+        return in;
+    }
     if (service == kUrl) {
-        settings.host = CompleteUrl(settings.host);
-        settings.timeoutMs = m_settings.httpDefaultTimeout;
-        settings.retrySetting = retrySetting(m_settings.httpRetry);
-        UrlCheckRequest r;
-        r.method = std::string(Require(record, "url_method"));
-        r.username = std::string(Require(record, "username"));
-        r.password = std::string(Require(record, "password"));
-        r.proxyHost = std::string(Require(record, "proxy_ip"));
-        r.proxyPort = ReadPort(Require(record, "proxy_port"));
-        r.proxyUsername = std::string(Require(record, "proxy_username"));
-        r.proxyPassword = std::string(Require(record, "proxy_password"));
+        f.urlMethod = std::string(Require(record, "url_method"));
+    }
+    f.username = std::string(Require(record, "username"));
+    f.password = std::string(Require(record, "password"));
+    if (service == kFtp) {
+        f.ftpProxyType = std::string(Require(record, "ftp_proxytype"));
+    }
+    if (service == kUrl || service == kFtp) {
+        f.proxyIp = std::string(Require(record, "proxy_ip"));
+        f.proxyPort = std::string(Require(record, "proxy_port"));
+        ReadPort(f.proxyPort);
+        f.proxyUsername = std::string(Require(record, "proxy_username"));
+        f.proxyPassword = std::string(Require(record, "proxy_password"));
+    }
+    if (service == kUrl) {
+        registry::UrlRequestFields& r = in.request;
         r.referer = RequireUrlField(record, "referer");
         r.cookie = RequireUrlField(record, "cookie");
         r.headerData = std::string(record.findUrlField("headerData").value_or(""));
@@ -261,41 +266,110 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
         r.acceptCharSet = RequireUrlField(record, "acceptCharSet");
         r.acceptEncoding = RequireUrlField(record, "acceptEncoding");
         r.acceptLanguage = RequireUrlField(record, "acceptLanguage");
-        for (const registry::ExtraField& field : record.extraFields()) {
+        in.extraFields = record.extraFields();
+    }
+    return in;
+}
+
+}  // namespace
+
+std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const CheckInput& input,
+                                                         CheckSettings settings, bool retry) const {
+    using namespace words;
+    const registry::ServiceFields& f = input.fields;
+    settings.host = f.ip;
+    settings.port = ReadPort(f.port);
+    // A repeat after a failure is never repeated itself: its failure alarms.
+    auto retrySetting = [retry](int setting) { return retry ? 0 : setting; };
+    if (f.service == kUrl) {
+        settings.host = CompleteUrl(settings.host);
+        settings.timeoutMs = m_settings.httpDefaultTimeout;
+        settings.retrySetting = retrySetting(m_settings.httpRetry);
+        const registry::UrlRequestFields& q = input.request;
+        UrlCheckRequest r;
+        r.method = f.urlMethod;
+        r.username = f.username;
+        r.password = f.password;
+        r.proxyHost = f.proxyIp;
+        r.proxyPort = ReadPort(f.proxyPort.empty() ? "0" : f.proxyPort);
+        r.proxyUsername = f.proxyUsername;
+        r.proxyPassword = f.proxyPassword;
+        r.referer = q.referer;
+        r.cookie = q.cookie;
+        r.headerData = q.headerData;
+        r.userAgent = q.userAgent;
+        r.contentType = q.contentType;
+        r.accept = q.accept;
+        r.acceptCharSet = q.acceptCharSet;
+        r.acceptEncoding = q.acceptEncoding;
+        r.acceptLanguage = q.acceptLanguage;
+        for (const registry::ExtraField& field : input.extraFields) {
             r.postFields.push_back(field.name + "=" + field.value);
         }
-        check = std::make_unique<ThreadURLCheck>(settings, r);
-    } else if (service == kPing) {
+        return std::make_unique<ThreadURLCheck>(settings, r);
+    }
+    if (f.service == kPing) {
         settings.timeoutMs = m_settings.pingDefaultTimeout;
         settings.retrySetting = retrySetting(m_settings.pingRetry);
-        check = std::make_unique<ThreadPingCheck>(settings);
-    } else if (service == kFtp) {
+        return std::make_unique<ThreadPingCheck>(settings);
+    }
+    if (f.service == kFtp) {
         settings.timeoutMs = m_settings.ftpDefaultTimeout;
         settings.retrySetting = retrySetting(m_settings.ftpRetry);
         FtpCheckRequest r;
-        r.username = std::string(Require(record, "username"));
-        r.password = std::string(Require(record, "password"));
-        r.proxyType = std::string(Require(record, "ftp_proxytype"));
-        r.proxyHost = std::string(Require(record, "proxy_ip"));
-        r.proxyPort = ReadPort(Require(record, "proxy_port"));
-        r.proxyUsername = std::string(Require(record, "proxy_username"));
-        r.proxyPassword = std::string(Require(record, "proxy_password"));
-        check = std::make_unique<ThreadFTPCheck>(settings, r);
-    } else {
-        settings.timeoutMs = m_settings.emailDefaultTimeout;
-        settings.retrySetting = retrySetting(m_settings.emailRetry);
-        const Credentials credentials{std::string(Require(record, "username")),
-                                      std::string(Require(record, "password"))};
-        if (service == kSmtp) {
-            check = std::make_unique<ThreadSMTPCheck>(settings, credentials);
-        } else if (service == kPop3) {
-            check = std::make_unique<ThreadPOP3Check>(settings, credentials);
-        } else {
-            check = std::make_unique<ThreadIMAPCheck>(settings, credentials);
-        }
+        r.username = f.username;
+        r.password = f.password;
+        r.proxyType = f.ftpProxyType;
+        r.proxyHost = f.proxyIp;
+        r.proxyPort = ReadPort(f.proxyPort.empty() ? "0" : f.proxyPort);
+        r.proxyUsername = f.proxyUsername;
+        r.proxyPassword = f.proxyPassword;
+        return std::make_unique<ThreadFTPCheck>(settings, r);
     }
+    settings.timeoutMs = m_settings.emailDefaultTimeout;
+    settings.retrySetting = retrySetting(m_settings.emailRetry);
+    const Credentials credentials{f.username, f.password};
+    if (f.service == kSmtp) {
+        return std::make_unique<ThreadSMTPCheck>(settings, credentials);
+    }
+    if (f.service == kPop3) {
+        return std::make_unique<ThreadPOP3Check>(settings, credentials);
+    }
+    return std::make_unique<ThreadIMAPCheck>(settings, credentials);
+}
+
+void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
+    const std::string_view service = Require(record, "service");
+    if (!HasCheck(service)) {
+        return;  // "Database" and anything else have no check
+    }
+    CheckSettings settings;
+    settings.originTag = words::kOriginProduct;
+    settings.serviceKey = std::string(record.key());
+    const CheckInput input = ReadCheckInput(record, service);
+    settings.alarms.email = input.fields.alarmEmail == "y";
+    settings.alarms.smpp = input.fields.alarmSmpp == "y";
+    settings.alarms.httpSms = input.fields.alarmHttpSms == "y";
+    settings.alarms.syslog = input.fields.alarmSyslog == "y";
+    std::unique_ptr<CheckWorkItem> check = buildCheck(input, settings, retry);
     m_checking.insert(settings.serviceKey);
     queueCheck(std::move(check));
+}
+
+Status MonitorEngine::StartSetupCheck(const CheckInput& input) {
+    if (!HasCheck(input.fields.service)) {
+        return Error{"There is no check for the kind '" + input.fields.service + "'."};
+    }
+    CheckSettings settings;
+    settings.originTag = words::kOriginSetup;
+    settings.serviceKey = "0";
+    try {
+        // No alarms and never repeated.
+        queueCheck(buildCheck(input, settings, /*retry=*/true));
+    } catch (const std::exception& e) {
+        return Error{e.what()};
+    }
+    return {};
 }
 
 void MonitorEngine::queueCheck(std::unique_ptr<CheckWorkItem> check) {

@@ -10,7 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/Result.h"
 #include "engine/CheckResult.h"
+#include "registry/ServiceRecord.h"
 
 namespace vantor::app {
 class Clock;
@@ -60,6 +62,14 @@ int ParseRecordInteger(std::string_view text);
 // not an integer.
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
 
+// What a check is built from: a service's fields as the store holds them,
+// or as the wizard has them before they are stored.
+struct CheckInput {
+    registry::ServiceFields fields;
+    registry::UrlRequestFields request;
+    std::vector<registry::ExtraField> extraFields;
+};
+
 // The monitoring engine on the owner thread: the minute tick, the dispatch
 // of due records to their checks, the handling of every finished check
 // (results shown and stored, retries, the alarm backup and the alarms), and
@@ -97,6 +107,11 @@ public:
     // Queues a check built elsewhere (the wizard's test); errors are
     // swallowed.
     void QueueOnPool(std::unique_ptr<CheckWorkItem> check);
+    // The wizard's test: the check of a service as entered, tagged "Setup"
+    // with key "0", no alarms and no retry; its result goes to
+    // onSetupResult and nowhere else. The error text when it could not be
+    // started (a port that is not a number, the pool refusing it).
+    Status StartSetupCheck(const CheckInput& input);
     // What a finished check comes back to: its result shown and stored, a
     // retry or the alarms.
     void OnCheckDone(CheckWorkItem& check);
@@ -113,6 +128,11 @@ public:
     std::function<void(const CheckResult& result, bool retried)> onProductResult;
 
 private:
+    // The check of the input's kind with the kind's time limit and retry
+    // setting (none for a repeat). Throws RecordError for a port that is not
+    // a number.
+    std::unique_ptr<CheckWorkItem> buildCheck(const CheckInput& input, CheckSettings settings,
+                                              bool retry) const;
     void queue(std::unique_ptr<CheckWorkItem> check);
     void queueCheck(std::unique_ptr<CheckWorkItem> check);
     void checkCameBack(CheckWorkItem& check);
