@@ -547,7 +547,24 @@ Status ServiceStore::changeRecord(std::string_view key,
     return {};
 }
 
-Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestFields* request) {
+namespace {
+
+void WriteExtraFields(pugi::xml_node record, const std::vector<ExtraField>& fields) {
+    while (pugi::xml_node old = record.child("service_url_detail")) {
+        record.remove_child(old);
+    }
+    for (const ExtraField& field : fields) {
+        pugi::xml_node detail = record.append_child("service_url_detail");
+        AppendChildText(detail, "fieldname", field.name);
+        AppendChildText(detail, "fieldvalue", field.value);
+        AppendChildText(detail, "isFile", "n");
+    }
+}
+
+}  // namespace
+
+Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestFields* request,
+                                  const std::vector<ExtraField>* extraFields) {
     if (Status active = requireActive(); !active) {
         return active;
     }
@@ -565,19 +582,32 @@ Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestF
         if (request != nullptr) {
             WriteUrlGroup(record, *request, true);
         }
+        if (extraFields != nullptr) {
+            WriteExtraFields(record, *extraFields);
+        }
         m_index[key] = record;
         changed();
     }
-    return save(true);
+    Status saved = save(true);
+    if (!saved) {
+        // Not on disk: not kept either, so that a second try adds it once.
+        if (pugi::xml_node added = findNode(key)) {
+            std::lock_guard lock(m_docMutex);
+            listNode().remove_child(added);
+            changed();
+        }
+        rebuildIndex();
+    }
+    return saved;
 }
 
 Status ServiceStore::InsertService(const ServiceFields& fields) {
-    return insertRecord(fields, nullptr);
+    return insertRecord(fields, nullptr, nullptr);
 }
 
-Status ServiceStore::InsertURLService(const ServiceFields& fields,
-                                      const UrlRequestFields& request) {
-    return insertRecord(fields, &request);
+Status ServiceStore::InsertURLService(const ServiceFields& fields, const UrlRequestFields& request,
+                                      const std::vector<ExtraField>* extraFields) {
+    return insertRecord(fields, &request, extraFields);
 }
 
 void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f) {
@@ -592,41 +622,54 @@ void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f) {
 }
 
 Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
-    Status saved = changeRecord(
-        oldKey, [&](pugi::xml_node record) { writeRecord(record, fields); }, true);
-    rebuildIndex();  // the key may have changed
-    return saved;
+    return updateRecord(oldKey, fields, nullptr, nullptr);
 }
 
 Status ServiceStore::UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
-                                      const UrlRequestFields& request) {
+                                      const UrlRequestFields& request,
+                                      const std::vector<ExtraField>* extraFields) {
+    return updateRecord(oldKey, fields, &request, extraFields);
+}
+
+Status ServiceStore::updateRecord(std::string_view oldKey, const ServiceFields& fields,
+                                  const UrlRequestFields* request,
+                                  const std::vector<ExtraField>* extraFields) {
+    // The record as it was, to put back if the change cannot be saved.
+    pugi::xml_document before;
     Status saved = changeRecord(
         oldKey,
         [&](pugi::xml_node record) {
+            before.append_copy(record);
             writeRecord(record, fields);
-            WriteUrlGroup(record, request, false);
+            if (request != nullptr) {
+                WriteUrlGroup(record, *request, false);
+            }
+            if (extraFields != nullptr) {
+                WriteExtraFields(record, *extraFields);
+            }
         },
         true);
     rebuildIndex();  // the key may have changed
+    if (saved || !before.first_child()) {
+        return saved;
+    }
+    const std::string newKey = MakeServiceKey(fields.service, fields.ip, fields.port);
+    if (pugi::xml_node changedRecord = findNode(newKey)) {
+        {
+            std::lock_guard lock(m_docMutex);
+            listNode().insert_copy_before(before.first_child(), changedRecord);
+            listNode().remove_child(changedRecord);
+            changed();
+        }
+        rebuildIndex();
+    }
     return saved;
 }
 
 Status ServiceStore::ReplaceExtraFields(std::string_view key,
                                         const std::vector<ExtraField>& fields) {
     return changeRecord(
-        key,
-        [&](pugi::xml_node record) {
-            while (pugi::xml_node old = record.child("service_url_detail")) {
-                record.remove_child(old);
-            }
-            for (const ExtraField& field : fields) {
-                pugi::xml_node detail = record.append_child("service_url_detail");
-                AppendChildText(detail, "fieldname", field.name);
-                AppendChildText(detail, "fieldvalue", field.value);
-                AppendChildText(detail, "isFile", "n");
-            }
-        },
-        true);
+        key, [&](pugi::xml_node record) { WriteExtraFields(record, fields); }, true);
 }
 
 Status ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {

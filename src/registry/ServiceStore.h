@@ -87,11 +87,18 @@ public:
 
     // The changes by key change the last record with that key; a key that
     // is not there changes nothing and succeeds.
+    // An insert whose save fails is taken back: the record is in the file
+    // and in memory, or in neither.
     Status InsertService(const ServiceFields& fields);
-    Status InsertURLService(const ServiceFields& fields, const UrlRequestFields& request);
+    // With extra fields, the record and its fields are saved in one write.
+    Status InsertURLService(const ServiceFields& fields, const UrlRequestFields& request,
+                            const std::vector<ExtraField>* extraFields = nullptr);
+    // A change whose save fails is taken back.
     Status UpdateService(std::string_view oldKey, const ServiceFields& fields);
+    // With extra fields, they replace the record's in the same write.
     Status UpdateURLService(std::string_view oldKey, const ServiceFields& fields,
-                            const UrlRequestFields& request);
+                            const UrlRequestFields& request,
+                            const std::vector<ExtraField>* extraFields = nullptr);
     // Replaces the extra request fields of the record with this key.
     Status ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
     Status SetServiceRunState(std::string_view key, std::string_view state);
@@ -130,7 +137,12 @@ private:
     // Counts a change of the document (under m_docMutex).
     void changed() { ++m_version; }
     Status requireActive() const;
-    Status insertRecord(const ServiceFields& fields, const UrlRequestFields* request);
+    Status insertRecord(const ServiceFields& fields, const UrlRequestFields* request,
+                        const std::vector<ExtraField>* extraFields);
+    // A change that cannot be saved is taken back.
+    Status updateRecord(std::string_view oldKey, const ServiceFields& fields,
+                        const UrlRequestFields* request,
+                        const std::vector<ExtraField>* extraFields);
     void writeRecord(pugi::xml_node record, const ServiceFields& f);
     // Applies `change` to the last record with this key, then saves it now
     // (an edit) or leaves it to the writer (a result); a missing key changes
