@@ -282,6 +282,8 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
             m_settingsFile.SaveSettings(m_settings);
         }
     }
+    // Ended: another instance may start.
+    m_instance.reset();
 }
 
 }  // namespace vantor::session
