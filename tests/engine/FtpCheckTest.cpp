@@ -6,40 +6,14 @@
 #include "engine/ThreadFTPCheck.h"
 #include "support/FakeServer.h"
 #include "support/RunCheck.h"
+#include "support/ScriptedServers.h"
 
 namespace vantor::engine {
 namespace {
 
 using test::FakeConnection;
 using test::FakeServer;
-
-// A control connection that answers by command verb: USER with `user`
-// (331 asks for PASS), PASS 230, SITE/OPEN 200, TYPE 200, SYST `syst`.
-FakeServer::Handler Ftp(std::string user = "331 Password required",
-                        std::string syst = "215 UNIX Type: L8",
-                        std::string pass = "230 Logged in") {
-    return [=](FakeConnection& c) {
-        c.send("220 FTP ready\r\n");
-        while (auto line = c.readLine()) {
-            const std::string verb = line->substr(0, line->find(' '));
-            std::string reply;
-            if (verb == "USER") {
-                reply = user;
-            } else if (verb == "PASS") {
-                reply = pass;
-            } else if (verb == "SITE" || verb == "OPEN") {
-                reply = "200 connected";
-            } else if (verb == "TYPE") {
-                reply = "200 Switching to Binary mode.";
-            } else if (verb == "SYST") {
-                reply = syst;
-            } else {
-                reply = "502 Command not implemented.";
-            }
-            c.send(reply + "\r\n");
-        }
-    };
-}
+using test::Ftp;
 
 CheckSettings Direct(const FakeServer& server) {
     CheckSettings s;

@@ -6,12 +6,14 @@
 #include "net/SmtpClient.h"
 #include "support/FakeServer.h"
 #include "support/RunCheck.h"
+#include "support/ScriptedServers.h"
 
 namespace vantor::engine {
 namespace {
 
 using test::FakeConnection;
 using test::FakeServer;
+using test::Script;
 
 CheckSettings At(const FakeServer& server, int timeoutMs = 3000) {
     CheckSettings s;
@@ -24,22 +26,6 @@ CheckSettings At(const FakeServer& server, int timeoutMs = 3000) {
 
 std::string Prefix(const FakeServer& server) {
     return "[127.0.0.1:" + std::to_string(server.port()) + "] ";
-}
-
-// Answers each line read with the next reply; a reply may hold several lines.
-FakeServer::Handler Script(std::string greeting, std::vector<std::string> replies) {
-    return [greeting, replies](FakeConnection& c) {
-        c.send(greeting);
-        for (const auto& reply : replies) {
-            if (!c.readLine()) {
-                return;
-            }
-            c.send(reply);
-        }
-        // Whatever else comes (QUIT, LOGOUT) goes into the transcript.
-        while (c.readLine(std::chrono::seconds(2))) {
-        }
-    };
 }
 
 CheckResult Smtp(const FakeServer& server, Credentials credentials = {}) {
