@@ -35,6 +35,8 @@
 #include "ui/HelpWindow.h"
 #include "ui/MessageBox.h"
 #include "ui/OwnedDialog.h"
+#include "ui/TFormSetupScheduling.h"
+#include "ui/TFormUpdateScheduling.h"
 #include "ui/TrayMenu.h"
 
 namespace vantor::ui {
@@ -193,7 +195,7 @@ void TFormMenu::createActions() {
     });
     on(m_actionAlarmOptions, [this] { openDialog(QStringLiteral("Alarming Options")); });
     on(m_actionGeneral, [this] { openDialog(QStringLiteral("Options")); });
-    on(m_actionNewService, [this] { openDialog(QStringLiteral("Setup New Service")); });
+    on(m_actionNewService, [this] { openNewService(); });
     on(m_actionUpdateService, [this] { openUpdateService(); });
     on(m_actionHelp, [this] { openHelp({}); });
     on(m_actionHomePage, [this] { openUrl(VANTOR_HOME_PAGE); });
@@ -268,7 +270,7 @@ void TFormMenu::createMenus() {
          [this] { setRunState(false); });
     m_serviceMenu->addSeparator();
     item("MenuServiceNew", QStringLiteral("&New Service"), QStringLiteral("Setup new service..."),
-         [this] { openDialog(QStringLiteral("Setup New Service")); });
+         [this] { openNewService(); });
     item("MenuServiceUpdate", QStringLiteral("Update Service"),
          QStringLiteral("Update existing service..."), [this] {
              if (selectedKey()) {
@@ -732,8 +734,44 @@ void TFormMenu::openDialog(const QString& title) {
     dialog->open();
 }
 
+void TFormMenu::openNewService() {
+    if (!m_session.started()) {
+        return;
+    }
+    if (!m_wizard) {
+        m_wizard = new TFormSetupScheduling(m_session, *this, this);
+        m_wizard->onSaved = [this] {
+            RebuildHostTree();
+            FillServiceList("ALL");
+        };
+        m_wizard->onHelp = [this](const QString& topic) { openHelp(topic); };
+    }
+    m_wizard->show();
+    m_wizard->raise();
+    m_wizard->activateWindow();
+}
+
+// Opens the dialog on the selected record, when there is one.
 void TFormMenu::openUpdateService() {
-    openDialog(QStringLiteral("Update Services"));
+    if (!m_session.started()) {
+        return;
+    }
+    if (!m_update) {
+        m_update = new TFormUpdateScheduling(m_session, *this, this);
+        m_update->onChanged = [this](const std::string& filter) {
+            RebuildHostTree();
+            FillServiceList(filter.empty() ? m_session.services().currentFilter() : filter);
+        };
+    }
+    const std::optional<std::string> key = selectedKey();
+    m_update->show();
+    m_update->raise();
+    m_update->activateWindow();
+    if (key) {
+        m_update->loadRecord(*key);
+    }
+    m_update->showStatus(QStringLiteral(
+        "Please select any service for update or delete by double click on below records."));
 }
 
 void TFormMenu::openAbout() {

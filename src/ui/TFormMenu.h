@@ -31,6 +31,8 @@ namespace vantor::ui {
 
 class ClosingNotice;
 class HelpWindow;
+class TFormSetupScheduling;
+class TFormUpdateScheduling;
 class TrayMenu;
 
 struct FormOptions {
@@ -95,6 +97,7 @@ private:
     void runNow();
     void setRunState(bool start);
     void deleteService();
+    void openNewService();
     void openUpdateService();
     void openDialog(const QString& title);
     void openAbout();
@@ -137,6 +140,8 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QPointer<ClosingNotice> m_notice;
     QPointer<HelpWindow> m_help;
+    QPointer<TFormSetupScheduling> m_wizard;
+    QPointer<TFormUpdateScheduling> m_update;
 
     QAction* m_actionStart = nullptr;
     QAction* m_actionStop = nullptr;

@@ -19,111 +19,17 @@
 #include "alarm/AlarmListModel.h"
 #include "pool/ThreadPoolManager.h"
 #include "support/Gate.h"
-#include "support/ServiceListFile.h"
-#include "support/TempDir.h"
+#include "support/GuiProgram.h"
 #include "ui/GuiApp.h"
 #include "ui/MessageBox.h"
 #include "ui/TFormMenu.h"
 
 using namespace std::chrono_literals;
+using vantor::test::Entry;
+using vantor::test::Program;
 using vantor::test::ServiceEntry;
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-ServiceEntry Entry(const std::string& kind, const std::string& ip, const std::string& port,
-                   const std::string& status = "Unknown") {
-    ServiceEntry e;
-    e.service = kind;
-    e.ip = ip;
-    e.port = port;
-    e.serviceStatus = status;
-    e.scheduleBy = "Daily";
-    // Never due while the tests run.
-    e.scheduleHour = "99";
-    return e;
-}
-
-// An application folder with a help file, service.xml and SysInit.ini, the
-// per-user file that points at it, and the program's windows on it.
-class Program {
-public:
-    explicit Program(const std::vector<ServiceEntry>& services, bool initStart = false,
-                     std::chrono::milliseconds initDelay = 10ms) {
-        WriteFile(m_dir.file("app/help/VantorLite.hlp"),
-                  "<html><a name=\"Contents\"></a>Vantor Lite help</html>");
-        WriteFile(m_dir.file("app/conf/service.xml"), vantor::test::ServiceListXml(services));
-        WriteFile(m_dir.file("app/conf/SysInit.ini"),
-                  std::string("[System]\nInitStart=") + (initStart ? "1" : "0") + "\n");
-        std::filesystem::create_directories(m_dir.file("app/log"));
-        WriteFile(m_dir.file("user.conf"), "[Settings]\nAppPath=" + m_dir.file("app") + "\n");
-        vantor::ui::MessageBox::setHook(
-            [this](vantor::app::MessageBoxKind, const QString& text) { boxes << text; });
-        vantor::ui::GuiOptions options;
-        options.userConfigFile = m_dir.file("user.conf");
-        options.initDelay = initDelay;
-        options.splashTime = 0ms;
-        m_gui = std::make_unique<vantor::ui::GuiApp>(options);
-        m_gui->onFinished = [this] { finished = true; };
-    }
-    ~Program() { vantor::ui::MessageBox::setHook({}); }
-
-    bool start() { return m_gui->start(); }
-    // Started and past the start-up timer.
-    bool startAndWait() {
-        if (!start()) {
-            return false;
-        }
-        return QTest::qWaitFor([this] { return window().initialised(); }, 5000);
-    }
-    vantor::ui::TFormMenu& window() { return m_gui->window(); }
-    vantor::session::Session& session() { return m_gui->session(); }
-    std::string appDir() const { return m_dir.file("app"); }
-
-    template <class T>
-    T* find(const char* name) {
-        T* found = window().findChild<T*>(QString::fromLatin1(name));
-        if (found == nullptr) {
-            qFatal("no widget named %s", name);
-        }
-        return found;
-    }
-    QTreeView* services() { return find<QTreeView>("ListViewService"); }
-    int rows() { return services()->model()->rowCount(); }
-    QString cell(int row, int column) {
-        return services()->model()->index(row, column).data().toString();
-    }
-    void selectRow(int row) { services()->setCurrentIndex(services()->model()->index(row, 0)); }
-    int rowOf(const QString& id) {
-        for (int r = 0; r < rows(); ++r) {
-            if (cell(r, 0) == id) {
-                return r;
-            }
-        }
-        return -1;
-    }
-    std::string systemLog() const {
-        std::string all;
-        for (const auto& file : std::filesystem::directory_iterator(m_dir.file("app/log"))) {
-            std::ifstream in(file.path());
-            std::stringstream text;
-            text << in.rdbuf();
-            all += text.str();
-        }
-        return all;
-    }
-
-    QStringList boxes;
-    bool finished = false;
-
-private:
-    vantor::test::TempDir m_dir;
-    std::unique_ptr<vantor::ui::GuiApp> m_gui;
-};
 
 std::vector<ServiceEntry> EveryKind() {
     return {Entry("URL", "http://127.0.0.1:1/", "80"), Entry("Ping", "10.0.0.5", ""),

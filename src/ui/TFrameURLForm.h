@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QTabWidget>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace vantor::ui {
+
+// The settings of a URL service: the request, authentication, the other
+// request headers, the accept headers and the proxy, on five tab pages.
+class TFrameURLForm final : public QTabWidget {
+public:
+    explicit TFrameURLForm(QWidget* parent = nullptr);
+
+    // Defaults: method "Get", the header defaults, every box off, the post
+    // fields emptied.
+    void reset();
+    // Applies the enable rules to the boxes as they stand.
+    void applyEnableRules();
+
+    // The text for the hosting window's status bar.
+    std::function<void(const QString&)> onStatusText;
+
+    QComboBox* ComboBoxService;
+    QLineEdit* EditURLURL;
+    QLineEdit* EditURLPort;
+    QGroupBox* GroupBoxPost;
+    QLineEdit* EditURLPostFieldName;
+    QLineEdit* EditURLPostFieldValue;
+    QPushButton* ButtonPostAdd;
+    QTreeWidget* ListViewExtraFields;
+    QCheckBox* CheckBoxURLAuthentication;
+    QLineEdit* EditURLAuthUsername;
+    QLineEdit* EditURLAuthPassword;
+    QLineEdit* EditURLCookie;
+    QLineEdit* EditURLHeaderInfo;
+    QLineEdit* EditURLContentType;
+    QLineEdit* EditURLUserAgent;
+    QLineEdit* EditURLReferer;
+    QLineEdit* EditURLAccept;
+    QLineEdit* EditURLAcceptCharset;
+    QLineEdit* EditURLAcceptEncoding;
+    QLineEdit* EditURLAcceptLanguage;
+    QCheckBox* CheckBoxURLProxy;
+    QLineEdit* EditURLProxyHost;
+    QLineEdit* EditURLProxyPort;
+    QCheckBox* CheckBoxURLProxyAuthentication;
+    QLineEdit* EditURLProxyUsername;
+    QLineEdit* EditURLProxyPassword;
+
+private:
+    void addPostField();
+    void removePostField();
+};
+
+}  // namespace vantor::ui
