@@ -2,15 +2,22 @@
 # Starts the program under Xvfb on a demo folder (20 services of every kind,
 # checked against 127.0.0.1 only, failures alarmed by syslog to a closed
 # local port) and saves a screenshot of the screen.
-#   scripts/screenshot.sh OUT.png [seconds to wait, default 8]
+#   scripts/screenshot.sh OUT.png [seconds to wait, default 8] [xdotool command ...]
+# Each further argument is one xdotool command line (for example
+# "key alt+o s n" or "mousemove 300 200 click 1"), run in order, a second
+# apart, before the screenshot. SCREENSHOT_SERVICES=N keeps the first N
+# services of the demo.
 set -euo pipefail
 out=$(realpath -m "$1")
 wait=${2:-8}
+shift $(( $# < 2 ? $# : 2 ))
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/release/bin/vantor-lite"
 demo=$(mktemp -d)
-trap 'kill "$xvfb" "$web" 2>/dev/null || true; rm -rf "$demo"' EXIT
+app=
+trap 'kill $app "$xvfb" "$web" 2>/dev/null; wait 2>/dev/null; rm -rf "$demo" || true' EXIT
 
+mkdir -p -m 0700 "$demo/run"
 mkdir -p "$demo/app/conf" "$demo/app/log" "$demo/app/help" "$demo/app/bin" "$demo/cfg/korvane" "$demo/www"
 cp "$root/data/help/VantorLite.hlp" "$demo/app/help/"
 cp "$root/data/bin/korvane.gif" "$demo/app/bin/"
@@ -28,29 +35,33 @@ INI
 echo ok > "$demo/www/index.html"
 python3 -m http.server 18089 --bind 127.0.0.1 --directory "$demo/www" >/dev/null 2>&1 &
 web=$!
-python3 - "$demo/app/conf/service.xml" <<'PY'
+python3 - "$demo/app/conf/service.xml" "${SCREENSHOT_SERVICES:-}" <<'PY'
 import sys
 from xml.sax.saxutils import escape
 rows = []
 def add(kind, ip, port, alarm="n", by="Minutely", hour="00", minute="1"):
     rows.append((kind, ip, port, alarm, by, hour, minute))
-for i in range(4):
-    add("URL", f"http://127.0.0.1:18089/index.html?site={i}", "80")
-for i in range(3):
-    add("Ping", f"127.0.0.{i+1}", "0", by="Hourly", minute=f"{10*i:02d}")
+# The first five are of five kinds.
+add("URL", "http://127.0.0.1:18089/index.html?site=0", "80")
+add("Ping", "127.0.0.1", "0", by="Hourly", minute="00")
 add("SMTP", "127.0.0.1", "2525", alarm="y")
-add("SMTP", "127.0.0.2", "2526", by="Daily", hour="08", minute="30")
 add("POP3", "127.0.0.1", "1110", alarm="y")
+add("FTP", "127.0.0.1", "2121", alarm="y")
+for i in range(1, 4):
+    add("URL", f"http://127.0.0.1:18089/index.html?site={i}", "80")
+for i in range(1, 3):
+    add("Ping", f"127.0.0.{i+1}", "0", by="Hourly", minute=f"{10*i:02d}")
+add("SMTP", "127.0.0.2", "2526", by="Daily", hour="08", minute="30")
 add("POP3", "127.0.0.3", "1111", by="Daily", hour="12", minute="00")
 add("IMAP", "127.0.0.1", "1143", alarm="y")
 add("IMAP", "127.0.0.4", "1144", by="Hourly", minute="45")
-add("FTP", "127.0.0.1", "2121", alarm="y")
 add("FTP", "127.0.0.5", "2122", by="Minutely", minute="5")
 add("FTP", "127.0.0.6", "2123", alarm="y")
 add("Database", "127.0.0.7", "1433", by="Daily", hour="02", minute="00")
 add("Database", "127.0.0.8", "5432", by="Daily", hour="03", minute="00")
 add("Ping", "127.0.0.9", "0", by="Minutely", minute="1")
 add("URL", "http://127.0.0.1:18089/missing.html", "80", alarm="y")
+rows = rows[:int(sys.argv[2])] if len(sys.argv) > 2 and sys.argv[2] else rows
 out = ['<?xml version="1.0" encoding="UTF-8" standalone="no"?><!DOCTYPE service><serviceList>']
 for kind, ip, port, alarm, by, hour, minute in rows:
     key = f"{kind}:{ip}:{port}"
@@ -73,7 +84,13 @@ Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
 cd "$root/build/release/bin"
-DISPLAY=$display XDG_CONFIG_HOME="$demo/cfg" timeout $((wait + 5)) "$bin" >/dev/null 2>&1 &
+DISPLAY=$display XDG_CONFIG_HOME="$demo/cfg" XDG_RUNTIME_DIR="$demo/run" "$bin" >/dev/null 2>&1 &
+app=$!
 sleep "$wait"
+for step in "$@"; do
+  # shellcheck disable=SC2086
+  DISPLAY=$display xdotool $step
+  sleep 1
+done
 DISPLAY=$display import -window root "$out"
 echo "saved $out"

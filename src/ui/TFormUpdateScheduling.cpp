@@ -133,8 +133,9 @@ TFormUpdateScheduling::TFormUpdateScheduling(session::Session& session, CommandL
     m_list->setItemDelegate(new RowColourDelegate(-1, m_list));
     m_list->header()->setSectionsClickable(true);
     // The key is there to find a row by, not to be read.
+    m_list->header()->setMinimumSectionSize(1);
+    const int widths[] = {1, 70, 200, 50, 70, 100, 150, 50};
     m_list->setColumnWidth(0, 1);
-    const int widths[] = {1, 70, 220, 50, 70, 100, 160, 50};
     for (int column = 1; column < 8; ++column) {
         m_list->setColumnWidth(column, widths[column]);
     }
@@ -147,7 +148,7 @@ TFormUpdateScheduling::TFormUpdateScheduling(session::Session& session, CommandL
     layout->addWidget(m_tabs, 3);
     layout->addWidget(group, 2);
     layout->addWidget(m_status);
-    resize(760, 680);
+    resize(780, 680);
 
     connect(m_save, &QPushButton::clicked, this, [this] { m_session.guarded([this] { save(); }); });
     connect(m_delete, &QPushButton::clicked, this,
