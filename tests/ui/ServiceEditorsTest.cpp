@@ -183,9 +183,17 @@ private slots:
         QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Proxy settings"));
         QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditURLProxyHost"));
 
+        // A line break would end a request line early.
+        w.get<QCheckBox>("CheckBoxURLProxy")->setChecked(false);
+        w.type("EditURLUserAgent", "probe\r\nX-Injected: 1");
+        w.click("ButtonNext");
+        QCOMPARE(program.boxes.takeFirst(),
+                 QStringLiteral("User Agent must not hold a line break."));
+        QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Other settings"));
+        w.type("EditURLUserAgent", "probe");
+
         // On the test page with the schedule made incomplete again: the test
         // goes back to page 1.
-        w.get<QCheckBox>("CheckBoxURLProxy")->setChecked(false);
         w.click("ButtonNext");
         QCOMPARE(w.step(), 3);
         w.get<QRadioButton>("RadioMinutely")->setChecked(true);
