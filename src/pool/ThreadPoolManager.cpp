@@ -134,27 +134,48 @@ public:
         return true;
     }
 
-    // Hands waiting items to threads while the limit allows.
-    void pump() {
+    // Hands waiting items to threads while the limit allows. startThreads:
+    // start the threads the tasks need here; the owner's queueing leaves
+    // that to the pool's own thread, as starting a couple of hundred threads
+    // takes long enough to stall a window.
+    void pump(bool startThreads = true) {
         expireWaiting(m_clock.steadyNow());
         while (!m_waiting.empty() &&
                (m_maxPooled == 0 || static_cast<int>(m_pooled.size()) < m_maxPooled)) {
             std::unique_ptr<WorkItem> item = std::move(m_waiting.front());
             m_waiting.pop_front();
-            if (static_cast<std::size_t>(m_idleWorkers) <= m_tasks.size()) {
-                std::string failure;
-                if (!startWorker(failure) && m_workers.empty()) {
-                    item->setStatus(WorkItemStatus::QueueFailed, failure);
-                    complete(std::move(item));
-                    reportError("Cannot start a worker thread: " + failure);
-                    continue;
-                }
-                // With other threads alive the item waits for one of them.
-            }
             WorkItem* raw = item.get();
             m_pooled.emplace(raw, std::move(item));
             m_tasks.push_back(raw);
             m_workerWake.notify_one();
+        }
+        if (startThreads) {
+            startNeededWorkers();
+        }
+    }
+
+    bool needsWorkers() const { return static_cast<std::size_t>(m_idleWorkers) < m_tasks.size(); }
+
+    // One thread for each task that no idle thread will take.
+    void startNeededWorkers() {
+        while (needsWorkers()) {
+            std::string failure;
+            if (startWorker(failure)) {
+                continue;
+            }
+            if (m_workers.empty()) {
+                // Without any thread the tasks can never run.
+                while (!m_tasks.empty()) {
+                    WorkItem* raw = m_tasks.front();
+                    m_tasks.pop_front();
+                    auto owned = m_pooled.extract(raw);
+                    owned.mapped()->setStatus(WorkItemStatus::QueueFailed, failure);
+                    complete(std::move(owned.mapped()));
+                }
+                reportError("Cannot start a worker thread: " + failure);
+            }
+            // With other threads alive the tasks wait for them.
+            return;
         }
     }
 
@@ -367,7 +388,7 @@ void ThreadPoolManager::QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> it
         item->m_id = ++core.m_nextId;
         item->m_queuedAt = core.m_clock.steadyNow();
         item->m_flags = flags;
-        core.pump();
+        core.pump(false);
         if (core.m_maxQueueLength > 0 &&
             static_cast<int>(core.m_waiting.size()) >= core.m_maxQueueLength) {
             item->setStatus(WorkItemStatus::ServerBusy, kQueueTooLong);
@@ -376,12 +397,12 @@ void ThreadPoolManager::QueueWorkItems(std::vector<std::unique_ptr<WorkItem>> it
         }
         const bool wasEmpty = core.m_waiting.empty();
         core.m_waiting.push_back(std::move(item));
-        core.pump();
+        core.pump(false);
         newFirstWaiting = newFirstWaiting || (wasEmpty && !core.m_waiting.empty());
     }
-    // The pool's thread only needs to hear of a new first waiting item: that
-    // is the one whose waiting limit ends first.
-    if (newFirstWaiting) {
+    // The pool's thread starts the threads the tasks need, and hears of a
+    // new first waiting item: that is the one whose waiting limit ends first.
+    if (newFirstWaiting || core.needsWorkers()) {
         core.m_managerWake.notify_one();
     }
 }
