@@ -21,6 +21,7 @@ void SenderWorkItem::markNeverRan(const std::string& reason) {
     m_result.ok = false;
     m_result.statusWord = kError;
     m_result.detail = app::DetailText(errorDetail(reason));
+    m_result.error = reason;
 }
 
 void SenderWorkItem::Execute() {
@@ -35,6 +36,7 @@ void SenderWorkItem::Execute() {
     m_result.ok = outcome.ok();
     m_result.statusWord = outcome.ok() ? kSent : kError;
     m_result.detail = app::DetailText(outcome.ok() ? sentDetail() : errorDetail(outcome.error()));
+    m_result.error = outcome.ok() ? std::string() : outcome.error();
 }
 
 }  // namespace vantor::alarm

@@ -22,6 +22,7 @@ struct SenderResult {
     bool ok = false;
     std::string statusWord;  // "Sent" or "Error"; empty until the run
     std::string detail;      // "[" host ":" port "] " + error text; empty when sent
+    std::string error;       // the error text alone; empty when sent
     int responseCode = -1;   // the HTTP sender's last status code
 };
 

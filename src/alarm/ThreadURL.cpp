@@ -1,5 +1,8 @@
 #include "alarm/ThreadURL.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "net/TextProtocol.h"
 
 namespace vantor::alarm {
@@ -65,12 +68,40 @@ ThreadURL::ThreadURL(const HttpSmsSettings& s, const std::string& number, const 
     }
 }
 
+std::unique_ptr<ThreadURL> ThreadURL::Trial(HttpSmsSettings s, const std::string& number,
+                                            const std::string& text) {
+    std::string scheme = s.url.substr(0, 7);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (scheme != "HTTP://") {
+        s.url = "http://" + s.url;
+    }
+    auto trial = std::make_unique<ThreadURL>(s, number, text);
+    net::HttpRequest& r = trial->m_request;
+    r.headers = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},
+                 {"Accept", "text/html, */*"}};
+    if (s.method != "Get") {
+        r.body.clear();
+        const std::pair<const std::string&, const std::string&> fields[] = {
+            {s.msisdnFieldName, number},
+            {s.messageFieldName, text},
+            {s.extraField1Name, s.extraField1Value},
+            {s.extraField2Name, s.extraField2Value}};
+        for (const auto& [name, value] : fields) {
+            r.body += (r.body.empty() ? "" : "&") + name + "=" + net::FormEncode(value);
+        }
+    }
+    r.keepBody = 64 * 1024;
+    return trial;
+}
+
 Status ThreadURL::send() {
     if (net::HasLineBreak(m_request.url)) {
         return Error{"The gateway URL holds a line break; nothing was sent"};
     }
-    const net::HttpResult outcome = net::PerformHttp(m_request);
+    net::HttpResult outcome = net::PerformHttp(m_request);
     m_statusLine = outcome.statusLine;
+    m_body = std::move(outcome.body);
     if (outcome.port > 0) {
         setPort(outcome.port);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <string>
 #include <vector>
 
@@ -44,6 +46,14 @@ std::vector<std::pair<std::string, std::string>> HttpSmsPostFields(const HttpSms
 class ThreadURL final : public SenderWorkItem {
 public:
     ThreadURL(const HttpSmsSettings& settings, const std::string& number, const std::string& text);
+    // The alarm options window's trial: the URL gets "http://" in front
+    // unless it has a scheme, the client names itself with its own
+    // User-Agent and Accept, a "Post" sends all four fields whatever they
+    // hold, and the answer's body is kept to be shown.
+    static std::unique_ptr<ThreadURL> Trial(HttpSmsSettings settings, const std::string& number,
+                                            const std::string& text);
+    // The start of the gateway's answer (trials only).
+    const std::string& responseBody() const { return m_body; }
 
     std::string_view methodWord() const override { return kMethodHttpSms; }
     std::string failureLogLine() const override;
@@ -60,6 +70,7 @@ private:
 
     net::HttpRequest m_request;
     std::string m_statusLine;
+    std::string m_body;
 };
 
 }  // namespace vantor::alarm

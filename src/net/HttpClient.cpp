@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -111,6 +112,8 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
 
 struct Exchange {
     std::string statusLine;
+    std::string body;
+    std::size_t keepBody = 0;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -140,9 +143,14 @@ int StatusCodeOf(std::string_view statusLine) {
     return code;
 }
 
-// The body is read and dropped: nothing of it is looked at or kept.
-size_t OnBody(char*, size_t size, size_t count, void*) {
-    return size * count;
+// The body is read; only as much of it as was asked for is kept.
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* exchange = static_cast<Exchange*>(user);
+    const size_t n = size * count;
+    if (exchange->body.size() < exchange->keepBody) {
+        exchange->body.append(data, std::min(n, exchange->keepBody - exchange->body.size()));
+    }
+    return n;
 }
 
 std::string Upper(std::string s) {
@@ -262,6 +270,7 @@ void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::s
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
     // Only a configured cookie brings a cookie store. It keeps what the
     // server sets; the earlier answers' cookies go in first.
     if (!request.cookie.empty() && hop.sameOrigin) {
@@ -425,6 +434,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         }
         char errorBuffer[CURL_ERROR_SIZE] = {};
         Exchange exchange;
+        exchange.keepBody = request.keepBody;
         const HeaderList headers = BuildHeaders(request, hop);
         // A handle of its own for each request, declared after everything it
         // points to so that it is cleaned up first. (Resetting one handle
@@ -440,6 +450,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         const CURLcode rc = PerformOnThisThread(h);
         result.requests = n;
         result.statusLine = exchange.statusLine;
+        result.body = std::move(exchange.body);
         long code = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
         result.statusCode = static_cast<int>(code);

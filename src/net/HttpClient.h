@@ -39,6 +39,8 @@ struct HttpRequest {
     std::string cookie;
     int timeoutMs = 5000;  // the connect and the whole exchange
     int maxRequests = 5;
+    // How much of the last answer's body to keep; 0 keeps none.
+    std::size_t keepBody = 0;
 };
 
 struct HttpResult {
@@ -48,6 +50,7 @@ struct HttpResult {
     std::string error;       // why it failed; the status line for a refused status
     int requests = 0;        // requests sent
     int port = 0;            // the port of the last request's URL, as in effect
+    std::string body;        // the start of the last answer's body (see keepBody)
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own

@@ -1,9 +1,6 @@
 #include "ui/OwnedDialog.h"
 
-#include <QDialogButtonBox>
 #include <QHideEvent>
-#include <QLabel>
-#include <QVBoxLayout>
 
 namespace vantor::ui {
 
@@ -24,17 +21,6 @@ void OwnedDialog::hideEvent(QHideEvent* event) {
         m_locked = false;
         m_lock.unlockCommands();
     }
-}
-
-PlaceholderDialog::PlaceholderDialog(const QString& title, CommandLock& lock, QWidget* parent)
-    : OwnedDialog(lock, parent) {
-    setObjectName("PlaceholderDialog");
-    setWindowTitle(title);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("This window comes with a later version."), this));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
 }
 
 }  // namespace vantor::ui

@@ -21,10 +21,4 @@ private:
     bool m_locked = false;
 };
 
-// Stands in for a window that this version does not have yet.
-class PlaceholderDialog final : public OwnedDialog {
-public:
-    PlaceholderDialog(const QString& title, CommandLock& lock, QWidget* parent);
-};
-
 }  // namespace vantor::ui

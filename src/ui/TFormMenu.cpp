@@ -34,7 +34,8 @@
 #include "ui/ClosingNotice.h"
 #include "ui/HelpWindow.h"
 #include "ui/MessageBox.h"
-#include "ui/OwnedDialog.h"
+#include "ui/TFormAlarmingSettings.h"
+#include "ui/TFormOptions.h"
 #include "ui/TFormSetupScheduling.h"
 #include "ui/TFormUpdateScheduling.h"
 #include "ui/TrayMenu.h"
@@ -193,8 +194,8 @@ void TFormMenu::createActions() {
         showNormal();
         resize(1024, 768);
     });
-    on(m_actionAlarmOptions, [this] { openDialog(QStringLiteral("Alarming Options")); });
-    on(m_actionGeneral, [this] { openDialog(QStringLiteral("Options")); });
+    on(m_actionAlarmOptions, [this] { openAlarmOptions(); });
+    on(m_actionGeneral, [this] { openOptions(); });
     on(m_actionNewService, [this] { openNewService(); });
     on(m_actionUpdateService, [this] { openUpdateService(); });
     on(m_actionHelp, [this] { openHelp({}); });
@@ -728,10 +729,28 @@ void TFormMenu::deleteService() {
     updateTray();
 }
 
-void TFormMenu::openDialog(const QString& title) {
-    auto* dialog = new PlaceholderDialog(title, *this, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
+void TFormMenu::openAlarmOptions() {
+    if (!m_session.started()) {
+        return;
+    }
+    if (!m_alarmWindow) {
+        m_alarmWindow = new TFormAlarmingSettings(m_session, *this, this);
+        m_alarmWindow->onStatus = [this](const QString& text) { showStatusText(text); };
+        m_alarmWindow->onHelp = [this](const QString& topic) { openHelp(topic); };
+    }
+    m_alarmWindow->show();
+    m_alarmWindow->raise();
+    m_alarmWindow->activateWindow();
+}
+
+void TFormMenu::openOptions() {
+    if (!m_optionsWindow) {
+        m_optionsWindow = new TFormOptions(m_session, *this, this);
+        m_optionsWindow->onStatus = [this](const QString& text) { showStatusText(text); };
+    }
+    m_optionsWindow->show();
+    m_optionsWindow->raise();
+    m_optionsWindow->activateWindow();
 }
 
 void TFormMenu::openNewService() {

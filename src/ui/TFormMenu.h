@@ -31,6 +31,8 @@ namespace vantor::ui {
 
 class ClosingNotice;
 class HelpWindow;
+class TFormAlarmingSettings;
+class TFormOptions;
 class TFormSetupScheduling;
 class TFormUpdateScheduling;
 class TrayMenu;
@@ -97,9 +99,10 @@ private:
     void runNow();
     void setRunState(bool start);
     void deleteService();
+    void openOptions();
+    void openAlarmOptions();
     void openNewService();
     void openUpdateService();
-    void openDialog(const QString& title);
     void openAbout();
     void openHelp(const QString& topic);
     void openUrl(const char* url);
@@ -140,6 +143,8 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QPointer<ClosingNotice> m_notice;
     QPointer<HelpWindow> m_help;
+    QPointer<TFormOptions> m_optionsWindow;
+    QPointer<TFormAlarmingSettings> m_alarmWindow;
     QPointer<TFormSetupScheduling> m_wizard;
     QPointer<TFormUpdateScheduling> m_update;
 

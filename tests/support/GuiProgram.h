@@ -5,7 +5,13 @@
 // points at the folder, and the boxes the program shows, taken instead of
 // waited on.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
 #include <chrono>
@@ -61,13 +67,21 @@ public:
         WriteFile(m_dir.file("xdg/korvane/VantorLite.conf"), ReadFile(m_dir.file("user.conf")));
         vantor::ui::MessageBox::setHook(
             [this](vantor::app::MessageBoxKind, const QString& text) { boxes << text; });
-        vantor::ui::GuiOptions options;
-        options.userConfigFile = m_dir.file("user.conf");
-        options.initDelay = initDelay;
-        options.splashTime = 0ms;
-        m_gui = std::make_unique<vantor::ui::GuiApp>(options);
+        m_options.userConfigFile = m_dir.file("user.conf");
+        m_options.initDelay = initDelay;
+        m_options.splashTime = 0ms;
+        restart();
+    }
+    // A new program on the same folder, once the last one has closed (or
+    // before it started).
+    void restart() {
+        m_gui.reset();
+        finished = false;
+        m_gui = std::make_unique<vantor::ui::GuiApp>(m_options);
         m_gui->onFinished = [this] { finished = true; };
     }
+    // A file of the application folder ("conf/SysInit.ini").
+    std::string file(const std::string& name) const { return m_dir.file("app/" + name); }
     ~Program() { vantor::ui::MessageBox::setHook({}); }
 
     bool start() { return m_gui->start(); }
@@ -119,7 +133,46 @@ public:
 
 private:
     vantor::test::TempDir m_dir;
+    vantor::ui::GuiOptions m_options;
     std::unique_ptr<vantor::ui::GuiApp> m_gui;
+};
+
+// A window of the program, driven by the object names of its controls.
+class Controls {
+public:
+    explicit Controls(QWidget* window) : m_window(window) {}
+    QWidget* widget() const { return m_window; }
+
+    template <class T>
+    T* get(const char* name) const {
+        T* found = m_window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            qFatal("no control named %s", name);
+        }
+        return found;
+    }
+    void click(const char* button) const {
+        QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton);
+    }
+    void type(const char* edit, const QString& text) const { get<QLineEdit>(edit)->setText(text); }
+    void tick(const char* box) const { get<QCheckBox>(box)->setChecked(true); }
+    // As the operator chooses an item: the list's own handlers run.
+    void choose(const char* list, const QString& item) const {
+        auto* combo = get<QComboBox>(list);
+        const int index = combo->findText(item);
+        QVERIFY2(index >= 0, qPrintable(item));
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    QString text(const char* edit) const { return get<QLineEdit>(edit)->text(); }
+    QString status() const { return get<QLabel>("StatusText")->text(); }
+    QString currentTab(const char* tabs) const {
+        auto* w = get<QTabWidget>(tabs);
+        return w->tabText(w->currentIndex());
+    }
+
+private:
+    QWidget* m_window;
 };
 
 }  // namespace vantor::test

@@ -28,71 +28,35 @@
 #include "ui/TFormUpdateScheduling.h"
 
 using namespace std::chrono_literals;
+using vantor::test::Controls;
 using vantor::test::Program;
 
 namespace {
 
-// A window of the program, driven by the object names of its controls.
-class Window {
-public:
-    explicit Window(QWidget* window) : m_window(window) {}
-    QWidget* widget() const { return m_window; }
+int Step(const Controls& w) {
+    return static_cast<vantor::ui::TFormSetupScheduling*>(w.widget())->currentStep();
+}
 
-    template <class T>
-    T* get(const char* name) const {
-        T* found = m_window->findChild<T*>(QString::fromLatin1(name));
-        if (found == nullptr) {
-            qFatal("no control named %s", name);
-        }
-        return found;
-    }
-    void click(const char* button) const {
-        QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton);
-    }
-    void type(const char* edit, const QString& text) const { get<QLineEdit>(edit)->setText(text); }
-    void tick(const char* box) const { get<QCheckBox>(box)->setChecked(true); }
-    // As the operator chooses an item: the list's own handlers run.
-    void choose(const char* list, const QString& item) const {
-        auto* combo = get<QComboBox>(list);
-        const int index = combo->findText(item);
-        QVERIFY2(index >= 0, qPrintable(item));
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-    QString text(const char* edit) const { return get<QLineEdit>(edit)->text(); }
-    QString status() const { return get<QLabel>("StatusText")->text(); }
-    int step() const {
-        return static_cast<vantor::ui::TFormSetupScheduling*>(m_window)->currentStep();
-    }
-    QString currentTab(const char* tabs) const {
-        auto* w = get<QTabWidget>(tabs);
-        return w->tabText(w->currentIndex());
-    }
-
-private:
-    QWidget* m_window;
-};
-
-Window OpenWizard(Program& program) {
+Controls OpenWizard(Program& program) {
     program.find<QAction>("ActionNewService")->trigger();
     auto* wizard = program.window().findChild<QWidget*>("FormSetupScheduling");
     if (wizard == nullptr || !wizard->isVisible()) {
         qFatal("the wizard did not open");
     }
-    return Window(wizard);
+    return Controls(wizard);
 }
 
-Window OpenUpdate(Program& program) {
+Controls OpenUpdate(Program& program) {
     program.find<QAction>("ActionUpdateService")->trigger();
     auto* dialog = program.window().findChild<QWidget*>("FormUpdateScheduling");
     if (dialog == nullptr || !dialog->isVisible()) {
         qFatal("the update dialog did not open");
     }
-    return Window(dialog);
+    return Controls(dialog);
 }
 
 // Page 1 with a schedule, then on to the kind's page.
-void Schedule(const Window& w, const char* radio, const char* list, const QString& value,
+void Schedule(const Controls& w, const char* radio, const char* list, const QString& value,
               const char* hourList = nullptr, const QString& hour = {}) {
     w.click("ButtonNext");
     w.get<QRadioButton>(radio)->setChecked(true);
@@ -104,7 +68,7 @@ void Schedule(const Window& w, const char* radio, const char* list, const QStrin
 }
 
 // From the kind's page through the test page and the alarm page to Finish.
-void Finish(const Window& w, std::initializer_list<const char*> alarms = {}) {
+void Finish(const Controls& w, std::initializer_list<const char*> alarms = {}) {
     w.click("ButtonNext");
     w.click("ButtonNext");
     for (const char* box : alarms) {
@@ -152,18 +116,18 @@ private slots:
     void theWizardRefusesWhatIsMissingAndShowsWhere() {
         Program program({});
         QVERIFY(program.startAndWait());
-        Window w = OpenWizard(program);
+        Controls w = OpenWizard(program);
         w.click("ButtonNext");
-        QCOMPARE(w.step(), 1);
+        QCOMPARE(Step(w), 1);
         w.get<QRadioButton>("RadioDaily")->setChecked(true);
         w.choose("ComboDailyHour", "05");
         w.click("ButtonNext");
         QCOMPARE(program.boxes.takeFirst(), QStringLiteral("Please select the scheduling method."));
-        QCOMPARE(w.step(), 1);
+        QCOMPARE(Step(w), 1);
 
         w.choose("ComboDailyMinute", "30");
         w.click("ButtonNext");
-        QCOMPARE(w.step(), 2);
+        QCOMPARE(Step(w), 2);
         w.choose("ComboBoxServiceKind", "FTP");
         w.type("EditFTPHost", "127.0.0.1");
         w.tick("CheckBoxProxy");
@@ -195,11 +159,11 @@ private slots:
         // On the test page with the schedule made incomplete again: the test
         // goes back to page 1.
         w.click("ButtonNext");
-        QCOMPARE(w.step(), 3);
+        QCOMPARE(Step(w), 3);
         w.get<QRadioButton>("RadioMinutely")->setChecked(true);
         w.click("ButtonTestConnection");
         QCOMPARE(program.boxes.takeFirst(), QStringLiteral("Please select the scheduling method."));
-        QCOMPARE(w.step(), 1);
+        QCOMPARE(Step(w), 1);
         QVERIFY(program.boxes.isEmpty());
     }
 
@@ -209,7 +173,7 @@ private slots:
         const vantor::test::ClosedPort closed;
         Program program({vantor::test::Entry("SMTP", "10.0.0.5", "25")});
         QVERIFY(program.startAndWait());
-        Window w = OpenWizard(program);
+        Controls w = OpenWizard(program);
         Schedule(w, "RadioHourly", "ComboHourlyMinute", "15");
         w.type("EditURLURL", QString::fromStdString(web.url("/health")));
         w.type("EditURLPort", QString::number(web.port()));
@@ -248,7 +212,7 @@ private slots:
         Program program({});
         QVERIFY(program.startAndWait());
         {
-            Window w = OpenWizard(program);
+            Controls w = OpenWizard(program);
             Schedule(w, "RadioDaily", "ComboDailyMinute", "30", "ComboDailyHour", "08");
             w.choose("ComboBoxService", "Post");
             w.type("EditURLURL", "http://www.example.test/login");
@@ -281,8 +245,9 @@ private slots:
                      QStringLiteral("New service has been setup successfully."));
             QVERIFY(!w.widget()->isVisible());
         }
-        const auto add = [&](const QString& kind, const std::function<void(const Window&)>& fill) {
-            Window w = OpenWizard(program);
+        const auto add = [&](const QString& kind,
+                             const std::function<void(const Controls&)>& fill) {
+            Controls w = OpenWizard(program);
             // Every show starts empty.
             QCOMPARE(w.get<QTreeWidget>("ListViewExtraFields")->topLevelItemCount(), 0);
             Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
@@ -292,12 +257,12 @@ private slots:
             QCOMPARE(program.boxes.takeFirst(),
                      QStringLiteral("New service has been setup successfully."));
         };
-        add("Ping", [&](const Window& w) { w.type("EditPingHost", local); });
-        add("Email", [&](const Window& w) {
+        add("Ping", [&](const Controls& w) { w.type("EditPingHost", local); });
+        add("Email", [&](const Controls& w) {
             w.type("EditEmailHost", local);
             w.type("EditEmailPort", QString::number(smtp.port()));
         });
-        add("Email", [&](const Window& w) {
+        add("Email", [&](const Controls& w) {
             w.choose("ComboBoxEmailMethod", "POP3");
             QCOMPARE(w.text("EditEmailPort"), QStringLiteral("110"));
             w.type("EditEmailHost", local);
@@ -305,14 +270,14 @@ private slots:
             w.type("EditEmailUser", "bob");
             w.type("EditEmailPassword", "s3cret");
         });
-        add("Email", [&](const Window& w) {
+        add("Email", [&](const Controls& w) {
             w.choose("ComboBoxEmailMethod", "IMAP");
             w.type("EditEmailHost", local);
             w.type("EditEmailPort", QString::number(imap.port()));
             w.type("EditEmailUser", "carol");
             w.type("EditEmailPassword", "pw3");
         });
-        add("FTP", [&](const Window& w) {
+        add("FTP", [&](const Controls& w) {
             w.type("EditFTPHost", "ftp.example.test");
             w.type("EditFTPUserID", "anna");
             w.type("EditFTPPassword", "pw");
@@ -369,7 +334,7 @@ private slots:
         // The same Ping again is refused, and nothing is written.
         const std::string before = vantor::test::ReadFile(program.serviceFile());
         {
-            Window w = OpenWizard(program);
+            Controls w = OpenWizard(program);
             Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "10");
             w.choose("ComboBoxServiceKind", "Ping");
             w.type("EditPingHost", local);
@@ -383,7 +348,7 @@ private slots:
 
         // Each record loads into the update dialog as entered, and Save
         // without a change leaves the file as it was.
-        Window u = OpenUpdate(program);
+        Controls u = OpenUpdate(program);
         auto* list = u.get<QTreeWidget>("ListViewScheduling");
         QCOMPARE(list->topLevelItemCount(), 6);
         for (int row = 0; row < list->topLevelItemCount(); ++row) {
@@ -452,7 +417,7 @@ private slots:
         Program program({stopped("SMTP", "10.0.0.5", "25"), stopped("FTP", "10.0.0.7", "21")});
         QVERIFY(program.startAndWait());
         program.selectRow(program.rowOf("SMTP:10.0.0.5:25"));
-        Window u = OpenUpdate(program);
+        Controls u = OpenUpdate(program);
         auto& dialog = *static_cast<vantor::ui::TFormUpdateScheduling*>(u.widget());
         QCOMPARE(dialog.loadedKey(), std::string("SMTP:10.0.0.5:25"));
         QCOMPARE(u.status(),
@@ -493,7 +458,7 @@ private slots:
     void aSaveThatCannotBeWrittenIsShownAndKeepsNothing() {
         Program program({});
         QVERIFY(program.startAndWait());
-        Window w = OpenWizard(program);
+        Controls w = OpenWizard(program);
         Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
         w.choose("ComboBoxServiceKind", "Ping");
         w.type("EditPingHost", "127.0.0.1");

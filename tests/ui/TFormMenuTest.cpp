@@ -254,8 +254,8 @@ private slots:
         Program program(EveryKind(), /*initStart=*/true);
         QVERIFY(program.startAndWait());
         program.find<QAction>("ActionGeneral")->trigger();
-        QTRY_VERIFY(program.window().findChild<QDialog*>("PlaceholderDialog") != nullptr);
-        auto* dialog = program.window().findChild<QDialog*>("PlaceholderDialog");
+        auto* dialog = program.window().findChild<QDialog*>("FormOptions");
+        QVERIFY(dialog != nullptr);
         QTRY_VERIFY(dialog->isVisible());
         QVERIFY(!program.window().menuBar()->isEnabled());
         QVERIFY(!Enabled(program.find<QToolButton>("ToolButtonStop")));

@@ -1,0 +1,307 @@
+// The options window and the alarm options window with their trial sends,
+// driven through their controls, against SysInit.ini and local servers.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+#include "app/IniFile.h"
+#include "support/FakeHttpServer.h"
+#include "support/FakeSmsc.h"
+#include "support/FakeSmtpServer.h"
+#include "support/GuiProgram.h"
+#include "support/LocalSockets.h"
+#include "ui/TFormAlarmingSettings.h"
+
+using namespace std::chrono_literals;
+using vantor::test::Controls;
+using vantor::test::Program;
+
+namespace {
+
+Controls Open(Program& program, const char* action, const char* window) {
+    program.find<QAction>(action)->trigger();
+    auto* w = program.window().findChild<QWidget*>(QString::fromLatin1(window));
+    if (w == nullptr || !w->isVisible()) {
+        qFatal("%s did not open", window);
+    }
+    return Controls(w);
+}
+
+std::string Setting(const Program& program, const char* section, const char* key) {
+    const auto ini =
+        vantor::app::IniFile::parse(vantor::test::ReadFile(program.file("conf/SysInit.ini")));
+    return ini.readString(section, key, "<none>");
+}
+
+// As the operator types into a box: the window hears of the edit.
+void Type(const Controls& w, const char* edit, const QString& text) {
+    auto* box = w.get<QLineEdit>(edit);
+    box->clear();
+    QTest::keyClicks(box, text);
+}
+
+// The longest gap, beyond its interval, of a 5 ms timer on the GUI thread
+// while `until` is false.
+double LongestStallMs(const std::function<bool()>& until) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    double longest = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, static_cast<double>(now - last) / 1e6 - 5.0);
+        last = now;
+    });
+    probe.start();
+    last = clock.nsecsElapsed();
+    return QTest::qWaitFor(until, 20000) ? longest : 1e9;
+}
+
+}  // namespace
+
+class SettingsWindowsTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void optionsApplyDefaultsRefuseBadValuesCancelAndSurviveARestart() {
+        Program program({});
+        vantor::test::WriteFile(
+            program.file("conf/SysInit.ini"),
+            "[System]\nInitStart=0\nShowLogItem=50\n[http]\nHTTPDefaultTimeout=3000\n"
+            "HTTPRetry=1\n[System Log]\nFilename=mine_\n");
+        QVERIFY(program.startAndWait());
+        Controls w = Open(program, "ActionGeneral", "FormOptions");
+        QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
+        QCOMPARE(w.text("EditURLTimeout"), QStringLiteral("3000"));
+        QCOMPARE(w.get<QComboBox>("ComboBoxShowLogItem")->currentText(), QStringLiteral("50"));
+        QCOMPARE(program.find<QLabel>("StatusText")->text(),
+                 QStringLiteral("Updating the settings."));
+
+        // A bad timeout: its box is shown and nothing is taken.
+        Type(w, "EditURLTimeout", "2000");
+        Type(w, "EditPingTimeout", "abc");
+        w.click("ButtonApply");
+        QCOMPARE(program.boxes.takeFirst(),
+                 QStringLiteral("Ping Timeout is invalid integer or empty."));
+        QCOMPARE(w.get<QTabWidget>("OptionTabs")->currentIndex(), 2);
+        QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditPingTimeout"));
+        QCOMPARE(program.session().settings().httpDefaultTimeout, 3000);
+        QCOMPARE(Setting(program, "http", "HTTPDefaultTimeout"), std::string("3000"));
+
+        // Cancel takes nothing; the next opening shows what is stored.
+        w.click("ButtonCancel");
+        QCOMPARE(program.find<QLabel>("StatusText")->text(),
+                 QStringLiteral("Updating option settings cancel."));
+        w = Open(program, "ActionGeneral", "FormOptions");
+        QCOMPARE(w.text("EditPingTimeout"), QStringLiteral("10000"));
+        QVERIFY(w.get<QCheckBox>("CheckBoxURLRetry")->isChecked());
+        QCOMPARE(w.get<QComboBox>("ComboBoxShowLogItem")->count(), 999);
+
+        // Default, one edit, Apply: the defaults are stored and saved.
+        w.click("ButtonDefault");
+        QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
+        Type(w, "EditFTPTimeout", "7000");
+        w.click("ButtonApply");
+        QCOMPARE(program.find<QLabel>("StatusText")->text(),
+                 QStringLiteral("Option settings saved."));
+        QCOMPARE(w.status(), QStringLiteral("Option settings saved."));
+        QCOMPARE(Setting(program, "System", "InitStart"), std::string("1"));
+        QCOMPARE(Setting(program, "System", "ShowLogItem"), std::string("100"));
+        QCOMPARE(Setting(program, "http", "HTTPDefaultTimeout"), std::string("10000"));
+        QCOMPARE(Setting(program, "http", "HTTPRetry"), std::string("0"));
+        QCOMPARE(Setting(program, "ftp", "FTPDefaultTimeout"), std::string("7000"));
+        QCOMPARE(Setting(program, "System Log", "Filename"), std::string("system_"));
+
+        // A restart shows what was applied.
+        w.click("ButtonCancel");
+        program.find<QAction>("ActionClose")->trigger();
+        QTRY_VERIFY(program.finished);
+        program.restart();
+        QVERIFY(program.startAndWait());
+        w = Open(program, "ActionGeneral", "FormOptions");
+        QCOMPARE(w.text("EditFTPTimeout"), QStringLiteral("7000"));
+        QCOMPARE(w.get<QComboBox>("ComboBoxInitStart")->currentText(), QStringLiteral("Yes"));
+        QCOMPARE(w.text("EditSysLogFilename"), QStringLiteral("system_"));
+    }
+
+    void alarmOptionsRefuseBadValuesOnlyOnEnabledPagesAndApply() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        Controls w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        // Email off: an empty host does not stop Apply.
+        Type(w, "EditSmtpIp", "");
+        w.tick("CheckBoxHttpEnable");
+        w.get<QPlainTextEdit>("MemoHttpUrl")->setPlainText(QStringLiteral("gw.example.test/send"));
+        Type(w, "EditHttpPhone", "5550100");
+        Type(w, "EditHttpProxyPort", "");
+        w.choose("ComboHttpMethod", "Post");
+        w.click("ButtonApply");
+        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("HTTP-SMS MSISDN field is empty."));
+        QCOMPARE(w.get<QTabWidget>("AlarmPages")->currentIndex(), 2);
+        QCOMPARE(w.get<QTabWidget>("HttpTabs")->currentIndex(), 0);
+        QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditHttpMsisdnName"));
+        QVERIFY(!program.session().settings().httpSmsEnable);
+
+        Type(w, "EditHttpMsisdnName", "to");
+        Type(w, "EditHttpMessageName", "text");
+        w.tick("CheckBoxSmsEnable");
+        Type(w, "EditSmsIp", "127.0.0.1");
+        Type(w, "EditSmsPhone", "5550100");
+        Type(w, "EditSmsOrigNpi", "x");
+        w.click("ButtonApply");
+        QCOMPARE(program.boxes.takeFirst(),
+                 QStringLiteral("SMSC Orig. NPI is invalid integer or empty."));
+        QCOMPARE(
+            w.get<QTabWidget>("SmsTabs")->tabText(w.get<QTabWidget>("SmsTabs")->currentIndex()),
+            QStringLiteral("Extra Information"));
+        Type(w, "EditSmsOrigNpi", "1");
+        w.get<QTabWidget>("AlarmPages")->setCurrentIndex(3);
+        w.choose("ComboSyslogFacility", "UUCP");
+        w.click("ButtonApply");
+        QVERIFY(program.boxes.isEmpty());
+        QCOMPARE(Setting(program, "HTTP-SMS Alarm", "Method"), std::string("Post"));
+        QCOMPARE(Setting(program, "HTTP-SMS Alarm", "ProxyPort"), std::string("0"));
+        QCOMPARE(Setting(program, "HTTP-SMS Alarm", "MSISDN FieldName"), std::string("to"));
+        QCOMPARE(Setting(program, "SMS Alarm", "Enable"), std::string("1"));
+        QCOMPARE(Setting(program, "SysLog Alarm", "Facility"), std::string("UUCP"));
+        QCOMPARE(program.session().settings().httpSmsUrl, std::string("gw.example.test/send"));
+        // The facility reads back into the same entry.
+        w.click("ButtonCancel");
+        w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        QCOMPARE(w.get<QComboBox>("ComboSyslogFacility")->currentText(), QStringLiteral("UUCP"));
+        QCOMPARE(w.get<QLineEdit>("EditHttpProxyPassword")->echoMode(), QLineEdit::Password);
+    }
+
+    void theFourTrialSendsDeliverTheTextOrSayWhyNot() {
+        vantor::test::FakeSmtpServer smtp;
+        vantor::test::FakeSmsc smsc;
+        vantor::test::FakeHttpServer gateway([](const vantor::test::SeenHttpRequest&, int) {
+            std::this_thread::sleep_for(300ms);  // long enough to see the window go on
+            return vantor::test::HttpResponse("HTTP/1.1 200 OK", "", "ACCEPTED 17");
+        });
+        vantor::test::UdpReceiver syslog;
+        const vantor::test::ClosedPort closed;
+        const QString closedPort = QString::number(closed.port());
+
+        Program program({});
+        QVERIFY(program.startAndWait());
+        Controls w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        auto& dialog = *static_cast<vantor::ui::TFormAlarmingSettings*>(w.widget());
+        auto* pages = w.get<QTabWidget>("AlarmPages");
+        // The status the trial ends with; a trial that did not show itself
+        // running, or did not end, answers with what went wrong.
+        const auto trial = [&](const char* running) -> QString {
+            w.click("ButtonTest");
+            if (w.status() != QString::fromLatin1(running) ||
+                w.get<QPushButton>("ButtonTest")->isEnabled()) {
+                return QStringLiteral("not shown running: ") + w.status();
+            }
+            if (!QTest::qWaitFor([&] { return !dialog.trialRunning(); }, 20000) ||
+                !w.get<QPushButton>("ButtonTest")->isEnabled()) {
+                return QStringLiteral("did not end");
+            }
+            return w.status();
+        };
+
+        // E-mail: the host may carry "http://".
+        w.tick("CheckBoxEmailEnable");
+        QCOMPARE(w.get<QPushButton>("ButtonTest")->text(),
+                 QStringLiteral("Test Connection [Email]"));
+        Type(w, "EditSmtpIp", "HTTP://127.0.0.1");
+        Type(w, "EditSmtpPort", QString::number(smtp.port()));
+        Type(w, "EditSmtpEmail", "ops@example.test");
+        Type(w, "EditSmtpFrom", "vantor@example.test");
+        w.click("ButtonTest");
+        QCOMPARE(
+            program.boxes.takeFirst(),
+            QStringLiteral("Message is empty. Please input this field for testing connection."));
+        w.get<QPlainTextEdit>("MemoSmtpMessage")
+            ->setPlainText(QStringLiteral("trial mail\nline two"));
+        QCOMPARE(trial("SMTP Message is sending out..."),
+                 QStringLiteral("SMTP Message has been sent already."));
+        QCOMPARE(smtp.messages().size(), std::size_t(1));
+        const std::vector<std::string> lines = smtp.messages().front();
+        QVERIFY(std::find(lines.begin(), lines.end(), "Subject: Alarming Message") != lines.end());
+        QVERIFY(std::find(lines.begin(), lines.end(), "line two") != lines.end());
+        Type(w, "EditSmtpPort", closedPort);
+        QVERIFY(
+            trial("SMTP Message is sending out...").startsWith(QStringLiteral("SMTP Error : ")));
+
+        // SMS: the bind carries the boxes whatever Authentication says.
+        pages->setCurrentIndex(1);
+        w.tick("CheckBoxSmsEnable");
+        Type(w, "EditSmsIp", "127.0.0.1");
+        Type(w, "EditSmsPort", QString::number(smsc.port()));
+        Type(w, "EditSmsPhone", "5550100");
+        w.tick("CheckBoxSmsAuth");
+        Type(w, "EditSmsUser", "puser");
+        Type(w, "EditSmsPassword", "ppw");
+        w.get<QCheckBox>("CheckBoxSmsAuth")->setChecked(false);
+        Type(w, "EditSmsMessage", "trial sms");
+        QCOMPARE(trial("SMS Message is sending out..."),
+                 QStringLiteral("SMS Message has been sent already."));
+        const auto received = smsc.received();
+        QCOMPARE(received.front().leadingStrings(2), (std::vector<std::string>{"puser", "ppw"}));
+        const auto submit = std::find_if(received.begin(), received.end(),
+                                         [](const auto& pdu) { return pdu.commandId == 4; });
+        QVERIFY(submit != received.end());
+        const std::string body(submit->body.begin(), submit->body.end());
+        QVERIFY(body.find("trial sms") != std::string::npos);
+        Type(w, "EditSmsPort", closedPort);
+        QVERIFY(trial("SMS Message is sending out...")
+                    .startsWith(QStringLiteral("Connection Failed : ")));
+
+        // SMS by HTTP: "http://" goes in front, the trial names itself, and
+        // the gateway's answer is shown; the window goes on meanwhile.
+        pages->setCurrentIndex(2);
+        w.tick("CheckBoxHttpEnable");
+        w.get<QPlainTextEdit>("MemoHttpUrl")
+            ->setPlainText(
+                QStringLiteral("127.0.0.1:%1/send?to=$MSISDN&text=$MESSAGE").arg(gateway.port()));
+        Type(w, "EditHttpPhone", "5550100");
+        Type(w, "EditHttpMessage", "trial http");
+        w.click("ButtonTest");
+        const double stall = LongestStallMs([&] { return !dialog.trialRunning(); });
+        qInfo("longest stall of the event loop during the HTTP trial: %.1f ms", stall);
+        QVERIFY2(stall < 50, qPrintable(QString::number(stall)));
+        QCOMPARE(w.status(), QStringLiteral("SMS ( by HTTP ) Message has been sent already."));
+        QCOMPARE(w.get<QPlainTextEdit>("MemoHttpResponse")->toPlainText(),
+                 QStringLiteral("ACCEPTED 17"));
+        const auto request = gateway.requests().front();
+        QCOMPARE(QString::fromStdString(request.target),
+                 QStringLiteral("/send?to=5550100&text=trial+http"));
+        QCOMPARE(QString::fromStdString(request.header("User-Agent").value_or("")),
+                 QStringLiteral("Mozilla/3.0 (compatible; Indy Library)"));
+        QCOMPARE(QString::fromStdString(request.header("Accept").value_or("")),
+                 QStringLiteral("text/html, */*"));
+        w.get<QPlainTextEdit>("MemoHttpUrl")
+            ->setPlainText(QStringLiteral("127.0.0.1:%1/send").arg(closedPort));
+        QVERIFY(trial("SMS ( by HTTP ) Message is sending out...")
+                    .startsWith(QStringLiteral("SMS ( by HTTP ) Error : ")));
+
+        // SysLog: one datagram with the text.
+        pages->setCurrentIndex(3);
+        w.tick("CheckBoxSyslogEnable");
+        Type(w, "EditSyslogIp", "127.0.0.1");
+        Type(w, "EditSyslogPort", QString::number(syslog.port()));
+        Type(w, "EditSyslogMessage", "trial syslog");
+        QCOMPARE(trial("SysLog Message is sending out..."),
+                 QStringLiteral("SysLog Message has been sent already."));
+        const std::optional<std::string> datagram = syslog.receive();
+        QVERIFY(datagram && datagram->find("trial syslog") != std::string::npos);
+        Type(w, "EditSyslogPort", "0");
+        QVERIFY(trial("SysLog Message is sending out...")
+                    .startsWith(QStringLiteral("SysLog Error : ")));
+
+        // Nothing of the trials was stored.
+        QVERIFY(!program.session().settings().smtpEnable);
+        QCOMPARE(Setting(program, "SMTP Alarm", "IP"), std::string("<none>"));
+    }
+};
+
+QTEST_MAIN(SettingsWindowsTest)
+#include "SettingsWindowsTest.moc"
