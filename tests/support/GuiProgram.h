@@ -128,6 +128,9 @@ public:
         return all;
     }
 
+    // The oldest box not looked at yet ("<no box>" when none came).
+    QString nextBox() { return boxes.isEmpty() ? QStringLiteral("<no box>") : boxes.takeFirst(); }
+
     QStringList boxes;
     bool finished = false;
 

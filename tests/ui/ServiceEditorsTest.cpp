@@ -122,7 +122,7 @@ private slots:
         w.get<QRadioButton>("RadioDaily")->setChecked(true);
         w.choose("ComboDailyHour", "05");
         w.click("ButtonNext");
-        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("Please select the scheduling method."));
+        QCOMPARE(program.nextBox(), QStringLiteral("Please select the scheduling method."));
         QCOMPARE(Step(w), 1);
 
         w.choose("ComboDailyMinute", "30");
@@ -133,8 +133,7 @@ private slots:
         w.tick("CheckBoxProxy");
         w.type("EditFTPProxyIP", "127.0.0.1");
         w.click("ButtonNext");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("FTP Proxy Port is invalid integer or empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("FTP Proxy Port is invalid integer or empty."));
         QCOMPARE(w.currentTab("FrameFTPForm"), QStringLiteral("Proxy settings"));
         QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditFTPProxyPort"));
 
@@ -143,7 +142,7 @@ private slots:
         w.type("EditURLPort", "80");
         w.tick("CheckBoxURLProxy");
         w.click("ButtonNext");
-        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("URL Proxy IP host field is empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("URL Proxy IP host field is empty."));
         QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Proxy settings"));
         QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditURLProxyHost"));
 
@@ -151,8 +150,7 @@ private slots:
         w.get<QCheckBox>("CheckBoxURLProxy")->setChecked(false);
         w.type("EditURLUserAgent", "probe\r\nX-Injected: 1");
         w.click("ButtonNext");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("User Agent must not hold a line break."));
+        QCOMPARE(program.nextBox(), QStringLiteral("User Agent must not hold a line break."));
         QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Other settings"));
         w.type("EditURLUserAgent", "probe");
 
@@ -162,7 +160,7 @@ private slots:
         QCOMPARE(Step(w), 3);
         w.get<QRadioButton>("RadioMinutely")->setChecked(true);
         w.click("ButtonTestConnection");
-        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("Please select the scheduling method."));
+        QCOMPARE(program.nextBox(), QStringLiteral("Please select the scheduling method."));
         QCOMPARE(Step(w), 1);
         QVERIFY(program.boxes.isEmpty());
     }
@@ -241,8 +239,7 @@ private slots:
             w.type("EditURLProxyUsername", "puser");
             w.type("EditURLProxyPassword", "ppass");
             Finish(w, {"CheckBoxAlarmEmail", "CheckBoxAlarmSysLog"});
-            QCOMPARE(program.boxes.takeFirst(),
-                     QStringLiteral("New service has been setup successfully."));
+            QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
             QVERIFY(!w.widget()->isVisible());
         }
         const auto add = [&](const QString& kind,
@@ -254,8 +251,7 @@ private slots:
             w.choose("ComboBoxServiceKind", kind);
             fill(w);
             Finish(w);
-            QCOMPARE(program.boxes.takeFirst(),
-                     QStringLiteral("New service has been setup successfully."));
+            QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
         };
         add("Ping", [&](const Controls& w) { w.type("EditPingHost", local); });
         add("Email", [&](const Controls& w) {
@@ -339,8 +335,7 @@ private slots:
             w.choose("ComboBoxServiceKind", "Ping");
             w.type("EditPingHost", local);
             Finish(w);
-            QCOMPARE(program.boxes.takeFirst(),
-                     QStringLiteral("A service with this key already exists."));
+            QCOMPARE(program.nextBox(), QStringLiteral("A service with this key already exists."));
             QVERIFY(w.widget()->isVisible());
             w.click("ButtonCancel");
         }
@@ -426,7 +421,7 @@ private slots:
         // A host emptied: the Service tab comes to the front, the focus in it.
         u.type("EditEmailHost", "");
         u.click("ButtonSave");
-        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("Email Host host field is empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("Email Host host field is empty."));
         QCOMPARE(u.currentTab("UpdateTabs"), QStringLiteral("Service"));
         QCOMPARE(u.widget()->focusWidget(), u.get<QWidget>("EditEmailHost"));
 
@@ -442,8 +437,7 @@ private slots:
         u.type("EditFTPHost", "10.0.0.7");
         u.type("EditFTPPort", "21");
         u.click("ButtonSave");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("A service with this key already exists."));
+        QCOMPARE(program.nextBox(), QStringLiteral("A service with this key already exists."));
         QCOMPARE(vantor::test::ReadFile(program.serviceFile()), before);
 
         // Delete asks nothing; the record leaves both lists.
@@ -474,8 +468,7 @@ private slots:
         // A second try adds it once.
         program.boxes.clear();
         w.click("ButtonNext");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("New service has been setup successfully."));
+        QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
         QCOMPARE(program.session().store().recordCount(), std::size_t(1));
     }
 };

@@ -85,8 +85,7 @@ private slots:
         Type(w, "EditURLTimeout", "2000");
         Type(w, "EditPingTimeout", "abc");
         w.click("ButtonApply");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("Ping Timeout is invalid integer or empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("Ping Timeout is invalid integer or empty."));
         QCOMPARE(w.get<QTabWidget>("OptionTabs")->currentIndex(), 2);
         QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditPingTimeout"));
         QCOMPARE(program.session().settings().httpDefaultTimeout, 3000);
@@ -132,15 +131,17 @@ private slots:
         Program program({});
         QVERIFY(program.startAndWait());
         Controls w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
-        // Email off: an empty host does not stop Apply.
+        // Email off: an empty host does not stop Apply, and a port that is
+        // no number leaves the stored one.
         Type(w, "EditSmtpIp", "");
+        w.type("EditSmtpPort", "x25");
         w.tick("CheckBoxHttpEnable");
         w.get<QPlainTextEdit>("MemoHttpUrl")->setPlainText(QStringLiteral("gw.example.test/send"));
         Type(w, "EditHttpPhone", "5550100");
         Type(w, "EditHttpProxyPort", "");
         w.choose("ComboHttpMethod", "Post");
         w.click("ButtonApply");
-        QCOMPARE(program.boxes.takeFirst(), QStringLiteral("HTTP-SMS MSISDN field is empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("HTTP-SMS MSISDN field is empty."));
         QCOMPARE(w.get<QTabWidget>("AlarmPages")->currentIndex(), 2);
         QCOMPARE(w.get<QTabWidget>("HttpTabs")->currentIndex(), 0);
         QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditHttpMsisdnName"));
@@ -153,8 +154,7 @@ private slots:
         Type(w, "EditSmsPhone", "5550100");
         Type(w, "EditSmsOrigNpi", "x");
         w.click("ButtonApply");
-        QCOMPARE(program.boxes.takeFirst(),
-                 QStringLiteral("SMSC Orig. NPI is invalid integer or empty."));
+        QCOMPARE(program.nextBox(), QStringLiteral("SMSC Orig. NPI is invalid integer or empty."));
         QCOMPARE(
             w.get<QTabWidget>("SmsTabs")->tabText(w.get<QTabWidget>("SmsTabs")->currentIndex()),
             QStringLiteral("Extra Information"));
@@ -169,6 +169,19 @@ private slots:
         QCOMPARE(Setting(program, "SMS Alarm", "Enable"), std::string("1"));
         QCOMPARE(Setting(program, "SysLog Alarm", "Facility"), std::string("UUCP"));
         QCOMPARE(program.session().settings().httpSmsUrl, std::string("gw.example.test/send"));
+        QCOMPARE(Setting(program, "SMTP Alarm", "Port"), std::string("25"));
+
+        // A line break in a value that goes into a protocol line is refused.
+        w.get<QTabWidget>("AlarmPages")->setCurrentIndex(0);
+        w.tick("CheckBoxEmailEnable");
+        w.type("EditSmtpIp", "127.0.0.1");
+        w.type("EditSmtpPort", "25");
+        Type(w, "EditSmtpEmail", "ops@example.test");
+        Type(w, "EditSmtpFrom", "vantor@example.test");
+        w.type("EditSmtpAgent", "agent\r\nBcc: someone@example.test");
+        w.click("ButtonApply");
+        QCOMPARE(program.nextBox(), QStringLiteral("Mail Agent must not hold a line break."));
+        QVERIFY(!program.session().settings().smtpEnable);
         // The facility reads back into the same entry.
         w.click("ButtonCancel");
         w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
@@ -217,7 +230,7 @@ private slots:
         Type(w, "EditSmtpFrom", "vantor@example.test");
         w.click("ButtonTest");
         QCOMPARE(
-            program.boxes.takeFirst(),
+            program.nextBox(),
             QStringLiteral("Message is empty. Please input this field for testing connection."));
         w.get<QPlainTextEdit>("MemoSmtpMessage")
             ->setPlainText(QStringLiteral("trial mail\nline two"));
