@@ -9,6 +9,7 @@
 
 #include "registry/ServiceRecord.h"
 #include "ui/AlarmBoxes.h"
+#include "ui/FormSupport.h"
 #include "ui/FrameWidgets.h"
 #include "ui/SchedulePicker.h"
 #include "ui/ServiceKindPanel.h"
@@ -29,14 +30,6 @@ QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// An optional sign and decimal digits, within an int.
-bool IsInteger(const QString& text) {
-    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
-    bool ok = false;
-    text.toInt(&ok);
-    return ok && digits.match(text).hasMatch();
-}
-
 std::optional<FormProblem> Host(QLineEdit* edit, const char* label) {
     if (edit->text().isEmpty()) {
         return FormProblem{
@@ -52,10 +45,6 @@ std::optional<FormProblem> Integer(QLineEdit* edit, const char* label) {
             edit};
     }
     return std::nullopt;
-}
-
-bool HasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
 std::optional<FormProblem> LineBreaks(QWidget* frame) {

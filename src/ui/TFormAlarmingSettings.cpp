@@ -21,6 +21,7 @@
 #include "app/Messages.h"
 #include "pool/ThreadPoolManager.h"
 #include "session/Session.h"
+#include "ui/FormSupport.h"
 #include "ui/FrameWidgets.h"
 #include "ui/MessageBox.h"
 
@@ -43,17 +44,6 @@ const char* const kErrorPrefix[] = {
 const QString kPageHint = QStringLiteral(
     "Please refer to the help file, you can click on the Help button on the bottom to open help "
     "file...");
-
-bool IsInteger(const QString& text) {
-    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
-    bool ok = false;
-    text.toInt(&ok);
-    return ok && digits.match(text).hasMatch();
-}
-
-bool HasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
-}
 
 // A host as typed, without a leading "http://" in any case.
 std::string HostOf(const QString& typed) {

@@ -32,6 +32,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/BuildConfig.h"
 #include "ui/ClosingNotice.h"
+#include "ui/FormSupport.h"
 #include "ui/HelpWindow.h"
 #include "ui/MessageBox.h"
 #include "ui/TFormAlarmingSettings.h"
@@ -714,9 +715,7 @@ void TFormMenu::deleteService() {
     }
     const Expected<bool> deleted = m_session.store().DeleteService(*key);
     if (!deleted) {
-        MessageBox::show(this, app::MessageBoxKind::Error,
-                         FromStd(app::msg::kCannotSaveServiceXml) + QStringLiteral(" : ") +
-                             FromStd(deleted.error()));
+        ShowStoreFailure(this, m_session, deleted.error());
         return;
     }
     if (!*deleted) {

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "session/Session.h"
+#include "ui/FormSupport.h"
 #include "ui/MessageBox.h"
 
 namespace vantor::ui {
@@ -46,13 +47,6 @@ void ShowDays(QComboBox* list, int value) {
 // The list's value, or the setting as it was when the list shows none.
 int Days(const QComboBox* list, int current) {
     return list->currentIndex() >= 0 ? list->currentIndex() + 1 : current;
-}
-
-bool IsInteger(const QString& text) {
-    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
-    bool ok = false;
-    text.toInt(&ok);
-    return ok && digits.match(text).hasMatch();
 }
 
 }  // namespace

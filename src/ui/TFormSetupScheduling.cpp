@@ -14,6 +14,7 @@
 #include "registry/ServiceStore.h"
 #include "session/Session.h"
 #include "ui/AlarmBoxes.h"
+#include "ui/FormSupport.h"
 #include "ui/MessageBox.h"
 #include "ui/SchedulePicker.h"
 #include "ui/ServiceKindPanel.h"
@@ -291,10 +292,7 @@ void TFormSetupScheduling::finish() {
                              ? store.InsertURLService(f, input.request, &input.extraFields)
                              : store.InsertService(f);
     if (!saved) {
-        const std::string text =
-            std::string(app::msg::kCannotSaveServiceXml) + " : " + saved.error();
-        MessageBox::show(this, app::MessageBoxKind::Warning, FromStd(text));
-        m_session.log().WriteSystemLog(text, app::LogLevel::Error);
+        ShowStoreFailure(this, m_session, saved.error());
         return;
     }
     if (onSaved) {

@@ -15,6 +15,7 @@
 #include "registry/ServiceStore.h"
 #include "session/Session.h"
 #include "ui/AlarmBoxes.h"
+#include "ui/FormSupport.h"
 #include "ui/ListSorting.h"
 #include "ui/MessageBox.h"
 #include "ui/SchedulePicker.h"
@@ -254,10 +255,7 @@ void TFormUpdateScheduling::save() {
                              ? store.UpdateURLService(m_key, f, input.request, &input.extraFields)
                              : store.UpdateService(m_key, f);
     if (!saved) {
-        const std::string text =
-            std::string(app::msg::kCannotSaveServiceXml) + " : " + saved.error();
-        MessageBox::show(this, app::MessageBoxKind::Warning, Q(text));
-        m_session.log().WriteSystemLog(text, app::LogLevel::Error);
+        ShowStoreFailure(this, m_session, saved.error());
         return;
     }
     if (onChanged) {
@@ -275,10 +273,7 @@ void TFormUpdateScheduling::remove() {
     }
     const Expected<bool> deleted = m_session.store().DeleteService(m_key);
     if (!deleted) {
-        const std::string text =
-            std::string(app::msg::kCannotSaveServiceXml) + " : " + deleted.error();
-        MessageBox::show(this, app::MessageBoxKind::Warning, Q(text));
-        m_session.log().WriteSystemLog(text, app::LogLevel::Error);
+        ShowStoreFailure(this, m_session, deleted.error());
         return;
     }
     if (!*deleted) {

@@ -1,0 +1,28 @@
+#include "ui/FormSupport.h"
+
+#include <QRegularExpression>
+
+#include "app/Messages.h"
+#include "session/Session.h"
+#include "ui/MessageBox.h"
+
+namespace vantor::ui {
+
+bool IsInteger(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
+    bool ok = false;
+    text.toInt(&ok);
+    return ok && digits.match(text).hasMatch();
+}
+
+bool HasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
+void ShowStoreFailure(QWidget* parent, session::Session& session, const std::string& error) {
+    const std::string text = std::string(app::msg::kCannotSaveServiceXml) + " : " + error;
+    MessageBox::show(parent, app::MessageBoxKind::Warning, QString::fromStdString(text));
+    session.log().WriteSystemLog(text, app::LogLevel::Error);
+}
+
+}  // namespace vantor::ui
