@@ -68,6 +68,63 @@ std::string SmsTrialError(const std::string& error) {
     return std::string(kErrorPrefix[1]) + error;
 }
 
+// The boxes and the settings they edit.
+struct TextKey {
+    const char* field;
+    std::string app::AppSettings::*setting;
+};
+struct NumberKey {
+    const char* field;
+    int app::AppSettings::*setting;
+};
+using S = app::AppSettings;
+constexpr TextKey kTextKeys[] = {
+    {"EditSmtpIp", &S::smtpIp},
+    {"EditSmtpEmail", &S::smtpEmailAddress},
+    {"EditSmtpAgent", &S::smtpMailAgent},
+    {"EditSmtpFrom", &S::smtpFromAddress},
+    {"EditSmtpUser", &S::smtpUsername},
+    {"EditSmtpPassword", &S::smtpPassword},
+    {"EditSmsIp", &S::smsIp},
+    {"EditSmsPhone", &S::smsPhone},
+    {"EditSmsUser", &S::smsUsername},
+    {"EditSmsPassword", &S::smsPassword},
+    {"EditSmsSystemType", &S::smsSystemType},
+    {"EditSmsOa", &S::smsOa},
+    {"MemoHttpUrl", &S::httpSmsUrl},
+    {"EditHttpPhone", &S::httpSmsMsisdnFieldValue},
+    {"EditHttpMsisdnName", &S::httpSmsMsisdnFieldName},
+    {"EditHttpMessageName", &S::httpSmsMessageFieldName},
+    {"EditHttpField1Name", &S::httpSmsExtraField1Name},
+    {"EditHttpField1Value", &S::httpSmsExtraField1Value},
+    {"EditHttpField2Name", &S::httpSmsExtraField2Name},
+    {"EditHttpField2Value", &S::httpSmsExtraField2Value},
+    {"EditHttpUser", &S::httpSmsUsername},
+    {"EditHttpPassword", &S::httpSmsPassword},
+    {"EditHttpProxyServer", &S::httpSmsProxyServer},
+    {"EditHttpProxyUser", &S::httpSmsProxyUsername},
+    {"EditHttpProxyPassword", &S::httpSmsProxyPassword},
+    {"EditSyslogIp", &S::syslogIp},
+};
+constexpr NumberKey kNumberKeys[] = {
+    {"EditSmtpPort", &S::smtpPort},
+    {"EditSmtpTimeout", &S::smtpTimeout},
+    {"EditSmsPort", &S::smsPort},
+    {"EditSmsTimeout", &S::smsTimeout},
+    {"EditSmsVersion", &S::smsVersion},
+    {"EditSmsTon", &S::smsTon},
+    {"EditSmsNpi", &S::smsNpi},
+    {"EditSmsDestTon", &S::smsDestTon},
+    {"EditSmsDestNpi", &S::smsDestNpi},
+    {"EditSmsOrigTon", &S::smsOrigTon},
+    {"EditSmsOrigNpi", &S::smsOrigNpi},
+    {"EditHttpPort", &S::httpSmsPort},
+    {"EditHttpTimeout", &S::httpSmsTimeout},
+    {"EditHttpProxyPort", &S::httpSmsProxyPort},
+    {"EditSyslogPort", &S::syslogPort},
+    {"EditSyslogTimeout", &S::syslogTimeout},
+};
+
 QGroupBox* TestGroup(QWidget* parent, const QString& title, QWidget* message,
                      const QString& label) {
     auto* group = new QGroupBox(title, parent);
@@ -367,70 +424,42 @@ void TFormAlarmingSettings::status(const QString& text) {
     m_status->setText(text);
 }
 
+void TFormAlarmingSettings::setText(const char* name, const QString& value) {
+    QWidget* box = m_fields.at(name).box;
+    if (auto* line = qobject_cast<QLineEdit*>(box)) {
+        line->setText(value);
+    } else {
+        static_cast<QPlainTextEdit*>(box)->setPlainText(value);
+    }
+}
+
+std::array<std::pair<QCheckBox*, bool app::AppSettings::*>, 7> TFormAlarmingSettings::boxKeys()
+    const {
+    return {{{m_enable[Email], &S::smtpEnable},
+             {m_smtpAuth, &S::smtpAuthEnable},
+             {m_enable[Sms], &S::smsEnable},
+             {m_smsAuth, &S::smsAuthEnable},
+             {m_enable[HttpSms], &S::httpSmsEnable},
+             {m_httpAuth, &S::httpSmsAuthEnable},
+             {m_enable[SysLog], &S::syslogEnable}}};
+}
+
 void TFormAlarmingSettings::load() {
     const app::AppSettings& s = m_session.settings();
-    const auto set = [this](const char* name, const std::string& value) {
-        static_cast<QLineEdit*>(m_fields.at(name).box)->setText(QString::fromStdString(value));
-    };
-    const auto number = [&](const char* name, int value) { set(name, std::to_string(value)); };
-    m_enable[Email]->setChecked(s.smtpEnable);
-    set("EditSmtpIp", s.smtpIp);
-    number("EditSmtpPort", s.smtpPort);
-    set("EditSmtpEmail", s.smtpEmailAddress);
-    set("EditSmtpAgent", s.smtpMailAgent);
-    set("EditSmtpFrom", s.smtpFromAddress);
-    m_smtpAuth->setChecked(s.smtpAuthEnable);
-    set("EditSmtpUser", s.smtpUsername);
-    set("EditSmtpPassword", s.smtpPassword);
-    number("EditSmtpTimeout", s.smtpTimeout);
-
-    m_enable[Sms]->setChecked(s.smsEnable);
-    set("EditSmsIp", s.smsIp);
-    number("EditSmsPort", s.smsPort);
-    number("EditSmsTimeout", s.smsTimeout);
-    set("EditSmsPhone", s.smsPhone);
-    m_smsAuth->setChecked(s.smsAuthEnable);
-    set("EditSmsUser", s.smsUsername);
-    set("EditSmsPassword", s.smsPassword);
-    number("EditSmsVersion", s.smsVersion);
-    set("EditSmsSystemType", s.smsSystemType);
-    number("EditSmsTon", s.smsTon);
-    number("EditSmsNpi", s.smsNpi);
-    set("EditSmsOa", s.smsOa);
-    number("EditSmsDestTon", s.smsDestTon);
-    number("EditSmsDestNpi", s.smsDestNpi);
-    number("EditSmsOrigTon", s.smsOrigTon);
-    number("EditSmsOrigNpi", s.smsOrigNpi);
-
-    m_enable[HttpSms]->setChecked(s.httpSmsEnable);
-    m_httpUrl->setPlainText(QString::fromStdString(s.httpSmsUrl));
-    number("EditHttpPort", s.httpSmsPort);
+    for (const TextKey& key : kTextKeys) {
+        setText(key.field, QString::fromStdString(s.*key.setting));
+    }
+    for (const NumberKey& key : kNumberKeys) {
+        setText(key.field, QString::number(s.*key.setting));
+    }
+    for (const auto& [box, setting] : boxKeys()) {
+        box->setChecked(s.*setting);
+    }
     m_httpMethod->setCurrentIndex(s.httpSmsMethod == "Get" ? 0 : 1);
-    set("EditHttpPhone", s.httpSmsMsisdnFieldValue);
-    number("EditHttpTimeout", s.httpSmsTimeout);
-    set("EditHttpMsisdnName", s.httpSmsMsisdnFieldName);
-    set("EditHttpMessageName", s.httpSmsMessageFieldName);
-    set("EditHttpField1Name", s.httpSmsExtraField1Name);
-    set("EditHttpField1Value", s.httpSmsExtraField1Value);
-    set("EditHttpField2Name", s.httpSmsExtraField2Name);
-    set("EditHttpField2Value", s.httpSmsExtraField2Value);
-    m_httpAuth->setChecked(s.httpSmsAuthEnable);
-    set("EditHttpUser", s.httpSmsUsername);
-    set("EditHttpPassword", s.httpSmsPassword);
-    set("EditHttpProxyServer", s.httpSmsProxyServer);
-    number("EditHttpProxyPort", s.httpSmsProxyPort);
-    set("EditHttpProxyUser", s.httpSmsProxyUsername);
-    set("EditHttpProxyPassword", s.httpSmsProxyPassword);
-
-    m_enable[SysLog]->setChecked(s.syslogEnable);
-    set("EditSyslogIp", s.syslogIp);
-    number("EditSyslogPort", s.syslogPort);
     m_facility->setCurrentIndex(m_facility->findText(
         QString::fromStdString(std::string(app::FacilityName(s.syslogFacility)))));
     m_severity->setCurrentIndex(m_severity->findText(
         QString::fromStdString(std::string(app::SeverityName(s.syslogSeverity)))));
-    number("EditSyslogTimeout", s.syslogTimeout);
-
     followEnable();
     followPage();
     m_apply->setEnabled(false);
@@ -575,68 +604,21 @@ void TFormAlarmingSettings::apply() {
         }
     }
     app::AppSettings& s = m_session.settings();
-    const auto str = [this](const char* name) { return text(name).toStdString(); };
-    // A box of a page that is off may hold no number: the setting stays.
-    const auto num = [this](const char* name, int& setting) {
-        if (IsInteger(text(name))) {
-            setting = text(name).toInt();
-        }
-    };
-    s.smtpEnable = m_enable[Email]->isChecked();
-    s.smtpIp = str("EditSmtpIp");
-    num("EditSmtpPort", s.smtpPort);
-    s.smtpEmailAddress = str("EditSmtpEmail");
-    s.smtpMailAgent = str("EditSmtpAgent");
-    s.smtpFromAddress = str("EditSmtpFrom");
-    s.smtpAuthEnable = m_smtpAuth->isChecked();
-    s.smtpUsername = str("EditSmtpUser");
-    s.smtpPassword = str("EditSmtpPassword");
-    num("EditSmtpTimeout", s.smtpTimeout);
-    s.smsEnable = m_enable[Sms]->isChecked();
-    s.smsIp = str("EditSmsIp");
-    num("EditSmsPort", s.smsPort);
-    num("EditSmsTimeout", s.smsTimeout);
-    s.smsPhone = str("EditSmsPhone");
-    s.smsAuthEnable = m_smsAuth->isChecked();
-    s.smsUsername = str("EditSmsUser");
-    s.smsPassword = str("EditSmsPassword");
-    num("EditSmsVersion", s.smsVersion);
-    s.smsSystemType = str("EditSmsSystemType");
-    num("EditSmsTon", s.smsTon);
-    num("EditSmsNpi", s.smsNpi);
-    s.smsOa = str("EditSmsOa");
-    num("EditSmsDestTon", s.smsDestTon);
-    num("EditSmsDestNpi", s.smsDestNpi);
-    num("EditSmsOrigTon", s.smsOrigTon);
-    num("EditSmsOrigNpi", s.smsOrigNpi);
-    s.httpSmsEnable = m_enable[HttpSms]->isChecked();
-    s.httpSmsUrl = str("MemoHttpUrl");
-    num("EditHttpPort", s.httpSmsPort);
-    s.httpSmsMethod = m_httpMethod->currentText().toStdString();
-    s.httpSmsMsisdnFieldValue = str("EditHttpPhone");
-    num("EditHttpTimeout", s.httpSmsTimeout);
-    s.httpSmsMsisdnFieldName = str("EditHttpMsisdnName");
-    s.httpSmsMessageFieldName = str("EditHttpMessageName");
-    s.httpSmsExtraField1Name = str("EditHttpField1Name");
-    s.httpSmsExtraField1Value = str("EditHttpField1Value");
-    s.httpSmsExtraField2Name = str("EditHttpField2Name");
-    s.httpSmsExtraField2Value = str("EditHttpField2Value");
-    s.httpSmsAuthEnable = m_httpAuth->isChecked();
-    s.httpSmsUsername = str("EditHttpUser");
-    s.httpSmsPassword = str("EditHttpPassword");
-    s.httpSmsProxyServer = str("EditHttpProxyServer");
-    if (text("EditHttpProxyPort").isEmpty()) {
-        s.httpSmsProxyPort = 0;
+    for (const TextKey& key : kTextKeys) {
+        s.*key.setting = text(key.field).toStdString();
     }
-    num("EditHttpProxyPort", s.httpSmsProxyPort);
-    s.httpSmsProxyUsername = str("EditHttpProxyUser");
-    s.httpSmsProxyPassword = str("EditHttpProxyPassword");
-    s.syslogEnable = m_enable[SysLog]->isChecked();
-    s.syslogIp = str("EditSyslogIp");
-    num("EditSyslogPort", s.syslogPort);
+    // A box of a page that is off may hold no number: the setting stays.
+    for (const NumberKey& key : kNumberKeys) {
+        if (IsInteger(text(key.field))) {
+            s.*key.setting = text(key.field).toInt();
+        }
+    }
+    for (const auto& [box, setting] : boxKeys()) {
+        s.*setting = box->isChecked();
+    }
+    s.httpSmsMethod = m_httpMethod->currentText().toStdString();
     s.syslogFacility = app::FacilityFromName(m_facility->currentText().toStdString());
     s.syslogSeverity = app::SeverityFromName(m_severity->currentText().toStdString());
-    num("EditSyslogTimeout", s.syslogTimeout);
     // Written as applied, over an edit of the file made meanwhile.
     if (m_session.paths().CheckConfDir()) {
         m_session.settingsFile().SaveSettings(s);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +17,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+
+namespace vantor::app {
+struct AppSettings;
+}
 
 namespace vantor::alarm {
 class SenderWorkItem;
@@ -69,6 +74,9 @@ private:
     void trialDone(const alarm::SenderWorkItem& item, int page);
     void status(const QString& text);
     QString text(const char* name) const;
+    void setText(const char* name, const QString& value);
+    // The check boxes and the settings they edit.
+    std::array<std::pair<QCheckBox*, bool app::AppSettings::*>, 7> boxKeys() const;
     void refuse(const QString& message, QWidget* field);
 
     session::Session& m_session;
