@@ -14,6 +14,8 @@ packages=(
   rsyslog
   # GNU time: peak memory of the program in bench/scale.sh.
   time
+  # What scripts/test-install.sh checks the installed files with.
+  desktop-file-utils appstream man-db
   # clang's libFuzzer for the SMPP fuzz target.
   clang libclang-rt-14-dev
 )

@@ -20,6 +20,10 @@ for preset in release asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = release ]; then
+    echo "=== install ==="
+    scripts/test-install.sh build/release
+  fi
 done
 # The fuzz targets (clang, libFuzzer): every seed once, then a short run each.
 echo "=== fuzz ==="

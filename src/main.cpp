@@ -6,13 +6,14 @@
 
 #include "app/AppPaths.h"
 #include "headless/HeadlessApp.h"
+#include "ui/BuildConfig.h"
 #include "ui/GuiApp.h"
 
 namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: vantor-lite [--headless | --check-now | --help]\n"
+        "Usage: vantor-lite [--headless | --check-now | --version | --help]\n"
         "\n"
         "Monitors network services and raises alarms when a check fails. Without\n"
         "options it opens its main window (it needs a display).\n"
@@ -25,12 +26,20 @@ void PrintUsage(std::FILE* out) {
         "               exit 0 when all passed, 1 when any failed, 2 when start-up\n"
         "               failed, 3 when SIGTERM or SIGINT stopped it before every check\n"
         "               came back (those are printed as \"Not checked\")\n"
+        "  --version    print the version and exit\n"
         "  --help       show this text and exit\n"
         "\n"
-        "The application directory is read from the key AppPath in section\n"
-        "[Settings] of ${XDG_CONFIG_HOME:-$HOME/.config}/korvane/VantorLite.conf;\n"
-        "without it the program uses \"..\", the parent of the working directory,\n"
-        "and keeps its files in conf/, log/ and help/ there.\n"
+        "Files: the application directory is the key AppPath in section [Settings]\n"
+        "of ${XDG_CONFIG_HOME:-$HOME/.config}/korvane/VantorLite.conf; without it an\n"
+        "installed program uses ${XDG_DATA_HOME:-$HOME/.local/share}/vantor-lite and\n"
+        "one started from its build tree \"..\". It holds conf/service.xml (the\n"
+        "services), conf/SysInit.ini (the settings) and log/ (the system log and\n"
+        "the alarm backup).\n"
+        "\n"
+        "Exit status: 0 on a clean end; 1 when start-up failed; 2 for a bad option\n"
+        "or no display; --check-now as above.\n"
+        "\n"
+        "More: man vantor-lite\n"
         "\n"
         "conf/service.xml and conf/SysInit.ini may be edited while the program runs:\n"
         "an edit is taken in before the program writes the file (the results of the\n"
@@ -50,6 +59,10 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vantor-lite %s\n", VANTOR_VERSION);
             return 0;
         }
         if (arg == "--headless") {

@@ -55,7 +55,49 @@ bool FindOrMakeDirectory(const std::string& path, mode_t mode) {
 
 }  // namespace
 
-AppPaths::AppPaths(std::string appPath) : m_appPath(std::move(appPath)) {}
+AppLocation LocateApplication(const std::string& userConfigFile, std::string executable) {
+    Expected<IniFile> ini = IniFile::load(userConfigFile);
+    const std::string configured = GetAppPath(userConfigFile);
+    if (!ini || configured != ".." ||
+        !ini->readString("Settings", "AppPath", "").empty()) {
+        return {configured, configured};
+    }
+    if (executable.empty()) {
+        char buffer[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        executable = n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+    const std::string binDir = executable.substr(0, executable.rfind('/'));
+    const std::string prefix = binDir.substr(0, binDir.rfind('/'));
+    struct stat st {};
+    if (executable.empty() || ::stat((prefix + "/CMakeCache.txt").c_str(), &st) == 0) {
+        return {"..", ".."};  // a build tree
+    }
+    std::string data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
+        data = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        data = std::string(home) + "/.local/share";
+    } else {
+        return {"..", ".."};
+    }
+    // Made on the first start; conf/ and log/ follow as the checks make them.
+    std::string made;
+    for (std::size_t at = 1; at <= data.size(); ++at) {
+        if (at == data.size() || data[at] == '/') {
+            made = data.substr(0, at);
+            FindOrMakeDirectory(made, 0700);
+        }
+    }
+    const std::string appPath = data + "/vantor-lite";
+    FindOrMakeDirectory(appPath, 0700);
+    return {appPath, prefix + "/share/vantor-lite"};
+}
+
+AppPaths::AppPaths(std::string appPath) : m_appPath(std::move(appPath)), m_dataPath(m_appPath) {}
+
+AppPaths::AppPaths(const AppLocation& location)
+    : m_appPath(location.appPath), m_dataPath(location.dataPath) {}
 
 std::string AppPaths::logDir() const {
     return m_logDirKnown ? logDirPath() : std::string();

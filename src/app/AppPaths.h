@@ -14,19 +14,37 @@ std::string UserConfigFile();
 // cannot be read gives the empty string. Never creates the file.
 std::string GetAppPath(const std::string& userConfigFile);
 
+// Where the program keeps its files, and where its read-only files (help,
+// animation) are.
+struct AppLocation {
+    std::string appPath;
+    std::string dataPath;
+};
+
+// The configured AppPath when there is one (the read-only files live under
+// it too). Without one: a program run from a build tree (the folder above
+// its executable holds the build's CMakeCache.txt) uses ".." as before; an
+// installed one keeps its files in ${XDG_DATA_HOME:-$HOME/.local/share}/
+// vantor-lite (made here when missing) and reads the others from the
+// share/vantor-lite folder beside its bin/. executable: the program's own
+// path; empty reads /proc/self/exe.
+AppLocation LocateApplication(const std::string& userConfigFile, std::string executable = {});
+
 // The application directory and the paths built from it. The three checks
 // test (and where possible create) what must exist and remember what they
 // found; they may run on any thread.
 class AppPaths final {
 public:
     explicit AppPaths(std::string appPath);
+    explicit AppPaths(const AppLocation& location);
 
     const std::string& appPath() const { return m_appPath; }
     std::string confDirPath() const { return m_appPath + "/conf/"; }
     std::string logDirPath() const { return m_appPath + "/log/"; }
     std::string serviceFilePath() const { return m_appPath + "/conf/service.xml"; }
-    std::string helpFilePath() const { return m_appPath + "/help/VantorLite.hlp"; }
-    std::string binDirPath() const { return m_appPath + "/bin/"; }
+    std::string helpFilePath() const { return m_dataPath + "/help/VantorLite.hlp"; }
+    // Where the animation is.
+    std::string binDirPath() const { return m_dataPath + "/bin/"; }
 
     // The log directory (ends with "/"), empty until CheckLogDir has found or
     // made it.
@@ -43,6 +61,7 @@ public:
 
 private:
     std::string m_appPath;
+    std::string m_dataPath;
     std::atomic<bool> m_logDirKnown{false};
     std::atomic<bool> m_confDirKnown{false};
     std::atomic<bool> m_helpFileKnown{false};

@@ -34,6 +34,33 @@ TEST(GetAppPath, UnreadableFileGivesEmptyPath) {
     EXPECT_EQ(GetAppPath(dir.file("VantorLite.conf")), "");
 }
 
+TEST(LocateApplication, AnInstalledProgramKeepsItsFilesUnderXdgDataHome) {
+    test::TempDir dir;
+    const std::string noConfig = dir.file("none.conf");
+    // Configured: as configured, read-only files included.
+    test::WriteFile(dir.file("user.conf"), "[Settings]\nAppPath=/opt/vantor\n");
+    const AppLocation configured = LocateApplication(dir.file("user.conf"), dir.file("usr/bin/vantor-lite"));
+    EXPECT_EQ(configured.appPath, "/opt/vantor");
+    EXPECT_EQ(configured.dataPath, "/opt/vantor");
+    // A build tree: ".." as ever.
+    ::mkdir(dir.file("build").c_str(), 0755);
+    test::WriteFile(dir.file("build/CMakeCache.txt"), "");
+    const AppLocation built = LocateApplication(noConfig, dir.file("build/bin/vantor-lite"));
+    EXPECT_EQ(built.appPath, "..");
+    // Installed: under XDG_DATA_HOME (made), the rest beside bin/.
+    ::setenv("XDG_DATA_HOME", dir.file("home/data").c_str(), 1);
+    const AppLocation installed = LocateApplication(noConfig, dir.file("usr/bin/vantor-lite"));
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(installed.appPath, dir.file("home/data/vantor-lite"));
+    EXPECT_EQ(installed.dataPath, dir.file("usr/share/vantor-lite"));
+    struct stat st {};
+    ASSERT_EQ(::stat(installed.appPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const AppPaths paths(installed);
+    EXPECT_EQ(paths.helpFilePath(), dir.file("usr/share/vantor-lite/help/VantorLite.hlp"));
+    EXPECT_EQ(paths.confDirPath(), dir.file("home/data/vantor-lite/conf/"));
+}
+
 TEST(AppPaths, DerivedPathsFollowTheApplicationDirectory) {
     AppPaths paths("..");
     EXPECT_EQ(paths.confDirPath(), "../conf/");

@@ -425,6 +425,10 @@ TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefuse
     ASSERT_EQ(help->wait(10s), 0);
     EXPECT_NE(help->out().find("Usage: vantor-lite"), std::string::npos);
     EXPECT_NE(help->out().find("--headless"), std::string::npos);
+    EXPECT_NE(help->out().find("man vantor-lite"), std::string::npos);
+    auto version = start({"--version"});
+    ASSERT_EQ(version->wait(10s), 0);
+    EXPECT_EQ(version->out(), "vantor-lite 1.5.0\n");
     auto bad = start({"--bogus"});
     ASSERT_EQ(bad->wait(10s), 2);
     EXPECT_NE(bad->err().find("unknown option"), std::string::npos);
