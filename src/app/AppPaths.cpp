@@ -58,8 +58,7 @@ bool FindOrMakeDirectory(const std::string& path, mode_t mode) {
 AppLocation LocateApplication(const std::string& userConfigFile, std::string executable) {
     Expected<IniFile> ini = IniFile::load(userConfigFile);
     const std::string configured = GetAppPath(userConfigFile);
-    if (!ini || configured != ".." ||
-        !ini->readString("Settings", "AppPath", "").empty()) {
+    if (!ini || configured != ".." || !ini->readString("Settings", "AppPath", "").empty()) {
         return {configured, configured};
     }
     if (executable.empty()) {

@@ -39,7 +39,8 @@ TEST(LocateApplication, AnInstalledProgramKeepsItsFilesUnderXdgDataHome) {
     const std::string noConfig = dir.file("none.conf");
     // Configured: as configured, read-only files included.
     test::WriteFile(dir.file("user.conf"), "[Settings]\nAppPath=/opt/vantor\n");
-    const AppLocation configured = LocateApplication(dir.file("user.conf"), dir.file("usr/bin/vantor-lite"));
+    const AppLocation configured =
+        LocateApplication(dir.file("user.conf"), dir.file("usr/bin/vantor-lite"));
     EXPECT_EQ(configured.appPath, "/opt/vantor");
     EXPECT_EQ(configured.dataPath, "/opt/vantor");
     // A build tree: ".." as ever.
