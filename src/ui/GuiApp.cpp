@@ -159,6 +159,9 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
     VantorApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantor Lite"));
     QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
+    // Desktops match the window to its desktop entry by this (the Wayland
+    // app id); on X11 by the window class "Vantor Lite".
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.korvane.VantorLite"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vantor-lite.svg")));
     // The tray icon keeps the program when the window is hidden; it ends
     // when the main window has closed.
