@@ -39,21 +39,16 @@
 #include "engine/MonitorEngine.h"
 #include "registry/ServiceStore.h"
 #include "support/FakeHttpServer.h"
-#include "support/ServiceListFile.h"
-#include "support/TempDir.h"
+#include "support/GuiProgram.h"
 #include "ui/GuiApp.h"
 #include "ui/MessageBox.h"
 #include "ui/TFormMenu.h"
 
 using namespace std::chrono_literals;
+using vantor::test::Program;
 using vantor::test::ServiceEntry;
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // n services of the six kinds with a check, never due unless `due`.
 std::vector<ServiceEntry> Services(int n, const std::string& url = {}) {
@@ -80,69 +75,44 @@ std::vector<ServiceEntry> Services(int n, const std::string& url = {}) {
     return out;
 }
 
-// An application folder for the program, and the per-user file naming it.
-struct Folder {
-    explicit Folder(const std::vector<ServiceEntry>& services) {
-        WriteFile(dir.file("app/help/VantorLite.hlp"), "<html></html>");
-        WriteFile(dir.file("app/conf/service.xml"), vantor::test::ServiceListXml(services));
-        WriteFile(dir.file("app/conf/SysInit.ini"), "[System]\nInitStart=1\n");
-        std::filesystem::create_directories(dir.file("app/log"));
-        WriteFile(dir.file("cfg/korvane/VantorLite.conf"),
-                  "[Settings]\nAppPath=" + dir.file("app") + "\n");
-    }
-    std::string userConfig() const { return dir.file("cfg/korvane/VantorLite.conf"); }
-    vantor::test::TempDir dir;
-};
-
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-// The window on a folder, started and past its start-up timer.
-struct Window {
-    explicit Window(const Folder& folder, std::chrono::milliseconds initDelay = 1ms) {
-        vantor::ui::GuiOptions options;
-        options.userConfigFile = folder.userConfig();
-        options.initDelay = initDelay;
-        options.splashTime = 0ms;
-        gui = std::make_unique<vantor::ui::GuiApp>(options);
-        if (!gui->start()) {
-            std::fprintf(stderr, "bench_ui: the program did not start\n");
-            std::exit(1);
-        }
-        if (initDelay < 10ms) {
-            while (!gui->window().initialised()) {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            }
-            QCoreApplication::processEvents();
-        }
+// The window on a folder of its own, started and past its start-up timer.
+void StartAndWait(Program& program) {
+    if (!program.startAndWait()) {
+        std::fprintf(stderr, "bench_ui: the program did not start\n");
+        std::exit(1);
     }
-    ~Window() {
-        gui->window().closeApplication();
-        QCoreApplication::processEvents();
-    }
-    std::unique_ptr<vantor::ui::GuiApp> gui;
-};
+    QCoreApplication::processEvents();
+}
+
+void Close(Program& program) {
+    program.window().closeApplication();
+    QCoreApplication::processEvents();
+}
 
 double FillMs(int n) {
-    Folder folder(Services(n));
-    Window window(folder);
+    Program program(Services(n), /*initStart=*/true, 1ms);
+    StartAndWait(program);
     std::vector<double> ms;
     for (int i = 0; i < 9; ++i) {
         QElapsedTimer timer;
         timer.start();
-        window.gui->window().FillServiceList("ALL");
+        program.window().FillServiceList("ALL");
         QCoreApplication::processEvents();
         ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
+    Close(program);
     return Median(ms);
 }
 
 double OneResultMs(int n) {
-    Folder folder(Services(n));
-    Window window(folder);
-    auto& session = window.gui->session();
+    Program program(Services(n), /*initStart=*/true, 1ms);
+    StartAndWait(program);
+    auto& session = program.session();
     std::vector<double> ms;
     for (int i = 0; i < 200; ++i) {
         const std::size_t row = static_cast<std::size_t>(i % 20);  // on screen
@@ -155,6 +125,7 @@ double OneResultMs(int n) {
         QCoreApplication::processEvents();
         ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
+    Close(program);
     return Median(ms);
 }
 
@@ -198,9 +169,10 @@ double ProgramRssMb(const std::vector<std::string>& argv, const std::string& con
 }
 
 double ProgramRss(int n) {
-    Folder folder(Services(n));
-    // Splash 2 s, start-up timer 3 s, then the window filled and shown.
-    return ProgramRssMb({VANTOR_LITE_BINARY}, folder.dir.file("cfg"), folder.dir.file("app"), 7s);
+    // The folder only: the program itself runs on it. Splash 2 s, start-up
+    // timer 3 s, then the window filled and shown.
+    const Program folder(Services(n), /*initStart=*/true);
+    return ProgramRssMb({VANTOR_LITE_BINARY}, folder.configHome(), folder.appDir(), 7s);
 }
 
 int Bare(int argc, char** argv) {
@@ -227,7 +199,7 @@ double LongestStallMs(int checks, int& cameBack) {
         std::this_thread::sleep_for(100ms);
         return vantor::test::HttpResponse("HTTP/1.1 200 OK", "", "ok");
     });
-    Folder folder(Services(checks, server.url("/")));
+    Program program(Services(checks, server.url("/")), /*initStart=*/true, 300ms);
     QElapsedTimer clock;
     double longest = 0;
     qint64 last = -1;
@@ -249,11 +221,14 @@ double LongestStallMs(int checks, int& cameBack) {
     });
     // The window made, then the probe runs from before the start-up timer,
     // whose first tick queues the 300 checks, until every result is back.
-    Window window(folder, 300ms);
-    auto& session = window.gui->session();
+    if (!program.start()) {
+        std::fprintf(stderr, "bench_ui: the program did not start\n");
+        std::exit(1);
+    }
+    auto& session = program.session();
     clock.start();
     probe.start();
-    while (!window.gui->window().initialised()) {
+    while (!program.window().initialised()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     QElapsedTimer limit;
@@ -266,6 +241,7 @@ double LongestStallMs(int checks, int& cameBack) {
         cameBack += row.currentStatus == "Passed" ? 1 : 0;
     }
     probe.stop();
+    Close(program);
     return longest;
 }
 
@@ -277,10 +253,6 @@ int main(int argc, char** argv) {
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
-    // Boxes of the program are printed, never waited on.
-    vantor::ui::MessageBox::setHook([](vantor::app::MessageBoxKind, const QString& text) {
-        std::fprintf(stderr, "box: %s\n", qPrintable(text));
-    });
 
     if (std::getenv("BENCH_UI_STALL_ONLY") != nullptr) {
         int passed = 0;

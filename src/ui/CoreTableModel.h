@@ -3,8 +3,6 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 #include <cstddef>
-#include <functional>
-#include <optional>
 
 #include "app/ListObserver.h"
 
@@ -26,9 +24,6 @@ public:
     ~CoreTableModel() override { m_model.removeObserver(this); }
 
     CoreModel& core() { return m_model; }
-
-    // The core model's current row changed (a refill cleared it).
-    std::function<void(std::optional<std::size_t>)> onCurrentRowChanged;
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(m_model.rowCount());
@@ -69,11 +64,6 @@ private:
     void rowChanged(std::size_t row) override {
         emit dataChanged(index(toInt(row), 0), index(toInt(row), columnCount() - 1),
                          {Qt::DisplayRole});
-    }
-    void currentRowChanged(std::optional<std::size_t> row) override {
-        if (onCurrentRowChanged) {
-            onCurrentRowChanged(row);
-        }
     }
 
     CoreModel& m_model;

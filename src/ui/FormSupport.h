@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <string>
+#include <string_view>
 
 class QWidget;
 
@@ -16,6 +17,13 @@ namespace vantor::ui {
 // and a text that would end a protocol line early.
 bool IsInteger(const QString& text);
 bool HasLineBreak(const QString& text);
+
+// A text of the core (UTF-8) as the windows show it.
+QString FromStd(std::string_view text);
+
+// Writes the settings as a window applied them, over an edit of SysInit.ini
+// made meanwhile (an explicit Apply wins), when the conf folder is there.
+void SaveAppliedSettings(session::Session& session);
 
 // A change of service.xml that could not be written: a warning with the
 // store's reason, and the same line in the system log.

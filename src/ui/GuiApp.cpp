@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QFileInfo>
 #include <QIcon>
 #include <QPainter>
 #include <QSocketNotifier>
@@ -62,14 +61,12 @@ bool GuiApp::start() {
     if (!m_session.startUp()) {
         return false;
     }
-    const bool settingsFileExisted =
-        QFileInfo::exists(QString::fromStdString(m_session.paths().confDirPath() + "SysInit.ini"));
     if (!m_session.loadSettings()) {
         return false;
     }
     FormOptions form;
     form.initDelay = m_options.initDelay;
-    form.settingsFileExisted = settingsFileExisted;
+    form.settingsFileExisted = !m_session.settings().settingsFileMissing;
     m_window = std::make_unique<TFormMenu>(m_session, form);
     m_window->onClosed = [this] {
         if (onFinished) {

@@ -26,10 +26,6 @@ std::string Std(const QString& text) {
     return text.toStdString();
 }
 
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 std::optional<FormProblem> Host(QLineEdit* edit, const char* label) {
     if (edit->text().isEmpty()) {
         return FormProblem{
@@ -75,7 +71,7 @@ std::optional<FormProblem> First(Checks... checks) {
 }
 
 QString PortShown(std::string_view port) {
-    return port == "0" ? QString() : Q(port);
+    return port == "0" ? QString() : FromStd(port);
 }
 
 std::string PortStored(const QString& text) {
@@ -246,7 +242,7 @@ engine::CheckInput ServiceForm::read() const {
 }
 
 void ServiceForm::load(const registry::ServiceRecord& record) const {
-    const auto text = [&record](std::string_view element) { return Q(record.text(element)); };
+    const auto text = [&record](std::string_view element) { return FromStd(record.text(element)); };
     m_schedule.load(std::string(record.text("schedule_by")),
                     std::string(record.text("schedule_hour")),
                     std::string(record.text("schedule_minute")));
@@ -257,14 +253,14 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
     if (service == "SMTP" || service == "POP3" || service == "IMAP") {
         m_kinds.setKind(QStringLiteral("Email"));
         TFrameEmailForm& e = *m_kinds.FrameEmail;
-        e.ComboBoxEmailMethod->setCurrentText(Q(service));
+        e.ComboBoxEmailMethod->setCurrentText(FromStd(service));
         e.EditEmailHost->setText(text("ip"));
         e.EditEmailPort->setText(text("port"));
         e.EditEmailUser->setText(text("username"));
         e.EditEmailPassword->setText(text("password"));
     } else {
         // A kind the list does not offer ("Database") chooses none.
-        m_kinds.setKind(Q(service));
+        m_kinds.setKind(FromStd(service));
     }
     const bool hasProxy = !record.text("proxy_ip").empty() && !record.text("proxy_port").empty() &&
                           record.text("proxy_port") != "0";
@@ -292,7 +288,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
             u.EditURLProxyPassword->setText(text("proxy_password"));
         }
         const auto field = [&record](std::string_view name) {
-            return Q(record.findUrlField(name).value_or(""));
+            return FromStd(record.findUrlField(name).value_or(""));
         };
         u.EditURLReferer->setText(field("referer"));
         u.EditURLCookie->setText(field("cookie"));
@@ -306,7 +302,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         u.ListViewExtraFields->clear();
         for (const registry::ExtraField& extra : record.extraFields()) {
             u.ListViewExtraFields->addTopLevelItem(
-                new QTreeWidgetItem(QStringList{Q(extra.name), Q(extra.value)}));
+                new QTreeWidgetItem(QStringList{FromStd(extra.name), FromStd(extra.value)}));
         }
         u.applyEnableRules();
     } else if (service == "Ping") {

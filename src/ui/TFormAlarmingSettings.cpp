@@ -619,10 +619,7 @@ void TFormAlarmingSettings::apply() {
     s.httpSmsMethod = m_httpMethod->currentText().toStdString();
     s.syslogFacility = app::FacilityFromName(m_facility->currentText().toStdString());
     s.syslogSeverity = app::SeverityFromName(m_severity->currentText().toStdString());
-    // Written as applied, over an edit of the file made meanwhile.
-    if (m_session.paths().CheckConfDir()) {
-        m_session.settingsFile().SaveSettings(s);
-    }
+    SaveAppliedSettings(m_session);
     const QString saved = QStringLiteral("Option settings saved.");
     if (onStatus) {
         onStatus(saved);

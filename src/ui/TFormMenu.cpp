@@ -45,10 +45,6 @@ namespace vantor::ui {
 
 namespace {
 
-QString FromStd(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QKeySequence CtrlAlt(Qt::Key key) {
     return QKeySequence(Qt::CTRL | Qt::ALT | key);
 }
@@ -449,8 +445,6 @@ QWidget* TFormMenu::createLists() {
             runGuarded([this] { openUpdateService(); });
         }
     });
-    connect(m_serviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { selectionChanged(); });
     // The selected record stays selected across a refill.
     connect(m_serviceTable, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { m_keptSelection = selectedKey(); });
@@ -677,7 +671,9 @@ std::optional<std::string> TFormMenu::selectedKey() const {
     return all[static_cast<std::size_t>(source.row())].id;
 }
 
-void TFormMenu::selectionChanged() {
+// The engine's row commands act on the core list's selected row, which a
+// check's result also moves: it takes the window's selection just before.
+void TFormMenu::selectInCore() {
     const QModelIndexList rows = m_serviceList->selectionModel()->selectedRows();
     if (rows.isEmpty()) {
         return;
@@ -692,7 +688,7 @@ void TFormMenu::runNow() {
     if (!selectedKey() || !m_session.started()) {
         return;
     }
-    selectionChanged();
+    selectInCore();
     m_session.engine().MenuServiceRunNowClick();
 }
 
@@ -700,7 +696,7 @@ void TFormMenu::setRunState(bool start) {
     if (!selectedKey() || !m_session.started()) {
         return;
     }
-    selectionChanged();
+    selectInCore();
     if (start) {
         m_session.engine().MenuServiceStartClick();
     } else {

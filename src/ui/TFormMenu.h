@@ -95,7 +95,7 @@ private:
 
     // Service list commands.
     std::optional<std::string> selectedKey() const;
-    void selectionChanged();
+    void selectInCore();
     void runNow();
     void setRunState(bool start);
     void deleteService();

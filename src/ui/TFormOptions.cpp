@@ -26,10 +26,6 @@ namespace {
 const QString kPrefixHint = QStringLiteral(
     "The filename uses for backup, _<timestamp>.log will be appended to the end of the filename.");
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 // 1 to 999; a value outside shows no selection.
 QComboBox* DayList(QWidget* parent, const char* name) {
     auto* list = new QComboBox(parent);
@@ -211,13 +207,13 @@ void TFormOptions::load() {
     const app::AppSettings& s = m_session.settings();
     m_apply->setEnabled(false);
     m_initStart->setCurrentIndex(s.initStart ? 0 : 1);
-    m_logFilename->setText(Q(s.systemLogFilename));
+    m_logFilename->setText(FromStd(s.systemLogFilename));
     m_level->setCurrentIndex(static_cast<int>(s.minLogLevel));
     ShowDays(m_logHouseKeep, s.systemLogHouseKeepDay);
     ShowDays(m_showLogItem, s.showLogItem);
     m_backupEnable->setChecked(s.backupEnable);
-    m_backupPath->setText(Q(s.backupFilenamePath));
-    m_backupFilename->setText(Q(s.backupFilename));
+    m_backupPath->setText(FromStd(s.backupFilenamePath));
+    m_backupFilename->setText(FromStd(s.backupFilename));
     ShowDays(m_backupHouseKeep, s.backupHouseKeepDay);
     followEnable();
     const std::pair<Kind*, std::pair<int, int>> kinds[] = {
@@ -281,10 +277,7 @@ void TFormOptions::apply() {
     s.ftpRetry = m_ftp.retry->isChecked() ? 1 : 0;
     s.emailRetry = m_email.retry->isChecked() ? 1 : 0;
     s.showLogItem = Days(m_showLogItem, s.showLogItem);
-    // Written as applied, over an edit of the file made meanwhile.
-    if (m_session.paths().CheckConfDir()) {
-        m_session.settingsFile().SaveSettings(s);
-    }
+    SaveAppliedSettings(m_session);
     const QString saved = QStringLiteral("Option settings saved.");
     status(saved);
     m_status->setText(saved);

@@ -32,10 +32,6 @@ constexpr int kAlarms = 4;
 
 const QString kNextHint = QStringLiteral("Click Next to next step...");
 
-QString FromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 }  // namespace
 
 TFormSetupScheduling::TFormSetupScheduling(session::Session& session, CommandLock& lock,

@@ -26,10 +26,6 @@ namespace vantor::ui {
 
 namespace {
 
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Rows compare as the user's locale orders text.
 class ListRow final : public QTreeWidgetItem {
 public:
@@ -43,8 +39,8 @@ public:
 QStringList RowOf(const registry::ServiceRecord& record) {
     const std::string_view port = record.text("port");
     const std::string_view by = record.text("schedule_by");
-    const QString hour = Q(record.text("schedule_hour"));
-    const QString minute = Q(record.text("schedule_minute"));
+    const QString hour = FromStd(record.text("schedule_hour"));
+    const QString minute = FromStd(record.text("schedule_minute"));
     QString interval;
     if (by == "Daily") {
         interval = QStringLiteral("on %1:%2").arg(hour, minute);
@@ -63,14 +59,14 @@ QStringList RowOf(const registry::ServiceRecord& record) {
             methods << QString::fromLatin1(name);
         }
     }
-    return {Q(record.key()),
-            Q(record.text("service")),
-            Q(record.text("ip")),
-            port.empty() || port == "0" ? QStringLiteral("---") : Q(port),
-            Q(by),
+    return {FromStd(record.key()),
+            FromStd(record.text("service")),
+            FromStd(record.text("ip")),
+            port.empty() || port == "0" ? QStringLiteral("---") : FromStd(port),
+            FromStd(by),
             interval,
             methods.join(QLatin1Char('/')),
-            Q(record.text("status"))};
+            FromStd(record.text("status"))};
 }
 
 }  // namespace
@@ -208,7 +204,7 @@ void TFormUpdateScheduling::loadRecord(const std::string& key) {
     m_key = key;
     m_save->setEnabled(true);
     m_delete->setEnabled(true);
-    const QList<QTreeWidgetItem*> rows = m_list->findItems(Q(key), Qt::MatchExactly, 0);
+    const QList<QTreeWidgetItem*> rows = m_list->findItems(FromStd(key), Qt::MatchExactly, 0);
     if (!rows.isEmpty()) {
         m_list->setCurrentItem(rows.last());
     }
@@ -240,7 +236,8 @@ void TFormUpdateScheduling::save() {
     }
     registry::ServiceStore& store = m_session.store();
     if (store.FindService(m_key) < 0) {
-        MessageBox::show(this, app::MessageBoxKind::Information, Q(app::msg::kRecordNotFound));
+        MessageBox::show(this, app::MessageBoxKind::Information,
+                         FromStd(app::msg::kRecordNotFound));
         return;
     }
     const engine::CheckInput input = m_form.read();
@@ -277,7 +274,8 @@ void TFormUpdateScheduling::remove() {
         return;
     }
     if (!*deleted) {
-        MessageBox::show(this, app::MessageBoxKind::Information, Q(app::msg::kRecordNotFound));
+        MessageBox::show(this, app::MessageBoxKind::Information,
+                         FromStd(app::msg::kRecordNotFound));
     }
     resetForm();
     fillList();
