@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/IniFile.h"
 
@@ -22,24 +23,18 @@ std::string UserConfigFile() {
     return base + "/korvane/VantorLite.conf";
 }
 
-std::string GetAppPath(const std::string& userConfigFile) {
-    Expected<IniFile> ini = IniFile::load(userConfigFile);
-    if (!ini) {
-        return {};
-    }
-    std::string value = ini->readString("Settings", "AppPath", "");
+namespace {
+
+// The configured AppPath; empty when none is.
+std::string ConfiguredAppPath(const IniFile& ini) {
+    std::string value = ini.readString("Settings", "AppPath", "");
     // Paths are built as AppPath + "/conf/": drop a trailing separator so
     // that "/opt/vantor/" and "/opt/vantor" name the same files.
     while (value.size() > 1 && value.back() == '/') {
         value.pop_back();
     }
-    if (value.empty()) {
-        return "..";
-    }
     return value;
 }
-
-namespace {
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
@@ -55,10 +50,21 @@ bool FindOrMakeDirectory(const std::string& path, mode_t mode) {
 
 }  // namespace
 
+std::string GetAppPath(const std::string& userConfigFile) {
+    Expected<IniFile> ini = IniFile::load(userConfigFile);
+    if (!ini) {
+        return {};
+    }
+    const std::string value = ConfiguredAppPath(*ini);
+    return value.empty() ? ".." : value;
+}
+
 AppLocation LocateApplication(const std::string& userConfigFile, std::string executable) {
     Expected<IniFile> ini = IniFile::load(userConfigFile);
-    const std::string configured = GetAppPath(userConfigFile);
-    if (!ini || configured != ".." || !ini->readString("Settings", "AppPath", "").empty()) {
+    if (!ini) {
+        return {};  // unreadable: no application directory
+    }
+    if (std::string configured = ConfiguredAppPath(*ini); !configured.empty()) {
         return {configured, configured};
     }
     if (executable.empty()) {
@@ -81,13 +87,8 @@ AppLocation LocateApplication(const std::string& userConfigFile, std::string exe
         return {"..", ".."};
     }
     // Made on the first start; conf/ and log/ follow as the checks make them.
-    std::string made;
-    for (std::size_t at = 1; at <= data.size(); ++at) {
-        if (at == data.size() || data[at] == '/') {
-            made = data.substr(0, at);
-            FindOrMakeDirectory(made, 0700);
-        }
-    }
+    std::error_code ignored;
+    std::filesystem::create_directories(data, ignored);
     const std::string appPath = data + "/vantor-lite";
     FindOrMakeDirectory(appPath, 0700);
     return {appPath, prefix + "/share/vantor-lite"};
