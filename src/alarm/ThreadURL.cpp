@@ -44,7 +44,7 @@ ThreadURL::ThreadURL(const HttpSmsSettings& s, const std::string& number, const 
     : SenderWorkItem("", s.port) {
     const bool get = s.method == "Get";
     m_request.url = get ? HttpSmsGetUrl(s.url, number, text) : s.url;
-    m_request.defaultPort = net::HttpDefaultPort(s.port);
+    m_request.defaultPort = net::HttpDefaultPort(m_request.url, s.port);
     m_request.method = get ? "GET" : "POST";
     m_request.timeoutMs = s.timeoutMs > 0 ? s.timeoutMs : 5000;
     m_request.headers = {{"User-Agent", "html"}};
@@ -70,12 +70,7 @@ ThreadURL::ThreadURL(const HttpSmsSettings& s, const std::string& number, const 
 
 std::unique_ptr<ThreadURL> ThreadURL::Trial(HttpSmsSettings s, const std::string& number,
                                             const std::string& text) {
-    std::string scheme = s.url.substr(0, 7);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (scheme != "HTTP://") {
-        s.url = "http://" + s.url;
-    }
+    s.url = net::CompleteUrl(s.url);
     auto trial = std::make_unique<ThreadURL>(s, number, text);
     net::HttpRequest& r = trial->m_request;
     r.headers = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},

@@ -47,7 +47,7 @@ class ThreadURL final : public SenderWorkItem {
 public:
     ThreadURL(const HttpSmsSettings& settings, const std::string& number, const std::string& text);
     // The alarm options window's trial: the URL gets "http://" in front
-    // unless it has a scheme, the client names itself with its own
+    // unless it starts with "http://" or "https://", the client names itself with its own
     // User-Agent and Accept, a "Post" sends all four fields whatever they
     // hold, and the answer's body is kept to be shown.
     static std::unique_ptr<ThreadURL> Trial(HttpSmsSettings settings, const std::string& number,

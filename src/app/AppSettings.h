@@ -29,6 +29,9 @@ struct AppSettings {
     int dbRetry = 0;
     int ftpRetry = 0;
     int emailRetry = 0;
+    // [http] CertExpiryDays: a check over TLS fails when the server's
+    // certificate expires within this many days; 0 switches that off.
+    int certExpiryDays = 14;
     // [System Log]
     int systemLogHouseKeepDay = 7;
     std::string systemLogFilename = "system_";
@@ -48,6 +51,8 @@ struct AppSettings {
     std::string smtpUsername;
     std::string smtpPassword;
     int smtpTimeout = 5000;
+    // "None", "STARTTLS" or "TLS" (TLS from the first byte).
+    std::string smtpSecurity = "None";
     // [SMS Alarm]
     bool smsEnable = false;
     std::string smsIp;

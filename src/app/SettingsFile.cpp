@@ -23,6 +23,9 @@ struct KeyDef {
     bool AppSettings::*b = nullptr;
     int AppSettings::*i = nullptr;
     std::string AppSettings::*s = nullptr;
+    // Keys added later are saved only when the file has them or their value
+    // is not the default, so that an older file saves as it was.
+    bool optional = false;
 };
 
 constexpr KeyDef B(std::string_view sec, std::string_view key, bool AppSettings::*m) {
@@ -33,6 +36,10 @@ constexpr KeyDef I(std::string_view sec, std::string_view key, int AppSettings::
 }
 constexpr KeyDef S(std::string_view sec, std::string_view key, std::string AppSettings::*m) {
     return {sec, key, Kind::String, nullptr, nullptr, m};
+}
+constexpr KeyDef Optional(KeyDef def) {
+    def.optional = true;
+    return def;
 }
 
 // Every key, in the order in which it is saved. Sections are created in the
@@ -54,6 +61,7 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     I("db", "DBRetry", &AppSettings::dbRetry),
     I("ftp", "FTPRetry", &AppSettings::ftpRetry),
     I("email", "EmailRetry", &AppSettings::emailRetry),
+    Optional(I("http", "CertExpiryDays", &AppSettings::certExpiryDays)),
     I("System Log", "HouseKeepDay", &AppSettings::systemLogHouseKeepDay),
     S("System Log", "Filename", &AppSettings::systemLogFilename),
     B("Alarm Msg File Backup", "Enable", &AppSettings::backupEnable),
@@ -70,6 +78,7 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     S("SMTP Alarm", "Username", &AppSettings::smtpUsername),
     S("SMTP Alarm", "Password", &AppSettings::smtpPassword),
     I("SMTP Alarm", "Timeout", &AppSettings::smtpTimeout),
+    Optional(S("SMTP Alarm", "Security", &AppSettings::smtpSecurity)),
     B("SMS Alarm", "Enable", &AppSettings::smsEnable),
     S("SMS Alarm", "IP", &AppSettings::smsIp),
     I("SMS Alarm", "Port", &AppSettings::smsPort),
@@ -186,6 +195,7 @@ void ApplyClamps(AppSettings& s) {
     notFlag(s.dbRetry);
     notFlag(s.ftpRetry);
     notFlag(s.emailRetry);
+    belowZero(s.certExpiryDays, 14);
     notPositive(s.systemLogHouseKeepDay, 7);
     notPositive(s.smtpTimeout, 5000);
     notPositive(s.smsTimeout, 5000);
@@ -238,8 +248,15 @@ bool SettingsFile::SaveSettings(const AppSettings& settings) {
         return false;
     }
     IniFile& doc = ini.value();
+    AppSettings defaults;
+    defaults.backupFilenamePath = m_paths.logDirPath();
     for (const KeyDef& def : kKeys) {
-        doc.writeString(def.section, def.key, WrittenValue(def, settings));
+        const std::string value = WrittenValue(def, settings);
+        if (def.optional && !doc.value(def.section, def.key) &&
+            value == WrittenValue(def, defaults)) {
+            continue;
+        }
+        doc.writeString(def.section, def.key, value);
     }
     const Status written = WriteFileAtomically(path, doc.serialize());
     if (!written) {

@@ -4,6 +4,7 @@
 
 #include "alarm/AlarmFlags.h"
 #include "app/Words.h"
+#include "net/Tls.h"
 
 namespace vantor::engine {
 
@@ -36,6 +37,10 @@ struct CheckSettings {
     int timeoutMs = 0;     // the kind's setting; 0 or below means 5000
     int retrySetting = 0;  // the kind's retry setting; above 0 means retry
     AlarmFlags alarms;
+    // Mail and FTP: "", "starttls" or "implicit", as the record holds it.
+    std::string tlsMode;
+    // How a server certificate is judged (every kind that speaks TLS).
+    net::TlsOptions tls;
 };
 
 }  // namespace vantor::engine

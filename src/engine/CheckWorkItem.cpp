@@ -6,7 +6,9 @@
 namespace vantor::engine {
 
 CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
-    : m_timeoutMs(settings.timeoutMs > 0 ? settings.timeoutMs : 5000) {
+    : m_tlsMode(settings.tlsMode),
+      m_tls(settings.tls),
+      m_timeoutMs(settings.timeoutMs > 0 ? settings.timeoutMs : 5000) {
     m_result.originTag = settings.originTag;
     m_result.serviceKey = settings.serviceKey;
     m_result.kind = std::move(kind);
@@ -14,6 +16,14 @@ CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
     m_result.alarms = settings.alarms;
     m_result.host = settings.host;
     m_result.port = settings.port;
+}
+
+Expected<net::TlsMode> CheckWorkItem::tlsMode() const {
+    if (std::optional<net::TlsMode> mode = net::TlsModeFromName(m_tlsMode)) {
+        return *mode;
+    }
+    return Error{"Unknown security '" + m_tlsMode +
+                 "' (expected starttls or implicit); nothing was sent"};
 }
 
 std::string CheckWorkItem::prefix() const {

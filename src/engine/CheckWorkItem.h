@@ -34,7 +34,11 @@ protected:
     virtual std::string failedDetail(const std::string& error) const;
 
     std::string prefix() const;
+    // The record's TLS mode; an unknown word is an error, and nothing is sent.
+    Expected<net::TlsMode> tlsMode() const;
     CheckResult m_result;
+    std::string m_tlsMode;  // mail and FTP: "", "starttls" or "implicit"
+    net::TlsOptions m_tls;
 
 private:
     int m_timeoutMs;

@@ -237,6 +237,9 @@ CheckInput ReadCheckInput(const registry::ServiceRecord& record, std::string_vie
     f.alarmSmpp = std::string(Require(record, "alarm_smpp"));
     f.alarmHttpSms = std::string(Require(record, "alarm_httpsms"));
     f.alarmSyslog = std::string(Require(record, "alarm_syslog"));
+    // Records from before TLS have neither element.
+    f.tls = std::string(record.find("tls").value_or(""));
+    f.tlsVerify = std::string(record.find("tls_verify").value_or("y"));
     if (service == kPing) {
         return in;
     }
@@ -279,6 +282,9 @@ std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const CheckInput& input
     const registry::ServiceFields& f = input.fields;
     settings.host = f.ip;
     settings.port = ReadPort(f.port);
+    settings.tlsMode = f.tls;
+    settings.tls.verify = f.tlsVerify != "n";
+    settings.tls.expiryDays = m_settings.certExpiryDays;
     // A repeat after a failure is never repeated itself: its failure alarms.
     auto retrySetting = [retry](int setting) { return retry ? 0 : setting; };
     if (f.service == kUrl) {

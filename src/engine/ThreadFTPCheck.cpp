@@ -24,15 +24,30 @@ Status ThreadFTPCheck::exchange(net::Deadline deadline) {
             return Error{"A login value holds a line break; nothing was sent"};
         }
     }
+    const Expected<net::TlsMode> mode = tlsMode();
+    if (!mode) {
+        return Error{mode.error()};
+    }
     const bool viaProxy = m_login.proxyType != net::FtpProxyType::None && !m_proxyHost.empty();
+    // The certificate is the one of the server we connect to.
+    const std::string& peer = viaProxy ? m_proxyHost : m_result.host;
     net::FtpClient client;
     Status outcome = viaProxy ? client.connect(m_proxyHost, m_proxyPort, deadline)
                               : client.connect(m_result.host, m_result.port, deadline);
+    if (outcome && *mode == net::TlsMode::Implicit) {
+        outcome = client.secure(peer, m_tls, deadline);
+    }
     if (outcome) {
         outcome = client.readGreeting(deadline);
     }
+    if (outcome && *mode == net::TlsMode::StartTls) {
+        outcome = client.startTls(peer, m_tls, deadline);
+    }
     if (outcome) {
         outcome = client.login(m_login, deadline);
+    }
+    if (outcome && *mode != net::TlsMode::None) {
+        outcome = client.protectData(deadline);
     }
     if (outcome) {
         if (auto type = client.command("TYPE I", {200}, deadline); !type) {

@@ -31,8 +31,15 @@ ThreadSMTPCheck::ThreadSMTPCheck(const CheckSettings& settings, const Credential
     : CheckWorkItem(words::kSmtp, settings), m_credentials(credentials) {}
 
 Status ThreadSMTPCheck::exchange(net::Deadline deadline) {
+    const Expected<net::TlsMode> mode = tlsMode();
+    if (!mode) {
+        return Error{mode.error()};
+    }
     net::SmtpClient client;
     Status outcome = client.connect(m_result.host, m_result.port, deadline);
+    if (outcome && *mode == net::TlsMode::Implicit) {
+        outcome = client.secure(m_result.host, m_tls, deadline);
+    }
     if (outcome) {
         outcome = client.readGreeting(deadline);
     }
@@ -40,6 +47,14 @@ Status ThreadSMTPCheck::exchange(net::Deadline deadline) {
         Expected<net::NumericReply> hello = client.hello(net::LocalHostName(), deadline);
         if (!hello) {
             outcome = Error{hello.error()};
+        } else if (*mode == net::TlsMode::StartTls) {
+            outcome = client.startTls(*hello, m_result.host, m_tls, deadline);
+            if (outcome) {
+                // What the server offered before TLS counts for nothing after it.
+                if (auto again = client.hello(net::LocalHostName(), deadline); !again) {
+                    outcome = Error{again.error()};
+                }
+            }
         }
     }
     client.quit(CloseDeadline());
@@ -54,10 +69,20 @@ Status ThreadPOP3Check::exchange(net::Deadline deadline) {
     if (Status clean = RefuseLineBreaks(m_credentials); !clean) {
         return clean;
     }
+    const Expected<net::TlsMode> mode = tlsMode();
+    if (!mode) {
+        return Error{mode.error()};
+    }
     net::Pop3Client client;
     Status outcome = client.connect(m_result.host, m_result.port, deadline);
+    if (outcome && *mode == net::TlsMode::Implicit) {
+        outcome = client.secure(m_result.host, m_tls, deadline);
+    }
     if (outcome) {
         outcome = client.readGreeting(deadline);
+    }
+    if (outcome && *mode == net::TlsMode::StartTls) {
+        outcome = client.startTls(m_result.host, m_tls, deadline);
     }
     if (outcome) {
         outcome = client.user(m_credentials.username, deadline);
@@ -77,12 +102,28 @@ Status ThreadIMAPCheck::exchange(net::Deadline deadline) {
     if (Status clean = RefuseLineBreaks(m_credentials); !clean) {
         return clean;
     }
+    const Expected<net::TlsMode> mode = tlsMode();
+    if (!mode) {
+        return Error{mode.error()};
+    }
     net::ImapClient client;
     Status outcome = client.connect(m_result.host, m_result.port, deadline);
+    if (outcome && *mode == net::TlsMode::Implicit) {
+        outcome = client.secure(m_result.host, m_tls, deadline);
+    }
     if (outcome) {
         Expected<net::ImapClient::Greeting> greeting = client.readGreeting(deadline);
         if (!greeting) {
             outcome = Error{greeting.error()};
+        } else if (*mode == net::TlsMode::StartTls) {
+            // STARTTLS is a command of the state before authentication.
+            outcome = *greeting == net::ImapClient::Greeting::Preauth
+                          ? Status{Error{"The server greeted with PREAUTH; STARTTLS is not "
+                                         "possible after it"}}
+                          : client.startTls(m_result.host, m_tls, deadline);
+            if (outcome) {
+                outcome = client.login(m_credentials.username, m_credentials.password, deadline);
+            }
         } else if (*greeting == net::ImapClient::Greeting::Ok) {
             outcome = client.login(m_credentials.username, m_credentials.password, deadline);
         }

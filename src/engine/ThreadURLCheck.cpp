@@ -6,17 +6,6 @@
 
 namespace vantor::engine {
 
-std::string CompleteUrl(const std::string& text) {
-    if (text.empty()) {
-        return text;
-    }
-    std::string head = text.substr(0, 7);
-    for (char& c : head) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return head == "HTTP://" ? text : "http://" + text;
-}
-
 std::string HttpMethodFor(const std::string& storedMethod) {
     static const std::pair<const char*, const char*> kMethods[] = {
         {"Get", "GET"},       {"Post", "POST"}, {"Trace", "TRACE"},     {"Put", "PUT"},
@@ -106,7 +95,8 @@ ThreadURLCheck::ThreadURLCheck(const CheckSettings& settings, const UrlCheckRequ
     // The request uses the URL as it stands; the result shows it without
     // its password.
     m_result.host = net::UrlForDisplay(settings.host);
-    m_request.defaultPort = net::HttpDefaultPort(settings.port);
+    m_request.defaultPort = net::HttpDefaultPort(settings.host, settings.port);
+    m_request.tls = m_tls;
     m_request.method = HttpMethodFor(r.method);
     m_request.timeoutMs = timeoutMs();
     m_request.username = r.username;
@@ -170,6 +160,7 @@ Status ThreadURLCheck::exchange(net::Deadline) {
     }
     const net::HttpResult outcome = net::PerformHttp(m_request);
     m_statusLine = outcome.statusLine;
+    m_unverifiedTls = outcome.usedTls && !m_request.tls.verify;
     if (outcome.ok) {
         return {};
     }
@@ -177,11 +168,12 @@ Status ThreadURLCheck::exchange(net::Deadline) {
 }
 
 std::string ThreadURLCheck::passedDetail() const {
-    return prefix() + m_statusLine;
+    return prefix() + m_statusLine + (m_unverifiedTls ? " (certificate not verified)" : "");
 }
 
 std::string ThreadURLCheck::failedDetail(const std::string& error) const {
-    return prefix() + m_statusLine + ":" + net::Trim(error);
+    return prefix() + m_statusLine + ":" + net::Trim(error) +
+           (m_unverifiedTls ? " (certificate not verified)" : "");
 }
 
 }  // namespace vantor::engine

@@ -30,9 +30,7 @@ struct UrlCheckRequest {
     std::vector<std::string> postFields;
 };
 
-// Puts "http://" in front of a URL unless its first seven characters are
-// "HTTP://" in any case; the empty text stays empty.
-std::string CompleteUrl(const std::string& text);
+using net::CompleteUrl;
 // The request line's method for a stored method name; unknown or wrongly
 // cased names give HEAD.
 std::string HttpMethodFor(const std::string& storedMethod);
@@ -44,7 +42,8 @@ std::string RequestBody(const std::vector<std::string>& postFields);
 // Checks a web service with one HTTP request (and the redirects it asks
 // for). Passes on a 2xx answer, or when the fifth answer is again a
 // redirect; the detail is "[" URL ":" port "] " + the status line, and on
-// failure ":" + the error text after it.
+// failure ":" + the error text after it. Over https without verification
+// the detail ends with " (certificate not verified)".
 class ThreadURLCheck final : public CheckWorkItem {
 public:
     // settings.host holds the completed URL.
@@ -61,6 +60,7 @@ private:
     net::HttpRequest m_request;
     std::string m_refused;  // set up failed: why
     std::string m_statusLine;
+    bool m_unverifiedTls = false;
 };
 
 }  // namespace vantor::engine

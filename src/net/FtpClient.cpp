@@ -21,6 +21,28 @@ Status FtpClient::connect(const std::string& host, int port, Deadline deadline) 
     return m_connection.connect(host, port, deadline);
 }
 
+Status FtpClient::startTls(const std::string& host, const TlsOptions& options,
+                           Deadline deadline) {
+    if (Expected<NumericReply> go = command("AUTH TLS", {234}, deadline); !go) {
+        if (!m_connection.isOpen()) {
+            return Error{go.error()};
+        }
+        return Error{"The server refused AUTH TLS" +
+                     (go.error().empty() ? "" : ": " + go.error())};
+    }
+    return secure(host, options, deadline);
+}
+
+Status FtpClient::protectData(Deadline deadline) {
+    if (Expected<NumericReply> pbsz = command("PBSZ 0", {200}, deadline); !pbsz) {
+        return Error{pbsz.error()};
+    }
+    if (Expected<NumericReply> prot = command("PROT P", {200}, deadline); !prot) {
+        return Error{prot.error()};
+    }
+    return {};
+}
+
 Status FtpClient::readGreeting(Deadline deadline) {
     return ReadGreeting220(m_connection, deadline);
 }

@@ -39,6 +39,14 @@ public:
     // The greeting must be 220.
     Status readGreeting(Deadline deadline);
     Status login(const FtpLogin& login, Deadline deadline);
+    // TLS on the open connection (implicit TLS: before the greeting).
+    Status secure(const std::string& host, const TlsOptions& options, Deadline deadline) {
+        return m_connection.startTls(host, options, deadline);
+    }
+    // AUTH TLS (RFC 4217), then the handshake; before the login.
+    Status startTls(const std::string& host, const TlsOptions& options, Deadline deadline);
+    // PBSZ 0 and PROT P: data connections, should any follow, under TLS too.
+    Status protectData(Deadline deadline);
     Expected<NumericReply> command(std::string_view line, std::initializer_list<int> accepted,
                                    Deadline deadline);
     void close() { m_connection.close(); }

@@ -1,13 +1,17 @@
 #include "net/HttpClient.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -66,7 +70,7 @@ bool HasSecondScheme(std::string_view url) {
 bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::string& error) {
     const std::string shown = UrlWithoutQuery(UrlForDisplay(url));
     if (HasSecondScheme(url)) {
-        error = "Only http URLs can be checked: " + shown;
+        error = "Only http and https URLs can be checked: " + shown;
         return false;
     }
     UrlHandle u(curl_url());
@@ -83,8 +87,8 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     if (curl_url_get(u.get(), CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
         out.scheme = part;
         curl_free(part);
-        if (out.scheme != "http") {
-            error = "Only http URLs can be checked: " + shown;
+        if (out.scheme != "http" && out.scheme != "https") {
+            error = "Only http and https URLs can be checked: " + shown;
             return false;
         }
     }
@@ -105,16 +109,35 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     out.full = part;
     curl_free(part);
     if (out.port.empty()) {
-        out.port = defaultPort > 0 ? std::to_string(defaultPort) : "80";
+        out.port = defaultPort > 0 ? std::to_string(defaultPort)
+                                   : (out.scheme == "https" ? "443" : "80");
     }
     return true;
 }
 
 struct Exchange {
+    CURL* handle = nullptr;
     std::string statusLine;
     std::string body;
     std::size_t keepBody = 0;
+    // The end of validity of the server's certificate, over https.
+    std::optional<std::time_t> notAfter;
 };
+
+// The TLS session is there while the answer is read: its certificate's end
+// of validity is taken with the status line.
+void ReadCertificateDate(Exchange& exchange) {
+    const curl_tlssessioninfo* info = nullptr;
+    if (curl_easy_getinfo(exchange.handle, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK ||
+        info == nullptr || info->backend != CURLSSLBACKEND_OPENSSL || info->internals == nullptr) {
+        return;
+    }
+    const X509* cert = SSL_get0_peer_certificate(static_cast<SSL*>(info->internals));
+    std::tm tm{};
+    if (cert != nullptr && ASN1_TIME_to_tm(X509_get0_notAfter(cert), &tm) == 1) {
+        exchange.notAfter = ::timegm(&tm);
+    }
+}
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     const size_t n = size * count;
@@ -122,6 +145,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     const std::string_view line(data, n);
     if (line.substr(0, 5) == "HTTP/") {
         exchange->statusLine = Trim(line);
+        if (!exchange->notAfter) {
+            ReadCertificateDate(*exchange);
+        }
     }
     return n;
 }
@@ -186,6 +212,37 @@ std::string UrlForDisplay(const std::string& url) {
         out.replace(colon + 1, atSign - colon - 1, "***");
     }
     return out;
+}
+
+bool IsHttpsUrl(std::string_view url) {
+    constexpr std::string_view kHttps = "https://";
+    if (url.size() < kHttps.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kHttps.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != kHttps[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int HttpDefaultPort(std::string_view url, int configured) {
+    if (IsHttpsUrl(url)) {
+        return (configured == 0 || configured == 443) ? 443 : configured;
+    }
+    return (configured == 0 || configured == 80 || configured == 443) ? 80 : configured;
+}
+
+std::string CompleteUrl(const std::string& text) {
+    if (text.empty() || IsHttpsUrl(text)) {
+        return text;
+    }
+    std::string head = text.substr(0, 7);
+    for (char& c : head) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return head == "HTTP://" ? text : "http://" + text;
 }
 
 std::string UrlWithoutQuery(const std::string& url) {
@@ -257,7 +314,19 @@ void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::s
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (request.tls.verify) {
+        // The system's store, or the files OpenSSL's own variables name.
+        if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
+            curl_easy_setopt(h, CURLOPT_CAINFO, file);
+        }
+        if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
+            curl_easy_setopt(h, CURLOPT_CAPATH, dir);
+        }
+    } else {
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     // Each request stands on its own: a connection of its own, closed after
@@ -435,6 +504,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         char errorBuffer[CURL_ERROR_SIZE] = {};
         Exchange exchange;
         exchange.keepBody = request.keepBody;
+        result.usedTls = result.usedTls || IsHttpsUrl(hop.url);
         const HeaderList headers = BuildHeaders(request, hop);
         // A handle of its own for each request, declared after everything it
         // points to so that it is cleaned up first. (Resetting one handle
@@ -445,6 +515,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
             return result;
         }
         CURL* h = handle.get();
+        exchange.handle = h;
         Configure(h, request, hop, proxy, left, exchange, headers.get(), errorBuffer);
 
         const CURLcode rc = PerformOnThisThread(h);
@@ -457,6 +528,14 @@ HttpResult PerformHttp(const HttpRequest& request) {
         if (rc != CURLE_OK) {
             FailTransfer(rc, errorBuffer, exchange, result);
             return result;
+        }
+        if (exchange.notAfter) {
+            const std::string problem = CertificateExpiryProblem(
+                *exchange.notAfter, request.tls.expiryDays, std::time(nullptr));
+            if (!problem.empty()) {
+                result.error = problem;
+                return result;
+            }
         }
         if (code >= 200 && code <= 299) {
             result.ok = true;

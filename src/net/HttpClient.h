@@ -1,8 +1,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "net/Tls.h"
 
 namespace vantor::net {
 
@@ -10,7 +13,7 @@ namespace vantor::net {
 // the first request and the redirects that follow it, at most maxRequests
 // requests in all, within one time limit.
 struct HttpRequest {
-    std::string url;              // http:// only
+    std::string url;              // http:// or https://
     int defaultPort = 80;         // used when the URL names no port
     std::string method = "HEAD";  // GET, HEAD, POST, PUT, OPTIONS, TRACE or DELETE
     std::string body;             // POST and PUT
@@ -41,6 +44,8 @@ struct HttpRequest {
     int maxRequests = 5;
     // How much of the last answer's body to keep; 0 keeps none.
     std::size_t keepBody = 0;
+    // The certificate checks of https requests.
+    TlsOptions tls;
 };
 
 struct HttpResult {
@@ -51,6 +56,7 @@ struct HttpResult {
     int requests = 0;        // requests sent
     int port = 0;            // the port of the last request's URL, as in effect
     std::string body;        // the start of the last answer's body (see keepBody)
+    bool usedTls = false;    // some request of the exchange went over https
 };
 
 // Performs the exchange; never throws. Thread-safe: each call has its own
@@ -69,10 +75,15 @@ std::string UrlWithoutQuery(const std::string& url);
 // becomes "+", every other byte "%" and two upper-case hexadecimal digits.
 std::string FormEncode(const std::string& text);
 
-// The port of a URL that names none, from the configured one: 0, 80 and 443
-// all give 80 (only plain http is spoken), any other is kept.
-constexpr int HttpDefaultPort(int configured) {
-    return (configured == 0 || configured == 80 || configured == 443) ? 80 : configured;
-}
+// Whether the URL starts with "https://" in any case.
+bool IsHttpsUrl(std::string_view url);
+
+// The port of a URL that names none, from the configured one. For http, 0,
+// 80 and 443 all give 80; for https, 0 and 443 give 443. Any other is kept.
+int HttpDefaultPort(std::string_view url, int configured);
+
+// Puts "http://" in front of a URL unless it starts with "http://" or
+// "https://" in any case; the empty text stays empty.
+std::string CompleteUrl(const std::string& text);
 
 }  // namespace vantor::net

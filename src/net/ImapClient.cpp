@@ -114,6 +114,18 @@ std::string ImapClient::Quote(std::string_view word) {
     return quoted;
 }
 
+Status ImapClient::startTls(const std::string& host, const TlsOptions& options,
+                            Deadline deadline) {
+    if (Status go = command("STARTTLS", deadline); !go) {
+        if (!m_connection.isOpen()) {
+            return go;
+        }
+        return Error{"The server refused STARTTLS" +
+                     (go.error().empty() ? "" : ": " + go.error())};
+    }
+    return secure(host, options, deadline);
+}
+
 Status ImapClient::login(std::string_view user, std::string_view password, Deadline deadline) {
     return command("LOGIN " + Quote(user) + " " + Quote(password), deadline);
 }

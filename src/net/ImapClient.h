@@ -16,6 +16,12 @@ public:
     Status connect(const std::string& host, int port, Deadline deadline);
     // "* OK" or "* PREAUTH"; "* BYE" raises its text.
     Expected<Greeting> readGreeting(Deadline deadline);
+    // TLS on the open connection (implicit TLS: before the greeting).
+    Status secure(const std::string& host, const TlsOptions& options, Deadline deadline) {
+        return m_connection.startTls(host, options, deadline);
+    }
+    // STARTTLS (RFC 3501 6.2.1), then the handshake.
+    Status startTls(const std::string& host, const TlsOptions& options, Deadline deadline);
     Status login(std::string_view user, std::string_view password, Deadline deadline);
     // Sends the tagged LOGOUT and closes; an error when already closed.
     Status logout(Deadline deadline);

@@ -33,6 +33,17 @@ Status Pop3Client::command(std::string_view line, Deadline deadline) {
     return readStatus(deadline);
 }
 
+Status Pop3Client::startTls(const std::string& host, const TlsOptions& options,
+                            Deadline deadline) {
+    if (Status go = command("STLS", deadline); !go) {
+        if (!m_connection.isOpen()) {
+            return go;
+        }
+        return Error{"The server refused STLS" + (go.error().empty() ? "" : ": " + go.error())};
+    }
+    return secure(host, options, deadline);
+}
+
 Status Pop3Client::user(std::string_view name, Deadline deadline) {
     return command("USER " + std::string(name), deadline);
 }

@@ -13,6 +13,12 @@ public:
     Status connect(const std::string& host, int port, Deadline deadline);
     // "+OK" passes; "-ERR" raises the words after it.
     Status readGreeting(Deadline deadline);
+    // TLS on the open connection (implicit TLS: before the greeting).
+    Status secure(const std::string& host, const TlsOptions& options, Deadline deadline) {
+        return m_connection.startTls(host, options, deadline);
+    }
+    // STLS (RFC 2595), then the handshake.
+    Status startTls(const std::string& host, const TlsOptions& options, Deadline deadline);
     Status user(std::string_view name, Deadline deadline);
     Status pass(std::string_view password, Deadline deadline);
     // "QUIT" without waiting for the answer, when still connected.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace vantor::net {
 
@@ -12,6 +13,33 @@ std::string LocalHostName() {
         return "localhost";
     }
     return name;
+}
+
+bool OffersExtension(const NumericReply& ehlo, std::string_view keyword) {
+    for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
+        std::string_view line = ehlo.lines[i];
+        line.remove_prefix(std::min<std::size_t>(4, line.size()));
+        const std::string_view word = line.substr(0, line.find(' '));
+        if (word.size() == keyword.size() &&
+            std::equal(word.begin(), word.end(), keyword.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) ==
+                       std::toupper(static_cast<unsigned char>(b));
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Status SmtpClient::startTls(const NumericReply& ehlo, const std::string& host,
+                            const TlsOptions& options, Deadline deadline) {
+    if (!OffersExtension(ehlo, "STARTTLS")) {
+        return Error{"The server does not offer STARTTLS"};
+    }
+    if (Expected<NumericReply> go = command("STARTTLS", {220}, deadline); !go) {
+        return Error{"The server refused STARTTLS: " + go.error()};
+    }
+    return secure(host, options, deadline);
 }
 
 Status SmtpClient::connect(const std::string& host, int port, Deadline deadline) {

@@ -15,6 +15,14 @@ public:
     Status connect(const std::string& host, int port, Deadline deadline);
     // The greeting must be 220.
     Status readGreeting(Deadline deadline);
+    // TLS on the open connection (implicit TLS: before the greeting).
+    Status secure(const std::string& host, const TlsOptions& options, Deadline deadline) {
+        return m_connection.startTls(host, options, deadline);
+    }
+    // STARTTLS (RFC 3207) after an EHLO whose reply offered it, then the
+    // handshake. The caller says EHLO again over TLS.
+    Status startTls(const NumericReply& ehlo, const std::string& host, const TlsOptions& options,
+                    Deadline deadline);
     // "EHLO name"; a 250 ends it. Any other answer is followed by "HELO
     // name", which must be 250. Returns the accepted reply: after EHLO its
     // lines name the server's extensions.
@@ -35,6 +43,9 @@ public:
 private:
     TcpConnection m_connection;
 };
+
+// Whether an EHLO reply names the extension (its first word on a line).
+bool OffersExtension(const NumericReply& ehlo, std::string_view keyword);
 
 // The local host name for EHLO and HELO, from gethostname.
 std::string LocalHostName();

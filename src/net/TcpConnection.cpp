@@ -38,6 +38,10 @@ TcpConnection::~TcpConnection() {
 }
 
 void TcpConnection::close() {
+    if (m_tls) {
+        m_tls->shutdown();
+        m_tls.reset();
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -95,9 +99,34 @@ Status TcpConnection::connect(const std::string& host, int port, Deadline deadli
     return Error{lastError.empty() ? "Cannot connect to " + Where(host, port) : lastError};
 }
 
+Status TcpConnection::startTls(const std::string& host, const TlsOptions& options,
+                               Deadline deadline) {
+    if (m_fd < 0) {
+        return Error{"Not connected"};
+    }
+    if (buffered() > 0) {
+        close();
+        return Error{"The server sent data before the TLS handshake began"};
+    }
+    m_in.clear();
+    m_start = 0;
+    m_scanned = 0;
+    Expected<std::unique_ptr<TlsSession>> session =
+        TlsSession::Handshake(m_fd, host, options, deadline);
+    if (!session) {
+        close();
+        return Error{session.error()};
+    }
+    m_tls = std::move(session).value();
+    return {};
+}
+
 Status TcpConnection::send(std::string_view data, Deadline deadline) {
     if (m_fd < 0) {
         return Error{"Not connected"};
+    }
+    if (m_tls) {
+        return m_tls->write(data, deadline);
     }
     while (!data.empty()) {
         const ssize_t n = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -135,6 +164,18 @@ Status TcpConnection::fill(Deadline deadline) {
         m_in.erase(0, m_start);
         m_scanned -= m_start;
         m_start = 0;
+    }
+    if (m_tls) {
+        char buf[16 * 1024];
+        Expected<std::size_t> n = m_tls->read(buf, sizeof buf, deadline);
+        if (!n) {
+            return Error{n.error()};
+        }
+        if (*n == 0) {
+            return Error{"The server closed the connection"};
+        }
+        m_in.append(buf, *n);
+        return {};
     }
     for (;;) {
         char buf[16 * 1024];

@@ -1,17 +1,20 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "app/Result.h"
 #include "net/Resolver.h"
+#include "net/Tls.h"
 
 namespace vantor::net {
 
 // A TCP client connection whose every wait ends at a deadline: connect,
 // send and each read. Lines are read from a buffer with a cap on their
-// length, so a server cannot make us hold more than that.
+// length, so a server cannot make us hold more than that. After startTls
+// everything goes through the TLS session.
 class TcpConnection final {
 public:
     static constexpr std::size_t kDefaultMaxLine = 64 * 1024;
@@ -27,6 +30,13 @@ public:
     // socketpair in the fuzz target), closing any the connection held.
     void adopt(int fd);
     bool isOpen() const { return m_fd >= 0; }
+
+    // The TLS handshake on the open connection, as a client of `host`.
+    // Anything the server sent before its end of the handshake and that was
+    // not read yet is refused: it could not have come over TLS. A failed
+    // handshake closes the connection.
+    Status startTls(const std::string& host, const TlsOptions& options, Deadline deadline);
+    bool isTls() const { return m_tls != nullptr; }
 
     Status send(std::string_view data, Deadline deadline);
     // One line without its line end (CR LF or a bare LF).
@@ -44,6 +54,7 @@ private:
     Status fill(Deadline deadline);
 
     int m_fd = -1;
+    std::unique_ptr<TlsSession> m_tls;
     std::string m_in;
     std::size_t m_start = 0;
     std::size_t m_scanned = 0;

@@ -30,6 +30,10 @@ struct ServiceFields {
     std::string alarmSmpp = "n";
     std::string alarmHttpSms = "n";
     std::string alarmSyslog = "n";
+    // Written after element 20, and only when the record has the element or
+    // the value is not the default, so that older records save as they were.
+    std::string tls;              // "tls": "", "starttls" or "implicit" (mail, FTP)
+    std::string tlsVerify = "y";  // "tls_verify": "n" accepts any certificate
 };
 
 // The nine HTTP request values of a URL record (the service_url group).

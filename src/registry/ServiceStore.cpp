@@ -144,6 +144,20 @@ std::array<std::pair<const char*, std::string_view>, 20> RecordElements(const Se
              {"alarm_syslog", f.alarmSyslog}}};
 }
 
+// The TLS elements that follow element 20: written when the record has them
+// already or the value differs from the default (nothing said about TLS).
+void WriteTlsElements(pugi::xml_node record, const ServiceFields& f) {
+    const std::pair<const char*, std::pair<std::string_view, std::string_view>> kOptional[] = {
+        {"tls", {f.tls, ""}},
+        {"tls_verify", {f.tlsVerify, "y"}},
+    };
+    for (const auto& [name, value] : kOptional) {
+        if (record.child(name) || value.first != value.second) {
+            SetChildText(record, name, value.first);
+        }
+    }
+}
+
 struct StringWriter final : pugi::xml_writer {
     std::string out;
     void write(const void* data, size_t size) override {
@@ -579,6 +593,7 @@ Status ServiceStore::insertRecord(const ServiceFields& fields, const UrlRequestF
         for (const auto& [name, value] : RecordElements(fields, words::kStart)) {
             AppendChildText(record, name, value);
         }
+        WriteTlsElements(record, fields);
         if (request != nullptr) {
             WriteUrlGroup(record, *request, true);
         }
@@ -619,6 +634,7 @@ void ServiceStore::writeRecord(pugi::xml_node record, const ServiceFields& f) {
     for (const auto& [name, value] : RecordElements(f, f.runState)) {
         SetChildText(record, name, value);
     }
+    WriteTlsElements(record, f);
 }
 
 Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {

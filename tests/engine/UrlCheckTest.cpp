@@ -184,30 +184,32 @@ private:
 // ---------------------------------------------------------------------------
 // URL completion
 
-TEST(UrlCompletion, AddsHttpUnlessTheUrlStartsWithItInAnyCase) {
+TEST(UrlCompletion, AddsHttpUnlessTheUrlStartsWithHttpOrHttpsInAnyCase) {
     EXPECT_EQ(CompleteUrl(""), "");
     EXPECT_EQ(CompleteUrl("h/x"), "http://h/x");
     EXPECT_EQ(CompleteUrl("HtTp://h"), "HtTp://h");
     EXPECT_EQ(CompleteUrl("http://127.0.0.1:81/a?b=c"), "http://127.0.0.1:81/a?b=c");
     EXPECT_EQ(CompleteUrl("http:/h"), "http://http:/h");
     EXPECT_EQ(CompleteUrl("http"), "http://http");
-    EXPECT_EQ(CompleteUrl("https://h/x"), "http://https://h/x");
+    EXPECT_EQ(CompleteUrl("https://h/x"), "https://h/x");
+    EXPECT_EQ(CompleteUrl("HTTPS://h"), "HTTPS://h");
+    EXPECT_EQ(CompleteUrl("https:/h"), "http://https:/h");
     EXPECT_EQ(CompleteUrl("ftp://h/x"), "http://ftp://h/x");
 }
 
 // A URL that carries a second scheme fails before any name is looked up or
 // any connection is made.
-TEST(UrlCompletion, OnlyHttpUrlsAreChecked) {
+TEST(UrlCompletion, OnlyHttpAndHttpsUrlsAreChecked) {
     HttpFake server(Always(Ok()));
-    const std::string https = "https://127.0.0.1:" + std::to_string(server.port()) + "/x";
-    for (const std::string& url : {CompleteUrl(https), https}) {
+    const std::string address = "127.0.0.1:" + std::to_string(server.port()) + "/x";
+    for (const std::string& url : {"http://https://" + address, "ftp://" + address}) {
         SCOPED_TRACE(url);
         const auto start = std::chrono::steady_clock::now();
         const CheckResult result = RunUrl(Settings(url, server.port()), Get());
         EXPECT_FALSE(result.passed);
         EXPECT_EQ(result.statusWord, "Failed");
         EXPECT_EQ(result.detail.rfind(Prefix(url, server.port()) + ":", 0), 0u) << result.detail;
-        EXPECT_NE(result.detail.find("Only http"), std::string::npos) << result.detail;
+        EXPECT_NE(result.detail.find("Only http and https"), std::string::npos) << result.detail;
         EXPECT_LT(SecondsSince(start), 1.0);
     }
     EXPECT_EQ(server.connections(), 0);

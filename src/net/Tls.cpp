@@ -1,0 +1,282 @@
+#include "net/Tls.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vantor::net {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool IsIpAddress(const std::string& host) {
+    unsigned char buf[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), buf) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+// 1 ready, 0 timed out, -1 error.
+int WaitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        return rc;
+    }
+}
+
+// The reason OpenSSL queued for this thread, and the queue emptied.
+std::string TakeOpenSslError() {
+    std::string text;
+    while (const unsigned long code = ERR_get_error()) {
+        if (text.empty()) {
+            char buf[256];
+            ERR_error_string_n(code, buf, sizeof buf);
+            text = buf;
+        }
+    }
+    return text;
+}
+
+std::optional<std::time_t> NotAfterOf(const X509* cert) {
+    if (cert == nullptr) {
+        return std::nullopt;
+    }
+    std::tm tm{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(cert), &tm) != 1) {
+        return std::nullopt;
+    }
+    return ::timegm(&tm);
+}
+
+std::string UtcDate(std::time_t when) {
+    std::tm tm{};
+    ::gmtime_r(&when, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M UTC", &tm);
+    return buf;
+}
+
+}  // namespace
+
+std::optional<TlsMode> TlsModeFromName(std::string_view name) {
+    const std::string lower = Lower(name);
+    if (lower.empty()) {
+        return TlsMode::None;
+    }
+    if (lower == "starttls") {
+        return TlsMode::StartTls;
+    }
+    if (lower == "implicit") {
+        return TlsMode::Implicit;
+    }
+    return std::nullopt;
+}
+
+std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now) {
+    if (notAfter <= now) {
+        return "The server's certificate expired on " + UtcDate(notAfter);
+    }
+    if (expiryDays <= 0) {
+        return {};
+    }
+    const std::time_t left = notAfter - now;
+    if (left >= static_cast<std::time_t>(expiryDays) * 86400) {
+        return {};
+    }
+    // A part of a day counts as a day: a certificate with 2 days and 23
+    // hours to go has 3 days left.
+    const long days = static_cast<long>((left + 86399) / 86400);
+    return "The server's certificate expires on " + UtcDate(notAfter) + ", " +
+           std::to_string(days) + (days == 1 ? " day" : " days") + " left";
+}
+
+struct TlsSession::Handles {
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    ~Handles() {
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+    }
+};
+
+TlsSession::~TlsSession() = default;
+
+Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::string& host,
+                                                            const TlsOptions& options,
+                                                            Deadline deadline) {
+    ERR_clear_error();
+    std::unique_ptr<TlsSession> session(new TlsSession);
+    session->m_fd = fd;
+    session->m_handles = std::make_unique<Handles>();
+    Handles& h = *session->m_handles;
+    h.context = SSL_CTX_new(TLS_client_method());
+    if (h.context == nullptr) {
+        return Error{"Cannot set up TLS: " + TakeOpenSslError()};
+    }
+    SSL_CTX_set_min_proto_version(h.context, TLS1_2_VERSION);
+    SSL_CTX_set_mode(h.context, SSL_MODE_ENABLE_PARTIAL_WRITE |
+                                    SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_AUTO_RETRY);
+    if (options.verify) {
+        // The system's store; SSL_CERT_FILE and SSL_CERT_DIR replace it.
+        SSL_CTX_set_default_verify_paths(h.context);
+        SSL_CTX_set_verify(h.context, SSL_VERIFY_PEER, nullptr);
+    } else {
+        SSL_CTX_set_verify(h.context, SSL_VERIFY_NONE, nullptr);
+    }
+    h.ssl = SSL_new(h.context);
+    if (h.ssl == nullptr || SSL_set_fd(h.ssl, fd) != 1) {
+        return Error{"Cannot set up TLS: " + TakeOpenSslError()};
+    }
+    const bool ip = IsIpAddress(host);
+    if (!ip && !host.empty()) {
+        SSL_set_tlsext_host_name(h.ssl, host.c_str());
+    }
+    if (options.verify) {
+        X509_VERIFY_PARAM* param = SSL_get0_param(h.ssl);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        const int set = ip ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
+                           : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+        if (set != 1) {
+            return Error{"Cannot set up TLS for the host name '" + host + "'"};
+        }
+    }
+
+    for (;;) {
+        const int rc = SSL_connect(h.ssl);
+        if (rc == 1) {
+            break;
+        }
+        const int err = SSL_get_error(h.ssl, rc);
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            const int ready = WaitFor(fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
+            if (ready == 0) {
+                return Error{"Timed out in the TLS handshake"};
+            }
+            if (ready < 0) {
+                return Error{std::string("TLS handshake failed: ") + std::strerror(errno)};
+            }
+            continue;
+        }
+        const long verified = SSL_get_verify_result(h.ssl);
+        if (options.verify && verified != X509_V_OK) {
+            TakeOpenSslError();
+            if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+                return Error{"SSL: no alternative certificate subject name matches target host "
+                             "name '" +
+                             host + "'"};
+            }
+            return Error{std::string("SSL certificate problem: ") +
+                         X509_verify_cert_error_string(verified)};
+        }
+        const int savedErrno = errno;
+        const std::string reason = TakeOpenSslError();
+        if (!reason.empty()) {
+            return Error{"TLS handshake failed: " + reason};
+        }
+        if (err == SSL_ERROR_SYSCALL && rc < 0 && savedErrno != 0) {
+            return Error{std::string("TLS handshake failed: ") + std::strerror(savedErrno)};
+        }
+        return Error{"The server closed the connection in the TLS handshake"};
+    }
+    X509* peer = SSL_get1_peer_certificate(h.ssl);
+    session->m_notAfter = NotAfterOf(peer);
+    X509_free(peer);
+    if (session->m_notAfter) {
+        const std::string problem =
+            CertificateExpiryProblem(*session->m_notAfter, options.expiryDays, std::time(nullptr));
+        // Without verification an expired certificate passes the handshake;
+        // it still fails here.
+        if (!problem.empty()) {
+            session->shutdown();
+            return Error{problem};
+        }
+    }
+    return session;
+}
+
+Status TlsSession::write(std::string_view data, Deadline deadline) {
+    while (!data.empty()) {
+        ERR_clear_error();
+        const int n = SSL_write(m_handles->ssl, data.data(),
+                                static_cast<int>(std::min<std::size_t>(data.size(), 1 << 30)));
+        if (n > 0) {
+            data.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        const int err = SSL_get_error(m_handles->ssl, n);
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            const int ready =
+                WaitFor(m_fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
+            if (ready == 0) {
+                return Error{"Timed out sending to the server"};
+            }
+            if (ready < 0) {
+                return Error{std::string("Cannot send: ") + std::strerror(errno)};
+            }
+            continue;
+        }
+        const std::string reason = TakeOpenSslError();
+        return Error{"Cannot send: " + (reason.empty() ? std::string("the TLS session broke off")
+                                                       : reason)};
+    }
+    return {};
+}
+
+Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline deadline) {
+    for (;;) {
+        ERR_clear_error();
+        const int n = SSL_read(m_handles->ssl, buffer,
+                               static_cast<int>(std::min<std::size_t>(max, 1 << 30)));
+        if (n > 0) {
+            return static_cast<std::size_t>(n);
+        }
+        const int err = SSL_get_error(m_handles->ssl, n);
+        if (err == SSL_ERROR_ZERO_RETURN) {
+            return std::size_t{0};
+        }
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            const int ready =
+                WaitFor(m_fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
+            if (ready == 0) {
+                return Error{"Timed out waiting for the server"};
+            }
+            if (ready < 0) {
+                return Error{std::string("Cannot read from the server: ") + std::strerror(errno)};
+            }
+            continue;
+        }
+        const std::string reason = TakeOpenSslError();
+        if (reason.empty()) {
+            // The peer closed the socket without close_notify.
+            return std::size_t{0};
+        }
+        return Error{"Cannot read from the server: " + reason};
+    }
+}
+
+void TlsSession::shutdown() {
+    if (m_handles && m_handles->ssl != nullptr) {
+        ERR_clear_error();
+        (void)SSL_shutdown(m_handles->ssl);
+        ERR_clear_error();
+    }
+}
+
+}  // namespace vantor::net
