@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "app/TimeFormat.h"
 #include "net/SmtpClient.h"
@@ -164,6 +165,27 @@ std::string ComposeAlarmMail(const AlarmMail& mail, std::chrono::system_clock::t
     return out;
 }
 
+namespace {
+
+std::optional<net::TlsMode> SecurityMode(std::string_view word) {
+    std::string upper(word);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    if (upper.empty() || upper == "NONE") {
+        return net::TlsMode::None;
+    }
+    if (upper == "STARTTLS") {
+        return net::TlsMode::StartTls;
+    }
+    if (upper == "TLS") {
+        return net::TlsMode::Implicit;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ThreadSMTP::ThreadSMTP(const SmtpSettings& settings, AlarmMail mail, const app::Clock& clock)
     : SenderWorkItem(settings.host, settings.port),
       m_settings(settings),
@@ -183,8 +205,19 @@ Status ThreadSMTP::send() {
         client.close();
         return Status(Error{std::move(error)});
     };
+    const std::optional<net::TlsMode> mode = SecurityMode(m_settings.security);
+    if (!mode) {
+        return Error{"Unknown security '" + m_settings.security +
+                     "' (expected None, STARTTLS or TLS); nothing was sent"};
+    }
+    const net::TlsOptions tls;  // verified; the date is the checks' business
     if (Status s = client.connect(m_settings.host, m_settings.port, wait()); !s) {
         return s;
+    }
+    if (*mode == net::TlsMode::Implicit) {
+        if (Status s = client.secure(m_settings.host, tls, wait()); !s) {
+            return fail(s.error());
+        }
     }
     if (Status s = client.readGreeting(wait()); !s) {
         return fail(s.error());
@@ -193,15 +226,26 @@ Status ThreadSMTP::send() {
     if (!hello) {
         return fail(hello.error());
     }
+    if (*mode == net::TlsMode::StartTls) {
+        if (Status s = client.startTls(*hello, m_settings.host, tls, wait()); !s) {
+            return fail(s.error());
+        }
+        hello = client.hello(net::LocalHostName(), wait());
+        if (!hello) {
+            return fail(hello.error());
+        }
+    }
     bool loginOffered = false;
+    bool plainOffered = false;
     for (const std::string& line : hello->lines) {
         std::string upper = line.size() > 4 ? line.substr(4) : std::string();
         for (char& c : upper) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
-        if ((upper.rfind("AUTH ", 0) == 0 || upper.rfind("AUTH=", 0) == 0) &&
-            (" " + upper.substr(5) + " ").find(" LOGIN ") != std::string::npos) {
-            loginOffered = true;
+        if (upper.rfind("AUTH ", 0) == 0 || upper.rfind("AUTH=", 0) == 0) {
+            const std::string mechanisms = " " + upper.substr(5) + " ";
+            loginOffered = loginOffered || mechanisms.find(" LOGIN ") != std::string::npos;
+            plainOffered = plainOffered || mechanisms.find(" PLAIN ") != std::string::npos;
         }
     }
     auto step = [&](const std::string& command, std::initializer_list<int> codes) -> Status {
@@ -219,6 +263,13 @@ Status ThreadSMTP::send() {
             return fail(s.error());
         }
         if (Status s = step(Base64(m_settings.password), {235}); !s) {
+            return fail(s.error());
+        }
+    } else if (m_settings.authenticate && plainOffered) {
+        // RFC 4616: no authorization identity, the user name, the password.
+        const std::string credentials =
+            std::string(1, '\0') + m_settings.username + std::string(1, '\0') + m_settings.password;
+        if (Status s = step("AUTH PLAIN " + Base64(credentials), {235}); !s) {
             return fail(s.error());
         }
     }

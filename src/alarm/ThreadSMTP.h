@@ -34,6 +34,9 @@ struct SmtpSettings {
     std::string username;
     std::string password;
     int timeoutMs = 5000;  // 0 or below means 5000
+    // "None", "STARTTLS" or "TLS" (from the first byte), in any case; the
+    // server's certificate is verified against the trust store.
+    std::string security = "None";
 };
 
 // The message as it goes after DATA, without the final "." line: headers,
@@ -43,9 +46,10 @@ struct SmtpSettings {
 std::string ComposeAlarmMail(const AlarmMail& mail, std::chrono::system_clock::time_point date,
                              const std::string& messageIdHost);
 
-// Sends one alarm e-mail: EHLO (or HELO), RSET, AUTH LOGIN when asked for
-// and offered, MAIL FROM, one RCPT TO per recipient, DATA. Every wait for the
-// server ends after the timeout.
+// Sends one alarm e-mail: TLS when asked for (from the first byte, or by
+// STARTTLS after EHLO and then EHLO again), RSET, AUTH LOGIN when asked for
+// and offered (AUTH PLAIN when only that is), MAIL FROM, one RCPT TO per
+// recipient, DATA. Every wait for the server ends after the timeout.
 class ThreadSMTP final : public SenderWorkItem {
 public:
     ThreadSMTP(const SmtpSettings& settings, AlarmMail mail,
