@@ -86,18 +86,21 @@ TEST_F(SmtpSenderTest, ASessionWithLoginSendsOneMessageToEveryRecipientInOrder) 
     EXPECT_EQ(mail.body, (std::vector<std::string>{"[10.0.0.1:25] Failed:refused"}));
 }
 
-TEST_F(SmtpSenderTest, LogsInOnlyWhenAskedToAndTheServerOffersLogin) {
+// LOGIN when offered, else PLAIN (RFC 4616: "\0alice\0s3cret"), else none.
+TEST_F(SmtpSenderTest, LogsInOnlyWhenAskedToWithLoginOrElsePlain) {
     struct Case {
         bool authenticate;
         std::string ehloReply;
-        bool logsIn;
+        std::string login;  // the command after RSET
     };
     const Case cases[] = {
-        {true, "250-fake.test\r\n250 AUTH PLAIN CRAM-MD5\r\n", false},
-        {false, "250-fake.test\r\n250 AUTH PLAIN LOGIN\r\n", false},
-        {true, "250-fake.test\r\n250-AUTH=LOGIN\r\n250 8BITMIME\r\n", true},
-        {true, "250-fake.test\r\n250-AUTH LOGIN\r\n250 SIZE 1000\r\n", true},
-        {true, "250 fake.test\r\n", false},
+        {true, "250-fake.test\r\n250 AUTH PLAIN CRAM-MD5\r\n", "AUTH PLAIN AGFsaWNlAHMzY3JldA=="},
+        {true, "250-fake.test\r\n250 AUTH PLAIN LOGIN\r\n", "AUTH LOGIN"},
+        {false, "250-fake.test\r\n250 AUTH PLAIN LOGIN\r\n", "MAIL FROM:<vantor@example.test>"},
+        {true, "250-fake.test\r\n250-AUTH=LOGIN\r\n250 8BITMIME\r\n", "AUTH LOGIN"},
+        {true, "250-fake.test\r\n250-AUTH LOGIN\r\n250 SIZE 1000\r\n", "AUTH LOGIN"},
+        {true, "250-fake.test\r\n250 AUTH CRAM-MD5\r\n", "MAIL FROM:<vantor@example.test>"},
+        {true, "250 fake.test\r\n", "MAIL FROM:<vantor@example.test>"},
     };
     for (const Case& c : cases) {
         FakeSmtpServer server(SmtpBehaviour{c.ehloReply});
@@ -106,7 +109,7 @@ TEST_F(SmtpSenderTest, LogsInOnlyWhenAskedToAndTheServerOffersLogin) {
         const auto commands = server.commands();
         ASSERT_GE(commands.size(), 3u);
         EXPECT_EQ(commands[1], "RSET");
-        EXPECT_EQ(commands[2] == "AUTH LOGIN", c.logsIn) << c.ehloReply;
+        EXPECT_EQ(commands[2], c.login) << c.ehloReply;
         ASSERT_EQ(server.messages().size(), 1u);
     }
 }

@@ -48,6 +48,8 @@ void FakeSmtpServer::serve(FakeConnection& c) {
                                                  : m_behaviour.ehloReply);
         } else if (verb == "HELO") {
             c.send("250 fake.test\r\n");
+        } else if (verb == "AUTH" && StartsWith(Upper(*line), "AUTH PLAIN ")) {
+            c.send("235 2.7.0 Accepted\r\n");
         } else if (verb == "AUTH" && Upper(*line) == "AUTH LOGIN") {
             authLinesExpected = 2;
             c.send("334 VXNlcm5hbWU6\r\n");
