@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libqt6svg6 libpugixml-dev libcurl4-openssl-dev
+  # OpenSSL: the tests make their own certificates and probe TLS servers.
+  libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # Servers that the interop tests start on 127.0.0.1 themselves.
   nginx tinyproxy dovecot-pop3d dovecot-imapd vsftpd python3-aiosmtpd
