@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libqt6svg6 libpugixml-dev libcurl4-openssl-dev libssl-dev ca-certificates
+  qt6-base-dev libqt6svg6 libpugixml-dev libcurl4-openssl-dev
+  # TLS for our own clients, and the system's trust store.
+  libssl-dev ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   # Servers that the interop tests start on 127.0.0.1 themselves.
   nginx tinyproxy dovecot-pop3d dovecot-imapd vsftpd python3-aiosmtpd

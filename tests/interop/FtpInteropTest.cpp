@@ -10,6 +10,8 @@
 #include "engine/ThreadFTPCheck.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
+#include "support/TlsProbe.h"
 
 namespace vantor::interop {
 namespace {
@@ -96,6 +98,79 @@ TEST_F(VsftpdFtpCheck, PortWithoutServerFailsToConnect) {
     EXPECT_EQ(result.detail, Prefix("127.0.0.1", closed) +
                                  "Failed:Cannot connect to 127.0.0.1 port " +
                                  std::to_string(closed) + ": Connection refused");
+}
+
+// vsftpd with explicit and with implicit TLS, probed with raw OpenSSL.
+class VsftpdTls : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_setup.run([] {
+            s_account = std::make_unique<FtpAccount>();
+            s_dir = std::make_unique<test::TempDir>();
+            OpenForServers(s_dir->path());
+            MakeDir(s_dir->path() + "/explicit");
+            MakeDir(s_dir->path() + "/implicit");
+            VsftpdOptions options;
+            options.tls = test::SharedTestCertificates()[test::CertKind::Valid];
+            s_explicit = std::make_unique<VsftpdServer>(s_dir->path() + "/explicit", options);
+            options.implicitTls = true;
+            s_implicit = std::make_unique<VsftpdServer>(s_dir->path() + "/implicit", options);
+        });
+    }
+    static void TearDownTestSuite() {
+        s_explicit.reset();
+        s_implicit.reset();
+        s_dir.reset();
+        s_account.reset();
+        s_setup.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
+    void TearDown() override {
+        for (auto* server : {s_explicit.get(), s_implicit.get()}) {
+            if (HasFailure() && server != nullptr) {
+                std::cout << "vsftpd log:\n" << server->log() << server->process().logTail();
+            }
+        }
+    }
+
+    static test::TlsProbeResult Probe(int port, std::vector<test::DialogueStep> before,
+                                      std::vector<test::DialogueStep> after) {
+        test::TlsProbeOptions options{std::move(before), std::move(after),
+                                      test::SharedTestCertificates().caCert, "localhost"};
+        const std::vector<test::DialogueStep> login = {
+            {std::string("USER ") + FtpAccount::kUser + "\r\n", "331 "},
+            {"PASS " + s_account->password() + "\r\n", "230 "},
+            {"PBSZ 0\r\n", "200 "},
+            {"PROT P\r\n", "200 "},
+            {"QUIT\r\n", "221 "}};
+        options.after.insert(options.after.end(), login.begin(), login.end());
+        return test::ProbeTls(port, options);
+    }
+
+    static inline SuiteSetup s_setup;
+    static inline std::unique_ptr<FtpAccount> s_account;
+    static inline std::unique_ptr<test::TempDir> s_dir;
+    static inline std::unique_ptr<VsftpdServer> s_explicit;
+    static inline std::unique_ptr<VsftpdServer> s_implicit;
+};
+
+TEST_F(VsftpdTls, ExplicitTlsRefusesAPlainLoginThenLogsInAfterAuthTls) {
+    // vsftpd ends the session after refusing a login in the clear.
+    const auto plain =
+        Probe(s_explicit->port(),
+              {{"", "220 "}, {std::string("USER ") + FtpAccount::kUser + "\r\n", "530 "}}, {});
+    EXPECT_FALSE(plain.handshake);
+    EXPECT_EQ(plain.lines.back(), "530 Non-anonymous sessions must use encryption.");
+    const auto result = Probe(s_explicit->port(), {{"", "220 "}, {"AUTH TLS\r\n", "234 "}}, {});
+    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
+    EXPECT_EQ(result.error, "");
+    EXPECT_TRUE(EventuallyContains([] { return s_explicit->log(); }, "OK LOGIN"));
+}
+
+TEST_F(VsftpdTls, ImplicitTlsGreetsOverTlsAndLogsIn) {
+    const auto result = Probe(s_implicit->port(), {}, {{"", "220 "}});
+    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
+    EXPECT_EQ(result.error, "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -84,6 +85,19 @@ std::string RandomPassword() {
     return out;
 }
 
+// `count` free ports, none of them in `taken` nor the same as another.
+std::vector<int> FreePorts(std::size_t count, std::vector<int> taken = {}) {
+    std::vector<int> out;
+    while (out.size() < count) {
+        const int port = FreePort();
+        if (std::find(taken.begin(), taken.end(), port) == taken.end()) {
+            out.push_back(port);
+            taken.push_back(port);
+        }
+    }
+    return out;
+}
+
 void MustRun(const std::vector<std::string>& argv, const std::string& input = {}) {
     const CommandResult result = RunCommand(argv, input);
     if (result.exitCode != 0) {
@@ -106,7 +120,8 @@ void OpenForServers(const std::string& dir) {
 
 // ---------------------------------------------------------------- nginx
 
-NginxServer::NginxServer(const std::string& dir) : m_dir(dir + "/nginx") {
+NginxServer::NginxServer(const std::string& dir, NginxOptions options)
+    : m_dir(dir + "/nginx"), m_options(std::move(options)) {
     RequireProgram("/usr/sbin/nginx", "nginx");
     MakeDir(m_dir, 0755);
     MakeDir(m_dir + "/tmp", 0755);
@@ -119,6 +134,32 @@ NginxServer::NginxServer(const std::string& dir) : m_dir(dir + "/nginx") {
 
     m_process = StartServer([this] {
         m_port = FreePort();
+        m_httpsPorts = FreePorts(m_options.https.size(), {m_port});
+        // Every port serves the same site; the HTTPS ones each with their
+        // certificate.
+        const std::string site = R"(
+        server_name localhost;
+        root @DIR@/www;
+        location = /moved { return 301 /ok.html; }
+        location = /found { return 302 /ok.html; }
+        location /private/ {
+            auth_basic "Vantor interop";
+            auth_basic_user_file @DIR@/htpasswd;
+        }
+        location = /private/moved {
+            auth_basic "Vantor interop";
+            auth_basic_user_file @DIR@/htpasswd;
+            return 302 /private/ok.html;
+        }
+    }
+)";
+        std::string servers =
+            "    server {\n        listen 127.0.0.1:" + std::to_string(m_port) + ";" + site;
+        for (std::size_t i = 0; i < m_options.https.size(); ++i) {
+            servers += "    server {\n        listen 127.0.0.1:" + std::to_string(m_httpsPorts[i]) +
+                       " ssl;\n        ssl_certificate " + m_options.https[i].cert +
+                       ";\n        ssl_certificate_key " + m_options.https[i].key + ";" + site;
+        }
         // The error log goes to standard error until the configuration is
         // read: -p alone does not move it.
         Write(m_dir + "/nginx.conf", Fill(R"(daemon off;
@@ -135,35 +176,36 @@ http {
     fastcgi_temp_path @DIR@/tmp/fastcgi;
     uwsgi_temp_path @DIR@/tmp/uwsgi;
     scgi_temp_path @DIR@/tmp/scgi;
-    server {
-        listen 127.0.0.1:@PORT@;
-        server_name localhost;
-        root @DIR@/www;
-        location = /moved { return 301 /ok.html; }
-        location = /found { return 302 /ok.html; }
-        location /private/ {
-            auth_basic "Vantor interop";
-            auth_basic_user_file @DIR@/htpasswd;
-        }
-        location = /private/moved {
-            auth_basic "Vantor interop";
-            auth_basic_user_file @DIR@/htpasswd;
-            return 302 /private/ok.html;
-        }
-    }
-}
+@SERVERS@}
 )",
-                                          {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}}));
-        return Launch{"nginx",
+                                          {{"@SERVERS@", servers}, {"@DIR@", m_dir}}));
+        Launch launch{"nginx",
                       {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf"},
                       m_dir + "/nginx.out",
                       m_dir,
                       {{m_port, ""}}};
+        for (int port : m_httpsPorts) {
+            launch.ports.emplace_back(port, "");
+        }
+        return launch;
     });
 }
 
 std::string NginxServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+int NginxServer::httpsPort(test::CertKind kind) const {
+    for (std::size_t i = 0; i < m_options.https.size(); ++i) {
+        if (m_options.https[i].kind == kind) {
+            return m_httpsPorts[i];
+        }
+    }
+    throw SetupError("nginx serves no HTTPS with the " + test::Name(kind) + " certificate");
+}
+
+std::string NginxServer::httpsUrl(test::CertKind kind, const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(httpsPort(kind)) + path;
 }
 
 std::string NginxServer::accessLog() const {
@@ -201,7 +243,8 @@ BasicAuth @USER@ @PASSWORD@
 
 // ---------------------------------------------------------------- dovecot
 
-DovecotServer::DovecotServer(const std::string& dir) : m_dir(dir + "/dovecot") {
+DovecotServer::DovecotServer(const std::string& dir, DovecotOptions options)
+    : m_dir(dir + "/dovecot") {
     RequireProgram("/usr/sbin/dovecot", "dovecot-core");
     RequireProgram("/usr/lib/dovecot/pop3-login", "dovecot-pop3d");
     RequireProgram("/usr/lib/dovecot/imap-login", "dovecot-imapd");
@@ -221,12 +264,18 @@ DovecotServer::DovecotServer(const std::string& dir) : m_dir(dir + "/dovecot") {
     }
     Write(m_dir + "/users", users);
 
-    m_process = StartServer([this] {
-        m_pop3Port = FreePort();
-        m_imapPort = FreePort();
-        while (m_imapPort == m_pop3Port) {
-            m_imapPort = FreePort();
-        }
+    // The key is read by the master process, as root, at start.
+    const std::string ssl = options.tls
+                                ? "ssl = yes\nssl_cert = <" + options.tls->cert + "\nssl_key = <" +
+                                      options.tls->key + "\ndisable_plaintext_auth = yes\n"
+                                : "ssl = no\ndisable_plaintext_auth = no\n";
+    const bool tls = options.tls.has_value();
+    m_process = StartServer([this, ssl, tls] {
+        const std::vector<int> ports = FreePorts(tls ? 4 : 2);
+        m_pop3Port = ports[0];
+        m_imapPort = ports[1];
+        m_pop3sPort = tls ? ports[2] : 0;
+        m_imapsPort = tls ? ports[3] : 0;
         // A restart after a lost port must not meet the last try's sockets.
         std::error_code ec;
         std::filesystem::remove_all(m_dir + "/run", ec);
@@ -237,9 +286,7 @@ listen = 127.0.0.1
 base_dir = @DIR@/run
 state_dir = @DIR@/state
 log_path = @DIR@/dovecot.log
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain login
+@SSL@auth_mechanisms = plain login
 auth_failure_delay = 0
 default_internal_user = dovecot
 default_login_user = dovenull
@@ -262,7 +309,7 @@ service imap-login {
     port = @IMAP@
   }
   inet_listener imaps {
-    port = 0
+    port = @IMAPS@
   }
 }
 service pop3-login {
@@ -270,14 +317,17 @@ service pop3-login {
     port = @POP3@
   }
   inet_listener pop3s {
-    port = 0
+    port = @POP3S@
   }
 }
 )",
-                                            {{"@DIR@", m_dir},
+                                            {{"@SSL@", ssl},
+                                             {"@DIR@", m_dir},
+                                             {"@IMAPS@", std::to_string(m_imapsPort)},
+                                             {"@POP3S@", std::to_string(m_pop3sPort)},
                                              {"@IMAP@", std::to_string(m_imapPort)},
                                              {"@POP3@", std::to_string(m_pop3Port)}}));
-        return Launch{"dovecot",
+        Launch launch{"dovecot",
                       {"/usr/sbin/dovecot", "-F", "-c", m_dir + "/dovecot.conf"},
                       m_dir + "/dovecot.out",
                       m_dir,
@@ -285,6 +335,12 @@ service pop3-login {
                       // The instance is thrown away: no need to wait for a
                       // slow orderly shutdown.
                       std::chrono::seconds(2)};
+        if (tls) {
+            // Their greetings come over TLS: accepting is enough here.
+            launch.ports.emplace_back(m_pop3sPort, "");
+            launch.ports.emplace_back(m_imapsPort, "");
+        }
+        return launch;
     });
 }
 
@@ -368,14 +424,40 @@ void FtpAccount::release() {
 
 // ---------------------------------------------------------------- vsftpd
 
-VsftpdServer::VsftpdServer(const std::string& dir) : m_dir(dir + "/vsftpd") {
+VsftpdServer::VsftpdServer(const std::string& dir, VsftpdOptions options) : m_dir(dir + "/vsftpd") {
     RequireProgram("/usr/sbin/vsftpd", "vsftpd");
     MakeDir(m_dir, 0755);
     MakeDir(m_dir + "/root", 0755);
     // secure_chroot_dir: empty, and not writable by the logged-in user.
     MakeDir(m_dir + "/empty", 0755);
     Write(m_dir + "/root/readme.txt", "Vantor Lite interop\n");
-    m_process = StartServer([this] {
+    std::string ssl = "ssl_enable=NO\n";
+    if (options.tls) {
+        // require_ssl_reuse=NO: a client need not resume the control
+        // connection's session on its data connections.
+        const std::string force = options.forceLoginTls ? "YES" : "NO";
+        ssl = Fill(R"(ssl_enable=YES
+implicit_ssl=@IMPLICIT@
+rsa_cert_file=@CERT@
+rsa_private_key_file=@KEY@
+allow_anon_ssl=NO
+force_local_logins_ssl=@FORCE@
+force_local_data_ssl=@FORCE@
+require_ssl_reuse=NO
+ssl_ciphers=HIGH
+ssl_tlsv1=YES
+ssl_sslv2=NO
+ssl_sslv3=NO
+debug_ssl=YES
+)",
+                   {{"@IMPLICIT@", options.implicitTls ? "YES" : "NO"},
+                    {"@CERT@", options.tls->cert},
+                    {"@KEY@", options.tls->key},
+                    {"@FORCE@", force}});
+    }
+    // With implicit TLS the greeting is encrypted: accepting is enough.
+    const std::string greeting = options.tls && options.implicitTls ? "" : "220 ";
+    m_process = StartServer([this, ssl, greeting] {
         m_port = FreePort();
         // No syslog; the xferlog file in vsftpd's own format with every
         // command and answer (passwords shown as <password>).
@@ -393,21 +475,21 @@ local_root=@DIR@/root
 connect_from_port_20=NO
 delay_failed_login=0
 seccomp_sandbox=NO
-ssl_enable=NO
-syslog_enable=NO
+@SSL@syslog_enable=NO
 xferlog_enable=YES
 xferlog_std_format=NO
 log_ftp_protocol=YES
 vsftpd_log_file=@DIR@/vsftpd.log
 )",
-                                           {{"@DIR@", m_dir},
+                                           {{"@SSL@", ssl},
+                                            {"@DIR@", m_dir},
                                             {"@PORT@", std::to_string(m_port)},
                                             {"@PAM@", FtpAccount::kPamService}}));
         return Launch{"vsftpd",
                       {"/usr/sbin/vsftpd", m_dir + "/vsftpd.conf"},
                       m_dir + "/vsftpd.out",
                       m_dir,
-                      {{m_port, "220 "}}};
+                      {{m_port, greeting}}};
     });
 }
 
@@ -417,7 +499,9 @@ std::string VsftpdServer::log() const {
 
 // ---------------------------------------------------------------- aiosmtpd
 
-AiosmtpdServer::AiosmtpdServer(const std::string& dir) {
+namespace {
+
+void RequireAiosmtpd() {
     // This python, not one that another install put first on PATH.
     RequireProgram("/usr/bin/python3", "python3");
     if (::access("/usr/lib/python3/dist-packages/aiosmtpd/__main__.py", R_OK) != 0) {
@@ -425,6 +509,116 @@ AiosmtpdServer::AiosmtpdServer(const std::string& dir) {
             "aiosmtpd is missing: install the Debian package python3-aiosmtpd "
             "(scripts/install-deps.sh does)");
     }
+}
+
+// aiosmtpd's own log hides AUTH arguments and leaves out the answers to
+// AUTH LOGIN's prompts; the lines as they came are what tells whether a
+// password crossed the wire in the clear, so they are logged here, below
+// aiosmtpd, with the state of the connection when they arrived.
+constexpr const char* kSmtpScript = R"PY(import argparse
+import asyncio
+import logging
+import ssl
+
+from aiosmtpd.handlers import Sink
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--port", type=int, required=True)
+parser.add_argument("--cert")
+parser.add_argument("--key")
+parser.add_argument("--implicit", action="store_true")
+parser.add_argument("--require-starttls", action="store_true")
+parser.add_argument("--user")
+parser.add_argument("--password")
+parser.add_argument("--plain-only", action="store_true")
+args = parser.parse_args()
+
+logging.basicConfig(level=logging.ERROR)
+log = logging.getLogger("mail.log")
+log.setLevel(logging.DEBUG)
+
+
+class LoggedSMTP(SMTP):
+    def __init__(self, *a, **kw):
+        super().__init__(*a, **kw)
+        self._raw = b""
+
+    def data_received(self, data):
+        secure = args.implicit or self._tls_protocol is not None
+        self._raw += data
+        while b"\n" in self._raw:
+            line, self._raw = self._raw.split(b"\n", 1)
+            log.info("%r %s >> %r", self.session.peer, "tls" if secure else "clear",
+                     line.rstrip(b"\r"))
+        super().data_received(data)
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword)
+          and auth_data.login == args.user.encode()
+          and auth_data.password == args.password.encode())
+    return AuthResult(success=ok, handled=False)
+
+
+context = None
+if args.cert:
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.cert, args.key)
+
+options = dict(
+    tls_context=None if args.implicit else context,
+    require_starttls=args.require_starttls,
+    # Over implicit TLS aiosmtpd does not know it is encrypted.
+    auth_require_tls=context is not None and not args.implicit,
+)
+if args.user:
+    options["authenticator"] = authenticator
+    if args.plain_only:
+        options["auth_exclude_mechanism"] = ["LOGIN"]
+
+loop = asyncio.new_event_loop()
+server = loop.run_until_complete(loop.create_server(
+    lambda: LoggedSMTP(Sink(), **options), host="127.0.0.1", port=args.port,
+    ssl=context if args.implicit else None))
+log.info("listening on 127.0.0.1:%d", args.port)
+loop.run_forever()
+)PY";
+
+}  // namespace
+
+AiosmtpdServer::AiosmtpdServer(const std::string& dir, const AiosmtpdOptions& options) {
+    RequireAiosmtpd();
+    const std::string d = dir + "/aiosmtpd";
+    MakeDir(d, 0755);
+    Write(d + "/smtpd.py", kSmtpScript);
+    m_logPath = d + "/aiosmtpd.out";
+    std::vector<std::string> args = {"/usr/bin/python3", d + "/smtpd.py"};
+    if (options.tls) {
+        args.insert(args.end(), {"--cert", options.tls->cert, "--key", options.tls->key});
+        if (options.implicitTls) {
+            args.emplace_back("--implicit");
+        } else if (options.requireStartTls) {
+            args.emplace_back("--require-starttls");
+        }
+    }
+    if (options.auth) {
+        args.insert(args.end(), {"--user", kUser, "--password", kPassword});
+        if (options.plainOnly) {
+            args.emplace_back("--plain-only");
+        }
+    }
+    const std::string greeting = options.tls && options.implicitTls ? "" : "220 ";
+    m_process = StartServer([this, d, args, greeting] {
+        m_port = FreePort();
+        std::vector<std::string> argv = args;
+        argv.insert(argv.end(), {"--port", std::to_string(m_port)});
+        return Launch{"aiosmtpd", argv, m_logPath, d, {{m_port, greeting}}};
+    });
+}
+
+AiosmtpdServer::AiosmtpdServer(const std::string& dir) {
+    RequireAiosmtpd();
     const std::string d = dir + "/aiosmtpd";
     MakeDir(d, 0755);
     m_logPath = d + "/aiosmtpd.out";

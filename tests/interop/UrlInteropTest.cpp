@@ -1,6 +1,7 @@
 // The URL check against nginx, directly and through tinyproxy, both started
 // on 127.0.0.1 by the test.
 #include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <iostream>
@@ -9,8 +10,11 @@
 #include "InteropChecks.h"
 #include "InteropServers.h"
 #include "engine/ThreadURLCheck.h"
+#include "support/HostileTls.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
+#include "support/TlsProbe.h"
 
 namespace vantor::interop {
 namespace {
@@ -236,6 +240,115 @@ TEST_F(TinyproxyUrlCheck, WrongOrMissingProxyPasswordIsRefusedByTheProxy) {
 
     // Neither request got past the proxy.
     EXPECT_EQ(CountLines(nginx().accessLog()), linesBefore);
+}
+
+// nginx over TLS, one port per certificate, probed with raw OpenSSL.
+class NginxHttps : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_setup.run([] {
+            s_dir = std::make_unique<test::TempDir>();
+            OpenForServers(s_dir->path());
+            s_nginx = std::make_unique<NginxServer>(
+                s_dir->path(), NginxOptions{test::SharedTestCertificates().all()});
+        });
+    }
+    static void TearDownTestSuite() {
+        s_nginx.reset();
+        s_dir.reset();
+        s_setup.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
+    void TearDown() override {
+        if (HasFailure() && s_nginx) {
+            std::cout << s_nginx->process().logTail();
+        }
+    }
+
+    static test::TlsProbeResult Get(test::CertKind kind, const std::string& host) {
+        return test::ProbeTls(
+            s_nginx->httpsPort(kind),
+            {{},
+             {{"GET /ok.html HTTP/1.0\r\nHost: localhost\r\n\r\n", "HTTP/1.1 200 OK"}},
+             test::SharedTestCertificates().caCert,
+             host});
+    }
+
+    static inline SuiteSetup s_setup;
+    static inline std::unique_ptr<test::TempDir> s_dir;
+    static inline std::unique_ptr<NginxServer> s_nginx;
+};
+
+TEST_F(NginxHttps, TrustedCertificatesVerifyByNameAndAddressAndServeThePage) {
+    for (const test::CertKind kind : {test::CertKind::Valid, test::CertKind::ExpiresSoon}) {
+        for (const char* host : {"localhost", "127.0.0.1"}) {
+            const test::TlsProbeResult result = Get(kind, host);
+            EXPECT_TRUE(result.verified())
+                << test::Name(kind) << " " << host << ": " << result.verifyError << result.error;
+            EXPECT_EQ(result.error, "") << test::Name(kind);
+        }
+    }
+    // The short one runs out three days from now, the other in a year.
+    const auto now = std::time(nullptr);
+    const auto soon = Get(test::CertKind::ExpiresSoon, "localhost").notAfter - now;
+    EXPECT_GT(soon, 3 * 86400 - 600);
+    EXPECT_LE(soon, 3 * 86400);
+    EXPECT_GT(Get(test::CertKind::Valid, "localhost").notAfter - now, 364 * 86400);
+    EXPECT_TRUE(
+        EventuallyContains([] { return s_nginx->accessLog(); }, "GET /ok.html HTTP/1.0 200"));
+}
+
+TEST_F(NginxHttps, EachBadCertificateFailsVerificationForItsOwnReason) {
+    const std::pair<test::CertKind, long> cases[] = {
+        {test::CertKind::OtherHost, X509_V_ERR_HOSTNAME_MISMATCH},
+        {test::CertKind::Expired, X509_V_ERR_CERT_HAS_EXPIRED},
+        {test::CertKind::Untrusted, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT},
+    };
+    for (const auto& [kind, expected] : cases) {
+        const test::TlsProbeResult result = Get(kind, "localhost");
+        EXPECT_TRUE(result.handshake) << test::Name(kind) << ": " << result.error;
+        EXPECT_EQ(result.verifyResult, expected) << test::Name(kind) << ": " << result.verifyError;
+    }
+    // The other host's certificate is good for that name only.
+    EXPECT_EQ(Get(test::CertKind::OtherHost, "127.0.0.1").verifyResult,
+              X509_V_ERR_IP_ADDRESS_MISMATCH);
+    EXPECT_TRUE(Get(test::CertKind::OtherHost, "other.example").verified());
+}
+
+// The hostile peers: each fault ends a handshake in failure, at once or
+// (the stall) at the client's time limit, also after a plain STARTTLS talk.
+TEST(HostileTlsPeer, EachFaultFailsTheHandshakeAlsoAfterAPlainPreamble) {
+    using test::TlsFault;
+    const std::vector<test::ServerStep> smtp = {{"", "220 ready\r\n"},
+                                                {"EHLO", "250-hi\r\n250 STARTTLS\r\n"},
+                                                {"STARTTLS", "220 go ahead\r\n"}};
+    const std::vector<test::DialogueStep> client = {
+        {"", "220 "}, {"EHLO probe\r\n", "250 "}, {"STARTTLS\r\n", "220 "}};
+    for (const bool plainFirst : {false, true}) {
+        for (const TlsFault fault :
+             {TlsFault::Stall, TlsFault::Garbage, TlsFault::CloseMidHandshake}) {
+            test::FakeServer server(plainFirst ? test::HostileTls(smtp, fault)
+                                               : test::HostileTls(fault));
+            test::TlsProbeOptions options;
+            options.caFile = test::SharedTestCertificates().caCert;
+            options.timeout = std::chrono::milliseconds(700);
+            if (plainFirst) {
+                options.before = client;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            const test::TlsProbeResult result = test::ProbeTls(server.port(), options);
+            const auto took = std::chrono::steady_clock::now() - start;
+            const std::string what = std::to_string(static_cast<int>(fault)) +
+                                     (plainFirst ? " after STARTTLS: " : ": ") + result.error;
+            EXPECT_FALSE(result.handshake) << what;
+            EXPECT_EQ(result.error.find("timed out") != std::string::npos, fault == TlsFault::Stall)
+                << what;
+            EXPECT_LT(took, std::chrono::seconds(3)) << what;
+            const std::vector<std::string> seen = server.received();
+            ASSERT_EQ(seen.size(), plainFirst ? 3U : 1U) << what;
+            EXPECT_EQ(seen.back(), "<ClientHello>") << what;
+        }
+    }
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ bool FakeConnection::stopping() const {
     return m_server.stopping();
 }
 
+void FakeConnection::note(const std::string& text) {
+    m_server.record(text);
+}
+
 bool FakeConnection::fill(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {

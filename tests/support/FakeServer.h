@@ -30,6 +30,9 @@ public:
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void close();
     bool stopping() const;
+    // Puts `text` in the transcript as if it were a line read (for what is
+    // not a line: a TLS record, say).
+    void note(const std::string& text);
 
 private:
     bool fill(std::chrono::milliseconds timeout);
