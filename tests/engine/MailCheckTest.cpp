@@ -1,10 +1,12 @@
 // The SMTP, POP3 and IMAP checks against scripted fake servers.
 #include <gtest/gtest.h>
 
+#include "engine/ThreadFTPCheck.h"
 #include "engine/ThreadMailCheck.h"
 #include "net/ImapClient.h"
 #include "net/SmtpClient.h"
 #include "support/FakeServer.h"
+#include "support/HostileTls.h"
 #include "support/RunCheck.h"
 #include "support/ScriptedServers.h"
 
@@ -294,6 +296,137 @@ TEST_P(HostileMailServer, EveryMailCheckEndsWithinItsTimeout) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, HostileMailServer, ::testing::Range(0, 5));
+
+// ---------------------------------------------------------------------------
+// TLS
+
+CheckSettings WithTls(CheckSettings s, const std::string& mode) {
+    s.tlsMode = mode;
+    return s;
+}
+
+// A server that does not take the upgrade: the check fails with the
+// server's refusal and nothing secret has gone over the wire in the clear.
+TEST(MailCheckTls, AnUpgradeTheServerRefusesFailsBeforeAnyPasswordIsSent) {
+    struct Case {
+        const char* name;
+        FakeServer::Handler handler;
+        std::function<std::unique_ptr<CheckWorkItem>(const CheckSettings&)> make;
+        std::string detail;
+    };
+    const Credentials secret{"bob", "s3cret"};
+    FtpCheckRequest ftp;
+    ftp.username = "bob";
+    ftp.password = "s3cret";
+    const Case cases[] = {
+        {"SMTP", Script("220 ready\r\n", {"250-hi\r\n250 AUTH PLAIN\r\n"}),
+         [&](const CheckSettings& s) { return std::make_unique<ThreadSMTPCheck>(s, secret); },
+         "The server does not offer STARTTLS"},
+        {"POP3", Script("+OK ready\r\n", {"-ERR not now\r\n", "+OK\r\n", "+OK\r\n"}),
+         [&](const CheckSettings& s) { return std::make_unique<ThreadPOP3Check>(s, secret); },
+         "The server refused STLS: not now"},
+        {"IMAP", Script("* OK ready\r\n", {"C1 BAD unknown command\r\n", "C2 OK\r\n"}),
+         [&](const CheckSettings& s) { return std::make_unique<ThreadIMAPCheck>(s, secret); },
+         "The server refused STARTTLS: unknown command"},
+        {"FTP", Script("220 ready\r\n", {"500 AUTH not understood\r\n", "331 go on\r\n"}),
+         [&](const CheckSettings& s) { return std::make_unique<ThreadFTPCheck>(s, ftp); },
+         "The server refused AUTH TLS: AUTH not understood"},
+    };
+    for (const Case& c : cases) {
+        FakeServer server(c.handler);
+        const CheckResult r = test::RunCheck(c.make(WithTls(At(server), "starttls")));
+        EXPECT_EQ(r.detail, Prefix(server) + "Failed:" + c.detail) << c.name;
+        ASSERT_TRUE(server.waitUntilIdle());
+        for (const std::string& line : server.received()) {
+            EXPECT_EQ(line.find("s3cret"), std::string::npos) << c.name << ": " << line;
+            EXPECT_EQ(line.find("bob"), std::string::npos) << c.name << ": " << line;
+        }
+    }
+}
+
+TEST(MailCheckTls, AnUnknownSecurityWordSendsNothing) {
+    FakeServer server(Script("+OK ready\r\n", {"+OK\r\n", "+OK\r\n"}));
+    const CheckResult r = test::RunCheck(
+        std::make_unique<ThreadPOP3Check>(WithTls(At(server), "ssl"), Credentials{"bob", "x"}));
+    EXPECT_EQ(r.detail, Prefix(server) +
+                            "Failed:Unknown security 'ssl' (expected starttls or implicit); "
+                            "nothing was sent");
+    EXPECT_EQ(server.connections(), 0);
+}
+
+// Peers that break the handshake, from the first byte or after the plain
+// upgrade: every check over TLS ends "Failed" within its time limit.
+class HostileTlsServer : public ::testing::TestWithParam<test::TlsFault> {};
+
+TEST_P(HostileTlsServer, EveryCheckOverTlsEndsWithinItsTimeout) {
+    using test::ServerStep;
+    constexpr int kTimeout = 2000;
+    const Credentials login{"bob", "s3cret"};
+    FtpCheckRequest ftp;
+    ftp.username = "bob";
+    ftp.password = "s3cret";
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> preamble;
+        std::string mode;
+        std::function<std::unique_ptr<CheckWorkItem>(const CheckSettings&)> make;
+    };
+    auto smtp = [&](const CheckSettings& s) { return std::make_unique<ThreadSMTPCheck>(s, login); };
+    auto pop3 = [&](const CheckSettings& s) { return std::make_unique<ThreadPOP3Check>(s, login); };
+    auto imap = [&](const CheckSettings& s) { return std::make_unique<ThreadIMAPCheck>(s, login); };
+    auto ftps = [&](const CheckSettings& s) { return std::make_unique<ThreadFTPCheck>(s, ftp); };
+    const Case cases[] = {
+        {"SMTP STARTTLS",
+         {{"", "220 ready\r\n"},
+          {"EHLO", "250-hi\r\n250 STARTTLS\r\n"},
+          {"STARTTLS", "220 go ahead\r\n"}},
+         "starttls",
+         smtp},
+        {"SMTPS", {}, "implicit", smtp},
+        {"POP3 STLS", {{"", "+OK ready\r\n"}, {"STLS", "+OK begin\r\n"}}, "starttls", pop3},
+        {"POP3S", {}, "implicit", pop3},
+        {"IMAP STARTTLS", {{"", "* OK ready\r\n"}, {"C1 STARTTLS", "C1 OK begin\r\n"}},
+         "starttls", imap},
+        {"IMAPS", {}, "implicit", imap},
+        {"FTP AUTH TLS", {{"", "220 ready\r\n"}, {"AUTH TLS", "234 go ahead\r\n"}}, "starttls",
+         ftps},
+        {"FTPS", {}, "implicit", ftps},
+    };
+    // All at once: each on a server of its own, all within one time limit.
+    std::vector<std::unique_ptr<FakeServer>> servers;
+    std::vector<std::unique_ptr<CheckWorkItem>> items;
+    for (const Case& c : cases) {
+        servers.push_back(std::make_unique<FakeServer>(test::HostileTls(c.preamble, GetParam())));
+        CheckSettings settings = WithTls(At(*servers.back(), kTimeout), c.mode);
+        settings.serviceKey = c.name;
+        items.push_back(c.make(settings));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<CheckResult> results = test::RunChecks(std::move(items));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeout + 1500));
+    ASSERT_EQ(results.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const FakeServer& server = *servers[i];
+        const auto r = std::find_if(results.begin(), results.end(),
+                                    [&](const CheckResult& x) { return x.serviceKey == c.name; });
+        ASSERT_NE(r, results.end()) << c.name;
+        EXPECT_EQ(r->statusWord, "Failed") << c.name;
+        EXPECT_EQ(r->detail.rfind(Prefix(server) + "Failed:", 0), 0u) << c.name << r->detail;
+        EXPECT_GT(r->detail.size(), (Prefix(server) + "Failed:").size()) << c.name;
+        ASSERT_TRUE(server.waitUntilIdle());
+        const std::vector<std::string> seen = server.received();
+        // The client's plain lines and its ClientHello, nothing after them.
+        const auto lines = std::count_if(c.preamble.begin(), c.preamble.end(),
+                                         [](const ServerStep& step) { return !step.expect.empty(); });
+        ASSERT_EQ(seen.size(), static_cast<std::size_t>(lines) + 1) << c.name;
+        EXPECT_EQ(seen.back(), "<ClientHello>") << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HostileTlsServer,
+                         ::testing::Values(test::TlsFault::Stall, test::TlsFault::Garbage,
+                                           test::TlsFault::CloseMidHandshake));
 
 }  // namespace
 }  // namespace vantor::engine

@@ -22,6 +22,7 @@
 #include "engine/ThreadURLCheck.h"
 #include "net/TextProtocol.h"
 #include "support/FakeServer.h"
+#include "support/HostileTls.h"
 #include "support/RunCheck.h"
 
 namespace vantor::engine {
@@ -195,6 +196,17 @@ TEST(UrlCompletion, AddsHttpUnlessTheUrlStartsWithHttpOrHttpsInAnyCase) {
     EXPECT_EQ(CompleteUrl("HTTPS://h"), "HTTPS://h");
     EXPECT_EQ(CompleteUrl("https:/h"), "http://https:/h");
     EXPECT_EQ(CompleteUrl("ftp://h/x"), "http://ftp://h/x");
+}
+
+// The service port counts only when the URL names none.
+TEST(UrlCompletion, DefaultPortFollowsTheScheme) {
+    EXPECT_EQ(net::HttpDefaultPort("http://h/", 0), 80);
+    EXPECT_EQ(net::HttpDefaultPort("http://h/", 443), 80);
+    EXPECT_EQ(net::HttpDefaultPort("http://h/", 8080), 8080);
+    EXPECT_EQ(net::HttpDefaultPort("HTTPS://h/", 0), 443);
+    EXPECT_EQ(net::HttpDefaultPort("https://h/", 443), 443);
+    EXPECT_EQ(net::HttpDefaultPort("https://h/", 80), 80);
+    EXPECT_EQ(net::HttpDefaultPort("https://h/", 8443), 8443);
 }
 
 // A URL that carries a second scheme fails before any name is looked up or
@@ -991,6 +1003,24 @@ CheckResult RunHostile(FakeServer& server) {
     EXPECT_GT(result.detail.size(), Prefix(url, server.port()).size() + 1) << result.detail;
     EXPECT_LT(result.detail.size(), 4096u);
     return result;
+}
+
+// An https server that breaks its handshake: stalls, answers in plain
+// text, or closes halfway through.
+TEST(UrlCheckHostile, BrokenTlsHandshakes) {
+    for (const test::TlsFault fault :
+         {test::TlsFault::Stall, test::TlsFault::Garbage, test::TlsFault::CloseMidHandshake}) {
+        FakeServer server(test::HostileTls(fault));
+        const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/";
+        const auto start = std::chrono::steady_clock::now();
+        const CheckResult result = RunUrl(Settings(url, server.port(), kHostileTimeoutMs), Get());
+        EXPECT_LT(SecondsSince(start), kHostileTimeoutMs / 1000.0 + 1.5);
+        EXPECT_EQ(result.statusWord, "Failed");
+        EXPECT_EQ(result.detail.rfind(Prefix(url, server.port()) + ":", 0), 0u) << result.detail;
+        EXPECT_GT(result.detail.size(), Prefix(url, server.port()).size() + 1) << result.detail;
+        ASSERT_TRUE(server.waitUntilIdle());
+        EXPECT_EQ(server.received(), std::vector<std::string>{"<ClientHello>"});
+    }
 }
 
 TEST(UrlCheckHostile, EndlessStatusLine) {
