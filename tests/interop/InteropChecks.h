@@ -5,7 +5,10 @@
 #include <string>
 #include <thread>
 
+#include <cstdlib>
+
 #include "engine/CheckResult.h"
+#include "support/TestCertificates.h"
 
 namespace vantor::interop {
 
@@ -17,6 +20,24 @@ inline engine::CheckSettings Settings(const std::string& host, int port) {
     settings.host = host;
     settings.port = port;
     settings.timeoutMs = 15000;
+    return settings;
+}
+
+// The test CA becomes the trust store of our TLS clients (OpenSSL's own
+// variable, which the checks honour in place of the system's store). Set
+// before any check runs: no thread reads the environment meanwhile.
+inline void TrustTestCa() {
+    ::setenv("SSL_CERT_FILE", test::SharedTestCertificates().caCert.c_str(), 1);
+}
+
+// A check over TLS: "starttls" or "implicit" (mail, FTP), or "" (https).
+inline engine::CheckSettings TlsSettings(const std::string& host, int port,
+                                         const std::string& mode, bool verify = true,
+                                         int expiryDays = 14) {
+    engine::CheckSettings settings = Settings(host, port);
+    settings.tlsMode = mode;
+    settings.tls.verify = verify;
+    settings.tls.expiryDays = expiryDays;
     return settings;
 }
 

@@ -1,7 +1,6 @@
 // The URL check against nginx, directly and through tinyproxy, both started
 // on 127.0.0.1 by the test.
 #include <gtest/gtest.h>
-#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <iostream>
@@ -10,11 +9,9 @@
 #include "InteropChecks.h"
 #include "InteropServers.h"
 #include "engine/ThreadURLCheck.h"
-#include "support/HostileTls.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
-#include "support/TlsProbe.h"
 
 namespace vantor::interop {
 namespace {
@@ -242,11 +239,12 @@ TEST_F(TinyproxyUrlCheck, WrongOrMissingProxyPasswordIsRefusedByTheProxy) {
     EXPECT_EQ(CountLines(nginx().accessLog()), linesBefore);
 }
 
-// nginx over TLS, one port per certificate, probed with raw OpenSSL.
+// nginx over TLS, one port per certificate kind.
 class NginxHttps : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_setup.run([] {
+            TrustTestCa();
             s_dir = std::make_unique<test::TempDir>();
             OpenForServers(s_dir->path());
             s_nginx = std::make_unique<NginxServer>(
@@ -265,13 +263,16 @@ protected:
         }
     }
 
-    static test::TlsProbeResult Get(test::CertKind kind, const std::string& host) {
-        return test::ProbeTls(
-            s_nginx->httpsPort(kind),
-            {{},
-             {{"GET /ok.html HTTP/1.0\r\nHost: localhost\r\n\r\n", "HTTP/1.1 200 OK"}},
-             test::SharedTestCertificates().caCert,
-             host});
+    static CheckResult Check(test::CertKind kind, bool verify = true, int expiryDays = 14,
+                             const std::string& host = "127.0.0.1") {
+        const int port = s_nginx->httpsPort(kind);
+        const std::string url = "https://" + host + ":" + std::to_string(port) + "/ok.html";
+        return test::RunCheck(
+            std::make_unique<engine::ThreadURLCheck>(TlsSettings(url, port, "", verify, expiryDays), Get()));
+    }
+    static std::string PrefixOf(test::CertKind kind, const std::string& host = "127.0.0.1") {
+        const int port = s_nginx->httpsPort(kind);
+        return Prefix("https://" + host + ":" + std::to_string(port) + "/ok.html", port);
     }
 
     static inline SuiteSetup s_setup;
@@ -279,76 +280,53 @@ protected:
     static inline std::unique_ptr<NginxServer> s_nginx;
 };
 
-TEST_F(NginxHttps, TrustedCertificatesVerifyByNameAndAddressAndServeThePage) {
-    for (const test::CertKind kind : {test::CertKind::Valid, test::CertKind::ExpiresSoon}) {
-        for (const char* host : {"localhost", "127.0.0.1"}) {
-            const test::TlsProbeResult result = Get(kind, host);
-            EXPECT_TRUE(result.verified())
-                << test::Name(kind) << " " << host << ": " << result.verifyError << result.error;
-            EXPECT_EQ(result.error, "") << test::Name(kind);
-        }
-    }
-    // The short one runs out three days from now, the other in a year.
-    const auto now = std::time(nullptr);
-    const auto soon = Get(test::CertKind::ExpiresSoon, "localhost").notAfter - now;
-    EXPECT_GT(soon, 3 * 86400 - 600);
-    EXPECT_LE(soon, 3 * 86400);
-    EXPECT_GT(Get(test::CertKind::Valid, "localhost").notAfter - now, 364 * 86400);
+TEST_F(NginxHttps, AValidCertificatePassesByAddressAndByName) {
+    using test::CertKind;
+    EXPECT_EQ(Check(CertKind::Valid).detail, PrefixOf(CertKind::Valid) + "HTTP/1.1 200 OK");
+    EXPECT_EQ(Check(CertKind::Valid, true, 14, "localhost").detail,
+              PrefixOf(CertKind::Valid, "localhost") + "HTTP/1.1 200 OK");
     EXPECT_TRUE(
-        EventuallyContains([] { return s_nginx->accessLog(); }, "GET /ok.html HTTP/1.0 200"));
+        EventuallyContains([] { return s_nginx->accessLog(); }, "GET /ok.html HTTP/1.1 200"));
 }
 
-TEST_F(NginxHttps, EachBadCertificateFailsVerificationForItsOwnReason) {
-    const std::pair<test::CertKind, long> cases[] = {
-        {test::CertKind::OtherHost, X509_V_ERR_HOSTNAME_MISMATCH},
-        {test::CertKind::Expired, X509_V_ERR_CERT_HAS_EXPIRED},
-        {test::CertKind::Untrusted, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT},
-    };
-    for (const auto& [kind, expected] : cases) {
-        const test::TlsProbeResult result = Get(kind, "localhost");
-        EXPECT_TRUE(result.handshake) << test::Name(kind) << ": " << result.error;
-        EXPECT_EQ(result.verifyResult, expected) << test::Name(kind) << ": " << result.verifyError;
-    }
-    // The other host's certificate is good for that name only.
-    EXPECT_EQ(Get(test::CertKind::OtherHost, "127.0.0.1").verifyResult,
-              X509_V_ERR_IP_ADDRESS_MISMATCH);
-    EXPECT_TRUE(Get(test::CertKind::OtherHost, "other.example").verified());
+TEST_F(NginxHttps, BadCertificatesFailWithTheTlsLibrarysWords) {
+    using test::CertKind;
+    EXPECT_EQ(Check(CertKind::OtherHost).detail,
+              PrefixOf(CertKind::OtherHost) +
+                  ":SSL: no alternative certificate subject name matches target host name "
+                  "'127.0.0.1'");
+    EXPECT_EQ(Check(CertKind::Untrusted).detail,
+              PrefixOf(CertKind::Untrusted) + ":SSL certificate problem: self-signed certificate");
+    EXPECT_EQ(Check(CertKind::Expired).detail,
+              PrefixOf(CertKind::Expired) + ":SSL certificate problem: certificate has expired");
 }
 
-// The hostile peers: each fault ends a handshake in failure, at once or
-// (the stall) at the client's time limit, also after a plain STARTTLS talk.
-TEST(HostileTlsPeer, EachFaultFailsTheHandshakeAlsoAfterAPlainPreamble) {
-    using test::TlsFault;
-    const std::vector<test::ServerStep> smtp = {{"", "220 ready\r\n"},
-                                                {"EHLO", "250-hi\r\n250 STARTTLS\r\n"},
-                                                {"STARTTLS", "220 go ahead\r\n"}};
-    const std::vector<test::DialogueStep> client = {
-        {"", "220 "}, {"EHLO probe\r\n", "250 "}, {"STARTTLS\r\n", "220 "}};
-    for (const bool plainFirst : {false, true}) {
-        for (const TlsFault fault :
-             {TlsFault::Stall, TlsFault::Garbage, TlsFault::CloseMidHandshake}) {
-            test::FakeServer server(plainFirst ? test::HostileTls(smtp, fault)
-                                               : test::HostileTls(fault));
-            test::TlsProbeOptions options;
-            options.caFile = test::SharedTestCertificates().caCert;
-            options.timeout = std::chrono::milliseconds(700);
-            if (plainFirst) {
-                options.before = client;
-            }
-            const auto start = std::chrono::steady_clock::now();
-            const test::TlsProbeResult result = test::ProbeTls(server.port(), options);
-            const auto took = std::chrono::steady_clock::now() - start;
-            const std::string what = std::to_string(static_cast<int>(fault)) +
-                                     (plainFirst ? " after STARTTLS: " : ": ") + result.error;
-            EXPECT_FALSE(result.handshake) << what;
-            EXPECT_EQ(result.error.find("timed out") != std::string::npos, fault == TlsFault::Stall)
-                << what;
-            EXPECT_LT(took, std::chrono::seconds(3)) << what;
-            const std::vector<std::string> seen = server.received();
-            ASSERT_EQ(seen.size(), plainFirst ? 3U : 1U) << what;
-            EXPECT_EQ(seen.back(), "<ClientHello>") << what;
-        }
-    }
+TEST_F(NginxHttps, WithoutVerificationAnyCertificatePassesAndTheDetailSaysSo) {
+    using test::CertKind;
+    const CheckResult untrusted = Check(CertKind::Untrusted, false);
+    EXPECT_TRUE(untrusted.passed) << untrusted.detail;
+    EXPECT_EQ(untrusted.detail,
+              PrefixOf(CertKind::Untrusted) + "HTTP/1.1 200 OK (certificate not verified)");
+    EXPECT_TRUE(Check(CertKind::OtherHost, false).passed);
+    // An expired certificate fails whatever the verification.
+    const CheckResult expired = Check(CertKind::Expired, false, 0);
+    EXPECT_FALSE(expired.passed);
+    EXPECT_NE(expired.detail.find(":The server's certificate expired on "), std::string::npos)
+        << expired.detail;
+}
+
+TEST_F(NginxHttps, ACertificateThatEndsWithinTheWarningDaysFails) {
+    using test::CertKind;
+    const CheckResult soon = Check(CertKind::ExpiresSoon);
+    EXPECT_FALSE(soon.passed);
+    // "... expires on 2026-12-12 09:41 UTC, 3 days left"
+    const std::string head = PrefixOf(CertKind::ExpiresSoon) +
+                             "HTTP/1.1 200 OK:The server's certificate expires on ";
+    EXPECT_EQ(soon.detail.rfind(head, 0), 0u) << soon.detail;
+    EXPECT_EQ(soon.detail.substr(soon.detail.size() - 17), " UTC, 3 days left") << soon.detail;
+    EXPECT_TRUE(Check(CertKind::ExpiresSoon, true, 0).passed);
+    EXPECT_TRUE(Check(CertKind::ExpiresSoon, true, 2).passed);
+    EXPECT_FALSE(Check(CertKind::ExpiresSoon, true, 4).passed);
 }
 
 }  // namespace
