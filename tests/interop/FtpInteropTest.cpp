@@ -11,7 +11,6 @@
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
-#include "support/TlsProbe.h"
 
 namespace vantor::interop {
 namespace {
@@ -105,6 +104,7 @@ class VsftpdTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_setup.run([] {
+            TrustTestCa();
             s_account = std::make_unique<FtpAccount>();
             s_dir = std::make_unique<test::TempDir>();
             OpenForServers(s_dir->path());
@@ -133,18 +133,12 @@ protected:
         }
     }
 
-    static test::TlsProbeResult Probe(int port, std::vector<test::DialogueStep> before,
-                                      std::vector<test::DialogueStep> after) {
-        test::TlsProbeOptions options{std::move(before), std::move(after),
-                                      test::SharedTestCertificates().caCert, "localhost"};
-        const std::vector<test::DialogueStep> login = {
-            {std::string("USER ") + FtpAccount::kUser + "\r\n", "331 "},
-            {"PASS " + s_account->password() + "\r\n", "230 "},
-            {"PBSZ 0\r\n", "200 "},
-            {"PROT P\r\n", "200 "},
-            {"QUIT\r\n", "221 "}};
-        options.after.insert(options.after.end(), login.begin(), login.end());
-        return test::ProbeTls(port, options);
+    static CheckResult Check(int port, const std::string& mode, const std::string& password) {
+        FtpCheckRequest request;
+        request.username = FtpAccount::kUser;
+        request.password = password;
+        return test::RunCheck(std::make_unique<engine::ThreadFTPCheck>(
+            TlsSettings("127.0.0.1", port, mode), request));
     }
 
     static inline SuiteSetup s_setup;
@@ -154,23 +148,26 @@ protected:
     static inline std::unique_ptr<VsftpdServer> s_implicit;
 };
 
-TEST_F(VsftpdTls, ExplicitTlsRefusesAPlainLoginThenLogsInAfterAuthTls) {
-    // vsftpd ends the session after refusing a login in the clear.
-    const auto plain =
-        Probe(s_explicit->port(),
-              {{"", "220 "}, {std::string("USER ") + FtpAccount::kUser + "\r\n", "530 "}}, {});
-    EXPECT_FALSE(plain.handshake);
-    EXPECT_EQ(plain.lines.back(), "530 Non-anonymous sessions must use encryption.");
-    const auto result = Probe(s_explicit->port(), {{"", "220 "}, {"AUTH TLS\r\n", "234 "}}, {});
-    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
-    EXPECT_EQ(result.error, "");
-    EXPECT_TRUE(EventuallyContains([] { return s_explicit->log(); }, "OK LOGIN"));
-}
-
-TEST_F(VsftpdTls, ImplicitTlsGreetsOverTlsAndLogsIn) {
-    const auto result = Probe(s_implicit->port(), {}, {{"", "220 "}});
-    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
-    EXPECT_EQ(result.error, "");
+// vsftpd that refuses logins in the clear: AUTH TLS, the login, PBSZ 0
+// and PROT P pass; without TLS the same login is refused.
+TEST_F(VsftpdTls, AuthTlsAndImplicitTlsLogInAndProtectTheData) {
+    const int explicitPort = s_explicit->port();
+    EXPECT_EQ(Check(explicitPort, "starttls", s_account->password()).detail,
+              Prefix("127.0.0.1", explicitPort) + "Passed");
+    EXPECT_EQ(Check(explicitPort, "", s_account->password()).detail,
+              Prefix("127.0.0.1", explicitPort) +
+                  "Failed:Non-anonymous sessions must use encryption.");
+    const int implicitPort = s_implicit->port();
+    EXPECT_EQ(Check(implicitPort, "implicit", s_account->password()).detail,
+              Prefix("127.0.0.1", implicitPort) + "Passed");
+    for (auto* server : {s_explicit.get(), s_implicit.get()}) {
+        const auto log = [server] { return server->log(); };
+        EXPECT_TRUE(EventuallyContains(log, "OK LOGIN"));
+        EXPECT_TRUE(EventuallyContains(log, "\"PROT P\""));
+        EXPECT_TRUE(EventuallyContains(log, "\"200 PROT now Private.\""));
+    }
+    const CheckResult wrong = Check(implicitPort, "implicit", "not-the-password");
+    EXPECT_EQ(wrong.detail, Prefix("127.0.0.1", implicitPort) + "Failed:Login incorrect.");
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 
 #include "InteropChecks.h"
 #include "InteropServers.h"
+#include "alarm/ThreadSMTP.h"
 #include "engine/ThreadMailCheck.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
-#include "support/TlsProbe.h"
 
 namespace vantor::interop {
 namespace {
@@ -181,18 +181,44 @@ TEST_F(AiosmtpdSmtpCheck, PortWithoutServerFailsToConnect) {
     EXPECT_EQ(result.detail, Refused(port));
 }
 
-// The TLS servers, probed with raw OpenSSL: the handshake after the plain
-// upgrade command or from the first byte, then a login over TLS.
-test::TlsProbeResult Probe(int port, std::vector<test::DialogueStep> before,
-                           std::vector<test::DialogueStep> after) {
-    return test::ProbeTls(port, {std::move(before), std::move(after),
-                                 test::SharedTestCertificates().caCert, "localhost"});
+template <typename Check>
+CheckResult RunTlsCheck(int port, const std::string& mode, const std::string& user = "",
+                        const std::string& password = "") {
+    return test::RunCheck(std::make_unique<Check>(TlsSettings("127.0.0.1", port, mode),
+                                                  Credentials{user, password}));
 }
 
+// STARTTLS asked of servers that speak no TLS: a clear refusal (that no
+// password follows it is shown on a transcript in the check tests).
+TEST_F(DovecotMailCheck, StartTlsOfAServerWithoutTlsFailsAndSendsNoPassword) {
+    const int pop3 = dovecot().pop3Port();
+    const int imap = dovecot().imapPort();
+    const CheckResult p = RunTlsCheck<engine::ThreadPOP3Check>(
+        pop3, "starttls", DovecotServer::kUser, DovecotServer::kPassword);
+    EXPECT_EQ(p.detail.rfind(Prefix("127.0.0.1", pop3) + "Failed:The server refused STLS", 0), 0u)
+        << p.detail;
+    const CheckResult i = RunTlsCheck<engine::ThreadIMAPCheck>(
+        imap, "starttls", DovecotServer::kUser, DovecotServer::kPassword);
+    EXPECT_EQ(i.detail.rfind(Prefix("127.0.0.1", imap) + "Failed:The server refused STARTTLS", 0),
+              0u)
+        << i.detail;
+}
+
+TEST_F(AiosmtpdSmtpCheck, StartTlsOfAServerWithoutTlsFails) {
+    const int port = s_smtp->port();
+    const CheckResult result = RunTlsCheck<engine::ThreadSMTPCheck>(port, "starttls");
+    EXPECT_EQ(result.detail, Prefix("127.0.0.1", port) + "Failed:The server does not offer STARTTLS");
+    EXPECT_TRUE(EventuallyContains([] { return s_smtp->log(); }, ">> b'QUIT'"));
+    EXPECT_EQ(s_smtp->log().find(">> b'STARTTLS'"), std::string::npos);
+}
+
+// dovecot with a certificate from the test CA: STLS/STARTTLS on the plain
+// ports, TLS from the first byte on the pop3s and imaps ports.
 class DovecotTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_setup.run([] {
+            TrustTestCa();
             s_dir = std::make_unique<test::TempDir>();
             OpenForServers(s_dir->path());
             s_dovecot = std::make_unique<DovecotServer>(
@@ -217,41 +243,44 @@ protected:
     static inline std::unique_ptr<DovecotServer> s_dovecot;
 };
 
-TEST_F(DovecotTls, Pop3LogsInAfterStlsAndOnThePop3sPort) {
-    const std::string user = std::string("USER ") + DovecotServer::kUser + "\r\n";
-    const std::string pass = std::string("PASS ") + DovecotServer::kPassword + "\r\n";
-    const std::vector<test::DialogueStep> login = {{user, "+OK"}, {pass, "+OK Logged in"}};
-    const auto stls = Probe(s_dovecot->pop3Port(), {{"", "+OK"}, {"STLS\r\n", "+OK"}}, login);
-    EXPECT_TRUE(stls.verified()) << stls.error << stls.verifyError;
-    EXPECT_EQ(stls.error, "");
-    std::vector<test::DialogueStep> greeted = login;
-    greeted.insert(greeted.begin(), {"", "+OK"});
-    const auto pop3s = Probe(s_dovecot->pop3sPort(), {}, greeted);
-    EXPECT_TRUE(pop3s.verified()) << pop3s.error << pop3s.verifyError;
-    EXPECT_EQ(pop3s.error, "");
-    EXPECT_TRUE(EventuallyContains([] { return s_dovecot->log(); }, "TLS, session=<"));
+TEST_F(DovecotTls, Pop3AndImapLogInOverStartTlsAndImplicitTls) {
+    const std::string user = DovecotServer::kUser;
+    const std::string password = DovecotServer::kPassword;
+    const std::pair<int, std::string> pop3[] = {{s_dovecot->pop3Port(), "starttls"},
+                                                {s_dovecot->pop3sPort(), "implicit"}};
+    for (const auto& [port, mode] : pop3) {
+        const CheckResult r = RunTlsCheck<engine::ThreadPOP3Check>(port, mode, user, password);
+        EXPECT_EQ(r.detail, Prefix("127.0.0.1", port) + "Passed") << mode;
+    }
+    const std::pair<int, std::string> imap[] = {{s_dovecot->imapPort(), "starttls"},
+                                                {s_dovecot->imapsPort(), "implicit"}};
+    for (const auto& [port, mode] : imap) {
+        const CheckResult r = RunTlsCheck<engine::ThreadIMAPCheck>(port, mode, user, password);
+        EXPECT_EQ(r.detail, Prefix("127.0.0.1", port) + "Passed") << mode;
+    }
+    // Four logins, each over TLS.
+    const auto log = [] { return s_dovecot->log(); };
+    EXPECT_TRUE(EventuallyContains(log, "pop3-login: Info: Login: user=<vantor>, method=PLAIN, "
+                                        "rip=127.0.0.1, lip=127.0.0.1, mpid"));
+    EXPECT_TRUE(EventuallyContains(log, "TLS, session=<"));
 }
 
-TEST_F(DovecotTls, ImapLogsInAfterStartTlsAndOnTheImapsPort) {
-    const std::string login =
-        std::string("b LOGIN ") + DovecotServer::kUser + " " + DovecotServer::kPassword + "\r\n";
-    // The plain greeting's capabilities offer STARTTLS.
-    const auto starttls =
-        Probe(s_dovecot->imapPort(), {{"", "* OK [CAPABILITY"}, {"a STARTTLS\r\n", "a OK"}},
-              {{login, "b OK"}});
-    EXPECT_TRUE(starttls.verified()) << starttls.error << starttls.verifyError;
-    EXPECT_EQ(starttls.error, "");
-    ASSERT_FALSE(starttls.lines.empty());
-    EXPECT_NE(starttls.lines.front().find("STARTTLS"), std::string::npos);
-    const auto imaps = Probe(s_dovecot->imapsPort(), {}, {{"", "* OK"}, {login, "b OK"}});
-    EXPECT_TRUE(imaps.verified()) << imaps.error << imaps.verifyError;
-    EXPECT_EQ(imaps.error, "");
+TEST_F(DovecotTls, AWrongPasswordOverTlsFailsWithTheServersWords) {
+    const int port = s_dovecot->imapsPort();
+    const CheckResult r = RunTlsCheck<engine::ThreadIMAPCheck>(port, "implicit",
+                                                              DovecotServer::kUser, "not-it");
+    EXPECT_EQ(r.detail,
+              Prefix("127.0.0.1", port) + "Failed:[AUTHENTICATIONFAILED] Authentication failed.");
 }
 
+// aiosmtpd that insists on STARTTLS before mail and offers AUTH only over
+// TLS, and one that speaks TLS from the first byte and offers PLAIN only.
+// Their logs mark each line read as " clear >> " or " tls >> ".
 class AiosmtpdTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_setup.run([] {
+            TrustTestCa();
             s_dir = std::make_unique<test::TempDir>();
             OpenForServers(s_dir->path());
             const test::CertFiles& valid = test::SharedTestCertificates()[test::CertKind::Valid];
@@ -277,16 +306,21 @@ protected:
     void TearDown() override {
         for (auto* server : {s_startTls.get(), s_implicit.get()}) {
             if (HasFailure() && server != nullptr) {
-                std::cout << server->process().logTail();
+                std::cout << server->log() << server->process().logTail();
             }
         }
     }
 
-    static std::string AuthPlain() {
-        return "AUTH PLAIN " +
-               test::Base64(std::string(1, '\0') + AiosmtpdServer::kUser + '\0' +
-                            AiosmtpdServer::kPassword) +
-               "\r\n";
+    static alarm::SenderResult SendAlarm(int port, const std::string& security,
+                                         const std::string& password) {
+        alarm::SmtpSettings settings{"127.0.0.1", port, true, AiosmtpdServer::kUser, password,
+                                     15000,       security};
+        alarm::AlarmMail mail{alarm::ParseMailbox("vantor@example.test"),
+                              alarm::ParseAddressList("ops@example.test"),
+                              "[10.0.0.1:25] Failed:refused", "Vantor"};
+        alarm::ThreadSMTP sender(settings, mail);
+        sender.run();
+        return sender.result();
     }
 
     static inline SuiteSetup s_setup;
@@ -295,54 +329,35 @@ protected:
     static inline std::unique_ptr<AiosmtpdServer> s_implicit;
 };
 
-TEST_F(AiosmtpdTls, StartTlsIsRequiredAndAuthIsOfferedOnlyOverTls) {
-    const auto result =
-        Probe(s_startTls->port(),
-              {{"", "220 "},
-               {"EHLO probe\r\n", "250 "},
-               {"MAIL FROM:<a@example.org>\r\n", "530 Must issue a STARTTLS command first"},
-               {"STARTTLS\r\n", "220 "}},
-              {{"EHLO probe\r\n", "250 "}, {AuthPlain(), "235 "}, {"QUIT\r\n", "221 "}});
-    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
-    EXPECT_EQ(result.error, "");
-    // Before TLS: STARTTLS and no AUTH; after it the other way round.
-    const auto at = [&](const std::string& line) {
-        return std::find(result.lines.begin(), result.lines.end(), line) - result.lines.begin();
-    };
-    const auto lines = static_cast<std::ptrdiff_t>(result.lines.size());
-    EXPECT_LT(at("250-STARTTLS"), at("220 Ready to start TLS"));
-    EXPECT_LT(at("220 Ready to start TLS"), at("250-AUTH LOGIN PLAIN"));
-    EXPECT_LT(at("250-AUTH LOGIN PLAIN"), lines);
-    // The log tells the clear lines from the encrypted ones, unmasked.
-    const auto log = [] { return s_startTls->log(); };
-    EXPECT_TRUE(EventuallyContains(log, " clear >> b'STARTTLS'"));
-    EXPECT_TRUE(EventuallyContains(
-        log, " tls >> b'" + AuthPlain().substr(0, AuthPlain().size() - 2) + "'"));
+TEST_F(AiosmtpdTls, TheSmtpCheckPassesOverStartTlsAndImplicitTls) {
+    const int startTls = s_startTls->port();
+    EXPECT_EQ(RunTlsCheck<engine::ThreadSMTPCheck>(startTls, "starttls").detail,
+              Prefix("127.0.0.1", startTls) + "Passed");
+    const int implicit = s_implicit->port();
+    EXPECT_EQ(RunTlsCheck<engine::ThreadSMTPCheck>(implicit, "implicit").detail,
+              Prefix("127.0.0.1", implicit) + "Passed");
+    // EHLO again after the handshake.
+    EXPECT_TRUE(EventuallyContains([] { return s_startTls->log(); }, " tls >> b'EHLO "));
+}
+
+TEST_F(AiosmtpdTls, TheAlarmMailLogsInOverTlsOnly) {
+    const alarm::SenderResult login =
+        SendAlarm(s_startTls->port(), "STARTTLS", AiosmtpdServer::kPassword);
+    EXPECT_EQ(login.statusWord, "Sent") << login.detail;
+    const auto startTlsLog = [] { return s_startTls->log(); };
+    EXPECT_TRUE(EventuallyContains(startTlsLog, " clear >> b'STARTTLS'"));
+    EXPECT_TRUE(EventuallyContains(startTlsLog, " tls >> b'AUTH LOGIN'"));
+    EXPECT_TRUE(EventuallyContains(startTlsLog, " tls >> b'DATA'"));
     EXPECT_EQ(s_startTls->log().find(" clear >> b'AUTH"), std::string::npos);
-}
-
-TEST_F(AiosmtpdTls, AuthLoginAnswersAreLoggedAndWrongPasswordsRefused) {
-    const auto login = Probe(s_startTls->port(),
-                             {{"", "220 "}, {"EHLO probe\r\n", "250 "}, {"STARTTLS\r\n", "220 "}},
-                             {{"EHLO probe\r\n", "250 "},
-                              {"AUTH LOGIN\r\n", "334 "},
-                              {test::Base64(AiosmtpdServer::kUser) + "\r\n", "334 "},
-                              {test::Base64("not-the-password") + "\r\n", "535 "}});
-    EXPECT_EQ(login.error, "");
-    EXPECT_TRUE(EventuallyContains([] { return s_startTls->log(); },
-                                   " tls >> b'" + test::Base64("not-the-password") + "'"));
-}
-
-TEST_F(AiosmtpdTls, ImplicitTlsGreetsOverTlsAndOffersPlainOnly) {
-    const auto result = Probe(
-        s_implicit->port(), {},
-        {{"", "220 "}, {"EHLO probe\r\n", "250 "}, {AuthPlain(), "235 "}, {"QUIT\r\n", "221 "}});
-    EXPECT_TRUE(result.verified()) << result.error << result.verifyError;
-    EXPECT_EQ(result.error, "");
-    EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), "250-AUTH PLAIN"),
-              result.lines.end());
+    // Only PLAIN offered: AUTH PLAIN, from the first byte over TLS.
+    const alarm::SenderResult plain = SendAlarm(s_implicit->port(), "TLS", AiosmtpdServer::kPassword);
+    EXPECT_EQ(plain.statusWord, "Sent") << plain.detail;
     EXPECT_TRUE(EventuallyContains([] { return s_implicit->log(); }, " tls >> b'AUTH PLAIN "));
     EXPECT_EQ(s_implicit->log().find(" clear >> "), std::string::npos);
+    // A wrong password is the server's refusal.
+    const alarm::SenderResult refused = SendAlarm(s_startTls->port(), "STARTTLS", "not-it");
+    EXPECT_EQ(refused.statusWord, "Error") << refused.detail;
+    EXPECT_NE(refused.detail.find("Authentication"), std::string::npos) << refused.detail;
 }
 
 }  // namespace
