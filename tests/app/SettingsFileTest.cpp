@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 #include <regex>
@@ -196,6 +198,46 @@ TEST_F(SettingsFileTest, FirstRunTakesEveryDefaultAndTheFirstSaveWritesEveryKeyI
     AppSettings reloaded;
     ASSERT_TRUE(file.LoadSettings(reloaded));
     EXPECT_FALSE(reloaded.settingsFileMissing);
+    EXPECT_EQ(reloaded.certExpiryDays, 14);
+    EXPECT_EQ(reloaded.smtpSecurity, "None");
+    // Saved again unchanged, the file is the same to the byte.
+    ASSERT_TRUE(file.SaveSettings(reloaded));
+    EXPECT_EQ(ReadFile(iniPath()), text);
+}
+
+// Keys that came with TLS are written once they differ from their default,
+// at the end of their section, and stay in the file from then on.
+TEST_F(SettingsFileTest, TlsKeysAppearOnlyOnceSetAndThenStay) {
+    ASSERT_TRUE(file.LoadSettings(settings));
+    settings.certExpiryDays = 30;
+    settings.smtpSecurity = "STARTTLS";
+    ASSERT_TRUE(file.SaveSettings(settings));
+    std::vector<std::string> keys = KeysInOrder(ReadFile(iniPath()));
+    const auto after = [&keys](const std::string& key) {
+        const auto at = std::find(keys.begin(), keys.end(), key);
+        return at == keys.end() || at + 1 == keys.end() ? std::string() : *(at + 1);
+    };
+    EXPECT_EQ(after("http/HTTPRetry"), "http/CertExpiryDays");
+    EXPECT_EQ(after("SMTP Alarm/Timeout"), "SMTP Alarm/Security");
+
+    AppSettings reloaded;
+    ASSERT_TRUE(file.LoadSettings(reloaded));
+    EXPECT_EQ(reloaded.certExpiryDays, 30);
+    EXPECT_EQ(reloaded.smtpSecurity, "STARTTLS");
+    reloaded.certExpiryDays = 14;
+    reloaded.smtpSecurity = "None";
+    ASSERT_TRUE(file.SaveSettings(reloaded));
+    const IniFile saved = IniFile::parse(ReadFile(iniPath()));
+    EXPECT_EQ(saved.readString("http", "CertExpiryDays", ""), "14");
+    EXPECT_EQ(saved.readString("SMTP Alarm", "Security", ""), "None");
+
+    // A negative number of days is the default; 0 switches the warning off.
+    WriteFile(iniPath(), "[http]\nCertExpiryDays=-3\n");
+    ASSERT_TRUE(file.LoadSettings(reloaded));
+    EXPECT_EQ(reloaded.certExpiryDays, 14);
+    WriteFile(iniPath(), "[http]\nCertExpiryDays=0\n");
+    ASSERT_TRUE(file.LoadSettings(reloaded));
+    EXPECT_EQ(reloaded.certExpiryDays, 0);
 }
 
 TEST_F(SettingsFileTest, OutOfRangeValuesAreCorrectedAndWrittenBackWhereTheyStand) {

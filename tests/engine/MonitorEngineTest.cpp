@@ -29,6 +29,8 @@
 #include "support/AppFixture.h"
 #include "support/EngineHarness.h"
 #include "support/FakeHttpServer.h"
+#include "support/HostileTls.h"
+#include "support/ScriptedServers.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Gate.h"
 #include "support/LocalSockets.h"
@@ -328,6 +330,35 @@ TEST_F(EngineTest, RunNowChecksTheSelectedServiceWhateverItsStateAndSchedule) {
     engine->MenuServiceRunNowClick();
     EXPECT_EQ(engine->outstanding(), 1);
     ASSERT_TRUE(drain());
+}
+
+// The record's "tls" element decides how the check reaches the server;
+// records without it speak in the clear as before.
+TEST_F(EngineTest, TheRecordsTlsElementReachesItsCheck) {
+    test::FakeServer tlsPeer(test::HostileTls(test::TlsFault::Garbage));
+    test::FakeServer plainPeer(test::Script("* OK ready\r\n", {"C1 OK\r\n"}));
+    ServiceFields implicit =
+        Fields("IMAP", "127.0.0.1", std::to_string(tlsPeer.port()), "Daily", "03", "07");
+    implicit.tls = "implicit";
+    ServiceFields plain =
+        Fields("IMAP", "127.0.0.1", std::to_string(plainPeer.port()), "Daily", "03", "07");
+    ServiceFields unknown = plain;
+    unknown.port = "1";
+    unknown.tls = "ssl";
+    for (const ServiceFields& f : {implicit, plain, unknown}) {
+        const std::string key = add(f);
+        services.Fill(store, "ALL");
+        selectRow(key);
+        engine->MenuServiceRunNowClick();
+        ASSERT_TRUE(drain());
+    }
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_NE(results[0].result.detail.find("Failed:TLS handshake failed"), std::string::npos)
+        << results[0].result.detail;
+    EXPECT_EQ(tlsPeer.received(), std::vector<std::string>{"<ClientHello>"});
+    EXPECT_EQ(results[1].result.statusWord, "Passed") << results[1].result.detail;
+    EXPECT_NE(results[2].result.detail.find("Failed:Unknown security 'ssl'"), std::string::npos)
+        << results[2].result.detail;
 }
 
 TEST_F(EngineTest, RunNowIsRefusedWhileTheServiceIsUnderProcessingOrRetrying) {

@@ -216,6 +216,45 @@ TEST_F(ServiceStoreTest, UpdateCreatesMissingElementsAtTheEndAndNeverDropsOthers
     EXPECT_EQ(ChildNames(group).front(), "cookie") << "existing children keep their place";
 }
 
+// The TLS elements follow element 20 once a record needs them; a record
+// that never did saves as it always has.
+TEST_F(ServiceStoreTest, TlsElementsAreWrittenOnlyWhenSetAndThenKept) {
+    ServiceFields imap = Ping("mail.example");
+    imap.service = "IMAP";
+    imap.port = "143";
+    ASSERT_TRUE(store.InsertService(imap));
+    const std::string before = ReadFile(path);
+    EXPECT_EQ(ChildNames(reloaded().child("record")).size(), 20u);
+    ASSERT_TRUE(store.UpdateService("IMAP:mail.example:143", imap));
+    EXPECT_EQ(ReadFile(path), before);
+
+    imap.tls = "implicit";
+    imap.tlsVerify = "n";
+    imap.port = "993";
+    ASSERT_TRUE(store.UpdateService("IMAP:mail.example:143", imap));
+    pugi::xml_node record = reloaded().child("record");
+    const std::vector<std::string> names = ChildNames(record);
+    ASSERT_EQ(names.size(), 22u);
+    EXPECT_EQ(names[20], "tls");
+    EXPECT_EQ(names[21], "tls_verify");
+    EXPECT_STREQ(record.child_value("tls"), "implicit");
+    EXPECT_STREQ(record.child_value("tls_verify"), "n");
+
+    imap.tls.clear();
+    imap.tlsVerify = "y";
+    ASSERT_TRUE(store.UpdateService("IMAP:mail.example:993", imap));
+    record = reloaded().child("record");
+    EXPECT_STREQ(record.child_value("tls"), "");
+    EXPECT_STREQ(record.child_value("tls_verify"), "y");
+
+    ServiceFields pop3 = imap;
+    pop3.service = "POP3";
+    pop3.tls = "starttls";
+    ASSERT_TRUE(store.InsertService(pop3));
+    EXPECT_STREQ(reloaded().last_child().child_value("tls"), "starttls");
+    EXPECT_FALSE(reloaded().last_child().child("tls_verify"));
+}
+
 TEST_F(ServiceStoreTest, DeletingAMissingKeySaysSoAndWritesNothing) {
     ASSERT_TRUE(store.InsertService(Ping("a")));
     const std::string before = ReadFile(path);
