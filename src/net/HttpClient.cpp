@@ -315,6 +315,9 @@ void Configure(CURL* h, const HttpRequest& request, const Hop& hop, const std::s
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    // A full handshake every time: no TLS session is taken over from an
+    // earlier request of this thread.
+    curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     if (request.tls.verify) {
         // The system's store, or the files OpenSSL's own variables name.
         if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {

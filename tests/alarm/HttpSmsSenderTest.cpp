@@ -6,6 +6,7 @@
 
 #include "alarm/ThreadURL.h"
 #include "support/FakeHttpServer.h"
+#include "support/HostileTls.h"
 #include "support/LocalSockets.h"
 
 namespace vantor::alarm {
@@ -170,6 +171,21 @@ TEST_F(HttpSmsSenderTest, AnUnreachableGatewayIsAnErrorWithoutACode) {
         << r.detail;
     EXPECT_EQ(failureLogLine.rfind("Alarming Message - HTTP-SMS : Response code=-1 [", 0), 0u)
         << failureLogLine;
+}
+
+// An https gateway is spoken to over TLS, in the alarm and in the window's
+// trial alike (no "http://" is put in front of it).
+TEST_F(HttpSmsSenderTest, AnHttpsGatewayIsReachedOverTls) {
+    test::FakeServer gateway(test::HostileTls(test::TlsFault::Garbage));
+    const std::string url = "https://127.0.0.1:" + std::to_string(gateway.port()) + "/send";
+    EXPECT_EQ(send(Gateway(url, gateway.port(), "Get")).statusWord, "Error");
+    const std::unique_ptr<ThreadURL> trial =
+        ThreadURL::Trial(Gateway(url, gateway.port(), "Post"), "+44 1", "text");
+    EXPECT_EQ(trial->httpRequest().url, url);
+    trial->run();
+    EXPECT_EQ(trial->result().statusWord, "Error");
+    ASSERT_TRUE(gateway.waitUntilIdle());
+    EXPECT_EQ(gateway.received(), (std::vector<std::string>{"<ClientHello>", "<ClientHello>"}));
 }
 
 }  // namespace
