@@ -5,6 +5,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstring>
@@ -40,6 +42,40 @@ int WaitFor(int fd, short events, Deadline deadline) {
         return rc;
     }
 }
+
+// OpenSSL writes to the socket with write(2): a peer that has gone would
+// raise SIGPIPE, which ends a process that does not ignore it. The signal is
+// held off on this thread while OpenSSL works, and one raised meanwhile is
+// taken back.
+class SigpipeGuard final {
+public:
+    SigpipeGuard() {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~SigpipeGuard() {
+        if (!m_wasPending) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                const timespec now{};
+                (void)sigtimedwait(&m_pipe, nullptr, &now);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t m_pipe{};
+    sigset_t m_old{};
+    bool m_wasPending = false;
+};
 
 // The reason OpenSSL queued for this thread, and the queue emptied.
 std::string TakeOpenSslError() {
@@ -158,6 +194,7 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         }
     }
 
+    const SigpipeGuard noSigpipe;
     for (;;) {
         const int rc = SSL_connect(h.ssl);
         if (rc == 1) {
@@ -212,6 +249,7 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
 }
 
 Status TlsSession::write(std::string_view data, Deadline deadline) {
+    const SigpipeGuard noSigpipe;
     while (!data.empty()) {
         ERR_clear_error();
         const int n = SSL_write(m_handles->ssl, data.data(),
@@ -240,6 +278,7 @@ Status TlsSession::write(std::string_view data, Deadline deadline) {
 }
 
 Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline deadline) {
+    const SigpipeGuard noSigpipe;
     for (;;) {
         ERR_clear_error();
         const int n = SSL_read(m_handles->ssl, buffer,
@@ -273,6 +312,7 @@ Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline d
 
 void TlsSession::shutdown() {
     if (m_handles && m_handles->ssl != nullptr) {
+        const SigpipeGuard noSigpipe;
         ERR_clear_error();
         (void)SSL_shutdown(m_handles->ssl);
         ERR_clear_error();

@@ -8,6 +8,7 @@
 
 #include "InteropChecks.h"
 #include "InteropServers.h"
+#include "engine/ThreadMailCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
@@ -299,6 +300,29 @@ TEST_F(NginxHttps, BadCertificatesFailWithTheTlsLibrarysWords) {
               PrefixOf(CertKind::Untrusted) + ":SSL certificate problem: self-signed certificate");
     EXPECT_EQ(Check(CertKind::Expired).detail,
               PrefixOf(CertKind::Expired) + ":SSL certificate problem: certificate has expired");
+}
+
+// Our own TLS client (mail and FTP) words a bad certificate as libcurl
+// does; its handshake with nginx fails before any greeting is awaited.
+TEST_F(NginxHttps, TheMailChecksTlsClientWordsCertificateFaultsAsLibcurlDoes) {
+    using test::CertKind;
+    const auto imaps = [](CertKind kind, bool verify = true) {
+        const int port = s_nginx->httpsPort(kind);
+        return test::RunCheck(std::make_unique<engine::ThreadIMAPCheck>(
+                                  TlsSettings("127.0.0.1", port, "implicit", verify),
+                                  engine::Credentials{"u", "p"}))
+            .detail.substr(Prefix("127.0.0.1", port).size());
+    };
+    EXPECT_EQ(imaps(CertKind::OtherHost),
+              "Failed:SSL: no alternative certificate subject name matches target host name "
+              "'127.0.0.1'");
+    EXPECT_EQ(imaps(CertKind::Untrusted), "Failed:SSL certificate problem: self-signed certificate");
+    EXPECT_EQ(imaps(CertKind::Expired), "Failed:SSL certificate problem: certificate has expired");
+    const std::string soon = imaps(CertKind::ExpiresSoon);
+    EXPECT_EQ(soon.rfind("Failed:The server's certificate expires on ", 0), 0u) << soon;
+    EXPECT_EQ(soon.substr(soon.size() - 17), " UTC, 3 days left") << soon;
+    EXPECT_EQ(imaps(CertKind::Expired, false).rfind("Failed:The server's certificate expired on ", 0),
+              0u);
 }
 
 TEST_F(NginxHttps, WithoutVerificationAnyCertificatePassesAndTheDetailSaysSo) {
