@@ -459,6 +459,15 @@ private slots:
         Finish(w);
         QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
 
+        w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        QVERIFY(w.get<QCheckBox>("CheckBoxVerifyCertificate")->isChecked());
+        w.get<QCheckBox>("CheckBoxVerifyCertificate")->setChecked(false);
+        w.type("EditURLURL", "https://127.0.0.1/");
+        w.type("EditURLPort", "443");
+        Finish(w);
+        QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
+
         const std::string smtpKey = "SMTP:127.0.0.1:" + std::to_string(smtp.port());
         const auto endsWith = [&](const std::string& key, const std::string& end) {
             const std::string flat = StoredRecords(program.serviceFile())[key];
@@ -478,6 +487,10 @@ private slots:
         QCOMPARE(u.get<QComboBox>("ComboBoxFTPSecurity")->currentText(),
                  QStringLiteral("Implicit TLS"));
         QVERIFY(u.get<QCheckBox>("CheckBoxFTPVerifyCertificate")->isChecked());
+        dialog.loadRecord("URL:https://127.0.0.1/:443");
+        QVERIFY(!u.get<QCheckBox>("CheckBoxVerifyCertificate")->isChecked());
+        QVERIFY(QString::fromStdString(StoredRecords(program.serviceFile())[dialog.loadedKey()])
+                    .contains(QStringLiteral(";tls_verify=n")));
         dialog.loadRecord(odd.key());
         QCOMPARE(u.get<QComboBox>("ComboBoxEmailSecurity")->currentText(), QStringLiteral("SSL"));
         u.click("ButtonSave");
