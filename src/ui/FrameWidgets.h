@@ -17,6 +17,20 @@ QLineEdit* AddEdit(QFormLayout& rows, const char* name, const QString& label,
 QComboBox* AddList(QFormLayout& rows, const char* name, const QString& label,
                    const QStringList& items);
 QCheckBox* AddBox(QFormLayout& rows, const char* name, const QString& caption);
+// A box in the field column, under the row it belongs to.
+QCheckBox* AddFieldBox(QFormLayout& rows, const char* name, const QString& caption);
+
+// The "Security" list of a mail or FTP service: "None", "STARTTLS" and
+// "Implicit TLS", whose words in the record are "", "starttls" and
+// "implicit".
+QComboBox* AddSecurityList(QFormLayout& rows, const char* name);
+QString SecurityWord(const QComboBox& list);
+bool IsImplicitTls(const QComboBox& list);
+// Chooses the entry whose data is `word`, in any case. A word the list does
+// not know gets an entry of its own, until the next choice: a save keeps it
+// rather than turning the setting into another one (a mail service into one
+// without TLS).
+void ChooseWord(QComboBox& list, const QString& word);
 // Brings the tab page that holds the field to the front.
 void ShowPageOf(QTabWidget& tabs, QWidget* field);
 

@@ -78,6 +78,22 @@ std::string PortStored(const QString& text) {
     return text.isEmpty() ? std::string("0") : Std(text);
 }
 
+// The TLS of a mail or FTP service: with no security the box says nothing,
+// and is set back to its default before it is read.
+void ReadSecurity(QComboBox& security, QCheckBox& verify, registry::ServiceFields& f) {
+    f.tls = Std(SecurityWord(security));
+    if (f.tls.empty()) {
+        verify.setChecked(true);
+    }
+    f.tlsVerify = verify.isChecked() ? "y" : "n";
+}
+
+// A record from before TLS has neither element: no TLS, verified.
+void LoadSecurity(const registry::ServiceRecord& record, QComboBox& security, QCheckBox& verify) {
+    ChooseWord(security, FromStd(record.find("tls").value_or("")));
+    verify.setChecked(record.find("tls_verify").value_or("y") != "n");
+}
+
 }  // namespace
 
 ServiceForm::ServiceForm(SchedulePicker& schedule, ServiceKindPanel& kinds, AlarmBoxes& alarms,
@@ -189,6 +205,7 @@ engine::CheckInput ServiceForm::read() const {
         f.proxyUsername = Std(u.EditURLProxyUsername->text());
         f.proxyPassword = Std(u.EditURLProxyPassword->text());
         f.urlMethod = Std(u.ComboBoxService->currentText());
+        f.tlsVerify = flag(u.CheckBoxVerifyCertificate);
         registry::UrlRequestFields& r = in.request;
         r.referer = Std(u.EditURLReferer->text());
         r.cookie = Std(u.EditURLCookie->text());
@@ -208,10 +225,11 @@ engine::CheckInput ServiceForm::read() const {
         f.ip = Std(m_kinds.FramePing->EditPingHost->text());
         f.port = PortStored(m_kinds.FramePing->EditPingPort->text());
     } else if (kind == QStringLiteral("Email")) {
-        const TFrameEmailForm& e = *m_kinds.FrameEmail;
+        TFrameEmailForm& e = *m_kinds.FrameEmail;
         f.service = Std(e.ComboBoxEmailMethod->currentText());
         f.ip = Std(e.EditEmailHost->text());
         f.port = Std(e.EditEmailPort->text());
+        ReadSecurity(*e.ComboBoxEmailSecurity, *e.CheckBoxEmailVerifyCertificate, f);
         f.username = Std(e.EditEmailUser->text());
         f.password = Std(e.EditEmailPassword->text());
     } else if (kind == QStringLiteral("FTP")) {
@@ -237,6 +255,7 @@ engine::CheckInput ServiceForm::read() const {
         f.proxyUsername = Std(t.EditFTPProxyUsername->text());
         f.proxyPassword = Std(t.EditFTPProxyPassword->text());
         f.ftpProxyType = Std(t.ComboBoxProxyType->currentText());
+        ReadSecurity(*t.ComboBoxFTPSecurity, *t.CheckBoxFTPVerifyCertificate, f);
     }
     return in;
 }
@@ -258,6 +277,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         e.EditEmailPort->setText(text("port"));
         e.EditEmailUser->setText(text("username"));
         e.EditEmailPassword->setText(text("password"));
+        LoadSecurity(record, *e.ComboBoxEmailSecurity, *e.CheckBoxEmailVerifyCertificate);
     } else {
         // A kind the list does not offer ("Database") chooses none.
         m_kinds.setKind(FromStd(service));
@@ -271,6 +291,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         u.ComboBoxService->setCurrentText(text("url_method"));
         u.EditURLURL->setText(text("ip"));
         u.EditURLPort->setText(text("port"));
+        u.CheckBoxVerifyCertificate->setChecked(record.find("tls_verify").value_or("y") != "n");
         const bool auth = !record.text("username").empty() || !record.text("password").empty();
         u.CheckBoxURLAuthentication->setChecked(auth);
         if (auth) {
@@ -314,6 +335,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         t.EditFTPPort->setText(text("port"));
         t.EditFTPUserID->setText(text("username"));
         t.EditFTPPassword->setText(text("password"));
+        LoadSecurity(record, *t.ComboBoxFTPSecurity, *t.CheckBoxFTPVerifyCertificate);
         t.CheckBoxProxy->setChecked(hasProxy);
         if (hasProxy) {
             t.EditFTPProxyIP->setText(text("proxy_ip"));

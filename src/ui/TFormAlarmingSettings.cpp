@@ -80,6 +80,7 @@ struct NumberKey {
 using S = app::AppSettings;
 constexpr TextKey kTextKeys[] = {
     {"EditSmtpIp", &S::smtpIp},
+    {"ComboSmtpSecurity", &S::smtpSecurity},
     {"EditSmtpEmail", &S::smtpEmailAddress},
     {"EditSmtpAgent", &S::smtpMailAgent},
     {"EditSmtpFrom", &S::smtpFromAddress},
@@ -124,6 +125,10 @@ constexpr NumberKey kNumberKeys[] = {
     {"EditSyslogPort", &S::syslogPort},
     {"EditSyslogTimeout", &S::syslogTimeout},
 };
+
+// The alarm mail's security and the port each is usually served on.
+constexpr const char* kSecurityWords[] = {"None", "STARTTLS", "TLS"};
+constexpr const char* kSecurityPorts[] = {"25", "587", "465"};
 
 QGroupBox* TestGroup(QWidget* parent, const QString& title, QWidget* message,
                      const QString& label) {
@@ -243,6 +248,27 @@ QWidget* TFormAlarmingSettings::buildEmail() {
     rows->addRow(QStringLiteral("Enable"), m_enable[Email]);
     rows->addRow(QStringLiteral("SMTP IP/Address"), edit(page, "EditSmtpIp", Email));
     rows->addRow(QStringLiteral("Port"), edit(page, "EditSmtpPort", Email));
+    // The words SysInit.ini holds; TLS is TLS from the first byte.
+    auto* security = new QComboBox(page);
+    security->setObjectName("ComboSmtpSecurity");
+    for (const char* word : kSecurityWords) {
+        security->addItem(QString::fromLatin1(word), QString::fromLatin1(word));
+    }
+    m_fields["ComboSmtpSecurity"] = Field{security, Email, nullptr};
+    rows->addRow(QStringLiteral("Security"), security);
+    // The port follows while it holds a default of one of them.
+    connect(security, &QComboBox::activated, this, [this](int chosen) {
+        if (chosen < 0 || chosen >= static_cast<int>(std::size(kSecurityPorts))) {
+            return;  // a word SysInit.ini held that the list does not know
+        }
+        auto* port = static_cast<QLineEdit*>(m_fields.at("EditSmtpPort").box);
+        for (const char* standard : kSecurityPorts) {
+            if (port->text() == QString::fromLatin1(standard)) {
+                port->setText(QString::fromLatin1(kSecurityPorts[chosen]));
+                return;
+            }
+        }
+    });
     rows->addRow(QStringLiteral("Destination Email"), edit(page, "EditSmtpEmail", Email));
     rows->addRow(QStringLiteral("Mail Agent"), edit(page, "EditSmtpAgent", Email));
     rows->addRow(QStringLiteral("From Address"), edit(page, "EditSmtpFrom", Email));
@@ -410,6 +436,9 @@ QString TFormAlarmingSettings::text(const char* name) const {
     if (const auto* line = qobject_cast<const QLineEdit*>(box)) {
         return line->text();
     }
+    if (const auto* list = qobject_cast<const QComboBox*>(box)) {
+        return list->currentData().toString();
+    }
     return static_cast<const QPlainTextEdit*>(box)->toPlainText();
 }
 
@@ -428,6 +457,9 @@ void TFormAlarmingSettings::setText(const char* name, const QString& value) {
     QWidget* box = m_fields.at(name).box;
     if (auto* line = qobject_cast<QLineEdit*>(box)) {
         line->setText(value);
+    } else if (auto* list = qobject_cast<QComboBox*>(box)) {
+        // Nothing written is the first entry ("None").
+        ChooseWord(*list, value.isEmpty() ? list->itemData(0).toString() : value);
     } else {
         static_cast<QPlainTextEdit*>(box)->setPlainText(value);
     }
@@ -479,8 +511,8 @@ void TFormAlarmingSettings::followEnable() {
         m_testGroup[page]->setEnabled(on);
     };
     follow(Email,
-           {"EditSmtpIp", "EditSmtpPort", "EditSmtpEmail", "EditSmtpAgent", "EditSmtpFrom",
-            "EditSmtpTimeout"},
+           {"EditSmtpIp", "EditSmtpPort", "ComboSmtpSecurity", "EditSmtpEmail", "EditSmtpAgent",
+            "EditSmtpFrom", "EditSmtpTimeout"},
            {m_smtpAuth});
     follow(Sms,
            {"EditSmsIp", "EditSmsPort", "EditSmsTimeout", "EditSmsPhone", "EditSmsVersion",
@@ -662,6 +694,7 @@ void TFormAlarmingSettings::runTrial() {
         alarm::SmtpSettings settings;
         settings.host = HostOf(text("EditSmtpIp"));
         settings.port = num("EditSmtpPort");
+        settings.security = text("ComboSmtpSecurity").toStdString();
         settings.authenticate = m_smtpAuth->isChecked();
         settings.username = text("EditSmtpUser").toStdString();
         settings.password = text("EditSmtpPassword").toStdString();

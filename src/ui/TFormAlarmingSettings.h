@@ -50,7 +50,7 @@ protected:
     void reject() override;
 
 private:
-    // A text box of the window and the setting it edits.
+    // A box of the window (text, or a list of words) and the setting it edits.
     struct Field {
         QWidget* box;
         int page;

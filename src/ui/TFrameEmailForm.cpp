@@ -1,5 +1,6 @@
 #include "ui/TFrameEmailForm.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -17,15 +18,17 @@ TFrameEmailForm::TFrameEmailForm(QWidget* parent) : QTabWidget(parent) {
                 {QStringLiteral("SMTP"), QStringLiteral("POP3"), QStringLiteral("IMAP")});
     EditEmailHost = AddEdit(*rows, "EditEmailHost", QStringLiteral("Host"));
     EditEmailPort = AddEdit(*rows, "EditEmailPort", QStringLiteral("Port"));
+    ComboBoxEmailSecurity = AddSecurityList(*rows, "ComboBoxEmailSecurity");
+    CheckBoxEmailVerifyCertificate =
+        AddFieldBox(*rows, "CheckBoxEmailVerifyCertificate", QStringLiteral("Verify certificate"));
     EditEmailUser = AddEdit(*rows, "EditEmailUser", QStringLiteral("User ID"));
     EditEmailPassword = AddEdit(*rows, "EditEmailPassword", QStringLiteral("Password"), true);
-    // The method's own port, over whatever was typed.
-    connect(ComboBoxEmailMethod, &QComboBox::activated, this, [this](int method) {
-        static const char* const ports[] = {"25", "110", "143"};
-        if (method >= 0 && method < 3) {
-            EditEmailPort->setText(QString::fromLatin1(ports[method]));
-        }
-    });
+    // The method's own port, over whatever was typed; so too when the
+    // security changes.
+    connect(ComboBoxEmailMethod, &QComboBox::activated, this, [this] { choosePort(); });
+    connect(ComboBoxEmailSecurity, &QComboBox::activated, this, [this] { choosePort(); });
+    connect(ComboBoxEmailSecurity, &QComboBox::currentIndexChanged, this,
+            [this] { applyEnableRules(); });
     reset();
 }
 
@@ -33,8 +36,25 @@ void TFrameEmailForm::reset() {
     ComboBoxEmailMethod->setCurrentIndex(0);
     EditEmailHost->clear();
     EditEmailPort->setText(QStringLiteral("25"));
+    ChooseWord(*ComboBoxEmailSecurity, QString());
+    CheckBoxEmailVerifyCertificate->setChecked(true);
     EditEmailUser->clear();
     EditEmailPassword->clear();
+    applyEnableRules();
+}
+
+void TFrameEmailForm::applyEnableRules() {
+    CheckBoxEmailVerifyCertificate->setEnabled(!SecurityWord(*ComboBoxEmailSecurity).isEmpty());
+}
+
+// STARTTLS starts on the plain port; implicit TLS has a port of its own.
+void TFrameEmailForm::choosePort() {
+    static const char* const ports[][2] = {{"25", "465"}, {"110", "995"}, {"143", "993"}};
+    const int method = ComboBoxEmailMethod->currentIndex();
+    if (method >= 0 && method < 3) {
+        EditEmailPort->setText(
+            QString::fromLatin1(ports[method][IsImplicitTls(*ComboBoxEmailSecurity) ? 1 : 0]));
+    }
 }
 
 }  // namespace vantor::ui

@@ -2,6 +2,7 @@
 
 #include <QTabWidget>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
@@ -11,14 +12,21 @@ namespace vantor::ui {
 class TFrameEmailForm final : public QTabWidget {
 public:
     explicit TFrameEmailForm(QWidget* parent = nullptr);
-    // Method "SMTP", port "25", the rest empty.
+    // Method "SMTP", port "25", no TLS with the certificate verified, the
+    // rest empty.
     void reset();
+    void applyEnableRules();
 
     QComboBox* ComboBoxEmailMethod;
     QLineEdit* EditEmailHost;
     QLineEdit* EditEmailPort;
+    QComboBox* ComboBoxEmailSecurity;
+    QCheckBox* CheckBoxEmailVerifyCertificate;
     QLineEdit* EditEmailUser;
     QLineEdit* EditEmailPassword;
+
+private:
+    void choosePort();
 };
 
 }  // namespace vantor::ui

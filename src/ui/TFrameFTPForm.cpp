@@ -15,6 +15,9 @@ TFrameFTPForm::TFrameFTPForm(QWidget* parent) : QTabWidget(parent) {
     AddPage(*this, QStringLiteral("FTP"), rows);
     EditFTPHost = AddEdit(*rows, "EditFTPHost", QStringLiteral("Host"));
     EditFTPPort = AddEdit(*rows, "EditFTPPort", QStringLiteral("Port"));
+    ComboBoxFTPSecurity = AddSecurityList(*rows, "ComboBoxFTPSecurity");
+    CheckBoxFTPVerifyCertificate =
+        AddFieldBox(*rows, "CheckBoxFTPVerifyCertificate", QStringLiteral("Verify certificate"));
     EditFTPUserID = AddEdit(*rows, "EditFTPUserID", QStringLiteral("User ID"));
     EditFTPPassword = AddEdit(*rows, "EditFTPPassword", QStringLiteral("Password"), true);
     AddPage(*this, QStringLiteral("Proxy settings"), rows);
@@ -31,6 +34,14 @@ TFrameFTPForm::TFrameFTPForm(QWidget* parent) : QTabWidget(parent) {
         AddBox(*rows, "CheckBoxProxyAuthentication", QStringLiteral("Proxy Authentication"));
     EditFTPProxyUsername = AddEdit(*rows, "EditFTPProxyUsername", QStringLiteral("Username"));
     EditFTPProxyPassword = AddEdit(*rows, "EditFTPProxyPassword", QStringLiteral("Password"), true);
+    // Implicit TLS has a port of its own, set over whatever was typed as the
+    // mail methods do; STARTTLS (AUTH TLS) starts on the plain one.
+    connect(ComboBoxFTPSecurity, &QComboBox::activated, this, [this] {
+        EditFTPPort->setText(IsImplicitTls(*ComboBoxFTPSecurity) ? QStringLiteral("990")
+                                                                 : QStringLiteral("21"));
+    });
+    connect(ComboBoxFTPSecurity, &QComboBox::currentIndexChanged, this,
+            [this] { applyEnableRules(); });
     for (QCheckBox* box : {CheckBoxProxy, CheckBoxProxyAuthentication}) {
         connect(box, &QCheckBox::toggled, this, [this] { applyEnableRules(); });
     }
@@ -43,6 +54,8 @@ void TFrameFTPForm::reset() {
         edit->clear();
     }
     EditFTPPort->setText(QStringLiteral("21"));
+    ChooseWord(*ComboBoxFTPSecurity, QString());
+    CheckBoxFTPVerifyCertificate->setChecked(true);
     ComboBoxProxyType->setCurrentIndex(0);
     CheckBoxProxy->setChecked(false);
     CheckBoxProxyAuthentication->setChecked(false);
@@ -51,6 +64,7 @@ void TFrameFTPForm::reset() {
 }
 
 void TFrameFTPForm::applyEnableRules() {
+    CheckBoxFTPVerifyCertificate->setEnabled(!SecurityWord(*ComboBoxFTPSecurity).isEmpty());
     const bool proxy = CheckBoxProxy->isChecked();
     EditFTPProxyIP->setEnabled(proxy);
     EditFTPProxyPort->setEnabled(proxy);

@@ -12,12 +12,15 @@ namespace vantor::ui {
 class TFrameFTPForm final : public QTabWidget {
 public:
     explicit TFrameFTPForm(QWidget* parent = nullptr);
-    // Port "21", proxy off with type "fpcmNone", the rest empty.
+    // Port "21", no TLS with the certificate verified, proxy off with type
+    // "fpcmNone", the rest empty.
     void reset();
     void applyEnableRules();
 
     QLineEdit* EditFTPHost;
     QLineEdit* EditFTPPort;
+    QComboBox* ComboBoxFTPSecurity;
+    QCheckBox* CheckBoxFTPVerifyCertificate;
     QLineEdit* EditFTPUserID;
     QLineEdit* EditFTPPassword;
     QCheckBox* CheckBoxProxy;

@@ -23,6 +23,9 @@ TFrameURLForm::TFrameURLForm(QWidget* parent) : QTabWidget(parent) {
                  QStringLiteral("Options")});
     EditURLURL = AddEdit(*rows, "EditURLURL", QStringLiteral("URL"));
     EditURLPort = AddEdit(*rows, "EditURLPort", QStringLiteral("Port"));
+    // For https, and for an http URL that redirects to https.
+    CheckBoxVerifyCertificate =
+        AddFieldBox(*rows, "CheckBoxVerifyCertificate", QStringLiteral("Verify certificate"));
     GroupBoxPost = new QGroupBox(QStringLiteral("Post Fields"), rows->parentWidget());
     GroupBoxPost->setObjectName("GroupBoxPost");
     auto* post = new QVBoxLayout(GroupBoxPost);
@@ -104,6 +107,7 @@ void TFrameURLForm::reset() {
     EditURLUserAgent->setText(QStringLiteral("Mozilla/3.0"));
     EditURLAccept->setText(QStringLiteral("text/html, */*"));
     ListViewExtraFields->clear();
+    CheckBoxVerifyCertificate->setChecked(true);
     CheckBoxURLAuthentication->setChecked(false);
     CheckBoxURLProxy->setChecked(false);
     CheckBoxURLProxyAuthentication->setChecked(false);

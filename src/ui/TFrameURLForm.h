@@ -18,8 +18,8 @@ class TFrameURLForm final : public QTabWidget {
 public:
     explicit TFrameURLForm(QWidget* parent = nullptr);
 
-    // Defaults: method "Get", the header defaults, every box off, the post
-    // fields emptied.
+    // Defaults: method "Get", the header defaults, the certificate verified,
+    // every other box off, the post fields emptied.
     void reset();
     // Applies the enable rules to the boxes as they stand.
     void applyEnableRules();
@@ -30,6 +30,7 @@ public:
     QComboBox* ComboBoxService;
     QLineEdit* EditURLURL;
     QLineEdit* EditURLPort;
+    QCheckBox* CheckBoxVerifyCertificate;
     QGroupBox* GroupBoxPost;
     QLineEdit* EditURLPostFieldName;
     QLineEdit* EditURLPostFieldValue;

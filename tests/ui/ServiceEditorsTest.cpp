@@ -21,6 +21,7 @@
 #include "support/FakeHttpServer.h"
 #include "support/FakeSmtpServer.h"
 #include "support/GuiProgram.h"
+#include "support/HostileTls.h"
 #include "support/LocalSockets.h"
 #include "support/Process.h"
 #include "support/ScriptedServers.h"
@@ -398,6 +399,98 @@ private slots:
         QCOMPARE(ftpProxy.received(),
                  (std::vector<std::string>{"USER puser", "PASS ppass", "USER anna@ftp.example.test",
                                            "PASS pw", "TYPE I", "SYST"}));
+    }
+
+    void securityGoesInComesBackAndReachesTheTest() {
+        // STARTTLS is offered and taken; the handshake then meets garbage.
+        vantor::test::FakeServer smtp(
+            vantor::test::HostileTls({{"", "220 ready\r\n"},
+                                      {"EHLO", "250-fake.test\r\n250 STARTTLS\r\n"},
+                                      {"STARTTLS", "220 go ahead\r\n"}},
+                                     vantor::test::TlsFault::Garbage));
+        // A word the list does not know stays as it was.
+        vantor::test::ServiceEntry odd = vantor::test::Entry("IMAP", "10.0.0.5", "143");
+        odd.scheduleHour = "03";
+        odd.status = "Stop";
+        std::string xml = vantor::test::ServiceListXml({odd});
+        xml.insert(xml.find("</record>"), "<tls>SSL</tls><tls_verify>n</tls_verify>");
+        Program program({});
+        vantor::test::WriteFile(program.serviceFile(), xml);
+        QVERIFY(program.startAndWait());
+
+        Controls w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.choose("ComboBoxServiceKind", "Email");
+        auto* verify = w.get<QCheckBox>("CheckBoxEmailVerifyCertificate");
+        QVERIFY(verify->isChecked() && !verify->isEnabled());
+        // Implicit TLS has a port of its own per method, STARTTLS the plain one.
+        w.choose("ComboBoxEmailMethod", "IMAP");
+        w.choose("ComboBoxEmailSecurity", "Implicit TLS");
+        QCOMPARE(w.text("EditEmailPort"), QStringLiteral("993"));
+        w.choose("ComboBoxEmailMethod", "SMTP");
+        QCOMPARE(w.text("EditEmailPort"), QStringLiteral("465"));
+        w.choose("ComboBoxEmailSecurity", "STARTTLS");
+        QCOMPARE(w.text("EditEmailPort"), QStringLiteral("25"));
+        QVERIFY(verify->isEnabled());
+        verify->setChecked(false);
+        w.type("EditEmailHost", "127.0.0.1");
+        w.type("EditEmailPort", QString::number(smtp.port()));
+        w.click("ButtonNext");
+        w.click("ButtonTestConnection");
+        QTRY_COMPARE_WITH_TIMEOUT(w.get<QPlainTextEdit>("MemoResult")->toPlainText(),
+                                  QStringLiteral("Failed"), 10000);
+        const std::vector<std::string> seen = smtp.received();
+        QVERIFY(std::find(seen.begin(), seen.end(), "<ClientHello>") != seen.end());
+        w.click("ButtonNext");
+        w.click("ButtonNext");
+        QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
+
+        w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.choose("ComboBoxServiceKind", "FTP");
+        w.choose("ComboBoxFTPSecurity", "Implicit TLS");
+        QCOMPARE(w.text("EditFTPPort"), QStringLiteral("990"));
+        w.choose("ComboBoxFTPSecurity", "None");
+        QCOMPARE(w.text("EditFTPPort"), QStringLiteral("21"));
+        w.choose("ComboBoxFTPSecurity", "Implicit TLS");
+        w.type("EditFTPHost", "127.0.0.1");
+        Finish(w);
+        QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
+
+        w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.get<QCheckBox>("CheckBoxVerifyCertificate")->setChecked(false);
+        w.type("EditURLURL", "https://127.0.0.1/");
+        w.type("EditURLPort", "443");
+        Finish(w);
+        QCOMPARE(program.nextBox(), QStringLiteral("New service has been setup successfully."));
+
+        const std::string smtpKey = "SMTP:127.0.0.1:" + std::to_string(smtp.port());
+        const auto endsWith = [&](const std::string& key, const std::string& end) {
+            const std::string flat = StoredRecords(program.serviceFile())[key];
+            return flat.ends_with(end) ? std::string() : flat;
+        };
+        QCOMPARE(endsWith(smtpKey, "alarm_syslog=n;tls=starttls;tls_verify=n"), std::string());
+        QCOMPARE(endsWith("FTP:127.0.0.1:990", "alarm_syslog=n;tls=implicit"), std::string());
+
+        // Each comes back as entered, and Save keeps it.
+        Controls u = OpenUpdate(program);
+        auto& dialog = *static_cast<vantor::ui::TFormUpdateScheduling*>(u.widget());
+        dialog.loadRecord(smtpKey);
+        QCOMPARE(u.get<QComboBox>("ComboBoxEmailSecurity")->currentText(),
+                 QStringLiteral("STARTTLS"));
+        QVERIFY(!u.get<QCheckBox>("CheckBoxEmailVerifyCertificate")->isChecked());
+        dialog.loadRecord("FTP:127.0.0.1:990");
+        QCOMPARE(u.get<QComboBox>("ComboBoxFTPSecurity")->currentText(),
+                 QStringLiteral("Implicit TLS"));
+        QVERIFY(u.get<QCheckBox>("CheckBoxFTPVerifyCertificate")->isChecked());
+        dialog.loadRecord("URL:https://127.0.0.1/:443");
+        QVERIFY(!u.get<QCheckBox>("CheckBoxVerifyCertificate")->isChecked());
+        dialog.loadRecord(odd.key());
+        QCOMPARE(u.get<QComboBox>("ComboBoxEmailSecurity")->currentText(), QStringLiteral("SSL"));
+        u.click("ButtonSave");
+        QCOMPARE(endsWith(odd.key(), "alarm_syslog=n;tls=SSL;tls_verify=n"), std::string());
+        QVERIFY2(program.boxes.isEmpty(), qPrintable(program.boxes.join(" / ")));
     }
 
     void theUpdateDialogChangesAKeyRefusesACollisionAndDeletes() {

@@ -170,6 +170,8 @@ private slots:
         QCOMPARE(Setting(program, "SysLog Alarm", "Facility"), std::string("UUCP"));
         QCOMPARE(program.session().settings().httpSmsUrl, std::string("gw.example.test/send"));
         QCOMPARE(Setting(program, "SMTP Alarm", "Port"), std::string("25"));
+        // An old file gains no Security.
+        QCOMPARE(Setting(program, "SMTP Alarm", "Security"), std::string("<none>"));
 
         // A line break in a value that goes into a protocol line is refused.
         w.get<QTabWidget>("AlarmPages")->setCurrentIndex(0);
@@ -187,6 +189,21 @@ private slots:
         w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
         QCOMPARE(w.get<QComboBox>("ComboSyslogFacility")->currentText(), QStringLiteral("UUCP"));
         QCOMPARE(w.get<QLineEdit>("EditHttpProxyPassword")->echoMode(), QLineEdit::Password);
+
+        // The port follows the security while it holds a default.
+        w.choose("ComboSmtpSecurity", "TLS");
+        QCOMPARE(w.text("EditSmtpPort"), QStringLiteral("465"));
+        w.choose("ComboSmtpSecurity", "STARTTLS");
+        QCOMPARE(w.text("EditSmtpPort"), QStringLiteral("587"));
+        w.type("EditSmtpPort", "2525");
+        w.choose("ComboSmtpSecurity", "None");
+        QCOMPARE(w.text("EditSmtpPort"), QStringLiteral("2525"));
+        w.choose("ComboSmtpSecurity", "STARTTLS");
+        w.click("ButtonApply");
+        QCOMPARE(Setting(program, "SMTP Alarm", "Security"), std::string("STARTTLS"));
+        w.click("ButtonCancel");
+        w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        QCOMPARE(w.get<QComboBox>("ComboSmtpSecurity")->currentText(), QStringLiteral("STARTTLS"));
     }
 
     void theFourTrialSendsDeliverTheTextOrSayWhyNot() {
@@ -240,6 +257,13 @@ private slots:
         const std::vector<std::string> lines = smtp.messages().front();
         QVERIFY(std::find(lines.begin(), lines.end(), "Subject: Alarming Message") != lines.end());
         QVERIFY(std::find(lines.begin(), lines.end(), "line two") != lines.end());
+        // The trial asks for STARTTLS as chosen; this server does not offer it.
+        w.choose("ComboSmtpSecurity", "STARTTLS");
+        const QString refused = trial("SMTP Message is sending out...");
+        QVERIFY2(refused.startsWith(QStringLiteral("SMTP Error : ")) &&
+                     refused.contains(QStringLiteral("STARTTLS")),
+                 qPrintable(refused));
+        QCOMPARE(smtp.messages().size(), std::size_t(1));
         Type(w, "EditSmtpPort", closedPort);
         QVERIFY(
             trial("SMTP Message is sending out...").startsWith(QStringLiteral("SMTP Error : ")));
