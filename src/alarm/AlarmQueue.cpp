@@ -59,7 +59,7 @@ std::unique_ptr<SenderWorkItem> AlarmQueue::buildSender(std::string_view method,
                                                         const std::string& target) const {
     const app::AppSettings& s = m_settings;
     if (method == kMethodEmail && s.smtpEnable) {
-        SmtpSettings smtp{s.smtpIp,       s.smtpPort,     s.smtpAuthEnable, s.smtpUsername,
+        SmtpSettings smtp{s.smtpIp,       s.smtpPort,    s.smtpAuthEnable, s.smtpUsername,
                           s.smtpPassword, s.smtpTimeout, s.smtpSecurity};
         AlarmMail mail{ParseMailbox(s.smtpFromAddress), ParseAddressList(target), text,
                        s.smtpMailAgent};

@@ -21,14 +21,12 @@ Status FtpClient::connect(const std::string& host, int port, Deadline deadline) 
     return m_connection.connect(host, port, deadline);
 }
 
-Status FtpClient::startTls(const std::string& host, const TlsOptions& options,
-                           Deadline deadline) {
+Status FtpClient::startTls(const std::string& host, const TlsOptions& options, Deadline deadline) {
     if (Expected<NumericReply> go = command("AUTH TLS", {234}, deadline); !go) {
         if (!m_connection.isOpen()) {
             return Error{go.error()};
         }
-        return Error{"The server refused AUTH TLS" +
-                     (go.error().empty() ? "" : ": " + go.error())};
+        return Error{"The server refused AUTH TLS" + (go.error().empty() ? "" : ": " + go.error())};
     }
     return secure(host, options, deadline);
 }

@@ -109,8 +109,8 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     out.full = part;
     curl_free(part);
     if (out.port.empty()) {
-        out.port = defaultPort > 0 ? std::to_string(defaultPort)
-                                   : (out.scheme == "https" ? "443" : "80");
+        out.port =
+            defaultPort > 0 ? std::to_string(defaultPort) : (out.scheme == "https" ? "443" : "80");
     }
     return true;
 }

@@ -114,14 +114,12 @@ std::string ImapClient::Quote(std::string_view word) {
     return quoted;
 }
 
-Status ImapClient::startTls(const std::string& host, const TlsOptions& options,
-                            Deadline deadline) {
+Status ImapClient::startTls(const std::string& host, const TlsOptions& options, Deadline deadline) {
     if (Status go = command("STARTTLS", deadline); !go) {
         if (!m_connection.isOpen()) {
             return go;
         }
-        return Error{"The server refused STARTTLS" +
-                     (go.error().empty() ? "" : ": " + go.error())};
+        return Error{"The server refused STARTTLS" + (go.error().empty() ? "" : ": " + go.error())};
     }
     return secure(host, options, deadline);
 }

@@ -33,8 +33,7 @@ Status Pop3Client::command(std::string_view line, Deadline deadline) {
     return readStatus(deadline);
 }
 
-Status Pop3Client::startTls(const std::string& host, const TlsOptions& options,
-                            Deadline deadline) {
+Status Pop3Client::startTls(const std::string& host, const TlsOptions& options, Deadline deadline) {
     if (Status go = command("STLS", deadline); !go) {
         if (!m_connection.isOpen()) {
             return go;

@@ -214,10 +214,12 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         const long verified = SSL_get_verify_result(h.ssl);
         if (options.verify && verified != X509_V_OK) {
             TakeOpenSslError();
-            if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH) {
-                return Error{"SSL: no alternative certificate subject name matches target host "
-                             "name '" +
-                             host + "'"};
+            if (verified == X509_V_ERR_HOSTNAME_MISMATCH ||
+                verified == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+                return Error{
+                    "SSL: no alternative certificate subject name matches target host "
+                    "name '" +
+                    host + "'"};
             }
             return Error{std::string("SSL certificate problem: ") +
                          X509_verify_cert_error_string(verified)};
@@ -271,8 +273,8 @@ Status TlsSession::write(std::string_view data, Deadline deadline) {
             continue;
         }
         const std::string reason = TakeOpenSslError();
-        return Error{"Cannot send: " + (reason.empty() ? std::string("the TLS session broke off")
-                                                       : reason)};
+        return Error{"Cannot send: " +
+                     (reason.empty() ? std::string("the TLS session broke off") : reason)};
     }
     return {};
 }
@@ -281,8 +283,8 @@ Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline d
     const SigpipeGuard noSigpipe;
     for (;;) {
         ERR_clear_error();
-        const int n = SSL_read(m_handles->ssl, buffer,
-                               static_cast<int>(std::min<std::size_t>(max, 1 << 30)));
+        const int n =
+            SSL_read(m_handles->ssl, buffer, static_cast<int>(std::min<std::size_t>(max, 1 << 30)));
         if (n > 0) {
             return static_cast<std::size_t>(n);
         }

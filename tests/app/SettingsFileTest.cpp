@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sys/stat.h>
+#include <algorithm>
 
 #include <regex>
 #include <sstream>

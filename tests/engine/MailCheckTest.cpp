@@ -385,10 +385,14 @@ TEST_P(HostileTlsServer, EveryCheckOverTlsEndsWithinItsTimeout) {
         {"SMTPS", {}, "implicit", smtp},
         {"POP3 STLS", {{"", "+OK ready\r\n"}, {"STLS", "+OK begin\r\n"}}, "starttls", pop3},
         {"POP3S", {}, "implicit", pop3},
-        {"IMAP STARTTLS", {{"", "* OK ready\r\n"}, {"C1 STARTTLS", "C1 OK begin\r\n"}},
-         "starttls", imap},
+        {"IMAP STARTTLS",
+         {{"", "* OK ready\r\n"}, {"C1 STARTTLS", "C1 OK begin\r\n"}},
+         "starttls",
+         imap},
         {"IMAPS", {}, "implicit", imap},
-        {"FTP AUTH TLS", {{"", "220 ready\r\n"}, {"AUTH TLS", "234 go ahead\r\n"}}, "starttls",
+        {"FTP AUTH TLS",
+         {{"", "220 ready\r\n"}, {"AUTH TLS", "234 go ahead\r\n"}},
+         "starttls",
          ftps},
         {"FTPS", {}, "implicit", ftps},
     };
@@ -417,8 +421,9 @@ TEST_P(HostileTlsServer, EveryCheckOverTlsEndsWithinItsTimeout) {
         ASSERT_TRUE(server.waitUntilIdle());
         const std::vector<std::string> seen = server.received();
         // The client's plain lines and its ClientHello, nothing after them.
-        const auto lines = std::count_if(c.preamble.begin(), c.preamble.end(),
-                                         [](const ServerStep& step) { return !step.expect.empty(); });
+        const auto lines =
+            std::count_if(c.preamble.begin(), c.preamble.end(),
+                          [](const ServerStep& step) { return !step.expect.empty(); });
         ASSERT_EQ(seen.size(), static_cast<std::size_t>(lines) + 1) << c.name;
         EXPECT_EQ(seen.back(), "<ClientHello>") << c.name;
     }

@@ -29,11 +29,11 @@
 #include "support/AppFixture.h"
 #include "support/EngineHarness.h"
 #include "support/FakeHttpServer.h"
-#include "support/HostileTls.h"
-#include "support/ScriptedServers.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Gate.h"
+#include "support/HostileTls.h"
 #include "support/LocalSockets.h"
+#include "support/ScriptedServers.h"
 #include "support/Text.h"
 
 namespace vantor::engine {

@@ -154,9 +154,9 @@ TEST_F(VsftpdTls, AuthTlsAndImplicitTlsLogInAndProtectTheData) {
     const int explicitPort = s_explicit->port();
     EXPECT_EQ(Check(explicitPort, "starttls", s_account->password()).detail,
               Prefix("127.0.0.1", explicitPort) + "Passed");
-    EXPECT_EQ(Check(explicitPort, "", s_account->password()).detail,
-              Prefix("127.0.0.1", explicitPort) +
-                  "Failed:Non-anonymous sessions must use encryption.");
+    EXPECT_EQ(
+        Check(explicitPort, "", s_account->password()).detail,
+        Prefix("127.0.0.1", explicitPort) + "Failed:Non-anonymous sessions must use encryption.");
     const int implicitPort = s_implicit->port();
     EXPECT_EQ(Check(implicitPort, "implicit", s_account->password()).detail,
               Prefix("127.0.0.1", implicitPort) + "Passed");

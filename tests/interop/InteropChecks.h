@@ -31,9 +31,8 @@ inline void TrustTestCa() {
 }
 
 // A check over TLS: "starttls" or "implicit" (mail, FTP), or "" (https).
-inline engine::CheckSettings TlsSettings(const std::string& host, int port,
-                                         const std::string& mode, bool verify = true,
-                                         int expiryDays = 14) {
+inline engine::CheckSettings TlsSettings(const std::string& host, int port, const std::string& mode,
+                                         bool verify = true, int expiryDays = 14) {
     engine::CheckSettings settings = Settings(host, port);
     settings.tlsMode = mode;
     settings.tls.verify = verify;

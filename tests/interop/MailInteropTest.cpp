@@ -184,8 +184,8 @@ TEST_F(AiosmtpdSmtpCheck, PortWithoutServerFailsToConnect) {
 template <typename Check>
 CheckResult RunTlsCheck(int port, const std::string& mode, const std::string& user = "",
                         const std::string& password = "") {
-    return test::RunCheck(std::make_unique<Check>(TlsSettings("127.0.0.1", port, mode),
-                                                  Credentials{user, password}));
+    return test::RunCheck(
+        std::make_unique<Check>(TlsSettings("127.0.0.1", port, mode), Credentials{user, password}));
 }
 
 // STARTTLS asked of servers that speak no TLS: a clear refusal (that no
@@ -207,7 +207,8 @@ TEST_F(DovecotMailCheck, StartTlsOfAServerWithoutTlsFailsAndSendsNoPassword) {
 TEST_F(AiosmtpdSmtpCheck, StartTlsOfAServerWithoutTlsFails) {
     const int port = s_smtp->port();
     const CheckResult result = RunTlsCheck<engine::ThreadSMTPCheck>(port, "starttls");
-    EXPECT_EQ(result.detail, Prefix("127.0.0.1", port) + "Failed:The server does not offer STARTTLS");
+    EXPECT_EQ(result.detail,
+              Prefix("127.0.0.1", port) + "Failed:The server does not offer STARTTLS");
     EXPECT_TRUE(EventuallyContains([] { return s_smtp->log(); }, ">> b'QUIT'"));
     EXPECT_EQ(s_smtp->log().find(">> b'STARTTLS'"), std::string::npos);
 }
@@ -260,15 +261,16 @@ TEST_F(DovecotTls, Pop3AndImapLogInOverStartTlsAndImplicitTls) {
     }
     // Four logins, each over TLS.
     const auto log = [] { return s_dovecot->log(); };
-    EXPECT_TRUE(EventuallyContains(log, "pop3-login: Info: Login: user=<vantor>, method=PLAIN, "
-                                        "rip=127.0.0.1, lip=127.0.0.1, mpid"));
+    EXPECT_TRUE(EventuallyContains(log,
+                                   "pop3-login: Info: Login: user=<vantor>, method=PLAIN, "
+                                   "rip=127.0.0.1, lip=127.0.0.1, mpid"));
     EXPECT_TRUE(EventuallyContains(log, "TLS, session=<"));
 }
 
 TEST_F(DovecotTls, AWrongPasswordOverTlsFailsWithTheServersWords) {
     const int port = s_dovecot->imapsPort();
-    const CheckResult r = RunTlsCheck<engine::ThreadIMAPCheck>(port, "implicit",
-                                                              DovecotServer::kUser, "not-it");
+    const CheckResult r =
+        RunTlsCheck<engine::ThreadIMAPCheck>(port, "implicit", DovecotServer::kUser, "not-it");
     EXPECT_EQ(r.detail,
               Prefix("127.0.0.1", port) + "Failed:[AUTHENTICATIONFAILED] Authentication failed.");
 }
@@ -313,8 +315,8 @@ protected:
 
     static alarm::SenderResult SendAlarm(int port, const std::string& security,
                                          const std::string& password) {
-        alarm::SmtpSettings settings{"127.0.0.1", port, true, AiosmtpdServer::kUser, password,
-                                     15000,       security};
+        alarm::SmtpSettings settings{"127.0.0.1", port,  true,    AiosmtpdServer::kUser,
+                                     password,    15000, security};
         alarm::AlarmMail mail{alarm::ParseMailbox("vantor@example.test"),
                               alarm::ParseAddressList("ops@example.test"),
                               "[10.0.0.1:25] Failed:refused", "Vantor"};
@@ -350,7 +352,8 @@ TEST_F(AiosmtpdTls, TheAlarmMailLogsInOverTlsOnly) {
     EXPECT_TRUE(EventuallyContains(startTlsLog, " tls >> b'DATA'"));
     EXPECT_EQ(s_startTls->log().find(" clear >> b'AUTH"), std::string::npos);
     // Only PLAIN offered: AUTH PLAIN, from the first byte over TLS.
-    const alarm::SenderResult plain = SendAlarm(s_implicit->port(), "TLS", AiosmtpdServer::kPassword);
+    const alarm::SenderResult plain =
+        SendAlarm(s_implicit->port(), "TLS", AiosmtpdServer::kPassword);
     EXPECT_EQ(plain.statusWord, "Sent") << plain.detail;
     EXPECT_TRUE(EventuallyContains([] { return s_implicit->log(); }, " tls >> b'AUTH PLAIN "));
     EXPECT_EQ(s_implicit->log().find(" clear >> "), std::string::npos);

@@ -268,8 +268,8 @@ protected:
                              const std::string& host = "127.0.0.1") {
         const int port = s_nginx->httpsPort(kind);
         const std::string url = "https://" + host + ":" + std::to_string(port) + "/ok.html";
-        return test::RunCheck(
-            std::make_unique<engine::ThreadURLCheck>(TlsSettings(url, port, "", verify, expiryDays), Get()));
+        return test::RunCheck(std::make_unique<engine::ThreadURLCheck>(
+            TlsSettings(url, port, "", verify, expiryDays), Get()));
     }
     static std::string PrefixOf(test::CertKind kind, const std::string& host = "127.0.0.1") {
         const int port = s_nginx->httpsPort(kind);
@@ -316,13 +316,15 @@ TEST_F(NginxHttps, TheMailChecksTlsClientWordsCertificateFaultsAsLibcurlDoes) {
     EXPECT_EQ(imaps(CertKind::OtherHost),
               "Failed:SSL: no alternative certificate subject name matches target host name "
               "'127.0.0.1'");
-    EXPECT_EQ(imaps(CertKind::Untrusted), "Failed:SSL certificate problem: self-signed certificate");
+    EXPECT_EQ(imaps(CertKind::Untrusted),
+              "Failed:SSL certificate problem: self-signed certificate");
     EXPECT_EQ(imaps(CertKind::Expired), "Failed:SSL certificate problem: certificate has expired");
     const std::string soon = imaps(CertKind::ExpiresSoon);
     EXPECT_EQ(soon.rfind("Failed:The server's certificate expires on ", 0), 0u) << soon;
     EXPECT_EQ(soon.substr(soon.size() - 17), " UTC, 3 days left") << soon;
-    EXPECT_EQ(imaps(CertKind::Expired, false).rfind("Failed:The server's certificate expired on ", 0),
-              0u);
+    EXPECT_EQ(
+        imaps(CertKind::Expired, false).rfind("Failed:The server's certificate expired on ", 0),
+        0u);
 }
 
 TEST_F(NginxHttps, WithoutVerificationAnyCertificatePassesAndTheDetailSaysSo) {
@@ -344,8 +346,8 @@ TEST_F(NginxHttps, ACertificateThatEndsWithinTheWarningDaysFails) {
     const CheckResult soon = Check(CertKind::ExpiresSoon);
     EXPECT_FALSE(soon.passed);
     // "... expires on 2026-12-12 09:41 UTC, 3 days left"
-    const std::string head = PrefixOf(CertKind::ExpiresSoon) +
-                             "HTTP/1.1 200 OK:The server's certificate expires on ";
+    const std::string head =
+        PrefixOf(CertKind::ExpiresSoon) + "HTTP/1.1 200 OK:The server's certificate expires on ";
     EXPECT_EQ(soon.detail.rfind(head, 0), 0u) << soon.detail;
     EXPECT_EQ(soon.detail.substr(soon.detail.size() - 17), " UTC, 3 days left") << soon.detail;
     EXPECT_TRUE(Check(CertKind::ExpiresSoon, true, 0).passed);
