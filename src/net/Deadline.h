@@ -1,5 +1,8 @@
 #pragma once
 
+#include <poll.h>
+
+#include <cerrno>
 #include <chrono>
 
 namespace vantor::net {
@@ -20,6 +23,19 @@ inline int MillisecondsLeft(Deadline deadline) {
 
 inline Deadline DeadlineAfter(int milliseconds) {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Waits for `events` on the socket until the deadline: 1 ready, 0 timed
+// out, -1 error (errno set).
+inline int WaitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        return rc;
+    }
 }
 
 }  // namespace vantor::net

@@ -18,19 +18,6 @@ std::string Where(const std::string& host, int port) {
     return host + " port " + std::to_string(port);
 }
 
-// Waits for `events` on fd until the deadline; 1 ready, 0 timed out, -1
-// error (errno set).
-int WaitFor(int fd, short events, Deadline deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
-        return rc;
-    }
-}
-
 }  // namespace
 
 TcpConnection::~TcpConnection() {

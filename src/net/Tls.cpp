@@ -31,18 +31,6 @@ bool IsIpAddress(const std::string& host) {
            ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-// 1 ready, 0 timed out, -1 error.
-int WaitFor(int fd, short events, Deadline deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
-        return rc;
-    }
-}
-
 // OpenSSL writes to the socket with write(2): a peer that has gone would
 // raise SIGPIPE, which ends a process that does not ignore it. The signal is
 // held off on this thread while OpenSSL works, and one raised meanwhile is
