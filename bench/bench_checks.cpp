@@ -10,6 +10,14 @@
 // from a script; the check and its plain counterpart talk to the same one.
 // Ping goes to the kernel's own echo responder on 127.0.0.1.
 //
+// Three kinds speak TLS: HTTPS, SMTP with STARTTLS and IMAP over implicit
+// TLS. Their servers are the same dialogues behind a server-side handshake
+// with a certificate of the test CA (one server context for all three,
+// made once); SSL_CERT_FILE names that CA, so the checks verify against it,
+// and the plain clients verify against the same file: the chain and the
+// name 127.0.0.1, with a fresh context and no session to resume on every
+// connection, as the checks do.
+//
 // Repetitions of all benchmarks are interleaved at random by default (pass
 // --benchmark_enable_random_interleaving=false to run them in order), so
 // that a slow spell of a shared machine falls on both sides alike. Every
@@ -21,9 +29,14 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -41,6 +54,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -53,6 +67,7 @@
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "support/FakeServer.h"
+#include "support/TestCertificates.h"
 
 namespace {
 
@@ -105,36 +120,55 @@ std::string Word(std::string_view line, std::size_t index = 0) {
     }
 }
 
-void ServeHttp(Connection& c) {
+const std::string& HttpAnswer(const std::string& method) {
     static const std::string kBody = "<html><body>Vantor bench page</body></html>\n";
     static const std::string kOk =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
         std::to_string(kBody.size()) + "\r\nConnection: close\r\n\r\n" + kBody;
     static const std::string kBad =
         "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    return method == "GET" ? kOk : kBad;
+}
+
+void ServeHttp(Connection& c) {
     const auto request = vantor::test::ReadHttpRequest(c);
     if (!request) {
         return;
     }
-    c.send(request->method == "GET" ? kOk : kBad);
+    c.send(HttpAnswer(request->method));
     // The client closes first (it has the whole answer), for both variants.
     c.waitForClose();
 }
 
-void ServeSmtp(Connection& c) {
-    c.send("220 bench.localdomain ESMTP ready\r\n");
+constexpr const char* kSmtpGreeting = "220 bench.localdomain ESMTP ready\r\n";
+
+// SMTP commands on a plain or a TLS connection until QUIT or the end; true
+// when the client asked for STARTTLS (and has its 220), which is only
+// offered when `offerTls`.
+template <class C>
+bool SmtpCommands(C& c, bool offerTls) {
     while (const auto read = c.readLine()) {
         const std::string& line = *read;
         const std::string verb = Word(line);
         if (verb == "EHLO" || verb == "HELO") {
-            c.send("250 bench.localdomain\r\n");
+            c.send(offerTls ? "250-bench.localdomain\r\n250 STARTTLS\r\n"
+                            : "250 bench.localdomain\r\n");
+        } else if (verb == "STARTTLS" && offerTls) {
+            c.send("220 Ready to start TLS\r\n");
+            return true;
         } else if (verb == "QUIT") {
             c.send("221 Bye\r\n");
-            return;
+            return false;
         } else {
             c.send("500 Unknown command\r\n");
         }
     }
+    return false;
+}
+
+void ServeSmtp(Connection& c) {
+    c.send(kSmtpGreeting);
+    SmtpCommands(c, false);
 }
 
 void ServePop3(Connection& c) {
@@ -155,7 +189,8 @@ void ServePop3(Connection& c) {
     }
 }
 
-void ServeImap(Connection& c) {
+template <class C>
+void ImapDialogue(C& c) {
     c.send("* OK IMAP4rev1 ready\r\n");
     while (const auto read = c.readLine()) {
         const std::string& line = *read;
@@ -170,6 +205,10 @@ void ServeImap(Connection& c) {
             c.send(tag + " BAD Unknown command\r\n");
         }
     }
+}
+
+void ServeImap(Connection& c) {
+    ImapDialogue(c);
 }
 
 void ServeFtp(Connection& c) {
@@ -194,6 +233,137 @@ void ServeFtp(Connection& c) {
     }
 }
 
+// The TLS servers' context: the test CA's certificate for localhost and
+// 127.0.0.1. Made in main before the servers start.
+SSL_CTX* g_serverTls = nullptr;
+
+// The server side of TLS on an accepted connection, read a line at a time
+// as FakeConnection reads. A wait ends after 10 s, or when the server stops.
+class TlsServerConnection {
+public:
+    explicit TlsServerConnection(Connection& c) : m_connection(c), m_fd(c.fd()) {
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+        m_ssl = SSL_new(g_serverTls);
+    }
+    ~TlsServerConnection() { SSL_free(m_ssl); }
+    TlsServerConnection(const TlsServerConnection&) = delete;
+    TlsServerConnection& operator=(const TlsServerConnection&) = delete;
+
+    bool accept() {
+        if (m_ssl == nullptr || SSL_set_fd(m_ssl, m_fd) != 1) {
+            return false;
+        }
+        for (;;) {
+            const int rc = SSL_accept(m_ssl);
+            if (rc == 1) {
+                return true;
+            }
+            if (!retry(rc)) {
+                return false;
+            }
+        }
+    }
+
+    bool send(std::string_view data) {
+        while (!data.empty()) {
+            const int n = SSL_write(m_ssl, data.data(), static_cast<int>(data.size()));
+            if (n > 0) {
+                data.remove_prefix(static_cast<std::size_t>(n));
+            } else if (!retry(n)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::optional<std::string> readLine() {
+        for (;;) {
+            const auto lf = m_buffer.find('\n');
+            if (lf != std::string::npos) {
+                std::string line = m_buffer.substr(0, lf);
+                m_buffer.erase(0, lf + 1);
+                if (!line.empty() && line.back() == '\r') {
+                    line.pop_back();
+                }
+                return line;
+            }
+            char chunk[4096];
+            const int n = SSL_read(m_ssl, chunk, sizeof chunk);
+            if (n > 0) {
+                m_buffer.append(chunk, static_cast<std::size_t>(n));
+            } else if (!retry(n)) {
+                return std::nullopt;
+            }
+        }
+    }
+
+    // Reads until the client closes (close_notify or the bare socket).
+    void waitForClose() {
+        while (readLine()) {
+        }
+    }
+
+private:
+    // Waits as OpenSSL asks; false when the session ended or broke.
+    bool retry(int rc) {
+        const int code = SSL_get_error(m_ssl, rc);
+        ERR_clear_error();
+        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) {
+            return false;
+        }
+        const short events = code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        for (int slice = 0; slice < 100 && !m_connection.stopping(); ++slice) {
+            pollfd p{m_fd, events, 0};
+            const int ready = ::poll(&p, 1, 100);
+            if (ready > 0) {
+                return true;
+            }
+            if (ready < 0 && errno != EINTR) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    Connection& m_connection;
+    int m_fd;
+    SSL* m_ssl = nullptr;
+    std::string m_buffer;
+};
+
+void ServeHttps(Connection& c) {
+    TlsServerConnection tls(c);
+    if (!tls.accept()) {
+        return;
+    }
+    const auto requestLine = tls.readLine();
+    if (!requestLine) {
+        return;
+    }
+    // GET has no body: the head ends the request.
+    for (auto header = tls.readLine(); header && !header->empty(); header = tls.readLine()) {
+    }
+    tls.send(HttpAnswer(Word(*requestLine)));
+    tls.waitForClose();
+}
+
+void ServeSmtpStartTls(Connection& c) {
+    c.send(kSmtpGreeting);
+    if (SmtpCommands(c, true)) {
+        TlsServerConnection tls(c);
+        if (tls.accept()) {
+            SmtpCommands(tls, false);
+        }
+    }
+}
+
+void ServeImaps(Connection& c) {
+    TlsServerConnection tls(c);
+    if (tls.accept()) {
+        ImapDialogue(tls);
+    }
+}
+
 // One connection at a time, as a small server answers a single client.
 struct Servers {
     using Mode = vantor::test::FakeServer::Mode;
@@ -202,16 +372,27 @@ struct Servers {
     vantor::test::FakeServer pop3{ServePop3, Mode::OneAtATime};
     vantor::test::FakeServer imap{ServeImap, Mode::OneAtATime};
     vantor::test::FakeServer ftp{ServeFtp, Mode::OneAtATime};
+    vantor::test::FakeServer https{ServeHttps, Mode::OneAtATime};
+    vantor::test::FakeServer smtpStartTls{ServeSmtpStartTls, Mode::OneAtATime};
+    vantor::test::FakeServer imaps{ServeImaps, Mode::OneAtATime};
 };
 
 // ---------------------------------------------------------------------------
 // The plain exchanges. Each returns nullptr on success, else what went wrong.
 
-// A blocking TCP connection to 127.0.0.1 with a small line buffer.
+// A blocking TCP connection to 127.0.0.1 with a small line buffer, in the
+// clear or, after startTls, over TLS.
 class PlainConnection {
 public:
     PlainConnection() = default;
     ~PlainConnection() {
+        if (m_ssl != nullptr) {
+            // close_notify, without waiting for the server's: the check's
+            // close does the same.
+            SSL_shutdown(m_ssl);
+            SSL_free(m_ssl);
+        }
+        SSL_CTX_free(m_ctx);
         if (m_fd >= 0) {
             ::close(m_fd);
         }
@@ -225,9 +406,38 @@ public:
         return m_fd >= 0 && ::connect(m_fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     }
 
+    // The handshake as a client of 127.0.0.1, verified as the check verifies:
+    // the chain against the CA in `caFile`, the certificate's address against
+    // 127.0.0.1 (an address: no SNI). The check makes a context of its own
+    // for every connection and loads the trust store into it, so this does
+    // too; neither keeps a session to resume.
+    bool startTls(const std::string& caFile) {
+        if (m_len != 0) {
+            return false;
+        }
+        // OpenSSL writes its Finished and the first line apart; without this
+        // (the check sets it too) the line would wait for a delayed ACK.
+        const int one = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        m_ctx = SSL_CTX_new(TLS_client_method());
+        if (m_ctx == nullptr ||
+            SSL_CTX_load_verify_locations(m_ctx, caFile.c_str(), nullptr) != 1) {
+            return false;
+        }
+        SSL_CTX_set_verify(m_ctx, SSL_VERIFY_PEER, nullptr);
+        m_ssl = SSL_new(m_ctx);
+        return m_ssl != nullptr && SSL_set_fd(m_ssl, m_fd) == 1 &&
+               X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), "127.0.0.1") == 1 &&
+               SSL_connect(m_ssl) == 1;
+    }
+
     bool sendLine(std::string_view text) {
         std::string line(text);
         line += "\r\n";
+        if (m_ssl != nullptr) {
+            return SSL_write(m_ssl, line.data(), static_cast<int>(line.size())) ==
+                   static_cast<int>(line.size());
+        }
         return ::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(line.size());
     }
@@ -245,7 +455,10 @@ public:
             if (m_len == sizeof m_buf) {
                 return false;
             }
-            const ssize_t n = ::recv(m_fd, m_buf + m_len, sizeof m_buf - m_len, 0);
+            const ssize_t n =
+                m_ssl != nullptr
+                    ? SSL_read(m_ssl, m_buf + m_len, static_cast<int>(sizeof m_buf - m_len))
+                    : ::recv(m_fd, m_buf + m_len, sizeof m_buf - m_len, 0);
             if (n <= 0) {
                 return false;
             }
@@ -255,6 +468,8 @@ public:
 
 private:
     int m_fd = -1;
+    SSL_CTX* m_ctx = nullptr;
+    SSL* m_ssl = nullptr;
     char m_buf[1024];
     std::size_t m_len = 0;
 };
@@ -265,8 +480,12 @@ struct PlainTargets {
     int pop3 = 0;
     int imap = 0;
     int ftp = 0;
-    std::string ehlo;   // "EHLO " + the host name
-    int icmpType = -1;  // SOCK_DGRAM or SOCK_RAW, whichever the system allows
+    std::string httpsUrl;
+    int smtpStartTls = 0;
+    int imaps = 0;
+    std::string caFile;  // the test CA, which SSL_CERT_FILE names for the checks
+    std::string ehlo;    // "EHLO " + the host name
+    int icmpType = -1;   // SOCK_DGRAM or SOCK_RAW, whichever the system allows
 };
 PlainTargets g_plain;
 
@@ -274,7 +493,9 @@ std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
 }
 
-const char* PlainUrl() {
+// A fresh handle for each request, as the check makes; over https the
+// chain and the host are verified (libcurl's defaults) against `caFile`.
+const char* CurlGet(const std::string& url, const char* caFile) {
     CURL* h = curl_easy_init();
     if (h == nullptr) {
         return "curl_easy_init failed";
@@ -282,7 +503,10 @@ const char* PlainUrl() {
     curl_slist* headers = curl_slist_append(nullptr, "Accept:");
     headers = curl_slist_append(headers, "Expect:");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, g_plain.url.c_str());
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    if (caFile != nullptr) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile);
+    }
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeoutMs));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeoutMs));
@@ -303,6 +527,14 @@ const char* PlainUrl() {
     return code == 200 ? nullptr : "the answer was not 200";
 }
 
+const char* PlainUrl() {
+    return CurlGet(g_plain.url, nullptr);
+}
+
+const char* PlainHttps() {
+    return CurlGet(g_plain.httpsUrl, g_plain.caFile.c_str());
+}
+
 const char* PlainSmtp() {
     PlainConnection c;
     if (!c.open(g_plain.smtp)) {
@@ -313,6 +545,31 @@ const char* PlainSmtp() {
     }
     if (!c.sendLine(g_plain.ehlo) || !c.expect("250")) {
         return "EHLO not answered with 250";
+    }
+    (void)c.sendLine("QUIT");
+    return nullptr;
+}
+
+const char* PlainSmtpStartTls() {
+    PlainConnection c;
+    if (!c.open(g_plain.smtpStartTls)) {
+        return "cannot connect";
+    }
+    if (!c.expect("220")) {
+        return "no 220 greeting";
+    }
+    // The reply to EHLO has two lines; the second offers STARTTLS.
+    if (!c.sendLine(g_plain.ehlo) || !c.expect("250-") || !c.expect("250 STARTTLS")) {
+        return "EHLO not answered with STARTTLS offered";
+    }
+    if (!c.sendLine("STARTTLS") || !c.expect("220")) {
+        return "STARTTLS not answered with 220";
+    }
+    if (!c.startTls(g_plain.caFile)) {
+        return "the TLS handshake or the verification failed";
+    }
+    if (!c.sendLine(g_plain.ehlo) || !c.expect("250")) {
+        return "EHLO over TLS not answered with 250";
     }
     (void)c.sendLine("QUIT");
     return nullptr;
@@ -340,6 +597,24 @@ const char* PlainImap() {
     PlainConnection c;
     if (!c.open(g_plain.imap)) {
         return "cannot connect";
+    }
+    if (!c.expect("* OK")) {
+        return "no * OK greeting";
+    }
+    if (!c.sendLine(std::string("C1 LOGIN ") + kUser + " " + kPassword) || !c.expect("C1 OK")) {
+        return "LOGIN refused";
+    }
+    (void)c.sendLine("C2 LOGOUT");
+    return nullptr;
+}
+
+const char* PlainImaps() {
+    PlainConnection c;
+    if (!c.open(g_plain.imaps)) {
+        return "cannot connect";
+    }
+    if (!c.startTls(g_plain.caFile)) {
+        return "the TLS handshake or the verification failed";
     }
     if (!c.expect("* OK")) {
         return "no * OK greeting";
@@ -554,7 +829,8 @@ void PrintTable(const std::vector<Kind>& kinds, const MedianReporter& reporter) 
         kRepetitions);
     // Written out by hand: printf counts the two bytes of "µ" as two columns.
     std::printf(
-        "kind  check p50  plain p50  ratio  <= 1.3  check rep  plain rep  ratio  singles\n");
+        "kind          check p50  plain p50  ratio  <= 1.3  check rep  plain rep  ratio  "
+        "singles\n");
     int measured = 0;
     int missed = 0;
     for (const Kind& kind : kinds) {
@@ -568,7 +844,7 @@ void PrintTable(const std::vector<Kind>& kinds, const MedianReporter& reporter) 
             std::string why = ce != reporter.errors.end()   ? ce->second
                               : pe != reporter.errors.end() ? pe->second
                                                             : "not run";
-            std::printf("%-5s %s\n", kind.name, why.c_str());
+            std::printf("%-13s %s\n", kind.name, why.c_str());
             continue;
         }
         const std::vector<double>& checkSamples = g_samples[check];
@@ -579,7 +855,7 @@ void PrintTable(const std::vector<Kind>& kinds, const MedianReporter& reporter) 
         const bool within = ratio <= kTargetRatio;
         ++measured;
         missed += within ? 0 : 1;
-        std::printf("%-5s %9.1f %10.1f %6.2f  %-6s %10.1f %10.1f %6.2f  %zu/%zu\n", kind.name,
+        std::printf("%-13s %9.1f %10.1f %6.2f  %-6s %10.1f %10.1f %6.2f  %zu/%zu\n", kind.name,
                     checkP50, plainP50, ratio, within ? "yes" : "NO", c->second, p->second,
                     c->second / p->second, checkSamples.size(), plainSamples.size());
     }
@@ -647,6 +923,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     ::signal(SIGPIPE, SIG_IGN);
+
+    // The checks find the test CA through SSL_CERT_FILE: set before any
+    // thread runs, since setenv is not safe beside a getenv elsewhere.
+    const vantor::test::TestCertificates& certificates = vantor::test::SharedTestCertificates();
+    const vantor::test::CertFiles& serverCert = certificates[vantor::test::CertKind::Valid];
+    ::setenv("SSL_CERT_FILE", certificates.caCert.c_str(), 1);
+    g_plain.caFile = certificates.caCert;
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> serverTls(
+        SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    g_serverTls = serverTls.get();
+    if (g_serverTls == nullptr ||
+        SSL_CTX_use_certificate_chain_file(g_serverTls, serverCert.cert.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(g_serverTls, serverCert.key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        std::fprintf(stderr, "bench_checks: cannot load the test server certificate\n");
+        return 1;
+    }
+    // Neither client resumes a session: tickets would be made for nothing.
+    SSL_CTX_set_num_tickets(g_serverTls, 0);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     Servers servers;
@@ -655,6 +949,9 @@ int main(int argc, char** argv) {
     g_plain.pop3 = servers.pop3.port();
     g_plain.imap = servers.imap.port();
     g_plain.ftp = servers.ftp.port();
+    g_plain.httpsUrl = "https://127.0.0.1:" + std::to_string(servers.https.port()) + kPage;
+    g_plain.smtpStartTls = servers.smtpStartTls.port();
+    g_plain.imaps = servers.imaps.port();
     g_plain.ehlo = "EHLO " + HostName();
     g_plain.icmpType = IcmpSocketType();
 
@@ -673,6 +970,12 @@ int main(int argc, char** argv) {
     const CheckSettings imap = settings("127.0.0.1", g_plain.imap);
     const CheckSettings ftp = settings("127.0.0.1", g_plain.ftp);
     const CheckSettings ping = settings("127.0.0.1", 0);
+    // Verified (the default) against SSL_CERT_FILE, with no warning days.
+    const CheckSettings https = settings(g_plain.httpsUrl, servers.https.port());
+    CheckSettings smtpStartTls = settings("127.0.0.1", g_plain.smtpStartTls);
+    smtpStartTls.tlsMode = "starttls";
+    CheckSettings imaps = settings("127.0.0.1", g_plain.imaps);
+    imaps.tlsMode = "implicit";
     vantor::engine::UrlCheckRequest get;
     get.method = "Get";
     vantor::engine::FtpCheckRequest ftpLogin;
@@ -692,6 +995,13 @@ int main(int argc, char** argv) {
          PlainFtp},
         {"Ping", [&] { return std::make_unique<vantor::engine::ThreadPingCheck>(ping); },
          PlainPing},
+        {"HTTPS", [&] { return std::make_unique<vantor::engine::ThreadURLCheck>(https, get); },
+         PlainHttps},
+        {"SMTP-STARTTLS",
+         [&] { return std::make_unique<vantor::engine::ThreadSMTPCheck>(smtpStartTls, mail); },
+         PlainSmtpStartTls},
+        {"IMAPS", [&] { return std::make_unique<vantor::engine::ThreadIMAPCheck>(imaps, mail); },
+         PlainImaps},
     };
     for (const Kind& kind : kinds) {
         const std::string check = std::string("BM_Check_") + kind.name;

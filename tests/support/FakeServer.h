@@ -33,6 +33,9 @@ public:
     // Puts `text` in the transcript as if it were a line read (for what is
     // not a line: a TLS record, say).
     void note(const std::string& text);
+    // The socket, for a handler that puts a layer of its own on it (a TLS
+    // server side); bytes this object has already read stay in its buffer.
+    int fd() const { return m_fd; }
 
 private:
     bool fill(std::chrono::milliseconds timeout);
