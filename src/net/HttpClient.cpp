@@ -498,6 +498,19 @@ HttpResult PerformHttp(const HttpRequest& request) {
     const std::string proxy =
         useProxy ? "http://" + request.proxyHost + ":" + std::to_string(request.proxyPort) : "";
 
+    // The earliest end of validity of the certificates met on the way: an
+    // exchange that would pass fails when one of them runs out soon. A
+    // refused status stays the reason of a failure.
+    std::optional<std::time_t> notAfter;
+    auto passUnlessExpiring = [&] {
+        const std::string problem =
+            notAfter
+                ? CertificateExpiryProblem(*notAfter, request.tls.expiryDays, std::time(nullptr))
+                : std::string();
+        result.ok = problem.empty();
+        result.error = problem;
+        return result;
+    };
     for (int n = 1;; ++n) {
         const long left = static_cast<long>(MillisecondsLeft(deadline));
         if (left <= 0) {
@@ -532,25 +545,18 @@ HttpResult PerformHttp(const HttpRequest& request) {
             FailTransfer(rc, errorBuffer, exchange, result);
             return result;
         }
-        if (exchange.notAfter) {
-            const std::string problem = CertificateExpiryProblem(
-                *exchange.notAfter, request.tls.expiryDays, std::time(nullptr));
-            if (!problem.empty()) {
-                result.error = problem;
-                return result;
-            }
+        if (exchange.notAfter && (!notAfter || *exchange.notAfter < *notAfter)) {
+            notAfter = exchange.notAfter;
         }
         if (code >= 200 && code <= 299) {
-            result.ok = true;
-            return result;
+            return passUnlessExpiring();
         }
         const char* location = nullptr;
         if (code >= 300 && code <= 399 && code != 304 &&
             curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
             location != nullptr) {
             if (n >= request.maxRequests) {
-                result.ok = true;  // the last allowed answer is itself a redirect
-                return result;
+                return passUnlessExpiring();  // the last allowed answer is itself a redirect
             }
             if (!FollowRedirect(h, code, location, first, hop, result)) {
                 return result;

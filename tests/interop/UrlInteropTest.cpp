@@ -350,6 +350,13 @@ TEST_F(NginxHttps, ACertificateThatEndsWithinTheWarningDaysFails) {
         PrefixOf(CertKind::ExpiresSoon) + "HTTP/1.1 200 OK:The server's certificate expires on ";
     EXPECT_EQ(soon.detail.rfind(head, 0), 0u) << soon.detail;
     EXPECT_EQ(soon.detail.substr(soon.detail.size() - 17), " UTC, 3 days left") << soon.detail;
+    // A refused status stays the reason of the failure.
+    const int port = s_nginx->httpsPort(CertKind::ExpiresSoon);
+    const std::string missing = "https://127.0.0.1:" + std::to_string(port) + "/missing.html";
+    EXPECT_EQ(test::RunCheck(
+                  std::make_unique<engine::ThreadURLCheck>(TlsSettings(missing, port, ""), Get()))
+                  .detail,
+              Prefix(missing, port) + "HTTP/1.1 404 Not Found:HTTP/1.1 404 Not Found");
     EXPECT_TRUE(Check(CertKind::ExpiresSoon, true, 0).passed);
     EXPECT_TRUE(Check(CertKind::ExpiresSoon, true, 2).passed);
     EXPECT_FALSE(Check(CertKind::ExpiresSoon, true, 4).passed);
