@@ -593,11 +593,8 @@ const char* PlainPop3() {
     return nullptr;
 }
 
-const char* PlainImap() {
-    PlainConnection c;
-    if (!c.open(g_plain.imap)) {
-        return "cannot connect";
-    }
+// Greeting, LOGIN and LOGOUT, in the clear or over TLS.
+const char* ImapLogin(PlainConnection& c) {
     if (!c.expect("* OK")) {
         return "no * OK greeting";
     }
@@ -608,6 +605,14 @@ const char* PlainImap() {
     return nullptr;
 }
 
+const char* PlainImap() {
+    PlainConnection c;
+    if (!c.open(g_plain.imap)) {
+        return "cannot connect";
+    }
+    return ImapLogin(c);
+}
+
 const char* PlainImaps() {
     PlainConnection c;
     if (!c.open(g_plain.imaps)) {
@@ -616,14 +621,7 @@ const char* PlainImaps() {
     if (!c.startTls(g_plain.caFile)) {
         return "the TLS handshake or the verification failed";
     }
-    if (!c.expect("* OK")) {
-        return "no * OK greeting";
-    }
-    if (!c.sendLine(std::string("C1 LOGIN ") + kUser + " " + kPassword) || !c.expect("C1 OK")) {
-        return "LOGIN refused";
-    }
-    (void)c.sendLine("C2 LOGOUT");
-    return nullptr;
+    return ImapLogin(c);
 }
 
 const char* PlainFtp() {
