@@ -2,7 +2,8 @@
 # Builds everything and runs every test tier: the release build (unit,
 # process, interop and end-to-end tests), all of them again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests
-# (pool, SMPP relay) under ThreadSanitizer, and the fuzz targets.
+# (pool, SMPP relay, the checks side by side) under ThreadSanitizer, and the
+# fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
