@@ -7,6 +7,7 @@
 
 #include "InteropChecks.h"
 #include "InteropServers.h"
+#include "ServerSuite.h"
 #include "engine/ThreadFTPCheck.h"
 #include "support/RunCheck.h"
 #include "support/TempDir.h"
@@ -27,38 +28,30 @@ CheckResult RunFtpCheck(int port, const std::string& user, const std::string& pa
         std::make_unique<engine::ThreadFTPCheck>(Settings("127.0.0.1", port), request));
 }
 
-class VsftpdFtpCheck : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            s_account = std::make_unique<FtpAccount>();
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_vsftpd = std::make_unique<VsftpdServer>(s_dir->path());
-        });
+class VsftpdFtpCheck : public ServerSuite<VsftpdFtpCheck> {
+public:
+    static void StartServers(const std::string& dir) {
+        s_account = std::make_unique<FtpAccount>();
+        s_vsftpd = std::make_unique<VsftpdServer>(dir);
     }
-    static void TearDownTestSuite() {
+    static void StopServers() {
         s_vsftpd.reset();
-        s_dir.reset();
         s_account.reset();
-        s_setup.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_vsftpd) {
+    static void ShowServerLogs() {
+        if (s_vsftpd) {
             std::cout << "vsftpd log:\n" << s_vsftpd->log() << s_vsftpd->process().logTail();
         }
     }
 
+protected:
     int port() const { return s_vsftpd->port(); }
     const std::string& password() const { return s_account->password(); }
     bool logShows(const std::string& text) {
         return EventuallyContains([] { return s_vsftpd->log(); }, text);
     }
 
-    static inline SuiteSetup s_setup;
     static inline std::unique_ptr<FtpAccount> s_account;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<VsftpdServer> s_vsftpd;
 };
 
@@ -99,40 +92,34 @@ TEST_F(VsftpdFtpCheck, PortWithoutServerFailsToConnect) {
                                  std::to_string(closed) + ": Connection refused");
 }
 
-// vsftpd with explicit and with implicit TLS, probed with raw OpenSSL.
-class VsftpdTls : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            TrustTestCa();
-            s_account = std::make_unique<FtpAccount>();
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            MakeDir(s_dir->path() + "/explicit");
-            MakeDir(s_dir->path() + "/implicit");
-            VsftpdOptions options;
-            options.tls = test::SharedTestCertificates()[test::CertKind::Valid];
-            s_explicit = std::make_unique<VsftpdServer>(s_dir->path() + "/explicit", options);
-            options.implicitTls = true;
-            s_implicit = std::make_unique<VsftpdServer>(s_dir->path() + "/implicit", options);
-        });
+// vsftpd with explicit and with implicit TLS.
+class VsftpdTls : public ServerSuite<VsftpdTls> {
+public:
+    static void StartServers(const std::string& dir) {
+        TrustTestCa();
+        s_account = std::make_unique<FtpAccount>();
+        MakeDir(dir + "/explicit");
+        MakeDir(dir + "/implicit");
+        VsftpdOptions options;
+        options.tls = test::SharedTestCertificates()[test::CertKind::Valid];
+        s_explicit = std::make_unique<VsftpdServer>(dir + "/explicit", options);
+        options.implicitTls = true;
+        s_implicit = std::make_unique<VsftpdServer>(dir + "/implicit", options);
     }
-    static void TearDownTestSuite() {
+    static void StopServers() {
         s_explicit.reset();
         s_implicit.reset();
-        s_dir.reset();
         s_account.reset();
-        s_setup.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
+    static void ShowServerLogs() {
         for (auto* server : {s_explicit.get(), s_implicit.get()}) {
-            if (HasFailure() && server != nullptr) {
+            if (server != nullptr) {
                 std::cout << "vsftpd log:\n" << server->log() << server->process().logTail();
             }
         }
     }
 
+protected:
     static CheckResult Check(int port, const std::string& mode, const std::string& password) {
         FtpCheckRequest request;
         request.username = FtpAccount::kUser;
@@ -141,9 +128,7 @@ protected:
             TlsSettings("127.0.0.1", port, mode), request));
     }
 
-    static inline SuiteSetup s_setup;
     static inline std::unique_ptr<FtpAccount> s_account;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<VsftpdServer> s_explicit;
     static inline std::unique_ptr<VsftpdServer> s_implicit;
 };

@@ -9,6 +9,7 @@
 
 #include "InteropChecks.h"
 #include "InteropServers.h"
+#include "ServerSuite.h"
 #include "alarm/ThreadSMTP.h"
 #include "engine/ThreadMailCheck.h"
 #include "support/RunCheck.h"
@@ -32,34 +33,24 @@ std::string Refused(int port) {
            std::to_string(port) + ": Connection refused";
 }
 
-class DovecotMailCheck : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_dovecot = std::make_unique<DovecotServer>(s_dir->path());
-        });
+class DovecotMailCheck : public ServerSuite<DovecotMailCheck> {
+public:
+    static void StartServers(const std::string& dir) {
+        s_dovecot = std::make_unique<DovecotServer>(dir);
     }
-    static void TearDownTestSuite() {
-        s_dovecot.reset();
-        s_dir.reset();
-        s_setup.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_dovecot) {
+    static void StopServers() { s_dovecot.reset(); }
+    static void ShowServerLogs() {
+        if (s_dovecot) {
             std::cout << "dovecot log:\n" << s_dovecot->log() << s_dovecot->process().logTail();
         }
     }
 
+protected:
     DovecotServer& dovecot() { return *s_dovecot; }
     bool logShows(const std::string& text) {
         return EventuallyContains([this] { return dovecot().log(); }, text);
     }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<DovecotServer> s_dovecot;
 };
 
@@ -132,29 +123,19 @@ TEST_F(DovecotMailCheck, PortsWithoutServerFailToConnect) {
     EXPECT_EQ(imap.detail, Refused(port));
 }
 
-class AiosmtpdSmtpCheck : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_smtp = std::make_unique<AiosmtpdServer>(s_dir->path());
-        });
+class AiosmtpdSmtpCheck : public ServerSuite<AiosmtpdSmtpCheck> {
+public:
+    static void StartServers(const std::string& dir) {
+        s_smtp = std::make_unique<AiosmtpdServer>(dir);
     }
-    static void TearDownTestSuite() {
-        s_smtp.reset();
-        s_dir.reset();
-        s_setup.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_smtp) {
+    static void StopServers() { s_smtp.reset(); }
+    static void ShowServerLogs() {
+        if (s_smtp) {
             std::cout << s_smtp->process().logTail();
         }
     }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
+protected:
     static inline std::unique_ptr<AiosmtpdServer> s_smtp;
 };
 
@@ -215,32 +196,21 @@ TEST_F(AiosmtpdSmtpCheck, StartTlsOfAServerWithoutTlsFails) {
 
 // dovecot with a certificate from the test CA: STLS/STARTTLS on the plain
 // ports, TLS from the first byte on the pop3s and imaps ports.
-class DovecotTls : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            TrustTestCa();
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_dovecot = std::make_unique<DovecotServer>(
-                s_dir->path(),
-                DovecotOptions{test::SharedTestCertificates()[test::CertKind::Valid]});
-        });
+class DovecotTls : public ServerSuite<DovecotTls> {
+public:
+    static void StartServers(const std::string& dir) {
+        TrustTestCa();
+        s_dovecot = std::make_unique<DovecotServer>(
+            dir, DovecotOptions{test::SharedTestCertificates()[test::CertKind::Valid]});
     }
-    static void TearDownTestSuite() {
-        s_dovecot.reset();
-        s_dir.reset();
-        s_setup.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_dovecot) {
+    static void StopServers() { s_dovecot.reset(); }
+    static void ShowServerLogs() {
+        if (s_dovecot) {
             std::cout << "dovecot log:\n" << s_dovecot->log() << s_dovecot->process().logTail();
         }
     }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
+protected:
     static inline std::unique_ptr<DovecotServer> s_dovecot;
 };
 
@@ -278,41 +248,35 @@ TEST_F(DovecotTls, AWrongPasswordOverTlsFailsWithTheServersWords) {
 // aiosmtpd that insists on STARTTLS before mail and offers AUTH only over
 // TLS, and one that speaks TLS from the first byte and offers PLAIN only.
 // Their logs mark each line read as " clear >> " or " tls >> ".
-class AiosmtpdTls : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            TrustTestCa();
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            const test::CertFiles& valid = test::SharedTestCertificates()[test::CertKind::Valid];
-            AiosmtpdOptions startTls;
-            startTls.tls = valid;
-            startTls.auth = true;
-            MakeDir(s_dir->path() + "/starttls");
-            MakeDir(s_dir->path() + "/implicit");
-            s_startTls = std::make_unique<AiosmtpdServer>(s_dir->path() + "/starttls", startTls);
-            AiosmtpdOptions implicit = startTls;
-            implicit.implicitTls = true;
-            implicit.plainOnly = true;
-            s_implicit = std::make_unique<AiosmtpdServer>(s_dir->path() + "/implicit", implicit);
-        });
+class AiosmtpdTls : public ServerSuite<AiosmtpdTls> {
+public:
+    static void StartServers(const std::string& dir) {
+        TrustTestCa();
+        const test::CertFiles& valid = test::SharedTestCertificates()[test::CertKind::Valid];
+        AiosmtpdOptions startTls;
+        startTls.tls = valid;
+        startTls.auth = true;
+        MakeDir(dir + "/starttls");
+        MakeDir(dir + "/implicit");
+        s_startTls = std::make_unique<AiosmtpdServer>(dir + "/starttls", startTls);
+        AiosmtpdOptions implicit = startTls;
+        implicit.implicitTls = true;
+        implicit.plainOnly = true;
+        s_implicit = std::make_unique<AiosmtpdServer>(dir + "/implicit", implicit);
     }
-    static void TearDownTestSuite() {
+    static void StopServers() {
         s_startTls.reset();
         s_implicit.reset();
-        s_dir.reset();
-        s_setup.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
+    static void ShowServerLogs() {
         for (auto* server : {s_startTls.get(), s_implicit.get()}) {
-            if (HasFailure() && server != nullptr) {
+            if (server != nullptr) {
                 std::cout << server->log() << server->process().logTail();
             }
         }
     }
 
+protected:
     static alarm::SenderResult SendAlarm(int port, const std::string& security,
                                          const std::string& password) {
         alarm::SmtpSettings settings{"127.0.0.1", port,  true,    AiosmtpdServer::kUser,
@@ -325,8 +289,6 @@ protected:
         return sender.result();
     }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<AiosmtpdServer> s_startTls;
     static inline std::unique_ptr<AiosmtpdServer> s_implicit;
 };

@@ -8,6 +8,7 @@
 
 #include "InteropChecks.h"
 #include "InteropServers.h"
+#include "ServerSuite.h"
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "support/RunCheck.h"
@@ -35,32 +36,22 @@ std::size_t CountLines(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-class NginxUrlCheck : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_nginx = std::make_unique<NginxServer>(s_dir->path());
-        });
+class NginxUrlCheck : public ServerSuite<NginxUrlCheck> {
+public:
+    static void StartServers(const std::string& dir) {
+        s_nginx = std::make_unique<NginxServer>(dir);
     }
-    static void TearDownTestSuite() {
-        s_nginx.reset();
-        s_dir.reset();
-        s_setup.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_nginx) {
+    static void StopServers() { s_nginx.reset(); }
+    static void ShowServerLogs() {
+        if (s_nginx) {
             std::cout << "nginx access log:\n"
                       << s_nginx->accessLog() << s_nginx->process().logTail();
         }
     }
 
+protected:
     NginxServer& nginx() { return *s_nginx; }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<NginxServer> s_nginx;
 };
 
@@ -165,30 +156,24 @@ TEST_F(NginxUrlCheck, PortWithoutServerFailsToConnect) {
         << result.detail;
 }
 
-class TinyproxyUrlCheck : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_nginx = std::make_unique<NginxServer>(s_dir->path());
-            s_proxy = std::make_unique<TinyproxyServer>(s_dir->path());
-        });
+class TinyproxyUrlCheck : public ServerSuite<TinyproxyUrlCheck> {
+public:
+    static void StartServers(const std::string& dir) {
+        s_nginx = std::make_unique<NginxServer>(dir);
+        s_proxy = std::make_unique<TinyproxyServer>(dir);
     }
-    static void TearDownTestSuite() {
+    static void StopServers() {
         s_proxy.reset();
         s_nginx.reset();
-        s_dir.reset();
-        s_setup.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_nginx && s_proxy) {
+    static void ShowServerLogs() {
+        if (s_nginx && s_proxy) {
             std::cout << "nginx access log:\n"
                       << s_nginx->accessLog() << s_proxy->process().logTail();
         }
     }
 
+protected:
     UrlCheckRequest viaProxy(const std::string& user, const std::string& password) {
         UrlCheckRequest request = Get();
         request.proxyHost = "127.0.0.1";
@@ -200,8 +185,6 @@ protected:
 
     NginxServer& nginx() { return *s_nginx; }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<NginxServer> s_nginx;
     static inline std::unique_ptr<TinyproxyServer> s_proxy;
 };
@@ -241,29 +224,21 @@ TEST_F(TinyproxyUrlCheck, WrongOrMissingProxyPasswordIsRefusedByTheProxy) {
 }
 
 // nginx over TLS, one port per certificate kind.
-class NginxHttps : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_setup.run([] {
-            TrustTestCa();
-            s_dir = std::make_unique<test::TempDir>();
-            OpenForServers(s_dir->path());
-            s_nginx = std::make_unique<NginxServer>(
-                s_dir->path(), NginxOptions{test::SharedTestCertificates().all()});
-        });
+class NginxHttps : public ServerSuite<NginxHttps> {
+public:
+    static void StartServers(const std::string& dir) {
+        TrustTestCa();
+        s_nginx =
+            std::make_unique<NginxServer>(dir, NginxOptions{test::SharedTestCertificates().all()});
     }
-    static void TearDownTestSuite() {
-        s_nginx.reset();
-        s_dir.reset();
-        s_setup.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_setup.ok()) << s_setup.error(); }
-    void TearDown() override {
-        if (HasFailure() && s_nginx) {
+    static void StopServers() { s_nginx.reset(); }
+    static void ShowServerLogs() {
+        if (s_nginx) {
             std::cout << s_nginx->process().logTail();
         }
     }
 
+protected:
     static CheckResult Check(test::CertKind kind, bool verify = true, int expiryDays = 14,
                              const std::string& host = "127.0.0.1") {
         const int port = s_nginx->httpsPort(kind);
@@ -276,8 +251,6 @@ protected:
         return Prefix("https://" + host + ":" + std::to_string(port) + "/ok.html", port);
     }
 
-    static inline SuiteSetup s_setup;
-    static inline std::unique_ptr<test::TempDir> s_dir;
     static inline std::unique_ptr<NginxServer> s_nginx;
 };
 
