@@ -237,9 +237,7 @@ CheckInput ReadCheckInput(const registry::ServiceRecord& record, std::string_vie
     f.alarmSmpp = std::string(Require(record, "alarm_smpp"));
     f.alarmHttpSms = std::string(Require(record, "alarm_httpsms"));
     f.alarmSyslog = std::string(Require(record, "alarm_syslog"));
-    // Records from before TLS have neither element.
-    f.tls = std::string(record.find("tls").value_or(""));
-    f.tlsVerify = std::string(record.find("tls_verify").value_or("y"));
+    record.readTls(f);
     if (service == kPing) {
         return in;
     }

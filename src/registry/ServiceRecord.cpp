@@ -84,4 +84,13 @@ std::vector<ExtraField> ServiceRecord::extraFields() const {
     return fields;
 }
 
+void ServiceRecord::readTls(ServiceFields& f) const {
+    if (const auto tls = find("tls")) {
+        f.tls = std::string(*tls);
+    }
+    if (const auto verify = find("tls_verify")) {
+        f.tlsVerify = std::string(*verify);
+    }
+}
+
 }  // namespace vantor::registry

@@ -79,6 +79,10 @@ public:
     std::optional<std::string_view> findUrlField(std::string_view element) const;
     // The service_url_detail children, in document order.
     std::vector<ExtraField> extraFields() const;
+    // The "tls" and "tls_verify" elements into f; an element the record
+    // lacks (every record from before TLS) leaves the default: no TLS, the
+    // certificate verified.
+    void readTls(ServiceFields& f) const;
 
 private:
     pugi::xml_node m_node;

@@ -147,9 +147,10 @@ std::array<std::pair<const char*, std::string_view>, 20> RecordElements(const Se
 // The TLS elements that follow element 20: written when the record has them
 // already or the value differs from the default (nothing said about TLS).
 void WriteTlsElements(pugi::xml_node record, const ServiceFields& f) {
+    const ServiceFields defaults;
     const std::pair<const char*, std::pair<std::string_view, std::string_view>> kOptional[] = {
-        {"tls", {f.tls, ""}},
-        {"tls_verify", {f.tlsVerify, "y"}},
+        {"tls", {f.tls, defaults.tls}},
+        {"tls_verify", {f.tlsVerify, defaults.tlsVerify}},
     };
     for (const auto& [name, value] : kOptional) {
         if (record.child(name) || value.first != value.second) {

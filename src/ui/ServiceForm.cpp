@@ -88,10 +88,9 @@ void ReadSecurity(QComboBox& security, QCheckBox& verify, registry::ServiceField
     f.tlsVerify = verify.isChecked() ? "y" : "n";
 }
 
-// A record from before TLS has neither element: no TLS, verified.
-void LoadSecurity(const registry::ServiceRecord& record, QComboBox& security, QCheckBox& verify) {
-    ChooseWord(security, FromStd(record.find("tls").value_or("")));
-    verify.setChecked(record.find("tls_verify").value_or("y") != "n");
+void LoadSecurity(const registry::ServiceFields& tls, QComboBox& security, QCheckBox& verify) {
+    ChooseWord(security, FromStd(tls.tls));
+    verify.setChecked(tls.tlsVerify != "n");
 }
 
 }  // namespace
@@ -269,6 +268,8 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         m_runState->setCurrentIndex(std::max(0, m_runState->findText(text("status"))));
     }
     const std::string service(record.text("service"));
+    registry::ServiceFields tls;
+    record.readTls(tls);
     if (service == "SMTP" || service == "POP3" || service == "IMAP") {
         m_kinds.setKind(QStringLiteral("Email"));
         TFrameEmailForm& e = *m_kinds.FrameEmail;
@@ -277,7 +278,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         e.EditEmailPort->setText(text("port"));
         e.EditEmailUser->setText(text("username"));
         e.EditEmailPassword->setText(text("password"));
-        LoadSecurity(record, *e.ComboBoxEmailSecurity, *e.CheckBoxEmailVerifyCertificate);
+        LoadSecurity(tls, *e.ComboBoxEmailSecurity, *e.CheckBoxEmailVerifyCertificate);
     } else {
         // A kind the list does not offer ("Database") chooses none.
         m_kinds.setKind(FromStd(service));
@@ -291,7 +292,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         u.ComboBoxService->setCurrentText(text("url_method"));
         u.EditURLURL->setText(text("ip"));
         u.EditURLPort->setText(text("port"));
-        u.CheckBoxVerifyCertificate->setChecked(record.find("tls_verify").value_or("y") != "n");
+        u.CheckBoxVerifyCertificate->setChecked(tls.tlsVerify != "n");
         const bool auth = !record.text("username").empty() || !record.text("password").empty();
         u.CheckBoxURLAuthentication->setChecked(auth);
         if (auth) {
@@ -335,7 +336,7 @@ void ServiceForm::load(const registry::ServiceRecord& record) const {
         t.EditFTPPort->setText(text("port"));
         t.EditFTPUserID->setText(text("username"));
         t.EditFTPPassword->setText(text("password"));
-        LoadSecurity(record, *t.ComboBoxFTPSecurity, *t.CheckBoxFTPVerifyCertificate);
+        LoadSecurity(tls, *t.ComboBoxFTPSecurity, *t.CheckBoxFTPVerifyCertificate);
         t.CheckBoxProxy->setChecked(hasProxy);
         if (hasProxy) {
             t.EditFTPProxyIP->setText(text("proxy_ip"));
