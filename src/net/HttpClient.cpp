@@ -214,17 +214,20 @@ std::string UrlForDisplay(const std::string& url) {
     return out;
 }
 
+namespace {
+
+// Whether the text starts with the lower-case prefix, in any case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) {
+               return p == std::tolower(static_cast<unsigned char>(t));
+           });
+}
+
+}  // namespace
+
 bool IsHttpsUrl(std::string_view url) {
-    constexpr std::string_view kHttps = "https://";
-    if (url.size() < kHttps.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < kHttps.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) != kHttps[i]) {
-            return false;
-        }
-    }
-    return true;
+    return StartsWithNoCase(url, "https://");
 }
 
 int HttpDefaultPort(std::string_view url, int configured) {
@@ -235,14 +238,10 @@ int HttpDefaultPort(std::string_view url, int configured) {
 }
 
 std::string CompleteUrl(const std::string& text) {
-    if (text.empty() || IsHttpsUrl(text)) {
+    if (text.empty() || StartsWithNoCase(text, "http://") || IsHttpsUrl(text)) {
         return text;
     }
-    std::string head = text.substr(0, 7);
-    for (char& c : head) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return head == "HTTP://" ? text : "http://" + text;
+    return "http://" + text;
 }
 
 std::string UrlWithoutQuery(const std::string& url) {
