@@ -3,8 +3,9 @@
 // check's result costs the owner thread (the document changes at once; the
 // store's writer thread takes it to the file, at most about once a second),
 // the bare atomic write of the file's bytes that the writer makes, loading
-// the file at start-up, and the walk over all records that the scheduler
-// makes once a minute.
+// the file at start-up, the walk over all records that the scheduler makes
+// once a minute, and a result's cost to the owner thread while the writer
+// writes in a loop (median, p99 and maximum).
 //
 // The service files live in a fresh directory under $TMPDIR (or /tmp), built
 // once per size and shared by the benchmarks; the directory is removed when
@@ -481,6 +482,69 @@ void BM_SetServiceResult(benchmark::State& state) {
     }
 }
 
+// Results while the writer writes the whole file in a loop (no interval
+// between its writes), one every 100 us as a burst of checks brings them:
+// what each call costs the owner thread, with its median, p99 and maximum,
+// since one wait on the writer is what stalls a window.
+void BM_SetServiceResultWhileWriting(benchmark::State& state) {
+    const auto store = OpenStore(state);
+    if (!store) {
+        return;
+    }
+    const int count = static_cast<int>(state.range(0));
+    store->setResultWriteInterval(std::chrono::milliseconds(0));
+    std::vector<std::string> keys;
+    for (int i = 0; i < count; ++i) {
+        keys.push_back(MakeRecord(i).key());
+    }
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(state.max_iterations));
+    std::map<std::string, std::string> last;
+    std::size_t n = 0;
+    for (auto _ : state) {
+        const std::string& key = keys[n % keys.size()];
+        const char* word = (n / keys.size()) % 2 == 0 ? "Failed" : "Passed";
+        ++n;
+        const auto start = std::chrono::steady_clock::now();
+        const vantor::Status saved = store->SetServiceResult(key, word);
+        const auto end = std::chrono::steady_clock::now();
+        if (!saved) {
+            state.SkipWithError(("SetServiceResult: " + saved.error()).c_str());
+            return;
+        }
+        const double us = std::chrono::duration<double, std::micro>(end - start).count();
+        micros.push_back(us);
+        state.SetIterationTime(us / 1e6);
+        last[key] = word;
+        while (std::chrono::steady_clock::now() - end < std::chrono::microseconds(100)) {
+        }
+    }
+    std::sort(micros.begin(), micros.end());
+    const auto at = [&](double share) {
+        return micros[static_cast<std::size_t>(share * static_cast<double>(micros.size() - 1))];
+    };
+    state.counters["p50_us"] = at(0.5);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = micros.back();
+    // Every result reaches the disk.
+    if (const vantor::Status flushed = store->flush(); !flushed) {
+        state.SkipWithError(("flush: " + flushed.error()).c_str());
+        return;
+    }
+    ServiceStore reread(store->filePath());
+    if (!reread.OpenServiceFile(true)) {
+        state.SkipWithError("cannot reload the saved file");
+        return;
+    }
+    for (const auto& [key, word] : last) {
+        const auto record = reread.findRecord(key);
+        if (!record || record->text("service_status") != word) {
+            state.SkipWithError("the saved file does not hold the last results");
+            return;
+        }
+    }
+}
+
 // What the writer thread pays for each write of the results: the file's
 // bytes written with the same atomic replace.
 void BM_WriteFileAtomically(benchmark::State& state) {
@@ -580,6 +644,11 @@ BENCHMARK(BM_SetServiceResult)
     ->ReportAggregatesOnly(true)
     ->ComputeStatistics("min", Min)
     ->ComputeStatistics("max", Max);
+BENCHMARK(BM_SetServiceResultWhileWriting)
+    ->Arg(10000)
+    ->Iterations(20000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteFileAtomically)
     ->Arg(100)
     ->Arg(1000)

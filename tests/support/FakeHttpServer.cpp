@@ -13,7 +13,12 @@ FakeHttpServer::FakeHttpServer(Responder responder)
       m_server([this](FakeConnection& connection) { serve(connection); }) {}
 
 FakeHttpServer::Responder FakeHttpServer::Always(std::string response) {
-    return [response](const SeenHttpRequest&, int) { return response; };
+    return [response](const SeenHttpRequest&, int) { return HttpReply(response); };
+}
+
+FakeHttpServer::Responder FakeHttpServer::Delayed(std::string response,
+                                                  std::chrono::milliseconds delay) {
+    return [response, delay](const SeenHttpRequest&, int) { return HttpReply(response, delay); };
 }
 
 void FakeHttpServer::serve(FakeConnection& connection) {
@@ -24,7 +29,9 @@ void FakeHttpServer::serve(FakeConnection& connection) {
             index = static_cast<int>(m_requests.size());
             m_requests.push_back(*request);
         }
-        if (!connection.send(m_responder(*request, index))) {
+        const HttpReply reply = m_responder(*request, index);
+        connection.pause(reply.delay);
+        if (!connection.send(reply.text)) {
             return;
         }
     }
@@ -32,6 +39,10 @@ void FakeHttpServer::serve(FakeConnection& connection) {
 
 std::vector<SeenHttpRequest> FakeHttpServer::requests() const {
     m_server.waitUntilIdle();
+    return requestsNow();
+}
+
+std::vector<SeenHttpRequest> FakeHttpServer::requestsNow() const {
     std::lock_guard lock(m_mutex);
     return m_requests;
 }

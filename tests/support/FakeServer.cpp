@@ -32,6 +32,13 @@ bool FakeConnection::stopping() const {
     return m_server.stopping();
 }
 
+void FakeConnection::pause(std::chrono::milliseconds delay) const {
+    const auto end = std::chrono::steady_clock::now() + delay;
+    while (std::chrono::steady_clock::now() < end && !stopping()) {
+        std::this_thread::sleep_for(std::min(delay, std::chrono::milliseconds(10)));
+    }
+}
+
 void FakeConnection::note(const std::string& text) {
     m_server.record(text);
 }

@@ -30,6 +30,8 @@ public:
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void close();
     bool stopping() const;
+    // Sleeps, but ends early when the server stops.
+    void pause(std::chrono::milliseconds delay) const;
     // Puts `text` in the transcript as if it were a line read (for what is
     // not a line: a TLS record, say).
     void note(const std::string& text);

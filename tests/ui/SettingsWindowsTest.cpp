@@ -1,10 +1,8 @@
 // The options window and the alarm options window with their trial sends,
 // driven through their controls, against SysInit.ini and local servers.
 #include <QAction>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 
 #include "app/IniFile.h"
 #include "support/FakeHttpServer.h"
@@ -12,6 +10,7 @@
 #include "support/FakeSmtpServer.h"
 #include "support/GuiProgram.h"
 #include "support/LocalSockets.h"
+#include "support/StallProbe.h"
 #include "ui/TFormAlarmingSettings.h"
 
 using namespace std::chrono_literals;
@@ -40,25 +39,6 @@ void Type(const Controls& w, const char* edit, const QString& text) {
     auto* box = w.get<QLineEdit>(edit);
     box->clear();
     QTest::keyClicks(box, text);
-}
-
-// The longest gap, beyond its interval, of a 5 ms timer on the GUI thread
-// while `until` is false.
-double LongestStallMs(const std::function<bool()>& until) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    double longest = 0;
-    QTimer probe;
-    probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, static_cast<double>(now - last) / 1e6 - 5.0);
-        last = now;
-    });
-    probe.start();
-    last = clock.nsecsElapsed();
-    return QTest::qWaitFor(until, 20000) ? longest : 1e9;
 }
 
 }  // namespace
@@ -209,10 +189,9 @@ private slots:
     void theFourTrialSendsDeliverTheTextOrSayWhyNot() {
         vantor::test::FakeSmtpServer smtp;
         vantor::test::FakeSmsc smsc;
-        vantor::test::FakeHttpServer gateway([](const vantor::test::SeenHttpRequest&, int) {
-            std::this_thread::sleep_for(300ms);  // long enough to see the window go on
-            return vantor::test::HttpResponse("HTTP/1.1 200 OK", "", "ACCEPTED 17");
-        });
+        // Answered late enough to see the window go on meanwhile.
+        vantor::test::FakeHttpServer gateway(vantor::test::FakeHttpServer::Delayed(
+            vantor::test::HttpResponse("HTTP/1.1 200 OK", "", "ACCEPTED 17"), 300ms));
         vantor::test::UdpReceiver syslog;
         const vantor::test::ClosedPort closed;
         const QString closedPort = QString::number(closed.port());
@@ -302,9 +281,12 @@ private slots:
         Type(w, "EditHttpPhone", "5550100");
         Type(w, "EditHttpMessage", "trial http");
         w.click("ButtonTest");
-        const double stall = LongestStallMs([&] { return !dialog.trialRunning(); });
+        vantor::test::StallProbe probe;
+        probe.start();
+        QVERIFY(probe.runUntil([&] { return !dialog.trialRunning(); }, 20000));
+        const double stall = probe.maxMs();
         qInfo("longest stall of the event loop during the HTTP trial: %.1f ms", stall);
-        QVERIFY2(stall < 50, qPrintable(QString::number(stall)));
+        QVERIFY2(stall < vantor::test::StallBudgetMs(50), qPrintable(QString::number(stall)));
         QCOMPARE(w.status(), QStringLiteral("SMS ( by HTTP ) Message has been sent already."));
         QCOMPARE(w.get<QPlainTextEdit>("MemoHttpResponse")->toPlainText(),
                  QStringLiteral("ACCEPTED 17"));
