@@ -48,8 +48,8 @@
 #include "support/GuiProgram.h"
 #include "support/StallProbe.h"
 #include "ui/GuiApp.h"
-#include "ui/MessageBox.h"
-#include "ui/TFormMenu.h"
+#include "ui/mainwindow/TFormMenu.h"
+#include "ui/support/MessageBox.h"
 
 using namespace std::chrono_literals;
 using vantor::test::Program;

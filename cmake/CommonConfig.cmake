@@ -3,7 +3,8 @@
 add_library(vantor_options INTERFACE)
 target_compile_features(vantor_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
-target_compile_options(vantor_options INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_options(vantor_options INTERFACE -Wall -Wextra -Wpedantic -Wold-style-cast
+                                                -Wnon-virtual-dtor -Woverloaded-virtual)
 # GCC 12 warns of overlapping memcpy inside std::string's operator+ at -O3
 # (GCC bug 105329), a false positive in libstdc++ rather than in our code.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
@@ -28,3 +29,12 @@ if(VANTOR_SANITIZE)
   # Timing tests allow for the sanitizers' slowdown.
   target_compile_definitions(vantor_options INTERFACE VANTOR_SANITIZED=1)
 endif()
+
+# What every target on Qt carries besides: connections that name their
+# context object, no narrowing in connected arguments, and nothing that Qt
+# deprecated up to the version Debian 12 ships.
+add_library(vantor_qt_options INTERFACE)
+target_compile_definitions(vantor_qt_options INTERFACE
+    QT_NO_CONTEXTLESS_CONNECT
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_DISABLE_DEPRECATED_UP_TO=0x060400)

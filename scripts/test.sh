@@ -10,6 +10,8 @@ scripts/install-deps.sh
 
 # Every include runs down the layer order.
 scripts/check-layers.sh
+# Our own sources are formatted as .clang-format says.
+git ls-files '*.cpp' '*.h' | grep -v node_modules | xargs clang-format --dry-run -Werror
 
 jobs=${VANTOR_JOBS:-2}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -170,7 +170,9 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
     }
     const bool ip = IsIpAddress(host);
     if (!ip && !host.empty()) {
-        SSL_set_tlsext_host_name(h.ssl, host.c_str());
+        // SSL_set_tlsext_host_name, without the C cast its macro hides.
+        SSL_ctrl(h.ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                 const_cast<char*>(host.c_str()));
     }
     if (options.verify) {
         X509_VERIFY_PARAM* param = SSL_get0_param(h.ssl);

@@ -15,7 +15,7 @@
 #include "app/Clock.h"
 #include "app/UnexpectedError.h"
 #include "ui/BuildConfig.h"
-#include "ui/TFormMenu.h"
+#include "ui/mainwindow/TFormMenu.h"
 
 namespace vantor::ui {
 

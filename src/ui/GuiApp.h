@@ -7,8 +7,8 @@
 #include <string>
 
 #include "session/Session.h"
-#include "ui/GuiReporter.h"
-#include "ui/QtOwnerThread.h"
+#include "ui/support/GuiReporter.h"
+#include "ui/support/QtOwnerThread.h"
 
 class QSplashScreen;
 

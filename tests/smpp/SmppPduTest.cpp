@@ -939,7 +939,7 @@ TEST(SmppDeliver, ThreeRecognisedItemsMakeAReceipt) {
 TEST(SmppDeliver, MessagePayloadWhenShortMessageIsEmpty) {
     DeliverArgs a;
     a.optional = {0x04, 0x24, 0x00, 0x05, 'h',  'e', 'l', 'l', 'o',  // message_payload
-                            0x02, 0x04, 0x00, 0x02, 0x00, 0x07};  // user_message_reference
+                  0x02, 0x04, 0x00, 0x02, 0x00, 0x07};               // user_message_reference
     DeliverSm d = Message(DeliverPdu(a)).ParseDeliver();
     EXPECT_EQ(d.text, "hello");
     EXPECT_EQ(d.optionalParameters, "0424000568656C6C6F020400020007");

@@ -25,8 +25,8 @@
 #include "support/ServiceListFile.h"
 #include "support/TempDir.h"
 #include "ui/GuiApp.h"
-#include "ui/MessageBox.h"
-#include "ui/TFormMenu.h"
+#include "ui/mainwindow/TFormMenu.h"
+#include "ui/support/MessageBox.h"
 
 namespace vantor::test {
 

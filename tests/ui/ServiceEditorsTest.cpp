@@ -25,8 +25,8 @@
 #include "support/LocalSockets.h"
 #include "support/Process.h"
 #include "support/ScriptedServers.h"
-#include "ui/TFormSetupScheduling.h"
-#include "ui/TFormUpdateScheduling.h"
+#include "ui/editor/TFormSetupScheduling.h"
+#include "ui/editor/TFormUpdateScheduling.h"
 
 using namespace std::chrono_literals;
 using vantor::test::Controls;

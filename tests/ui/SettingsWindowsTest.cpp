@@ -11,7 +11,7 @@
 #include "support/GuiProgram.h"
 #include "support/LocalSockets.h"
 #include "support/StallProbe.h"
-#include "ui/TFormAlarmingSettings.h"
+#include "ui/settings/TFormAlarmingSettings.h"
 
 using namespace std::chrono_literals;
 using vantor::test::Controls;

@@ -21,8 +21,8 @@
 #include "support/Gate.h"
 #include "support/GuiProgram.h"
 #include "ui/GuiApp.h"
-#include "ui/MessageBox.h"
-#include "ui/TFormMenu.h"
+#include "ui/mainwindow/TFormMenu.h"
+#include "ui/support/MessageBox.h"
 
 using namespace std::chrono_literals;
 using vantor::test::Entry;
