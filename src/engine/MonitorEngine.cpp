@@ -9,12 +9,14 @@
 #include "app/Reporter.h"
 #include "app/SystemLog.h"
 #include "app/TimeFormat.h"
+#include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadFTPCheck.h"
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "pool/ThreadPoolManager.h"
+#include "registry/ServiceElements.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
@@ -52,25 +54,19 @@ int ParseRecordInteger(std::string_view text) {
 
 namespace {
 
-[[noreturn]] void Missing(const registry::ServiceRecord& record, std::string_view element) {
-    throw RecordError("The service \"" + std::string(record.key()) + "\" has no " +
-                      std::string(element));
+using registry::Element;
+
+[[noreturn]] void Missing(std::string_view key, Element element) {
+    throw RecordError("The service \"" + std::string(key) + "\" has no " +
+                      std::string(registry::ElementName(element)));
 }
 
-std::string_view Require(const registry::ServiceRecord& record, std::string_view element) {
+std::string_view Require(const registry::ServiceRecord& record, Element element) {
     const auto value = record.find(element);
     if (!value) {
-        Missing(record, element);
+        Missing(record.key(), element);
     }
     return *value;
-}
-
-std::string RequireUrlField(const registry::ServiceRecord& record, std::string_view element) {
-    const auto value = record.findUrlField(element);
-    if (!value) {
-        Missing(record, element);
-    }
-    return std::string(*value);
 }
 
 int ReadPort(std::string_view text) {
@@ -102,14 +98,15 @@ bool IsDueAt(std::string_view by, std::string_view hour, std::string_view minute
 }  // namespace
 
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm) {
-    return IsDueAt(Require(record, "schedule_by"), Require(record, "schedule_hour"),
-                   Require(record, "schedule_minute"), hh, mm);
+    return IsDueAt(Require(record, Element::ScheduleBy), Require(record, Element::ScheduleHour),
+                   Require(record, Element::ScheduleMinute), hh, mm);
 }
 
 MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
                              app::Reporter& reporter, const app::Clock& clock,
                              registry::ServiceStore& store, pool::ThreadPoolManager& pool,
-                             ServiceListModel& services, alarm::AlarmQueue& alarms)
+                             ServiceListModel& services, ServiceHealth& health,
+                             alarm::AlarmQueue& alarms)
     : m_settings(settings),
       m_log(log),
       m_reporter(reporter),
@@ -117,6 +114,7 @@ MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
       m_store(store),
       m_pool(pool),
       m_services(services),
+      m_health(health),
       m_alarms(alarms) {}
 
 MonitorEngine::~MonitorEngine() = default;
@@ -130,8 +128,8 @@ void MonitorEngine::TimerServiceTimer() {
     const app::LocalTime now = app::ToLocalTime(m_clock.now());
     const std::string hh = TwoDigits(now.hour);
     const std::string mm = TwoDigits(now.minute);
-    static constexpr std::string_view kFields[] = {"status", "schedule_by", "schedule_hour",
-                                                   "schedule_minute"};
+    static constexpr Element kFields[] = {Element::Status, Element::ScheduleBy,
+                                          Element::ScheduleHour, Element::ScheduleMinute};
     // Whatever ends the walk, the checks dispatched so far are queued.
     struct Flush {
         MonitorEngine& engine;
@@ -143,14 +141,14 @@ void MonitorEngine::TimerServiceTimer() {
         std::optional<std::string_view> v[4];
         record.findAll(kFields, v, 4);
         if (!v[0]) {
-            Missing(record, kFields[0]);
+            Missing(record.key(), kFields[0]);
         }
         if (*v[0] != words::kStart) {
             return;
         }
         for (int i = 1; i < 4; ++i) {
             if (!v[i]) {
-                Missing(record, kFields[i]);
+                Missing(record.key(), kFields[i]);
             }
         }
         if (!IsDueAt(*v[1], *v[2], *v[3], hh, mm)) {
@@ -171,6 +169,7 @@ void MonitorEngine::TimerServiceTimer() {
 
 void MonitorEngine::SetSchedulingState(bool start) {
     m_running = start;
+    m_health.setScheduling(start);
     const std::string_view text = start ? app::msg::kSchedulingStarts : app::msg::kSchedulingStops;
     if (onSchedulingChanged) {
         onSchedulingChanged(start, text);
@@ -223,61 +222,31 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
 
 namespace {
 
-// The fields of a record that its kind's check needs; a missing one is a
-// RecordError, as is a port that is not a number.
-CheckInput ReadCheckInput(const registry::ServiceRecord& record, std::string_view service) {
-    using namespace words;
-    CheckInput in;
-    registry::ServiceFields& f = in.fields;
-    f.service = std::string(service);
-    f.ip = std::string(Require(record, "ip"));
-    f.port = std::string(Require(record, "port"));
+// The fields of a record that its kind's check needs: every element the
+// element table says the kind reads must be there (the first missing one
+// is a RecordError), and the ports must be numbers.
+registry::ServiceFields ReadCheckInput(const registry::ServiceRecord& record,
+                                       std::string_view service) {
+    registry::ServiceFields f = record.fields(service == words::kUrl);
+    const unsigned kind = registry::KindBit(service);
+    for (const registry::ElementSpec& spec : registry::Elements()) {
+        if ((spec.neededBy & kind) != 0 && !f.has(spec.element)) {
+            Missing(f.key, spec.element);
+        }
+    }
     ReadPort(f.port);
-    f.alarmEmail = std::string(Require(record, "alarm_email"));
-    f.alarmSmpp = std::string(Require(record, "alarm_smpp"));
-    f.alarmHttpSms = std::string(Require(record, "alarm_httpsms"));
-    f.alarmSyslog = std::string(Require(record, "alarm_syslog"));
-    record.readTls(f);
-    if (service == kPing) {
-        return in;
-    }
-    if (service == kUrl) {
-        f.urlMethod = std::string(Require(record, "url_method"));
-    }
-    f.username = std::string(Require(record, "username"));
-    f.password = std::string(Require(record, "password"));
-    if (service == kFtp) {
-        f.ftpProxyType = std::string(Require(record, "ftp_proxytype"));
-    }
-    if (service == kUrl || service == kFtp) {
-        f.proxyIp = std::string(Require(record, "proxy_ip"));
-        f.proxyPort = std::string(Require(record, "proxy_port"));
+    if ((registry::SpecOf(Element::ProxyPort).neededBy & kind) != 0) {
         ReadPort(f.proxyPort);
-        f.proxyUsername = std::string(Require(record, "proxy_username"));
-        f.proxyPassword = std::string(Require(record, "proxy_password"));
     }
-    if (service == kUrl) {
-        registry::UrlRequestFields& r = in.request;
-        r.referer = RequireUrlField(record, "referer");
-        r.cookie = RequireUrlField(record, "cookie");
-        r.headerData = std::string(record.findUrlField("headerData").value_or(""));
-        r.userAgent = RequireUrlField(record, "userAgent");
-        r.contentType = RequireUrlField(record, "contentType");
-        r.accept = RequireUrlField(record, "accept");
-        r.acceptCharSet = RequireUrlField(record, "acceptCharSet");
-        r.acceptEncoding = RequireUrlField(record, "acceptEncoding");
-        r.acceptLanguage = RequireUrlField(record, "acceptLanguage");
-        in.extraFields = record.extraFields();
-    }
-    return in;
+    return f;
 }
 
 }  // namespace
 
-std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const CheckInput& input,
+std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const registry::ServiceFields& input,
                                                          CheckSettings settings, bool retry) const {
     using namespace words;
-    const registry::ServiceFields& f = input.fields;
+    const registry::ServiceFields& f = input;
     settings.host = f.ip;
     settings.port = ReadPort(f.port);
     settings.tlsMode = f.tls;
@@ -343,26 +312,26 @@ std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const CheckInput& input
 }
 
 void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
-    const std::string_view service = Require(record, "service");
+    const std::string_view service = Require(record, Element::Service);
     if (!HasCheck(service)) {
         return;  // "Database" and anything else have no check
     }
     CheckSettings settings;
     settings.originTag = words::kOriginProduct;
     settings.serviceKey = std::string(record.key());
-    const CheckInput input = ReadCheckInput(record, service);
-    settings.alarms.email = input.fields.alarmEmail == "y";
-    settings.alarms.smpp = input.fields.alarmSmpp == "y";
-    settings.alarms.httpSms = input.fields.alarmHttpSms == "y";
-    settings.alarms.syslog = input.fields.alarmSyslog == "y";
+    const registry::ServiceFields input = ReadCheckInput(record, service);
+    settings.alarms.email = input.alarmEmail == "y";
+    settings.alarms.smpp = input.alarmSmpp == "y";
+    settings.alarms.httpSms = input.alarmHttpSms == "y";
+    settings.alarms.syslog = input.alarmSyslog == "y";
     std::unique_ptr<CheckWorkItem> check = buildCheck(input, settings, retry);
     m_checking.insert(settings.serviceKey);
     queueCheck(std::move(check));
 }
 
-Status MonitorEngine::StartSetupCheck(const CheckInput& input) {
-    if (!HasCheck(input.fields.service)) {
-        return Error{"There is no check for the kind '" + input.fields.service + "'."};
+Status MonitorEngine::StartSetupCheck(const registry::ServiceFields& input) {
+    if (!HasCheck(input.service)) {
+        return Error{"There is no check for the kind '" + input.service + "'."};
     }
     CheckSettings settings;
     settings.originTag = words::kOriginSetup;
@@ -475,6 +444,10 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         }
         // A failed save keeps the result in the document for the next save.
         static_cast<void>(m_store.SetServiceResult(r.serviceKey, r.statusWord));
+        // A service deleted while its check ran fails nothing any more.
+        if (m_store.findRecord(r.serviceKey)) {
+            m_health.resultCame(r.serviceKey, r.passed);
+        }
         if (const auto row = m_services.findRow(r.serviceKey)) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, r.statusWord);

@@ -12,7 +12,7 @@
 
 #include "app/Result.h"
 #include "engine/CheckResult.h"
-#include "registry/ServiceRecord.h"
+#include "registry/ServiceFields.h"
 
 namespace vantor::app {
 class Clock;
@@ -38,6 +38,7 @@ class WorkItem;
 namespace vantor::engine {
 
 class CheckWorkItem;
+class ServiceHealth;
 class ServiceListModel;
 
 // A record that the scheduler or the dispatch cannot read: a field it needs
@@ -62,14 +63,6 @@ int ParseRecordInteger(std::string_view text);
 // not an integer.
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
 
-// What a check is built from: a service's fields as the store holds them,
-// or as the wizard has them before they are stored.
-struct CheckInput {
-    registry::ServiceFields fields;
-    registry::UrlRequestFields request;
-    std::vector<registry::ExtraField> extraFields;
-};
-
 // The monitoring engine on the owner thread: the minute tick, the dispatch
 // of due records to their checks, the handling of every finished check
 // (results shown and stored, retries, the alarm backup and the alarms), and
@@ -78,7 +71,7 @@ class MonitorEngine final {
 public:
     MonitorEngine(app::AppSettings& settings, app::SystemLog& log, app::Reporter& reporter,
                   const app::Clock& clock, registry::ServiceStore& store,
-                  pool::ThreadPoolManager& pool, ServiceListModel& services,
+                  pool::ThreadPoolManager& pool, ServiceListModel& services, ServiceHealth& health,
                   alarm::AlarmQueue& alarms);
     ~MonitorEngine();
     MonitorEngine(const MonitorEngine&) = delete;
@@ -111,7 +104,7 @@ public:
     // with key "0", no alarms and no retry; its result goes to
     // onSetupResult and nowhere else. The error text when it could not be
     // started (a port that is not a number, the pool refusing it).
-    Status StartSetupCheck(const CheckInput& input);
+    Status StartSetupCheck(const registry::ServiceFields& input);
     // What a finished check comes back to: its result shown and stored, a
     // retry or the alarms.
     void OnCheckDone(CheckWorkItem& check);
@@ -131,8 +124,8 @@ private:
     // The check of the input's kind with the kind's time limit and retry
     // setting (none for a repeat). Throws RecordError for a port that is not
     // a number.
-    std::unique_ptr<CheckWorkItem> buildCheck(const CheckInput& input, CheckSettings settings,
-                                              bool retry) const;
+    std::unique_ptr<CheckWorkItem> buildCheck(const registry::ServiceFields& input,
+                                              CheckSettings settings, bool retry) const;
     void queue(std::unique_ptr<CheckWorkItem> check);
     void queueCheck(std::unique_ptr<CheckWorkItem> check);
     void checkCameBack(CheckWorkItem& check);
@@ -146,6 +139,7 @@ private:
     registry::ServiceStore& m_store;
     pool::ThreadPoolManager& m_pool;
     ServiceListModel& m_services;
+    ServiceHealth& m_health;
     alarm::AlarmQueue& m_alarms;
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.

@@ -19,8 +19,8 @@ bool IsKindFilter(std::string_view filter) {
            filter == words::kDatabase;
 }
 
-bool Shows(std::string_view filter, const registry::ServiceRecord& record, bool& byHost) {
-    const std::string_view service = record.text("service");
+bool Shows(std::string_view filter, const registry::ServiceFields& record, bool& byHost) {
+    const std::string_view service = record.service;
     byHost = false;
     if (filter == words::kAll) {
         return true;
@@ -32,22 +32,19 @@ bool Shows(std::string_view filter, const registry::ServiceRecord& record, bool&
         return service == words::kSmtp || service == words::kPop3 || service == words::kImap;
     }
     byHost = true;
-    return record.text("ip") == filter;
+    return record.ip == filter;
 }
 
-ServiceRow MakeRow(const registry::ServiceRecord& record) {
+ServiceRow MakeRow(registry::ServiceFields&& record) {
     ServiceRow row;
-    row.id = record.key();
-    row.service = record.text("service");
-    row.ip = record.text("ip");
-    row.port = record.text("port");
-    if (row.port.empty()) {
-        row.port = "---";
-    }
-    row.currentStatus = record.text("service_status");
-    row.by = record.text("schedule_by");
-    const std::string hour(record.text("schedule_hour"));
-    const std::string minute(record.text("schedule_minute"));
+    row.id = std::move(record.key);
+    row.service = std::move(record.service);
+    row.ip = std::move(record.ip);
+    row.port = record.port.empty() ? std::string("---") : std::move(record.port);
+    row.currentStatus = std::move(record.serviceStatus);
+    row.by = std::move(record.scheduleBy);
+    const std::string& hour = record.scheduleHour;
+    const std::string& minute = record.scheduleMinute;
     if (row.by == words::kDaily) {
         row.interval = "on " + hour + ":" + minute;
     } else if (row.by == words::kHourly) {
@@ -55,7 +52,7 @@ ServiceRow MakeRow(const registry::ServiceRecord& record) {
     } else if (row.by == words::kMinutely) {
         row.interval = "every " + minute + " min";
     }
-    row.status = record.text("status");
+    row.status = std::move(record.runState);
     return row;
 }
 
@@ -95,15 +92,18 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
     m_rows.clear();
     m_selected.reset();
     std::string newFilter(filter);
-    for (const registry::ServiceRecord& record : store.records()) {
+    // Every result shows, also one that came while the writer wrote.
+    store.settle();
+    store.forEachRecord([&](const registry::ServiceRecord& record) {
+        registry::ServiceFields fields = record.fields(false);
         bool byHost = false;
-        if (Shows(filter, record, byHost)) {
-            m_rows.push_back(MakeRow(record));
+        if (Shows(filter, fields, byHost)) {
+            m_rows.push_back(MakeRow(std::move(fields)));
             if (byHost) {
                 newFilter = words::kAll;
             }
         }
-    }
+    });
     // A host filter that matched nothing keeps the previous filter.
     const bool hostFilterMatchedNothing =
         m_rows.empty() && filter != words::kAll && !IsKindFilter(filter) && filter != words::kEmail;
@@ -150,17 +150,6 @@ void ServiceListModel::setRunState(std::size_t row, std::string state) {
     }
     m_rows[row].status = std::move(state);
     m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
-}
-
-std::vector<std::string> ServiceListModel::HostTree(const registry::ServiceStore& store) {
-    std::vector<std::string> hosts;
-    for (const registry::ServiceRecord& record : store.records()) {
-        hosts.emplace_back(record.text("ip"));
-    }
-    std::sort(hosts.begin(), hosts.end());
-    hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
-    hosts.insert(hosts.begin(), words::kAll);
-    return hosts;
 }
 
 }  // namespace vantor::engine

@@ -58,9 +58,6 @@ public:
     void setCurrentStatus(std::size_t row, std::string status);
     void setRunState(std::size_t row, std::string state);
 
-    // The host tree: "ALL", then each distinct host once, in order.
-    static std::vector<std::string> HostTree(const registry::ServiceStore& store);
-
 private:
     std::vector<ServiceRow> m_rows;
     // The first row of each key, so that results find their row at once.

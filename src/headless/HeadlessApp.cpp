@@ -228,7 +228,7 @@ int Headless::checkNow() {
     engine::MonitorEngine& engine = m_session.engine();
     registry::ServiceStore& store = m_session.store();
     for (const registry::ServiceRecord& record : store.records()) {
-        if (record.text("status") == words::kStart) {
+        if (record.text(registry::Element::Status) == words::kStart) {
             pending.emplace_back(record.key());
         }
     }
@@ -281,9 +281,9 @@ int Headless::checkNow() {
         } else if (const auto record = store.findRecord(key)) {
             // A kind without a check (Database) has no result and decides
             // nothing; a check that did not come back was not made.
-            word = engine::HasCheck(record->text("service"))
+            word = engine::HasCheck(record->text(registry::Element::Service))
                        ? std::string(kNotChecked)
-                       : std::string(record->text("service_status"));
+                       : std::string(record->text(registry::Element::ServiceStatus));
         }
         std::printf("%s\t%s\t%s\n", key.c_str(), word.c_str(), detail.c_str());
     }

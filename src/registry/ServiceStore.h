@@ -1,36 +1,41 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
-#include "app/AtomicFile.h"
 #include "app/Result.h"
+#include "registry/ServiceFields.h"
+#include "registry/ServiceFileWatch.h"
 #include "registry/ServiceRecord.h"
+#include "registry/ServiceWriter.h"
+
+namespace vantor::app {
+class Poster;
+}
 
 namespace vantor::registry {
+
+class ServiceDocument;
 
 // The service list: service.xml held as one document for the life of the
 // process. The operator's changes (insert, update, delete, extra fields, run
 // state) are written back to the file before the operation returns. Check
-// results change the document at once and reach the file through a writer
-// thread: the latest whole document, at most about once per result interval
-// while results keep coming, at once when none was written for that long,
-// and at the latest when the store closes. The file is replaced atomically
-// and is readable by its owner only. A change whose save failed stays in the
-// document and is written with the next save. The store shows nothing
-// itself: failures come back as results, or (for the writer's) to the
-// handler. Owner thread only, but for the writer.
+// results change the document and reach the file through a writer thread:
+// the latest whole document, at most about once per result interval while
+// results keep coming, at once when none was written for that long, and at
+// the latest when the store closes. A result never waits for the writer
+// (see ServiceDocument). The file is replaced atomically and is readable by
+// its owner only. A change whose save failed stays in the document and is
+// written with the next save. The store shows nothing itself: failures come
+// back as results, or (for the writer's) to the handler. Owner thread only,
+// but for the writer.
 class ServiceStore final {
 public:
     // Told on the writer's thread when a write of results failed.
@@ -49,7 +54,7 @@ public:
     ServiceStore& operator=(const ServiceStore&) = delete;
 
     const std::string& filePath() const { return m_filePath; }
-    bool isActive() const { return m_active; }
+    bool isActive() const;
 
     bool ServiceFileExists() const;
     // active: load the file (never writes to it; a file that cannot be read
@@ -59,8 +64,15 @@ public:
     void setWriteFailedHandler(WriteFailedHandler handler);
     // How long the writer lets results gather between two writes.
     void setResultWriteInterval(std::chrono::milliseconds interval);
+    // Where results held back while the writer wrote are applied, at the
+    // next turn of the owner thread. Without one they are applied with the
+    // next change, result, flush or settle().
+    void setOwner(app::Poster* owner) { m_owner = owner; }
     // Writes whatever is not on disk yet, now, on the calling thread.
     Status flush();
+    // Applies the results held back, waiting for a write under way if need
+    // be: for a view about to show every record's result.
+    void settle() const;
 
     // Changes made to the file by someone else (an operator's editor) are
     // never written over. Before the store writes, it looks whether the file
@@ -72,8 +84,7 @@ public:
     // calls TakeChangesOnDisk.
     std::function<void()> onReloaded;
     void setChangedOnDiskHandler(std::function<void()> handler) {
-        std::lock_guard lock(m_writerMutex);
-        m_changedOnDisk = std::move(handler);
+        m_watch.setChangedHandler(std::move(handler));
     }
     Status TakeChangesOnDisk();
     // Takes the file in as it is now (SIGHUP), and writes the results held.
@@ -102,7 +113,8 @@ public:
     // Replaces the extra request fields of the record with this key.
     Status ReplaceExtraFields(std::string_view key, const std::vector<ExtraField>& fields);
     Status SetServiceRunState(std::string_view key, std::string_view state);
-    // Never waits on the disk: the writer takes the change to the file.
+    // Never waits on the disk nor on the writer: the writer takes the change
+    // to the file.
     Status SetServiceResult(std::string_view key, std::string_view status);
     // Whether a record was there to delete; the caller tells the operator
     // "Cannot find this record in xml file." when none was.
@@ -118,69 +130,30 @@ public:
     std::optional<ServiceRecord> findRecord(std::string_view key) const;
 
 private:
-    pugi::xml_node listNode() const;
-    pugi::xml_node findNode(std::string_view key) const;
-    // The document as the file holds it, and the change it is up to.
-    struct Snapshot {
-        std::string text;
-        std::uint64_t version = 0;
-    };
-    Snapshot snapshot() const;
     // Writes the document as it is now, unless the file has it already;
     // see the class comment for a file someone else changed.
     Status save(bool onOwner);
-    Status parseFile(pugi::xml_document& doc, std::size_t& size,
-                     std::optional<app::FileStamp>& stamp) const;
+    Status requireActive() const;
     Status takeOperatorsVersion();
     // Takes the operator's version in when the file changed on disk.
     Status takeChangesFirst();
-    // Counts a change of the document (under m_docMutex).
-    void changed() { ++m_version; }
-    Status requireActive() const;
-    Status insertRecord(const ServiceFields& fields, const UrlRequestFields* request,
-                        const std::vector<ExtraField>* extraFields);
-    // A change that cannot be saved is taken back.
-    Status updateRecord(std::string_view oldKey, const ServiceFields& fields,
-                        const UrlRequestFields* request,
-                        const std::vector<ExtraField>* extraFields);
-    void writeRecord(pugi::xml_node record, const ServiceFields& f);
-    // Applies `change` to the last record with this key, then saves it now
-    // (an edit) or leaves it to the writer (a result); a missing key changes
-    // nothing and succeeds.
-    Status changeRecord(std::string_view key, const std::function<void(pugi::xml_node)>& change,
-                        bool saveNow);
-    void rebuildIndex();
+    Status insertRecord(ServiceFields fields, bool withRequest, bool withExtras);
+    Status updateRecord(std::string_view oldKey, const ServiceFields& fields, bool withRequest,
+                        bool withExtras);
+    // Asks the owner thread to apply the results held back (writer thread).
+    void askOwnerToApplyHeld();
+    void applyHeldResults();
     void startWriter();
-    void stopWriter();
-    void writerMain();
 
     std::string m_filePath;
-    pugi::xml_document m_doc;
-    bool m_active = false;
-    // The last record of each key.
-    std::unordered_map<std::string, pugi::xml_node> m_index;
-
-    // The owner holds it while it changes the document, the writer while it
-    // reads it; the owner reads without it (only the owner changes it).
-    mutable std::mutex m_docMutex;
-    // One write of the file at a time; guards m_diskStamp.
+    std::unique_ptr<ServiceDocument> m_doc;
+    ServiceFileWatch m_watch;
+    // One write of the file at a time, with the look at the file before it.
     std::mutex m_fileMutex;
-    // The file as we last read or wrote it.
-    std::optional<app::FileStamp> m_diskStamp;
-    std::atomic<bool> m_changeNoticed{false};
-    std::function<void()> m_changedOnDisk;
-    // Changes made, and the change the file holds; under m_docMutex.
-    std::uint64_t m_version = 0;
-    std::uint64_t m_savedVersion = 0;
-    mutable std::size_t m_snapshotSize = 0;
-    // The writer: woken by results, stopped by close.
-    std::mutex m_writerMutex;
-    std::condition_variable m_writerWake;
-    bool m_writerStop = false;
-    bool m_resultPending = false;
-    std::chrono::milliseconds m_interval{1000};
-    WriteFailedHandler m_writeFailed;
-    std::thread m_writer;
+    app::Poster* m_owner = nullptr;
+    // Closures posted to the owner do nothing once the store is gone.
+    std::shared_ptr<ServiceStore*> m_alive;
+    ServiceWriter m_writer;  // last: its thread ends before the rest goes
 };
 
 }  // namespace vantor::registry

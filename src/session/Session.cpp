@@ -1,7 +1,6 @@
 #include "session/Session.h"
 
 #include "alarm/AlarmQueue.h"
-#include "alarm/ThreadSMS.h"
 #include "app/Clock.h"
 #include "app/Messages.h"
 #include "app/NetworkProbe.h"
@@ -27,6 +26,7 @@ Session::Session(const std::string& userConfigFile, app::OwnerThread& owner,
       m_log(m_paths, m_settings, m_clock, m_reporter),
       m_store(m_paths.serviceFilePath()),
       m_settingsFile(m_paths, m_reporter, m_log, [this] { app::ProbeNetwork(m_reporter, m_log); }),
+      m_edits(m_store, m_services, m_hosts, m_health, m_log),
       m_ticker(m_clock),
       m_alive(std::make_shared<Session*>(this)) {}
 
@@ -77,6 +77,8 @@ bool Session::openServiceStore() {
             return false;
         }
     }
+    // Results held back while the writer wrote are applied on this thread.
+    m_store.setOwner(&m_owner);
     // A failed write of results is logged on the owner thread; the next
     // result tries again.
     m_store.setWriteFailedHandler(
@@ -93,10 +95,10 @@ bool Session::openServiceStore() {
     // anything is written over it.
     m_store.onReloaded = [this] {
         m_log.WriteSystemLog(msg::kServiceXmlReloaded, LogLevel::Info);
-        // The rows follow on the next turn: the caller may hold row numbers.
+        // The lists follow on the next turn: the caller may hold row numbers.
         m_owner.post([this, alive = std::weak_ptr<Session*>(m_alive)] {
             if (const auto self = alive.lock(); self && *self != nullptr && started()) {
-                m_services.Fill(m_store, m_services.currentFilter());
+                m_edits.refill();
             }
         });
     };
@@ -134,23 +136,10 @@ void Session::createEngine() {
     if (started()) {
         return;
     }
-    m_pool = std::make_unique<pool::ThreadPoolManager>(m_owner, m_clock);
-    m_pool->setMaxPooled(200);
-    m_pool->setMaxQueueLength(100);
-    m_pool->setMaxQueuedTime(300);
-    m_pool->setErrorCallback([this](const std::string& text) {
-        m_log.WriteSystemLog(std::string(msg::kAlarmingThreadError) + " : " + text,
-                             LogLevel::Error);
-    });
-    m_alarmQueue =
-        std::make_unique<alarm::AlarmQueue>(m_settings, m_log, m_alarms, *m_pool, m_clock);
-    m_alarmQueue->setSmsSenderFactory([](const app::AppSettings& settings,
-                                         const std::string& target, const std::string& text) {
-        return std::make_unique<alarm::ThreadSMS>(alarm::SmsSettingsFrom(settings, target), text);
-    });
-    m_engine = std::make_unique<engine::MonitorEngine>(m_settings, m_log, m_reporter, m_clock,
-                                                       m_store, *m_pool, m_services, *m_alarmQueue);
-    m_services.Fill(m_store, words::kAll);
+    m_parts = engine::WireEngine(
+        {m_settings, m_log, m_reporter, m_clock, m_owner, m_store, m_services, m_health, m_alarms},
+        engine::PoolLimits{200, 100, 300});
+    m_edits.refill(words::kAll);
 }
 
 void Session::start() {
@@ -161,9 +150,9 @@ void Session::start() {
     createEngine();
 
     // Scheduling as InitStart says, and one tick at once whatever it says.
-    m_engine->SetSchedulingState(m_settings.initStart);
+    m_parts.engine->SetSchedulingState(m_settings.initStart);
     m_ticker.claimCurrentMinute();
-    guarded([this] { m_engine->TimerServiceTimer(); });
+    guarded([this] { m_parts.engine->TimerServiceTimer(); });
     armMinuteTimer();
     armHouseKeeping();
 }
@@ -185,12 +174,12 @@ void Session::armMinuteTimer() {
             return;
         }
         Session& session = **self;
-        if (!session.m_engine) {
+        if (!session.m_parts.engine) {
             return;  // shut down
         }
-        if (session.m_engine->schedulingRunning() && !session.m_closing &&
+        if (session.m_parts.engine->schedulingRunning() && !session.m_closing &&
             session.m_ticker.claimCurrentMinute()) {
-            session.guarded([&session] { session.m_engine->TimerServiceTimer(); });
+            session.guarded([&session] { session.m_parts.engine->TimerServiceTimer(); });
         }
         session.armMinuteTimer();
     });
@@ -226,8 +215,8 @@ void Session::reload() {
 
 void Session::beginShutdown() {
     m_closing = true;
-    if (m_pool) {
-        m_pool->CancelAllWorkItems();
+    if (m_parts.pool) {
+        m_parts.pool->CancelAllWorkItems();
     }
 }
 
@@ -236,32 +225,32 @@ void Session::hurry() {
 }
 
 bool Session::hasRunningWork() const {
-    return m_pool && m_pool->ExecutingCount() > 0;
+    return m_parts.pool && m_parts.pool->ExecutingCount() > 0;
 }
 
 int Session::outstanding() const {
-    if (!m_engine) {
+    if (!m_parts.engine) {
         return 0;
     }
-    return m_engine->outstanding() + m_alarmQueue->outstanding();
+    return m_parts.engine->outstanding() + m_parts.alarmQueue->outstanding();
 }
 
 void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
     // Let running items finish; waiting ones complete as cancelled.
     if (hasRunningWork()) {
-        m_pool->CancelAllWorkItems();
+        m_parts.pool->CancelAllWorkItems();
         if (beforeWait) {
             beforeWait();
         }
-        while (!m_pool->waitUntilNoneExecuting(std::chrono::milliseconds(100)) && !m_hurry) {
+        while (!m_parts.pool->waitUntilNoneExecuting(std::chrono::milliseconds(100)) && !m_hurry) {
         }
     }
-    if (m_hurry && m_pool) {
+    if (m_hurry && m_parts.pool) {
         // Checks still running are left to end on their own.
-        m_pool->setMaxWaitOnTerminate(0);
+        m_parts.pool->setMaxWaitOnTerminate(0);
     }
-    if (how == Shutdown::WaitAndLog && m_engine) {
-        m_engine->SetSchedulingState(false);
+    if (how == Shutdown::WaitAndLog && m_parts.engine) {
+        m_parts.engine->SetSchedulingState(false);
     }
     if (m_paths.CheckConfDir()) {
         saveSettings();
@@ -271,9 +260,7 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
         m_reporter.showBox(MessageBoxKind::Warning,
                            std::string(msg::kCannotSaveServiceXml) + " : " + closed.error());
     }
-    m_engine.reset();
-    m_alarmQueue.reset();
-    m_pool.reset();
+    m_parts.reset();
     if (m_paths.CheckLogDir()) {
         const bool noPrefix = m_settings.systemLogFilename.empty();
         m_log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);

@@ -12,27 +12,19 @@
 #include "app/SettingsFile.h"
 #include "app/SingleInstance.h"
 #include "app/SystemLog.h"
+#include "engine/EngineWiring.h"
+#include "engine/HostListModel.h"
 #include "engine/MinuteTicker.h"
+#include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "registry/ServiceStore.h"
+#include "session/ServiceEdits.h"
 
 namespace vantor::app {
 class Clock;
 class OwnerThread;
 class Reporter;
 }  // namespace vantor::app
-
-namespace vantor::alarm {
-class AlarmQueue;
-}
-
-namespace vantor::pool {
-class ThreadPoolManager;
-}
-
-namespace vantor::engine {
-class MonitorEngine;
-}
 
 namespace vantor::session {
 
@@ -64,7 +56,7 @@ public:
     // InitStart says, one tick at once, then a tick at each minute while
     // scheduling runs, and the hourly housekeeping. Runs once.
     void start();
-    bool started() const { return m_engine != nullptr; }
+    bool started() const { return m_parts.engine != nullptr; }
 
     // The first step of a shutdown that does not block the owner thread:
     // no tick queues anything any more, and waiting items complete as
@@ -110,11 +102,15 @@ public:
     app::SettingsFile& settingsFile() { return m_settingsFile; }
     registry::ServiceStore& store() { return m_store; }
     engine::ServiceListModel& services() { return m_services; }
+    engine::HostListModel& hosts() { return m_hosts; }
+    engine::ServiceHealth& health() { return m_health; }
     alarm::AlarmListModel& alarms() { return m_alarms; }
-    // After start() only.
-    engine::MonitorEngine& engine() { return *m_engine; }
-    alarm::AlarmQueue& alarmQueue() { return *m_alarmQueue; }
-    pool::ThreadPoolManager& pool() { return *m_pool; }
+    // The operator's changes to the service list, and the refills.
+    ServiceEdits& edits() { return m_edits; }
+    // After createEngine() only.
+    engine::MonitorEngine& engine() { return *m_parts.engine; }
+    alarm::AlarmQueue& alarmQueue() { return *m_parts.alarmQueue; }
+    pool::ThreadPoolManager& pool() { return *m_parts.pool; }
 
 private:
     bool openServiceStore();
@@ -131,10 +127,11 @@ private:
     app::SettingsFile m_settingsFile;
     std::optional<app::SingleInstance> m_instance;
     engine::ServiceListModel m_services;
+    engine::HostListModel m_hosts;
+    engine::ServiceHealth m_health;
     alarm::AlarmListModel m_alarms;
-    std::unique_ptr<pool::ThreadPoolManager> m_pool;
-    std::unique_ptr<alarm::AlarmQueue> m_alarmQueue;
-    std::unique_ptr<engine::MonitorEngine> m_engine;
+    ServiceEdits m_edits;
+    engine::EngineParts m_parts;
     engine::MinuteTicker m_ticker;
     std::atomic<bool> m_hurry{false};
     bool m_ticking = false;

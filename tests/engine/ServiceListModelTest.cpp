@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/HostListModel.h"
 #include "engine/ServiceListModel.h"
 #include "registry/ServiceStore.h"
 #include "support/RecordingReporter.h"
@@ -202,14 +203,17 @@ TEST_F(ServiceListModelTest, SelectionAndChangesAreToldToEveryObserver) {
 }
 
 TEST_F(ServiceListModelTest, TheHostTreeIsAllThenEachHostOnceInOrder) {
-    EXPECT_EQ(ServiceListModel::HostTree(store),
+    HostListModel hosts;
+    hosts.Fill(store);
+    EXPECT_EQ(hosts.rows(),
               (std::vector<std::string>{"ALL", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4",
                                         "10.0.0.5", "http://b.example/"}));
     test::TempDir other;
     registry::ServiceStore empty(other.file("service.xml"));
     ASSERT_TRUE(empty.CreateServiceFile().ok());
     ASSERT_TRUE(empty.OpenServiceFile(true).ok());
-    EXPECT_EQ(ServiceListModel::HostTree(empty), (std::vector<std::string>{"ALL"}));
+    hosts.Fill(empty);
+    EXPECT_EQ(hosts.rows(), (std::vector<std::string>{"ALL"}));
 }
 
 }  // namespace

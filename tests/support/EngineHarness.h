@@ -7,25 +7,26 @@
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
 #include "app/EventLoop.h"
+#include "engine/EngineWiring.h"
 #include "engine/MonitorEngine.h"
+#include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::test {
 
-// The engine wired as the program wires it, over a service list of its own:
-// a pool on an owner loop that the test runs, the alarm queue, the engine
-// and both list models.
+// The engine wired as the program wires it (engine::WireEngine), over a
+// service list of its own: a pool on an owner loop that the test runs, the
+// alarm queue, the engine and the core's models.
 class EngineHarness {
 public:
     EngineHarness(std::string serviceFile, app::AppSettings& settings, app::SystemLog& log,
                   app::Reporter& reporter, const app::Clock& clock)
-        : store(std::move(serviceFile)),
-          m_settings(settings),
-          m_log(log),
-          m_reporter(reporter),
-          m_clock(clock) {}
+        : store(std::move(serviceFile)), m_deps{settings, log,      reporter, clock, loop,
+                                                store,    services, health,   alarms} {
+        store.setOwner(&loop);
+    }
     ~EngineHarness() { stop(); }
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
@@ -34,19 +35,14 @@ public:
     // was there before is stopped first.
     void start(int maxPooled, int maxQueueLength = 0) {
         stop();
-        pool = std::make_unique<pool::ThreadPoolManager>(loop, m_clock);
-        pool->setMaxPooled(maxPooled);
-        pool->setMaxQueueLength(maxQueueLength);
-        pool->setMaxQueuedTime(0);
-        alarmQueue = std::make_unique<alarm::AlarmQueue>(m_settings, m_log, alarms, *pool, m_clock);
-        newEngine();
+        engine::EngineParts parts = engine::WireEngine(m_deps, {maxPooled, maxQueueLength, 0});
+        pool = std::move(parts.pool);
+        alarmQueue = std::move(parts.alarmQueue);
+        engine = std::move(parts.engine);
     }
     // A new engine on the same pool; only while no check is out, as the
     // checks of the old one come back to it.
-    void newEngine() {
-        engine = std::make_unique<engine::MonitorEngine>(m_settings, m_log, m_reporter, m_clock,
-                                                         store, *pool, services, *alarmQueue);
-    }
+    void newEngine() { engine = engine::WireMonitorEngine(m_deps, *pool, *alarmQueue); }
     // Waits for the running items and drops the rest.
     void stop() {
         engine.reset();
@@ -63,19 +59,17 @@ public:
         return loop.runUntil([&] { return outstanding() == 0; }, timeout);
     }
 
-    registry::ServiceStore store;
     app::EventLoop loop;
+    registry::ServiceStore store;
     engine::ServiceListModel services;
+    engine::ServiceHealth health;
     alarm::AlarmListModel alarms;
     std::unique_ptr<pool::ThreadPoolManager> pool;
     std::unique_ptr<alarm::AlarmQueue> alarmQueue;
     std::unique_ptr<engine::MonitorEngine> engine;
 
 private:
-    app::AppSettings& m_settings;
-    app::SystemLog& m_log;
-    app::Reporter& m_reporter;
-    const app::Clock& m_clock;
+    engine::EngineDeps m_deps;
 };
 
 }  // namespace vantor::test

@@ -63,7 +63,7 @@ private slots:
         QVERIFY(!Enabled(stop));
         QCOMPARE(program.find<QLabel>("StatusText")->text(),
                  QStringLiteral("Service scheduling stops."));
-        QCOMPARE(program.window().trayState(), QStringLiteral("stopped"));
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Stopped);
         QCOMPARE(program.rows(), 7);
     }
 
@@ -185,9 +185,9 @@ private slots:
         program.find<QAction>("ActionStart")->trigger();
         program.find<QAction>("MenuServiceRunNow")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(program.cell(0, 4), QStringLiteral("Failed"), 15000);
-        QCOMPARE(program.window().trayState(), QStringLiteral("failing"));
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Failing);
         program.find<QAction>("ActionStop")->trigger();
-        QCOMPARE(program.window().trayState(), QStringLiteral("stopped"));
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Stopped);
         QCOMPARE(program.find<QLabel>("StatusText")->text(),
                  QStringLiteral("Service scheduling stops."));
     }

@@ -82,6 +82,27 @@ void ChooseWord(QComboBox& list, const QString& word) {
     list.setCurrentIndex(list.count() - 1);
 }
 
+void ReadSecurity(QComboBox& security, QCheckBox& verify, registry::ServiceFields& f) {
+    f.tls = SecurityWord(security).toStdString();
+    if (f.tls.empty()) {
+        verify.setChecked(true);
+    }
+    f.tlsVerify = verify.isChecked() ? "y" : "n";
+}
+
+void LoadSecurity(const registry::ServiceFields& f, QComboBox& security, QCheckBox& verify) {
+    ChooseWord(security, QString::fromStdString(f.tls));
+    verify.setChecked(f.tlsVerify != "n");
+}
+
+bool HasProxy(const registry::ServiceFields& f) {
+    return !f.proxyIp.empty() && !f.proxyPort.empty() && f.proxyPort != "0";
+}
+
+bool HasProxyLogin(const registry::ServiceFields& f) {
+    return !f.proxyUsername.empty() || !f.proxyPassword.empty();
+}
+
 void ShowPageOf(QTabWidget& tabs, QWidget* field) {
     for (int i = 0; i < tabs.count(); ++i) {
         if (tabs.widget(i)->isAncestorOf(field)) {

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QTabWidget>
 
+#include "registry/ServiceFields.h"
+
 class QFormLayout;
 
 namespace vantor::ui {
@@ -31,6 +33,14 @@ bool IsImplicitTls(const QComboBox& list);
 // rather than turning the setting into another one (a mail service into one
 // without TLS).
 void ChooseWord(QComboBox& list, const QString& word);
+// The TLS of a mail or FTP service: with no security the box says nothing,
+// and is set back to its default before it is read.
+void ReadSecurity(QComboBox& security, QCheckBox& verify, registry::ServiceFields& f);
+void LoadSecurity(const registry::ServiceFields& f, QComboBox& security, QCheckBox& verify);
+// Whether a record's proxy is in use (a host and a port other than "0"),
+// and whether it logs in to it.
+bool HasProxy(const registry::ServiceFields& f);
+bool HasProxyLogin(const registry::ServiceFields& f);
 // Brings the tab page that holds the field to the front.
 void ShowPageOf(QTabWidget& tabs, QWidget* field);
 

@@ -3,14 +3,11 @@
 #include <QString>
 #include <optional>
 
-#include "engine/MonitorEngine.h"
+#include "registry/ServiceFields.h"
+#include "ui/editor/DetailFrame.h"
 
 class QComboBox;
 class QWidget;
-
-namespace vantor::registry {
-class ServiceRecord;
-}
 
 namespace vantor::ui {
 
@@ -18,17 +15,10 @@ class AlarmBoxes;
 class SchedulePicker;
 class ServiceKindPanel;
 
-// What is wrong with the form, and where: the schedule, or a field of the
-// service's frame.
-struct FormProblem {
-    QString message;
-    QWidget* field = nullptr;  // null: the schedule
-};
-
-// The one place where a service's form (schedule, kind with its frame,
-// alarm methods, and in the update dialog the run state) is checked, read
-// into the fields of a record and filled from a record. The new-service
-// wizard and the update dialog both go through it.
+// What the new-service wizard and the update dialog share of a service's
+// form: the schedule, the kind with its detail frame (which checks, reads
+// and loads its own fields), the alarm methods and, in the update dialog,
+// the run state.
 class ServiceForm final {
 public:
     ServiceForm(SchedulePicker& schedule, ServiceKindPanel& kinds, AlarmBoxes& alarms,
@@ -36,17 +26,15 @@ public:
 
     void reset();
     std::optional<FormProblem> checkSchedule() const;
-    // The kind's fields: hosts not empty, ports whole numbers, no line
-    // break anywhere (it would end a protocol line early).
+    // The kind's frame, then no line break anywhere in it.
     std::optional<FormProblem> checkService() const;
     // Brings the frame's page with the field to the front and puts the
     // focus in it.
     void point(const FormProblem& problem) const;
 
-    // The service as entered. What a box of the frame switches off is
-    // emptied in the frame first.
-    engine::CheckInput read() const;
-    void load(const registry::ServiceRecord& record) const;
+    // The service as entered.
+    registry::ServiceFields read() const;
+    void load(const registry::ServiceFields& service) const;
 
     // What the wizard's test labels show.
     QString hostText() const;

@@ -6,6 +6,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "registry/ServiceElements.h"
 #include "ui/editor/TFrameDatabaseForm.h"
 #include "ui/editor/TFrameEmailForm.h"
 #include "ui/editor/TFrameFTPForm.h"
@@ -55,10 +56,23 @@ void ServiceKindPanel::setKind(const QString& kind) {
 }
 
 QTabWidget* ServiceKindPanel::currentFrame() const {
-    if (ComboBoxServiceKind->currentIndex() < 0) {
-        return nullptr;
+    DetailFrame* frame = currentDetail();
+    return frame != nullptr ? &frame->tabs() : nullptr;
+}
+
+DetailFrame* ServiceKindPanel::currentDetail() const {
+    // In the order of the kind list.
+    DetailFrame* const frames[] = {FrameURL, FramePing, FrameEmail, FrameFTP};
+    const int kind = ComboBoxServiceKind->currentIndex();
+    return kind >= 0 && kind < static_cast<int>(std::size(frames)) ? frames[kind] : nullptr;
+}
+
+void ServiceKindPanel::load(const registry::ServiceFields& service) {
+    const bool mail = (registry::KindBit(service.service) & registry::kKindMail) != 0;
+    setKind(mail ? QStringLiteral("Email") : QString::fromStdString(service.service));
+    if (DetailFrame* frame = currentDetail()) {
+        frame->load(service);
     }
-    return static_cast<QTabWidget*>(m_frames->currentWidget());
 }
 
 void ServiceKindPanel::reset() {

@@ -2,12 +2,15 @@
 
 #include <QWidget>
 
+#include "registry/ServiceFields.h"
+
 class QComboBox;
 class QStackedWidget;
 class QTabWidget;
 
 namespace vantor::ui {
 
+class DetailFrame;
 class TFrameURLForm;
 class TFramePingForm;
 class TFrameEmailForm;
@@ -27,6 +30,11 @@ public:
     void setKind(const QString& kind);
     // The frame shown now, or null.
     QTabWidget* currentFrame() const;
+    DetailFrame* currentDetail() const;
+    // Chooses the kind of a record's service (a mail protocol chooses
+    // "Email"; a kind the list does not offer, "Database", none) and loads
+    // its frame.
+    void load(const registry::ServiceFields& service);
     // Every frame back to its defaults, kind "URL".
     void reset();
 

@@ -276,23 +276,8 @@ void TFormSetupScheduling::finish() {
     if (!validate(true, true)) {
         return;
     }
-    const engine::CheckInput input = m_form.read();
-    const registry::ServiceFields& f = input.fields;
-    registry::ServiceStore& store = m_session.store();
-    if (store.FindService(registry::MakeServiceKey(f.service, f.ip, f.port)) >= 0) {
-        MessageBox::show(this, app::MessageBoxKind::Information,
-                         QStringLiteral("A service with this key already exists."));
+    if (!ShowEditOutcome(this, m_session.edits().add(m_form.read()))) {
         return;
-    }
-    const Status saved = f.service == "URL"
-                             ? store.InsertURLService(f, input.request, &input.extraFields)
-                             : store.InsertService(f);
-    if (!saved) {
-        ShowStoreFailure(this, m_session, saved.error());
-        return;
-    }
-    if (onSaved) {
-        onSaved();
     }
     MessageBox::show(this, app::MessageBoxKind::Information,
                      QStringLiteral("New service has been setup successfully."));

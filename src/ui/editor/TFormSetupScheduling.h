@@ -27,8 +27,6 @@ public:
     TFormSetupScheduling(session::Session& session, CommandLock& lock, QWidget* parent);
     ~TFormSetupScheduling() override;
 
-    // After a service was added: the main window rebuilds its lists.
-    std::function<void()> onSaved;
     // Opens the help at a topic.
     std::function<void(const QString&)> onHelp;
 

@@ -36,11 +36,11 @@ public:
     }
 };
 
-QStringList RowOf(const registry::ServiceRecord& record) {
-    const std::string_view port = record.text("port");
-    const std::string_view by = record.text("schedule_by");
-    const QString hour = FromStd(record.text("schedule_hour"));
-    const QString minute = FromStd(record.text("schedule_minute"));
+QStringList RowOf(const registry::ServiceFields& record) {
+    const std::string_view port = record.port;
+    const std::string_view by = record.scheduleBy;
+    const QString hour = FromStd(record.scheduleHour);
+    const QString minute = FromStd(record.scheduleMinute);
     QString interval;
     if (by == "Daily") {
         interval = QStringLiteral("on %1:%2").arg(hour, minute);
@@ -50,23 +50,24 @@ QStringList RowOf(const registry::ServiceRecord& record) {
         interval = QStringLiteral("every %1 min").arg(minute);
     }
     QStringList methods;
-    const std::pair<const char*, const char*> flags[] = {{"alarm_email", "Email"},
-                                                         {"alarm_smpp", "SMS"},
-                                                         {"alarm_httpsms", "SMS by HTTP"},
-                                                         {"alarm_syslog", "SysLog"}};
-    for (const auto& [element, name] : flags) {
-        if (record.text(element) == "y") {
+    const std::pair<const std::string*, const char*> flags[] = {
+        {&record.alarmEmail, "Email"},
+        {&record.alarmSmpp, "SMS"},
+        {&record.alarmHttpSms, "SMS by HTTP"},
+        {&record.alarmSyslog, "SysLog"}};
+    for (const auto& [flag, name] : flags) {
+        if (*flag == "y") {
             methods << QString::fromLatin1(name);
         }
     }
-    return {FromStd(record.key()),
-            FromStd(record.text("service")),
-            FromStd(record.text("ip")),
+    return {FromStd(record.key),
+            FromStd(record.service),
+            FromStd(record.ip),
             port.empty() || port == "0" ? QStringLiteral("---") : FromStd(port),
             FromStd(by),
             interval,
             methods.join(QLatin1Char('/')),
-            FromStd(record.text("status"))};
+            FromStd(record.runState)};
 }
 
 }  // namespace
@@ -194,7 +195,7 @@ void TFormUpdateScheduling::fillList() {
     m_list->clear();
     QList<QTreeWidgetItem*> rows;
     m_session.store().forEachRecord([&rows](const registry::ServiceRecord& record) {
-        rows.append(new ListRow(RowOf(record)));
+        rows.append(new ListRow(RowOf(record.fields(false))));
     });
     m_list->addTopLevelItems(rows);
 }
@@ -212,7 +213,7 @@ void TFormUpdateScheduling::loadRecord(const std::string& key) {
     if (!record) {
         return;
     }
-    m_form.load(*record);
+    m_form.load(record->fields());
     showStatus(QStringLiteral("You can update or delete this record."));
 }
 
@@ -234,31 +235,12 @@ void TFormUpdateScheduling::save() {
     if (m_key.empty() || !validate() || m_kinds->kind().isEmpty()) {
         return;
     }
-    registry::ServiceStore& store = m_session.store();
-    if (store.FindService(m_key) < 0) {
-        MessageBox::show(this, app::MessageBoxKind::Information,
-                         FromStd(app::msg::kRecordNotFound));
+    const registry::ServiceFields service = m_form.read();
+    if (!ShowEditOutcome(this, m_session.edits().change(m_key, service))) {
         return;
-    }
-    const engine::CheckInput input = m_form.read();
-    const registry::ServiceFields& f = input.fields;
-    const std::string newKey = registry::MakeServiceKey(f.service, f.ip, f.port);
-    if (newKey != m_key && store.FindService(newKey) >= 0) {
-        MessageBox::show(this, app::MessageBoxKind::Information,
-                         QStringLiteral("A service with this key already exists."));
-        return;
-    }
-    const Status saved = f.service == "URL"
-                             ? store.UpdateURLService(m_key, f, input.request, &input.extraFields)
-                             : store.UpdateService(m_key, f);
-    if (!saved) {
-        ShowStoreFailure(this, m_session, saved.error());
-        return;
-    }
-    if (onChanged) {
-        onChanged("ALL");
     }
     fillList();
+    const std::string newKey = registry::KeyOf(service);
     // The record goes on under its new key.
     loadRecord(newKey);
     showStatus(QStringLiteral("The service has been updated."));
@@ -268,20 +250,13 @@ void TFormUpdateScheduling::remove() {
     if (m_key.empty()) {
         return;
     }
-    const Expected<bool> deleted = m_session.store().DeleteService(m_key);
-    if (!deleted) {
-        ShowStoreFailure(this, m_session, deleted.error());
+    const session::EditOutcome deleted = m_session.edits().remove(m_key);
+    ShowEditOutcome(this, deleted);
+    if (deleted.result == session::EditResult::SaveFailed) {
         return;
-    }
-    if (!*deleted) {
-        MessageBox::show(this, app::MessageBoxKind::Information,
-                         FromStd(app::msg::kRecordNotFound));
     }
     resetForm();
     fillList();
-    if (onChanged) {
-        onChanged({});
-    }
     showStatus(QStringLiteral("The service has been deleted."));
 }
 

@@ -34,10 +34,6 @@ public:
     void showStatus(const QString& text);
     const std::string& loadedKey() const { return m_key; }
 
-    // After a change: the main window refills its list with this filter
-    // ("ALL" after a save, its current filter after a delete, empty).
-    std::function<void(const std::string& filter)> onChanged;
-
 protected:
     void showEvent(QShowEvent* event) override;
 

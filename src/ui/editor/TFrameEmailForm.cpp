@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "ui/editor/FrameWidgets.h"
+#include "ui/support/FormSupport.h"
 
 namespace vantor::ui {
 
@@ -45,6 +46,38 @@ void TFrameEmailForm::reset() {
 
 void TFrameEmailForm::applyEnableRules() {
     CheckBoxEmailVerifyCertificate->setEnabled(!SecurityWord(*ComboBoxEmailSecurity).isEmpty());
+}
+
+std::optional<FormProblem> TFrameEmailForm::check() const {
+    return FirstProblem([&] { return RequireHost(EditEmailHost, "Email Host"); },
+                        [&] { return RequireInteger(EditEmailPort, "Email Port"); });
+}
+
+// The method is the kind: "SMTP", "POP3" or "IMAP".
+void TFrameEmailForm::read(registry::ServiceFields& f) {
+    f.service = StdText(ComboBoxEmailMethod->currentText());
+    f.ip = StdText(EditEmailHost->text());
+    f.port = StdText(EditEmailPort->text());
+    ReadSecurity(*ComboBoxEmailSecurity, *CheckBoxEmailVerifyCertificate, f);
+    f.username = StdText(EditEmailUser->text());
+    f.password = StdText(EditEmailPassword->text());
+}
+
+void TFrameEmailForm::load(const registry::ServiceFields& f) {
+    ComboBoxEmailMethod->setCurrentText(FromStd(f.service));
+    EditEmailHost->setText(FromStd(f.ip));
+    EditEmailPort->setText(FromStd(f.port));
+    EditEmailUser->setText(FromStd(f.username));
+    EditEmailPassword->setText(FromStd(f.password));
+    LoadSecurity(f, *ComboBoxEmailSecurity, *CheckBoxEmailVerifyCertificate);
+}
+
+QString TFrameEmailForm::hostText() const {
+    return EditEmailHost->text();
+}
+
+QString TFrameEmailForm::portText() const {
+    return EditEmailPort->text();
 }
 
 // STARTTLS starts on the plain port; implicit TLS has a port of its own.

@@ -2,6 +2,8 @@
 
 #include <QTabWidget>
 
+#include "ui/editor/DetailFrame.h"
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -9,12 +11,19 @@ class QLineEdit;
 namespace vantor::ui {
 
 // The settings of an SMTP, POP3 or IMAP service; the method is the kind.
-class TFrameEmailForm final : public QTabWidget {
+class TFrameEmailForm final : public QTabWidget, public DetailFrame {
 public:
     explicit TFrameEmailForm(QWidget* parent = nullptr);
     // Method "SMTP", port "25", no TLS with the certificate verified, the
     // rest empty.
-    void reset();
+    void reset() override;
+
+    QTabWidget& tabs() override { return *this; }
+    std::optional<FormProblem> check() const override;
+    void read(registry::ServiceFields& service) override;
+    void load(const registry::ServiceFields& service) override;
+    QString hostText() const override;
+    QString portText() const override;
     void applyEnableRules();
 
     QComboBox* ComboBoxEmailMethod;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "ui/editor/FrameWidgets.h"
+#include "ui/support/FormSupport.h"
 
 namespace vantor::ui {
 
@@ -61,6 +62,71 @@ void TFrameFTPForm::reset() {
     CheckBoxProxyAuthentication->setChecked(false);
     setCurrentIndex(0);
     applyEnableRules();
+}
+
+std::optional<FormProblem> TFrameFTPForm::check() const {
+    const bool proxy = CheckBoxProxy->isChecked();
+    return FirstProblem(
+        [&] { return RequireHost(EditFTPHost, "FTP Host"); },
+        [&] { return RequireInteger(EditFTPPort, "FTP Port"); },
+        [&] { return proxy ? RequireHost(EditFTPProxyIP, "FTP Proxy IP") : std::nullopt; },
+        [&] { return proxy ? RequireInteger(EditFTPProxyPort, "FTP Proxy Port") : std::nullopt; });
+}
+
+void TFrameFTPForm::read(registry::ServiceFields& f) {
+    if (!CheckBoxProxy->isChecked()) {
+        EditFTPProxyIP->clear();
+        EditFTPProxyPort->clear();
+        ComboBoxProxyType->setCurrentIndex(0);
+        EditFTPProxyUsername->clear();
+        EditFTPProxyPassword->clear();
+    }
+    if (!CheckBoxProxyAuthentication->isChecked()) {
+        EditFTPProxyUsername->clear();
+        EditFTPProxyPassword->clear();
+    }
+    f.service = "FTP";
+    f.ip = StdText(EditFTPHost->text());
+    f.port = StdText(EditFTPPort->text());
+    f.username = StdText(EditFTPUserID->text());
+    f.password = StdText(EditFTPPassword->text());
+    f.proxyIp = StdText(EditFTPProxyIP->text());
+    f.proxyPort = PortStored(EditFTPProxyPort->text());
+    f.proxyUsername = StdText(EditFTPProxyUsername->text());
+    f.proxyPassword = StdText(EditFTPProxyPassword->text());
+    f.ftpProxyType = StdText(ComboBoxProxyType->currentText());
+    ReadSecurity(*ComboBoxFTPSecurity, *CheckBoxFTPVerifyCertificate, f);
+}
+
+void TFrameFTPForm::load(const registry::ServiceFields& f) {
+    EditFTPHost->setText(FromStd(f.ip));
+    EditFTPPort->setText(FromStd(f.port));
+    EditFTPUserID->setText(FromStd(f.username));
+    EditFTPPassword->setText(FromStd(f.password));
+    LoadSecurity(f, *ComboBoxFTPSecurity, *CheckBoxFTPVerifyCertificate);
+    const bool proxy = HasProxy(f);
+    CheckBoxProxy->setChecked(proxy);
+    if (proxy) {
+        EditFTPProxyIP->setText(FromStd(f.proxyIp));
+        EditFTPProxyPort->setText(PortShown(f.proxyPort));
+    }
+    const bool proxyAuth = HasProxyLogin(f);
+    CheckBoxProxyAuthentication->setChecked(proxyAuth);
+    if (proxyAuth) {
+        EditFTPProxyUsername->setText(FromStd(f.proxyUsername));
+        EditFTPProxyPassword->setText(FromStd(f.proxyPassword));
+    }
+    ComboBoxProxyType->setCurrentIndex(
+        std::max(0, ComboBoxProxyType->findText(FromStd(f.ftpProxyType))));
+    applyEnableRules();
+}
+
+QString TFrameFTPForm::hostText() const {
+    return EditFTPHost->text();
+}
+
+QString TFrameFTPForm::portText() const {
+    return EditFTPPort->text();
 }
 
 void TFrameFTPForm::applyEnableRules() {

@@ -2,6 +2,8 @@
 
 #include <QTabWidget>
 
+#include "ui/editor/DetailFrame.h"
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -9,12 +11,19 @@ class QLineEdit;
 namespace vantor::ui {
 
 // The settings of an FTP service and of the proxy it goes through.
-class TFrameFTPForm final : public QTabWidget {
+class TFrameFTPForm final : public QTabWidget, public DetailFrame {
 public:
     explicit TFrameFTPForm(QWidget* parent = nullptr);
     // Port "21", no TLS with the certificate verified, proxy off with type
     // "fpcmNone", the rest empty.
-    void reset();
+    void reset() override;
+
+    QTabWidget& tabs() override { return *this; }
+    std::optional<FormProblem> check() const override;
+    void read(registry::ServiceFields& service) override;
+    void load(const registry::ServiceFields& service) override;
+    QString hostText() const override;
+    QString portText() const override;
     void applyEnableRules();
 
     QLineEdit* EditFTPHost;

@@ -3,6 +3,7 @@
 #include <QFormLayout>
 
 #include "ui/editor/FrameWidgets.h"
+#include "ui/support/FormSupport.h"
 
 namespace vantor::ui {
 
@@ -17,6 +18,29 @@ TFramePingForm::TFramePingForm(QWidget* parent) : QTabWidget(parent) {
 void TFramePingForm::reset() {
     EditPingHost->clear();
     EditPingPort->clear();
+}
+
+std::optional<FormProblem> TFramePingForm::check() const {
+    return RequireHost(EditPingHost, "Ping IP");
+}
+
+void TFramePingForm::read(registry::ServiceFields& f) {
+    f.service = "Ping";
+    f.ip = StdText(EditPingHost->text());
+    f.port = PortStored(EditPingPort->text());
+}
+
+void TFramePingForm::load(const registry::ServiceFields& f) {
+    EditPingHost->setText(FromStd(f.ip));
+    EditPingPort->setText(PortShown(f.port));
+}
+
+QString TFramePingForm::hostText() const {
+    return EditPingHost->text();
+}
+
+QString TFramePingForm::portText() const {
+    return EditPingPort->text();
 }
 
 }  // namespace vantor::ui

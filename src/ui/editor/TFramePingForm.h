@@ -2,15 +2,24 @@
 
 #include <QTabWidget>
 
+#include "ui/editor/DetailFrame.h"
+
 class QLineEdit;
 
 namespace vantor::ui {
 
 // The settings of a Ping service.
-class TFramePingForm final : public QTabWidget {
+class TFramePingForm final : public QTabWidget, public DetailFrame {
 public:
     explicit TFramePingForm(QWidget* parent = nullptr);
-    void reset();
+    void reset() override;
+
+    QTabWidget& tabs() override { return *this; }
+    std::optional<FormProblem> check() const override;
+    void read(registry::ServiceFields& service) override;
+    void load(const registry::ServiceFields& service) override;
+    QString hostText() const override;
+    QString portText() const override;
 
     QLineEdit* EditPingHost;
     QLineEdit* EditPingPort;

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/editor/FrameWidgets.h"
+#include "ui/support/FormSupport.h"
 
 namespace vantor::ui {
 
@@ -128,6 +129,107 @@ void TFrameURLForm::applyEnableRules() {
     const bool proxyAuth = CheckBoxURLProxyAuthentication->isChecked();
     EditURLProxyUsername->setEnabled(proxyAuth);
     EditURLProxyPassword->setEnabled(proxyAuth);
+}
+
+std::optional<FormProblem> TFrameURLForm::check() const {
+    const bool proxy = CheckBoxURLProxy->isChecked();
+    return FirstProblem(
+        [&] { return RequireHost(EditURLURL, "URL"); },
+        [&] { return RequireInteger(EditURLPort, "URL Port"); },
+        [&] { return proxy ? RequireHost(EditURLProxyHost, "URL Proxy IP") : std::nullopt; },
+        [&] { return proxy ? RequireInteger(EditURLProxyPort, "URL Proxy Port") : std::nullopt; });
+}
+
+void TFrameURLForm::read(registry::ServiceFields& f) {
+    if (!CheckBoxURLAuthentication->isChecked()) {
+        EditURLAuthUsername->clear();
+        EditURLAuthPassword->clear();
+    }
+    if (!CheckBoxURLProxy->isChecked()) {
+        EditURLProxyHost->clear();
+        EditURLProxyPort->clear();
+        EditURLProxyUsername->clear();
+        EditURLProxyPassword->clear();
+    }
+    if (!CheckBoxURLProxyAuthentication->isChecked()) {
+        EditURLProxyUsername->clear();
+        EditURLProxyPassword->clear();
+    }
+    f.service = "URL";
+    f.ip = StdText(EditURLURL->text());
+    f.port = StdText(EditURLPort->text());
+    f.username = StdText(EditURLAuthUsername->text());
+    f.password = StdText(EditURLAuthPassword->text());
+    f.proxyIp = StdText(EditURLProxyHost->text());
+    f.proxyPort = PortStored(EditURLProxyPort->text());
+    f.proxyUsername = StdText(EditURLProxyUsername->text());
+    f.proxyPassword = StdText(EditURLProxyPassword->text());
+    f.urlMethod = StdText(ComboBoxService->currentText());
+    f.tlsVerify = CheckBoxVerifyCertificate->isChecked() ? "y" : "n";
+    registry::UrlRequestFields& r = f.request;
+    r.referer = StdText(EditURLReferer->text());
+    r.cookie = StdText(EditURLCookie->text());
+    r.headerData = StdText(EditURLHeaderInfo->text());
+    r.userAgent = StdText(EditURLUserAgent->text());
+    r.contentType = StdText(EditURLContentType->text());
+    r.accept = StdText(EditURLAccept->text());
+    r.acceptCharSet = StdText(EditURLAcceptCharset->text());
+    r.acceptEncoding = StdText(EditURLAcceptEncoding->text());
+    r.acceptLanguage = StdText(EditURLAcceptLanguage->text());
+    f.extraFields.clear();
+    for (int i = 0; i < ListViewExtraFields->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ListViewExtraFields->topLevelItem(i);
+        f.extraFields.push_back({StdText(item->text(0)), StdText(item->text(1))});
+    }
+}
+
+void TFrameURLForm::load(const registry::ServiceFields& f) {
+    ComboBoxService->setCurrentText(FromStd(f.urlMethod));
+    EditURLURL->setText(FromStd(f.ip));
+    EditURLPort->setText(FromStd(f.port));
+    CheckBoxVerifyCertificate->setChecked(f.tlsVerify != "n");
+    const bool auth = !f.username.empty() || !f.password.empty();
+    CheckBoxURLAuthentication->setChecked(auth);
+    if (auth) {
+        EditURLAuthUsername->setText(FromStd(f.username));
+        EditURLAuthPassword->setText(FromStd(f.password));
+    }
+    const bool proxy = HasProxy(f);
+    CheckBoxURLProxy->setChecked(proxy);
+    if (proxy) {
+        EditURLProxyHost->setText(FromStd(f.proxyIp));
+        EditURLProxyPort->setText(PortShown(f.proxyPort));
+    }
+    const bool proxyAuth = HasProxyLogin(f);
+    CheckBoxURLProxyAuthentication->setChecked(proxyAuth);
+    if (proxyAuth) {
+        EditURLProxyUsername->setText(FromStd(f.proxyUsername));
+        EditURLProxyPassword->setText(FromStd(f.proxyPassword));
+    }
+    const registry::UrlRequestFields& r = f.request;
+    EditURLReferer->setText(FromStd(r.referer));
+    EditURLCookie->setText(FromStd(r.cookie));
+    EditURLHeaderInfo->setText(FromStd(r.headerData));
+    EditURLUserAgent->setText(FromStd(r.userAgent));
+    EditURLContentType->setText(FromStd(r.contentType));
+    EditURLAccept->setText(FromStd(r.accept));
+    EditURLAcceptCharset->setText(FromStd(r.acceptCharSet));
+    EditURLAcceptEncoding->setText(FromStd(r.acceptEncoding));
+    EditURLAcceptLanguage->setText(FromStd(r.acceptLanguage));
+    ListViewExtraFields->clear();
+    for (const registry::ExtraField& extra : f.extraFields) {
+        ListViewExtraFields->addTopLevelItem(
+            new QTreeWidgetItem(QStringList{FromStd(extra.name), FromStd(extra.value)}));
+    }
+    applyEnableRules();
+}
+
+QString TFrameURLForm::hostText() const {
+    return EditURLURL->text();
+}
+
+QString TFrameURLForm::portText() const {
+    return EditURLPort->text();
 }
 
 // The newest pair goes on top.

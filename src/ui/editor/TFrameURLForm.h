@@ -3,6 +3,8 @@
 #include <QTabWidget>
 #include <functional>
 
+#include "ui/editor/DetailFrame.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -14,13 +16,20 @@ namespace vantor::ui {
 
 // The settings of a URL service: the request, authentication, the other
 // request headers, the accept headers and the proxy, on five tab pages.
-class TFrameURLForm final : public QTabWidget {
+class TFrameURLForm final : public QTabWidget, public DetailFrame {
 public:
     explicit TFrameURLForm(QWidget* parent = nullptr);
 
     // Defaults: method "Get", the header defaults, the certificate verified,
     // every other box off, the post fields emptied.
-    void reset();
+    void reset() override;
+
+    QTabWidget& tabs() override { return *this; }
+    std::optional<FormProblem> check() const override;
+    void read(registry::ServiceFields& service) override;
+    void load(const registry::ServiceFields& service) override;
+    QString hostText() const override;
+    QString portText() const override;
     // Applies the enable rules to the boxes as they stand.
     void applyEnableRules();
 

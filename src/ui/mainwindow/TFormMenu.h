@@ -5,37 +5,31 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
-#include <unordered_set>
 
-#include "alarm/AlarmListModel.h"
-#include "engine/ServiceListModel.h"
-#include "session/Session.h"
-#include "ui/mainwindow/CoreTableModel.h"
-#include "ui/mainwindow/ListSorting.h"
+#include "engine/ServiceHealth.h"
 #include "ui/support/CommandLock.h"
 
-class QAction;
-class QGroupBox;
 class QLabel;
-class QMenu;
-class QMovie;
-class QSplitter;
-class QSystemTrayIcon;
-class QToolBar;
-class QToolButton;
-class QTreeView;
-class QStringListModel;
+
+namespace vantor::session {
+class Session;
+}
 
 namespace vantor::ui {
 
 class ClosingNotice;
 class HelpWindow;
+class MainActions;
+class MainLists;
+class MainTopPanel;
 class TFormAlarmingSettings;
 class TFormOptions;
 class TFormSetupScheduling;
 class TFormUpdateScheduling;
-class TrayMenu;
+class TrayIcon;
 
 struct FormOptions {
     // From creation to the delayed initialisation; the window is inert
@@ -51,9 +45,6 @@ struct FormOptions {
 // It runs the delayed initialisation and both ways of closing.
 class TFormMenu final : public QMainWindow, public CommandLock {
 public:
-    using ServiceTable = CoreTableModel<engine::ServiceListModel>;
-    using AlarmTable = CoreTableModel<alarm::AlarmListModel>;
-
     TFormMenu(session::Session& session, FormOptions options);
     ~TFormMenu() override;
 
@@ -62,7 +53,6 @@ public:
 
     // Fills the service list with a filter: "ALL", a kind, "Email" or a host.
     void FillServiceList(const std::string& filter);
-    void RebuildHostTree();
     void showStatusText(const QString& text);
 
     // The "Close" command: the program ends without logging the stop of
@@ -73,8 +63,8 @@ public:
 
     bool initialised() const { return m_initialised; }
     bool closing() const { return m_closing; }
-    // The state the tray icon shows: "passed", "failing" or "stopped".
-    QString trayState() const { return m_trayState; }
+    // What the tray icon shows.
+    engine::TrayState trayState() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,20 +72,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void createActions();
-    void createMenus();
-    QWidget* createTopPanel();
-    QWidget* createLists();
+    void connectCommands();
     void createTray();
     void sizeWindow(bool settingsFileExisted);
 
     void TimerInitTimer();
     void setSchedulingShown(bool running);
     void runGuarded(const std::function<void()>& command);
+    // An action's command, run guarded.
+    void on(QAction* action, std::function<void()> command);
 
     // Service list commands.
-    std::optional<std::string> selectedKey() const;
-    void selectInCore();
     void runNow();
     void setRunState(bool start);
     void deleteService();
@@ -106,14 +93,12 @@ private:
     void openAbout();
     void openHelp(const QString& topic);
     void openUrl(const char* url);
+    // Shows a window of the program that is already made.
+    void present(QWidget& window);
 
     void toggleAlarmMessages();
     void toggleFunctionBar();
     void showAlarmMessages(bool show);
-    void playAnimation();
-
-    void onResult(const std::string& key, bool passed);
-    void updateTray();
 
     enum class Closing { Window, CloseCommand };
     void beginClosing(Closing how);
@@ -121,57 +106,17 @@ private:
 
     session::Session& m_session;
     FormOptions m_options;
-    SortDirections m_sortDirections;
-
-    ServiceTable* m_serviceTable = nullptr;
-    AlarmTable* m_alarmTable = nullptr;
-    ListSortProxy* m_serviceProxy = nullptr;
-    ListSortProxy* m_alarmProxy = nullptr;
-    QTreeView* m_serviceList = nullptr;
-    QTreeView* m_alarmList = nullptr;
-    QTreeView* m_hostTree = nullptr;
-    QStringListModel* m_hosts = nullptr;
-    QGroupBox* m_alarmGroup = nullptr;
-    QWidget* m_topPanel = nullptr;
-    QToolBar* m_functionBar = nullptr;
-    QToolBar* m_viewBar = nullptr;
+    std::unique_ptr<MainActions> m_actions;
+    MainTopPanel* m_topPanel = nullptr;
+    MainLists* m_lists = nullptr;
+    TrayIcon* m_tray = nullptr;
     QLabel* m_statusText = nullptr;
-    QLabel* m_animation = nullptr;
-    QMovie* m_movie = nullptr;
-    QMenu* m_serviceMenu = nullptr;
-    TrayMenu* m_trayMenu = nullptr;
-    QSystemTrayIcon* m_tray = nullptr;
     QPointer<ClosingNotice> m_notice;
     QPointer<HelpWindow> m_help;
     QPointer<TFormOptions> m_optionsWindow;
     QPointer<TFormAlarmingSettings> m_alarmWindow;
     QPointer<TFormSetupScheduling> m_wizard;
     QPointer<TFormUpdateScheduling> m_update;
-
-    QAction* m_actionStart = nullptr;
-    QAction* m_actionStop = nullptr;
-    QAction* m_actionClose = nullptr;
-    QAction* m_actionClearMessages = nullptr;
-    QAction* m_actionFunctionBar = nullptr;
-    QAction* m_actionAlarmMessages = nullptr;
-    QAction* m_actionResolution = nullptr;
-    QAction* m_action800 = nullptr;
-    QAction* m_action1024 = nullptr;
-    QAction* m_actionAlarmOptions = nullptr;
-    QAction* m_actionGeneral = nullptr;
-    QAction* m_actionNewService = nullptr;
-    QAction* m_actionUpdateService = nullptr;
-    QAction* m_actionHelp = nullptr;
-    QAction* m_actionHomePage = nullptr;
-    QAction* m_actionFaq = nullptr;
-    QAction* m_actionAbout = nullptr;
-
-    QToolButton* m_buttonStart = nullptr;
-    QToolButton* m_buttonStop = nullptr;
-    QToolButton* m_buttonClearAlarms = nullptr;
-    QToolButton* m_buttonAlarm = nullptr;
-    QToolButton* m_buttonGeneral = nullptr;
-    QToolButton* m_buttonService = nullptr;
 
     QTimer m_timerInit;
     QTimer m_closingPoll;
@@ -180,11 +125,6 @@ private:
     bool m_closing = false;
     bool m_closed = false;
     Closing m_closingHow = Closing::Window;
-    // The key of the selected row, kept across a refill.
-    std::optional<std::string> m_keptSelection;
-    // Services whose last check failed, for the tray icon.
-    std::unordered_set<std::string> m_failing;
-    QString m_trayState;
 };
 
 }  // namespace vantor::ui

@@ -29,10 +29,23 @@ void SaveAppliedSettings(session::Session& session) {
     }
 }
 
-void ShowStoreFailure(QWidget* parent, session::Session& session, const std::string& error) {
-    const std::string text = std::string(app::msg::kCannotSaveServiceXml) + " : " + error;
-    MessageBox::show(parent, app::MessageBoxKind::Warning, FromStd(text));
-    session.log().WriteSystemLog(text, app::LogLevel::Error);
+bool ShowEditOutcome(QWidget* parent, const session::EditOutcome& outcome) {
+    switch (outcome.result) {
+        case session::EditResult::Done:
+            return true;
+        case session::EditResult::KeyExists:
+            MessageBox::show(parent, app::MessageBoxKind::Information,
+                             QStringLiteral("A service with this key already exists."));
+            break;
+        case session::EditResult::NotFound:
+            MessageBox::show(parent, app::MessageBoxKind::Information,
+                             FromStd(app::msg::kRecordNotFound));
+            break;
+        case session::EditResult::SaveFailed:
+            MessageBox::show(parent, app::MessageBoxKind::Warning, FromStd(outcome.message));
+            break;
+    }
+    return false;
 }
 
 }  // namespace vantor::ui

@@ -8,7 +8,8 @@ class QWidget;
 
 namespace vantor::session {
 class Session;
-}
+struct EditOutcome;
+}  // namespace vantor::session
 
 namespace vantor::ui {
 
@@ -25,8 +26,10 @@ QString FromStd(std::string_view text);
 // made meanwhile (an explicit Apply wins), when the conf folder is there.
 void SaveAppliedSettings(session::Session& session);
 
-// A change of service.xml that could not be written: a warning with the
-// store's reason, and the same line in the system log.
-void ShowStoreFailure(QWidget* parent, session::Session& session, const std::string& error);
+// The box an edit of the service list ends with, when it did not simply
+// succeed: another record has the key, the record is gone, or service.xml
+// could not be written (a warning with the reason, which the system log has
+// too). True when the edit was made.
+bool ShowEditOutcome(QWidget* parent, const session::EditOutcome& outcome);
 
 }  // namespace vantor::ui

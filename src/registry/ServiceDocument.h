@@ -1,0 +1,105 @@
+#pragma once
+
+// Inside registry/ only: it shows pugixml.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/Result.h"
+#include "registry/ServiceFields.h"
+
+namespace vantor::registry {
+
+// service.xml as one document with an index of its keys, and the changes a
+// record can take. Only the owner thread changes it, holding the lock; the
+// writer thread holds the same lock while it serialises the document; the
+// owner reads without it. A check's result never waits for the writer: one
+// that comes while the writer holds the document is held back and applied
+// at the owner's next turn (see applyHeld), and always before any other
+// change, so the file never gets an edit before an older result.
+class ServiceDocument final {
+public:
+    // A file as read from disk, not yet in use.
+    struct Parsed {
+        pugi::xml_document doc;
+        std::size_t size = 0;
+    };
+    // The document as text, and the change it is up to.
+    struct Snapshot {
+        std::string text;
+        std::uint64_t version = 0;
+    };
+
+    bool active() const { return m_active; }
+    // Puts a read file in place of what is held: as the file says (open), or
+    // carrying the results held over to the records still there (an
+    // operator's version taken in), which then still have to be written.
+    void open(Parsed parsed);
+    void takeIn(Parsed parsed);
+    void close();
+
+    // Reading; owner thread.
+    pugi::xml_node list() const;
+    // The last record with this key.
+    pugi::xml_node find(std::string_view key) const;
+    // Its position among the children of serviceList, or -1.
+    int position(std::string_view key) const;
+
+    // Changes by the operator; owner thread. Each waits for a serialisation
+    // under way and applies the results held back first.
+    void insert(const ServiceFields& fields, bool withRequest, bool withExtras);
+    // Takes an insert back (its save failed).
+    void removeLast(std::string_view key);
+    // The record as it was, for restore(); empty when the key is not there.
+    pugi::xml_document update(std::string_view oldKey, const ServiceFields& fields,
+                              bool withRequest, bool withExtras);
+    // Puts back what update() changed.
+    void restore(const pugi::xml_document& before, std::string_view newKey);
+    bool remove(std::string_view key);
+    // Changes one record in place; false when the key is not there.
+    bool change(std::string_view key, const std::function<void(pugi::xml_node)>& edit);
+
+    // A check's result; owner thread, never waits.
+    void setResult(std::string_view key, std::string_view status);
+    // Applies the results held back. wait: also while the writer serialises
+    // (then it waits for it); otherwise only when the document is free.
+    // True when none is held any more.
+    bool applyHeld(bool wait);
+    // Whether results are held back; any thread.
+    bool holdsResults() const { return m_holding.load(); }
+
+    // Any thread (the writer): the document as text.
+    Snapshot snapshot() const;
+    // Whether the file has every change up to now.
+    bool saved() const;
+    void markSaved(std::uint64_t version);
+
+private:
+    void rebuildIndex();
+    void setResultLocked(std::string_view key, std::string_view status);
+    void applyHeldLocked();
+    // Counts a change; under the lock.
+    void changed() { ++m_version; }
+
+    mutable std::mutex m_mutex;
+    pugi::xml_document m_doc;
+    bool m_active = false;
+    // The last record of each key.
+    std::unordered_map<std::string, pugi::xml_node> m_index;
+    // Changes made, and the change the file holds; under m_mutex.
+    std::uint64_t m_version = 0;
+    std::uint64_t m_savedVersion = 0;
+    mutable std::size_t m_snapshotSize = 0;
+    // Owner thread only: results that came while the writer held the lock,
+    // by key, the latest of each.
+    std::vector<std::pair<std::string, std::string>> m_held;
+    std::atomic<bool> m_holding{false};
+};
+
+}  // namespace vantor::registry

@@ -1,0 +1,234 @@
+#include "registry/ServiceXml.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "app/Words.h"
+#include "registry/ServiceElements.h"
+
+namespace vantor::registry::xml {
+
+namespace {
+
+// Comments and processing instructions are kept, so that a save writes
+// back what the operator wrote beside the records.
+// A text that is an element's first content is kept in the element itself
+// rather than in a child node of its own: a record holds about twenty such
+// elements, and this halves the nodes a large list takes in memory.
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
+                                 pugi::parse_doctype | pugi::parse_ws_pcdata_single |
+                                 pugi::parse_comments | pugi::parse_pi | pugi::parse_embed_pcdata;
+
+// Deeper than any service list goes (serviceList, record, service_url, a
+// field): a file nested far deeper is not one, and indenting it on save
+// would make it grow without bound.
+constexpr int kMaxDepth = 16;
+
+// How deep elements nest below the document, walked without recursion.
+int ElementDepth(const pugi::xml_document& doc) {
+    int depth = 0;
+    int deepest = 0;
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && node.first_child()) {
+            node = node.first_child();
+            deepest = std::max(deepest, ++depth);
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return deepest;
+}
+
+// Why a parsed file cannot be kept as it is, or empty when it can.
+std::string WhyNotKept(const pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        // Entities would be read without their declared text and written
+        // back escaped: the file would no longer say what it said.
+        if (node.type() == pugi::node_doctype &&
+            std::string_view(node.value()).find("<!ENTITY") != std::string_view::npos) {
+            return "it declares entities, which this program cannot keep";
+        }
+    }
+    if (ElementDepth(doc) > kMaxDepth) {
+        return "its elements nest deeper than " + std::to_string(kMaxDepth) + " levels";
+    }
+    return {};
+}
+
+// Whatever encoding the file declared, it is saved as UTF-8 and must say so.
+void DeclareUtf8(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_declaration) {
+            if (pugi::xml_attribute encoding = node.attribute("encoding")) {
+                encoding.set_value("UTF-8");
+            }
+            return;
+        }
+    }
+}
+
+void AppendChildText(pugi::xml_node parent, const char* name, std::string_view value) {
+    parent.append_child(name).append_child(pugi::node_pcdata).set_value(std::string(value).c_str());
+}
+
+struct StringWriter final : pugi::xml_writer {
+    std::string out;
+    void write(const void* data, size_t size) override {
+        out.append(static_cast<const char*>(data), size);
+    }
+};
+
+// Where the comment, CDATA section, processing instruction or document type
+// that starts at `at` ends; npos when none starts there.
+std::size_t RawMarkupEnd(const std::string& xml, std::size_t at) {
+    static constexpr std::pair<std::string_view, std::string_view> kClosedBy[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    for (const auto& [open, close] : kClosedBy) {
+        if (xml.compare(at, open.size(), open) == 0) {
+            const std::size_t found = xml.find(close, at + open.size());
+            return found == std::string::npos ? xml.size() : found + close.size();
+        }
+    }
+    if (xml.compare(at, 2, "<!") != 0) {
+        return std::string::npos;
+    }
+    // The document type ends at the first ">" outside its internal subset
+    // and its quoted literals.
+    char quote = 0;
+    int depth = 0;
+    for (std::size_t i = at + 2; i < xml.size(); ++i) {
+        const char c = xml[i];
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[' || c == ']') {
+            depth += c == '[' ? 1 : -1;
+        } else if (c == '>' && depth <= 0) {
+            return i + 1;
+        }
+    }
+    return xml.size();
+}
+
+}  // namespace
+
+Status Parse(const std::string& data, const std::string& where, pugi::xml_document& doc) {
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(data.data(), data.size(), kParseFlags, pugi::encoding_auto);
+    if (!parsed) {
+        return Error{where + ": " + parsed.description() + " at offset " +
+                     std::to_string(parsed.offset)};
+    }
+    if (!doc.document_element() ||
+        std::string_view(doc.document_element().name()) != "serviceList") {
+        return Error{where + ": the root element is not serviceList"};
+    }
+    if (const std::string why = WhyNotKept(doc); !why.empty()) {
+        return Error{where + ": " + why};
+    }
+    DeclareUtf8(doc);
+    return {};
+}
+
+std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint) {
+    StringWriter writer;
+    // Room for about the last write's size at once: growing a large text
+    // step by step would hold two or three copies of it for a while.
+    writer.out.reserve(sizeHint + sizeHint / 16 + 4096);
+    doc.save(writer, "  ",
+             pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
+             pugi::encoding_utf8);
+    return std::move(writer.out);
+}
+
+// pugixml writes a CR inside a text as it is, and XML readers turn it (alone
+// or before an LF) into an LF; written as "&#13;" it reads back as a CR.
+// Attribute values come out escaped already; comments, CDATA sections,
+// processing instructions and the document type are left as they are.
+std::string EscapeTextCarriageReturns(std::string xml) {
+    if (xml.find('\r') == std::string::npos) {
+        return xml;  // the usual case, without a copy of the whole file
+    }
+    std::string out;
+    out.reserve(xml.size() + 64);
+    for (std::size_t i = 0; i < xml.size();) {
+        const std::size_t end = xml[i] == '<' ? RawMarkupEnd(xml, i) : std::string::npos;
+        if (end != std::string::npos) {
+            out.append(xml, i, end - i);
+            i = end;
+        } else {
+            out += xml[i] == '\r' ? std::string_view("&#13;") : std::string_view(&xml[i], 1);
+            ++i;
+        }
+    }
+    return out;
+}
+
+void SetChildText(pugi::xml_node parent, const char* name, std::string_view value) {
+    pugi::xml_node child = parent.child(name);
+    if (!child) {
+        child = parent.append_child(name);
+    }
+    // Drop any old content (several text nodes, comments) so that the element
+    // reads back as exactly this value.
+    while (child.first_child()) {
+        child.remove_child(child.first_child());
+    }
+    // Replaces a text kept in the element itself, or adds one.
+    child.text().set(std::string(value).c_str());
+}
+
+void WriteRecord(pugi::xml_node record, const ServiceFields& f, std::string_view runState,
+                 bool append) {
+    auto put = append ? AppendChildText : SetChildText;
+    const ServiceFields defaults;
+    for (const ElementSpec& spec : Elements()) {
+        if (spec.group == ElementGroup::Record) {
+            const std::string_view value = spec.element == Element::ServiceStatus ? words::kUnknown
+                                           : spec.element == Element::Status      ? runState
+                                                                                  : f.*spec.field;
+            put(record, spec.name, value);
+        } else if (spec.group == ElementGroup::Optional) {
+            // Records from before the element save as they were.
+            if (record.child(spec.name) || f.*spec.field != defaults.*spec.field) {
+                SetChildText(record, spec.name, f.*spec.field);
+            }
+        }
+    }
+}
+
+void WriteUrlGroup(pugi::xml_node record, const UrlRequestFields& r, bool append) {
+    pugi::xml_node group = record.child(kUrlGroupElement);
+    if (!group) {
+        group = record.append_child(kUrlGroupElement);
+    }
+    auto put = append ? AppendChildText : SetChildText;
+    for (const ElementSpec& spec : Elements()) {
+        if (spec.group == ElementGroup::UrlRequest) {
+            put(group, spec.name, r.*spec.request);
+        }
+    }
+}
+
+void WriteExtraFields(pugi::xml_node record, const std::vector<ExtraField>& fields) {
+    while (pugi::xml_node old = record.child(kExtraFieldElement)) {
+        record.remove_child(old);
+    }
+    for (const ExtraField& field : fields) {
+        pugi::xml_node detail = record.append_child(kExtraFieldElement);
+        AppendChildText(detail, kExtraNameElement, field.name);
+        AppendChildText(detail, kExtraValueElement, field.value);
+        AppendChildText(detail, kExtraIsFileElement, "n");
+    }
+}
+
+}  // namespace vantor::registry::xml

@@ -1,0 +1,43 @@
+#pragma once
+
+// The text of service.xml and the elements of its records, as pugixml holds
+// them. Inside registry/ only.
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Result.h"
+#include "registry/ServiceFields.h"
+
+namespace vantor::registry::xml {
+
+// Parses a service list from its bytes; `where` names the file in errors.
+// A document is refused when it is not XML, its root is not serviceList,
+// or it could not be written back saying the same (declared entities,
+// nesting without bound). Whatever encoding it declared, it is declared
+// UTF-8 after, as it will be saved.
+Status Parse(const std::string& data, const std::string& where, pugi::xml_document& doc);
+
+// The document as text: indented, without a declaration of pugixml's own.
+// sizeHint: about the size of the last text, to allocate once.
+std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint);
+// A CR inside a text of that, written so that it reads back as one: what
+// the file then holds.
+std::string EscapeTextCarriageReturns(std::string xml);
+
+// Sets the text of the first child element with this name, appending the
+// element when the parent lacks it; existing elements keep their place.
+void SetChildText(pugi::xml_node parent, const char* name, std::string_view value);
+
+// The elements a write sets. Elements 1 to 20 with runState as "status" and
+// "Unknown" as the result; the TLS pair where the record has it or it
+// differs from its default. append: a new record (elements appended in
+// order) rather than a change of one (set by name, in place).
+void WriteRecord(pugi::xml_node record, const ServiceFields& f, std::string_view runState,
+                 bool append);
+void WriteUrlGroup(pugi::xml_node record, const UrlRequestFields& r, bool append);
+// Replaces the record's extra request fields.
+void WriteExtraFields(pugi::xml_node record, const std::vector<ExtraField>& fields);
+
+}  // namespace vantor::registry::xml

@@ -1,0 +1,91 @@
+#include "session/ServiceEdits.h"
+
+#include "app/Messages.h"
+#include "app/SystemLog.h"
+#include "app/Words.h"
+#include "engine/HostListModel.h"
+#include "engine/ServiceHealth.h"
+#include "engine/ServiceListModel.h"
+#include "registry/ServiceStore.h"
+
+namespace vantor::session {
+
+namespace {
+
+bool IsUrl(const registry::ServiceFields& service) {
+    return service.service == words::kUrl;
+}
+
+}  // namespace
+
+ServiceEdits::ServiceEdits(registry::ServiceStore& store, engine::ServiceListModel& services,
+                           engine::HostListModel& hosts, engine::ServiceHealth& health,
+                           app::SystemLog& log)
+    : m_store(store), m_services(services), m_hosts(hosts), m_health(health), m_log(log) {}
+
+EditOutcome ServiceEdits::saveFailed(const std::string& error) {
+    std::string text = std::string(app::msg::kCannotSaveServiceXml) + " : " + error;
+    m_log.WriteSystemLog(text, app::LogLevel::Error);
+    return {EditResult::SaveFailed, std::move(text)};
+}
+
+EditOutcome ServiceEdits::add(const registry::ServiceFields& service) {
+    if (m_store.FindService(registry::KeyOf(service)) >= 0) {
+        return {EditResult::KeyExists, {}};
+    }
+    const Status saved =
+        IsUrl(service) ? m_store.InsertURLService(service, service.request, &service.extraFields)
+                       : m_store.InsertService(service);
+    if (!saved) {
+        return saveFailed(saved.error());
+    }
+    refill(words::kAll);
+    return {};
+}
+
+EditOutcome ServiceEdits::change(std::string_view key, const registry::ServiceFields& service) {
+    if (m_store.FindService(key) < 0) {
+        return {EditResult::NotFound, {}};
+    }
+    const std::string newKey = registry::KeyOf(service);
+    if (newKey != key && m_store.FindService(newKey) >= 0) {
+        return {EditResult::KeyExists, {}};
+    }
+    const Status saved = IsUrl(service) ? m_store.UpdateURLService(key, service, service.request,
+                                                                   &service.extraFields)
+                                        : m_store.UpdateService(key, service);
+    if (!saved) {
+        return saveFailed(saved.error());
+    }
+    // An update stores "Unknown": whatever failed before is not failing now.
+    m_health.forget(key);
+    refill(words::kAll);
+    return {};
+}
+
+EditOutcome ServiceEdits::remove(std::string_view key) {
+    const Expected<bool> deleted = m_store.DeleteService(key);
+    if (!deleted) {
+        return saveFailed(deleted.error());
+    }
+    m_health.forget(key);
+    refill();
+    return {*deleted ? EditResult::Done : EditResult::NotFound, {}};
+}
+
+void ServiceEdits::showServices(std::string_view filter) {
+    m_services.Fill(m_store, filter);
+}
+
+void ServiceEdits::refill(std::string_view filter) {
+    m_services.Fill(m_store, filter);
+    m_hosts.Fill(m_store);
+    m_health.keepOnly(m_store);
+}
+
+void ServiceEdits::refill() {
+    const std::string filter = m_services.currentFilter();
+    refill(filter);
+}
+
+}  // namespace vantor::session

@@ -1,0 +1,175 @@
+#include "ui/mainwindow/MainLists.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "session/Session.h"
+
+namespace vantor::ui {
+
+namespace {
+
+// The alarm list's height when it is shown again.
+constexpr int kAlarmGroupHeight = 120;
+
+}  // namespace
+
+MainLists::MainLists(session::Session& session, Commands commands, QWidget* parent)
+    : QSplitter(Qt::Vertical, parent), m_session(session), m_commands(std::move(commands)) {
+    setObjectName("SplitterAlarmLog");
+    createHostTree();
+    createServiceList();
+    createAlarmList();
+
+    auto* upper = new QSplitter(Qt::Horizontal, this);
+    upper->addWidget(m_hostTree);
+    upper->addWidget(m_serviceList);
+    upper->setStretchFactor(1, 1);
+    upper->setSizes({180, 820});
+    addWidget(upper);
+    addWidget(m_alarmGroup);
+    setStretchFactor(0, 1);
+    setSizes({500, kAlarmGroupHeight});
+}
+
+QTreeView* MainLists::listView(const char* name) {
+    auto* view = new QTreeView(this);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setItemsExpandable(false);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->header()->setStretchLastSection(true);
+    return view;
+}
+
+void MainLists::createHostTree() {
+    m_hostTree = new QTreeView(this);
+    m_hostTree->setObjectName("TreeViewURLList");
+    m_hostTree->setModel(new HostTable(m_session.hosts(), {QString()}, this));
+    m_hostTree->setHeaderHidden(true);
+    m_hostTree->setRootIsDecorated(false);
+    m_hostTree->setUniformRowHeights(true);
+    m_hostTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(m_hostTree, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& node) {
+        if (node.isValid()) {
+            m_commands.showHost(node.data().toString().toStdString());
+        }
+    });
+}
+
+void MainLists::createServiceList() {
+    m_serviceTable = new ServiceTable(
+        m_session.services(),
+        {QStringLiteral("ID"), QStringLiteral("Service"), QStringLiteral("IP"),
+         QStringLiteral("Port"), QStringLiteral("Current Status"), QStringLiteral("By"),
+         QStringLiteral("Interval"), QStringLiteral("Status")},
+        this);
+    m_serviceProxy = new ListSortProxy(this);
+    m_serviceProxy->setSourceModel(m_serviceTable);
+    m_serviceList = listView("ListViewService");
+    m_serviceList->setToolTip(QStringLiteral("Double click on any service for updating..."));
+    m_serviceList->setModel(m_serviceProxy);
+    m_serviceList->setItemDelegate(
+        new RowColourDelegate(static_cast<int>(engine::ServiceListModel::Column::Status), this));
+    InstallColumnSorting(*m_serviceList, *m_serviceProxy, m_sortDirections, true);
+    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50};
+    for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
+        m_serviceList->setColumnWidth(column, widths[column]);
+    }
+    m_serviceList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_serviceList, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        m_commands.serviceMenu(m_serviceList->viewport()->mapToGlobal(at));
+    });
+    connect(m_serviceList, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) {
+        if (selectedKey()) {
+            m_commands.updateService();
+        }
+    });
+    // The selected record stays selected across a refill.
+    connect(m_serviceTable, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { m_keptSelection = selectedKey(); });
+    connect(m_serviceTable, &QAbstractItemModel::modelReset, this, [this] {
+        const std::optional<std::string> key = std::exchange(m_keptSelection, std::nullopt);
+        if (!key) {
+            return;
+        }
+        if (const auto row = m_session.services().findRow(*key)) {
+            const QModelIndex shown =
+                m_serviceProxy->mapFromSource(m_serviceTable->index(static_cast<int>(*row), 0));
+            m_serviceList->selectionModel()->select(
+                shown, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            m_serviceList->setCurrentIndex(shown);
+        }
+    });
+}
+
+void MainLists::createAlarmList() {
+    auto* table =
+        new AlarmTable(m_session.alarms(),
+                       {QStringLiteral("ID"), QStringLiteral("DateTime"), QStringLiteral("Message"),
+                        QStringLiteral("Alarm Methods"), QStringLiteral("Alarm SMS / Email / IP"),
+                        QStringLiteral("Status")},
+                       this);
+    auto* proxy = new ListSortProxy(this);
+    proxy->setSourceModel(table);
+    m_alarmList = listView("ListViewAlarmMessage");
+    m_alarmList->setModel(proxy);
+    m_alarmList->setItemDelegate(new RowColourDelegate(-1, this));
+    InstallColumnSorting(*m_alarmList, *proxy, m_sortDirections, false);
+    const int alarmWidths[] = {50, 140, 420, 100, 180, 60};
+    for (int column = 0; column < static_cast<int>(std::size(alarmWidths)); ++column) {
+        m_alarmList->setColumnWidth(column, alarmWidths[column]);
+    }
+
+    m_alarmGroup = new QGroupBox(QStringLiteral("Alarm Messages - Sending"), this);
+    m_alarmGroup->setObjectName("GroupBoxAlarmLog");
+    m_alarmGroup->setToolTip(QStringLiteral("Click to hide the Alarm Messages bar..."));
+    auto* groupLayout = new QVBoxLayout(m_alarmGroup);
+    groupLayout->setContentsMargins(4, 4, 4, 4);
+    groupLayout->addWidget(m_alarmList);
+}
+
+std::optional<std::string> MainLists::selectedKey() const {
+    const QModelIndexList rows = m_serviceList->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return std::nullopt;
+    }
+    const QModelIndex source = m_serviceProxy->mapToSource(rows.first());
+    const auto& all = m_session.services().rows();
+    if (!source.isValid() || static_cast<std::size_t>(source.row()) >= all.size()) {
+        return std::nullopt;
+    }
+    return all[static_cast<std::size_t>(source.row())].id;
+}
+
+void MainLists::selectInCore() {
+    const QModelIndexList rows = m_serviceList->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return;
+    }
+    const QModelIndex source = m_serviceProxy->mapToSource(rows.first());
+    if (source.isValid()) {
+        m_session.services().select(static_cast<std::size_t>(source.row()));
+    }
+}
+
+void MainLists::showAlarmMessages(bool show) {
+    m_alarmGroup->setVisible(show);
+    if (show) {
+        const int total = height();
+        setSizes({std::max(0, total - kAlarmGroupHeight), kAlarmGroupHeight});
+    }
+}
+
+void MainLists::setRowSelection(bool wholeRows) {
+    m_serviceList->setSelectionBehavior(wholeRows ? QAbstractItemView::SelectRows
+                                                  : QAbstractItemView::SelectItems);
+}
+
+}  // namespace vantor::ui

@@ -1,0 +1,89 @@
+#include "ui/mainwindow/TrayIcon.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include "ui/mainwindow/TrayMenu.h"
+
+namespace vantor::ui {
+
+namespace {
+
+const char* IconOf(engine::TrayState state) {
+    switch (state) {
+        case engine::TrayState::Passed:
+            return ":/icons/tray-ok.svg";
+        case engine::TrayState::Failing:
+            return ":/icons/tray-failing.svg";
+        case engine::TrayState::Stopped:
+            break;
+    }
+    return ":/icons/tray-stopped.svg";
+}
+
+}  // namespace
+
+TrayIcon::TrayIcon(engine::ServiceHealth& health, QWidget& window, const Commands& commands)
+    : QObject(&window), m_health(health), m_state(health.trayState()) {
+    m_menu = new TrayMenu(&window);
+    const auto item = [this](const char* name, const QString& text, std::function<void()> command) {
+        QAction* a = m_menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, std::move(command));
+    };
+    item("TrayShow", QStringLiteral("Show"), commands.show);
+    item("TrayHide", QStringLiteral("Hide"), commands.hide);
+    m_menu->addSeparator();
+    item("TrayHelp", QStringLiteral("Vantor Lite Help"), commands.help);
+    m_menu->addSeparator();
+    item("TrayHomePage", QStringLiteral("Korvane Home Page"), commands.homePage);
+    item("TrayFAQ", QStringLiteral("FAQ Page"), commands.faq);
+    m_menu->addSeparator();
+    item("TrayAbout", QStringLiteral("About..."), commands.about);
+    m_menu->addSeparator();
+    item("TrayClose", QStringLiteral("Close"), commands.close);
+
+    m_icon = new QSystemTrayIcon(this);
+    m_icon->setObjectName("TrayIcon");
+    m_icon->setContextMenu(m_menu);
+    connect(m_icon, &QSystemTrayIcon::activated, this,
+            [&window](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) {
+                    window.showNormal();
+                    window.raise();
+                    window.activateWindow();
+                } else if (reason == QSystemTrayIcon::Context) {
+                    window.raise();
+                    window.activateWindow();
+                }
+            });
+    m_icon->setIcon(QIcon(QString::fromLatin1(IconOf(m_state))));
+    healthChanged();
+    m_health.addObserver(this);
+    m_icon->show();
+}
+
+TrayIcon::~TrayIcon() {
+    m_health.removeObserver(this);
+}
+
+void TrayIcon::hide() {
+    m_icon->hide();
+}
+
+void TrayIcon::healthChanged() {
+    const engine::TrayState state = m_health.trayState();
+    if (state != m_state) {
+        m_state = state;
+        m_icon->setIcon(QIcon(QString::fromLatin1(IconOf(state))));
+    }
+    QString tip = QStringLiteral("Vantor Lite");
+    if (m_health.failingCount() > 0) {
+        tip += QStringLiteral("\n%1 service(s) failing").arg(m_health.failingCount());
+    }
+    m_icon->setToolTip(tip);
+}
+
+}  // namespace vantor::ui
