@@ -26,6 +26,8 @@ constexpr auto kIdleWorkerLifetime = std::chrono::seconds(60);
 // The pool's thread re-reads the clock at least this often while items wait,
 // so that a waiting limit also ends on time under a test clock.
 constexpr auto kManagerPollInterval = std::chrono::milliseconds(250);
+// How long one turn of the owner thread hands completions over at most.
+constexpr auto kDeliverySlice = std::chrono::milliseconds(4);
 
 }  // namespace
 
@@ -68,22 +70,66 @@ public:
     std::shared_ptr<Sink> m_sink = std::make_shared<Sink>();
     std::thread m_manager;
 
+    // Completions on their way to the owner thread, in the order the items
+    // ended. One posted delivery at a time hands them over, a slice at a time,
+    // so that a burst of results never holds the owner thread (and a window
+    // on it) for long; the owner's timers and painting come in between.
+    std::deque<std::unique_ptr<WorkItem>> m_done;
+    bool m_deliveryPosted = false;
+
+    // Under m_mutex.
     void complete(std::unique_ptr<WorkItem> item) {
         if (m_stopping) {
             return;  // the owner is gone; the item is freed here
         }
-        std::shared_ptr<WorkItem> shared(std::move(item));
-        m_poster.post([sink = m_sink, shared] {
-            if (sink->pool == nullptr || !shared->m_completion) {
-                return;
+        m_done.push_back(std::move(item));
+        if (!m_deliveryPosted) {
+            m_deliveryPosted = true;
+            postDelivery();
+        }
+    }
+
+    void postDelivery() {
+        m_poster.post([sink = m_sink, core = shared_from_this()] { core->deliver(*sink); });
+    }
+
+    // On the owner thread: the completions there when the turn began (those
+    // that come meanwhile wait for the next turn), within the slice.
+    void deliver(const Sink& sink) {
+        const auto end = std::chrono::steady_clock::now() + kDeliverySlice;
+        std::size_t left = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            left = m_done.size();
+        }
+        for (bool first = true;; first = false) {
+            std::unique_ptr<WorkItem> item;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_done.empty() || sink.pool == nullptr) {
+                    // A pool that is gone drops the rest.
+                    m_done.clear();
+                    m_deliveryPosted = false;
+                    return;
+                }
+                if (left == 0 || (!first && std::chrono::steady_clock::now() >= end)) {
+                    postDelivery();  // the rest at the owner's next turn
+                    return;
+                }
+                item = std::move(m_done.front());
+                m_done.pop_front();
+                --left;
+            }
+            if (!item->m_completion) {
+                continue;
             }
             try {
-                shared->m_completion(*shared);
+                item->m_completion(*item);
             } catch (...) {
                 // The callback's own failures are its business; the item is
-                // still freed below.
+                // still freed.
             }
-        });
+        }
     }
 
     void reportError(std::string text) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "engine/CheckResult.h"
+#include "support/Gate.h"
 #include "support/TestCertificates.h"
 
 namespace vantor::interop {
@@ -49,16 +50,7 @@ inline std::string Prefix(const std::string& host, int port) {
 // for until it shows or the time is up.
 inline bool EventuallyContains(const std::function<std::string()>& read, const std::string& text,
                                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (read().find(text) != std::string::npos) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return test::Eventually([&] { return read().find(text) != std::string::npos; }, timeout);
 }
 
 }  // namespace vantor::interop

@@ -136,6 +136,51 @@ TEST_F(PoolTest, EveryItemCompletesOnceOnTheOwnerThreadWithRisingIds) {
     EXPECT_EQ(pool->pooledCount(), 0);
 }
 
+// A burst of completions does not hold the owner thread: they are handed
+// over a few milliseconds' worth at a time, with the owner's other work in
+// between, in the order the items ended, none lost.
+TEST_F(PoolTest, ABurstOfCompletionsIsHandedOverInSlicesWithTheOwnersOtherWorkBetween) {
+    pool->setMaxPooled(1);  // the items end in the order they were queued
+    constexpr int kItems = 100;
+    for (int i = 0; i < kItems; ++i) {
+        pool->QueueWorkItem<TestItem>(std::make_unique<TestItem>(i, nullptr, runs, destroyed),
+                                      [this](TestItem& t) {
+                                          record(t);
+                                          std::this_thread::sleep_for(1ms);  // a completion's work
+                                      });
+    }
+    ASSERT_TRUE(eventually([&] { return runs == kItems; }));
+    // Every other task of the owner counts a turn; each completion notes the
+    // turn it ran in.
+    int turns = 0;
+    std::map<int, int> perTurn;
+    std::function<void()> other = [&] {
+        ++turns;
+        loop.post(other);
+    };
+    loop.post(other);
+    std::size_t seen = 0;
+    ASSERT_TRUE(loop.runUntil(
+        [&] {
+            for (; seen < completions.size(); ++seen) {
+                ++perTurn[turns];
+            }
+            return completions.size() == static_cast<std::size_t>(kItems);
+        },
+        10s));
+    int most = 0;
+    for (const auto& [turn, count] : perTurn) {
+        most = std::max(most, count);
+    }
+    EXPECT_LE(most, 5) << "about 4 ms of completions a turn";
+    EXPECT_GE(perTurn.size(), 15u);
+    std::vector<std::int64_t> ids;
+    for (const auto& c : completions) {
+        ids.push_back(c.id);
+    }
+    EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end())) << "in the order the items ended";
+}
+
 TEST_F(PoolTest, BeyondTheRunningLimitItemsWaitAndBeyondTheWaitingLimitTheyAreRefused) {
     pool->setMaxPooled(200);
     pool->setMaxQueueLength(100);

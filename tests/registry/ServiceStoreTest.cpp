@@ -5,12 +5,16 @@
 #include <mutex>
 #include <pugixml.hpp>
 
+#include "app/EventLoop.h"
 #include "registry/ServiceStore.h"
 #include "support/Gate.h"
+#include "support/ServiceListFile.h"
 #include "support/TempDir.h"
 
 namespace vantor::registry {
 namespace {
+
+using namespace std::chrono_literals;
 
 using test::ReadFile;
 using test::WriteFile;
@@ -541,6 +545,74 @@ TEST_F(ServiceStoreTest, RecordViewsTellMissingFromEmpty) {
     EXPECT_FALSE(rec->find("port").has_value());
     EXPECT_EQ(rec->text("port"), "");
     EXPECT_FALSE(rec->findUrlField("cookie").has_value());
+    // The one reader of a record says the same: an element there but empty,
+    // one missing read as empty, the TLS pair as what records before it meant.
+    const ServiceFields fields = rec->fields();
+    EXPECT_EQ(fields.key, "Ping:h:0");
+    EXPECT_TRUE(fields.has(Element::Ip));
+    EXPECT_FALSE(fields.has(Element::Port));
+    EXPECT_EQ(fields.port, "");
+    EXPECT_EQ(fields.runState, "") << "not the default of a new service";
+    EXPECT_EQ(fields.tls, "");
+    EXPECT_EQ(fields.tlsVerify, "y");
+    EXPECT_FALSE(fields.has(Element::Cookie));
+}
+
+// A result never waits for the writer: one that comes while the writer
+// serialises the list is held back, applied at the owner's next turn, and
+// reaches the file with the next write.
+TEST_F(ServiceStoreTest, AResultNeverWaitsForTheWriterAndStillReachesTheFile) {
+    constexpr int kRecords = 10000;
+    std::vector<test::ServiceEntry> entries(kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+        entries[i].service = "Ping";
+        entries[i].ip = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        entries[i].port = "0";
+    }
+    WriteFile(path, test::ServiceListXml(entries));
+    app::EventLoop owner;
+    store.setOwner(&owner);
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    // What one write of the whole list takes.
+    ASSERT_TRUE(store.SetServiceResult(entries[0].key(), "Passed"));
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(store.flush());
+    const auto write = std::chrono::steady_clock::now() - before;
+
+    // The writer writes in a loop while results keep coming.
+    store.setResultWriteInterval(std::chrono::milliseconds(0));
+    const auto slow = write / 4;
+    int waited = 0;
+    int n = 0;
+    const auto end = std::chrono::steady_clock::now() +
+                     std::clamp(10 * write, decltype(write)(1s), decltype(write)(3s));
+    while (std::chrono::steady_clock::now() < end) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(store.SetServiceResult(entries[n % kRecords].key(), "Failed"));
+        waited += std::chrono::steady_clock::now() - start > slow ? 1 : 0;
+        ++n;
+        owner.runUntil([] { return false; }, std::chrono::milliseconds(1));
+    }
+    EXPECT_LE(waited, 2) << n << " results, a write of the list takes "
+                         << std::chrono::duration<double, std::milli>(write).count() << " ms";
+    // The owner's turns alone bring the results to the file.
+    const auto stored = [this](const std::string& key) {
+        pugi::xml_document doc;
+        doc.load_file(path.c_str());
+        for (pugi::xml_node r : doc.child("serviceList").children("record")) {
+            if (key == r.attribute("key").value()) {
+                return std::string(r.child_value("service_status"));
+            }
+        }
+        return std::string("<none>");
+    };
+    const std::string last = entries[static_cast<std::size_t>((n - 1) % kRecords)].key();
+    EXPECT_TRUE(test::Eventually(
+        [&] {
+            owner.runUntil([] { return false; }, std::chrono::milliseconds(10));
+            return stored(last) == "Failed" && stored(entries[0].key()) == "Failed";
+        },
+        10s));
 }
 
 }  // namespace

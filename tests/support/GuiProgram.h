@@ -4,6 +4,7 @@
 // tests: a help file, service.xml and SysInit.ini, the per-user file that
 // points at the folder, and the boxes the program shows, taken instead of
 // waited on.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,6 +45,44 @@ inline ServiceEntry Entry(const std::string& kind, const std::string& ip, const 
     e.scheduleHour = "99";
     return e;
 }
+
+// A window of the program, driven by the object names of its controls.
+class Controls {
+public:
+    explicit Controls(QWidget* window) : m_window(window) {}
+    QWidget* widget() const { return m_window; }
+
+    template <class T>
+    T* get(const char* name) const {
+        T* found = m_window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            qFatal("no control named %s", name);
+        }
+        return found;
+    }
+    void click(const char* button) const {
+        QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton);
+    }
+    void type(const char* edit, const QString& text) const { get<QLineEdit>(edit)->setText(text); }
+    void tick(const char* box) const { get<QCheckBox>(box)->setChecked(true); }
+    // As the operator chooses an item: the list's own handlers run.
+    void choose(const char* list, const QString& item) const {
+        auto* combo = get<QComboBox>(list);
+        const int index = combo->findText(item);
+        QVERIFY2(index >= 0, qPrintable(item));
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    QString text(const char* edit) const { return get<QLineEdit>(edit)->text(); }
+    QString status() const { return get<QLabel>("StatusText")->text(); }
+    QString currentTab(const char* tabs) const {
+        auto* w = get<QTabWidget>(tabs);
+        return w->tabText(w->currentIndex());
+    }
+
+private:
+    QWidget* m_window;
+};
 
 // An application folder with a help file, service.xml and SysInit.ini, the
 // per-user file that points at it, and the program's windows on it.
@@ -106,6 +145,16 @@ public:
         }
         return found;
     }
+    // Opens a window of the program through one of its actions: its
+    // controls, once it shows.
+    Controls open(const char* action, const char* name) {
+        find<QAction>(action)->trigger();
+        auto* w = window().findChild<QWidget*>(QString::fromLatin1(name));
+        if (w == nullptr || !w->isVisible()) {
+            qFatal("%s did not open", name);
+        }
+        return Controls(w);
+    }
     QTreeView* services() { return find<QTreeView>("ListViewService"); }
     int rows() { return services()->model()->rowCount(); }
     QString cell(int row, int column) {
@@ -138,44 +187,6 @@ private:
     vantor::test::TempDir m_dir;
     vantor::ui::GuiOptions m_options;
     std::unique_ptr<vantor::ui::GuiApp> m_gui;
-};
-
-// A window of the program, driven by the object names of its controls.
-class Controls {
-public:
-    explicit Controls(QWidget* window) : m_window(window) {}
-    QWidget* widget() const { return m_window; }
-
-    template <class T>
-    T* get(const char* name) const {
-        T* found = m_window->findChild<T*>(QString::fromLatin1(name));
-        if (found == nullptr) {
-            qFatal("no control named %s", name);
-        }
-        return found;
-    }
-    void click(const char* button) const {
-        QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton);
-    }
-    void type(const char* edit, const QString& text) const { get<QLineEdit>(edit)->setText(text); }
-    void tick(const char* box) const { get<QCheckBox>(box)->setChecked(true); }
-    // As the operator chooses an item: the list's own handlers run.
-    void choose(const char* list, const QString& item) const {
-        auto* combo = get<QComboBox>(list);
-        const int index = combo->findText(item);
-        QVERIFY2(index >= 0, qPrintable(item));
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-    QString text(const char* edit) const { return get<QLineEdit>(edit)->text(); }
-    QString status() const { return get<QLabel>("StatusText")->text(); }
-    QString currentTab(const char* tabs) const {
-        auto* w = get<QTabWidget>(tabs);
-        return w->tabText(w->currentIndex());
-    }
-
-private:
-    QWidget* m_window;
 };
 
 }  // namespace vantor::test

@@ -39,21 +39,11 @@ int Step(const Controls& w) {
 }
 
 Controls OpenWizard(Program& program) {
-    program.find<QAction>("ActionNewService")->trigger();
-    auto* wizard = program.window().findChild<QWidget*>("FormSetupScheduling");
-    if (wizard == nullptr || !wizard->isVisible()) {
-        qFatal("the wizard did not open");
-    }
-    return Controls(wizard);
+    return program.open("ActionNewService", "FormSetupScheduling");
 }
 
 Controls OpenUpdate(Program& program) {
-    program.find<QAction>("ActionUpdateService")->trigger();
-    auto* dialog = program.window().findChild<QWidget*>("FormUpdateScheduling");
-    if (dialog == nullptr || !dialog->isVisible()) {
-        qFatal("the update dialog did not open");
-    }
-    return Controls(dialog);
+    return program.open("ActionUpdateService", "FormUpdateScheduling");
 }
 
 // Page 1 with a schedule, then on to the kind's page.

@@ -19,15 +19,6 @@ using vantor::test::Program;
 
 namespace {
 
-Controls Open(Program& program, const char* action, const char* window) {
-    program.find<QAction>(action)->trigger();
-    auto* w = program.window().findChild<QWidget*>(QString::fromLatin1(window));
-    if (w == nullptr || !w->isVisible()) {
-        qFatal("%s did not open", window);
-    }
-    return Controls(w);
-}
-
 std::string Setting(const Program& program, const char* section, const char* key) {
     const auto ini =
         vantor::app::IniFile::parse(vantor::test::ReadFile(program.file("conf/SysInit.ini")));
@@ -54,7 +45,7 @@ private slots:
             "[System]\nInitStart=0\nShowLogItem=50\n[http]\nHTTPDefaultTimeout=3000\n"
             "HTTPRetry=1\n[System Log]\nFilename=mine_\n");
         QVERIFY(program.startAndWait());
-        Controls w = Open(program, "ActionGeneral", "FormOptions");
+        Controls w = program.open("ActionGeneral", "FormOptions");
         QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
         QCOMPARE(w.text("EditURLTimeout"), QStringLiteral("3000"));
         QCOMPARE(w.get<QComboBox>("ComboBoxShowLogItem")->currentText(), QStringLiteral("50"));
@@ -75,7 +66,7 @@ private slots:
         w.click("ButtonCancel");
         QCOMPARE(program.find<QLabel>("StatusText")->text(),
                  QStringLiteral("Updating option settings cancel."));
-        w = Open(program, "ActionGeneral", "FormOptions");
+        w = program.open("ActionGeneral", "FormOptions");
         QCOMPARE(w.text("EditPingTimeout"), QStringLiteral("10000"));
         QVERIFY(w.get<QCheckBox>("CheckBoxURLRetry")->isChecked());
         QCOMPARE(w.get<QComboBox>("ComboBoxShowLogItem")->count(), 999);
@@ -101,7 +92,7 @@ private slots:
         QTRY_VERIFY(program.finished);
         program.restart();
         QVERIFY(program.startAndWait());
-        w = Open(program, "ActionGeneral", "FormOptions");
+        w = program.open("ActionGeneral", "FormOptions");
         QCOMPARE(w.text("EditFTPTimeout"), QStringLiteral("7000"));
         QCOMPARE(w.get<QComboBox>("ComboBoxInitStart")->currentText(), QStringLiteral("Yes"));
         QCOMPARE(w.text("EditSysLogFilename"), QStringLiteral("system_"));
@@ -110,7 +101,7 @@ private slots:
     void alarmOptionsRefuseBadValuesOnlyOnEnabledPagesAndApply() {
         Program program({});
         QVERIFY(program.startAndWait());
-        Controls w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        Controls w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
         // Email off: an empty host does not stop Apply, and a port that is
         // no number leaves the stored one.
         Type(w, "EditSmtpIp", "");
@@ -166,7 +157,7 @@ private slots:
         QVERIFY(!program.session().settings().smtpEnable);
         // The facility reads back into the same entry.
         w.click("ButtonCancel");
-        w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
         QCOMPARE(w.get<QComboBox>("ComboSyslogFacility")->currentText(), QStringLiteral("UUCP"));
         QCOMPARE(w.get<QLineEdit>("EditHttpProxyPassword")->echoMode(), QLineEdit::Password);
 
@@ -182,7 +173,7 @@ private slots:
         w.click("ButtonApply");
         QCOMPARE(Setting(program, "SMTP Alarm", "Security"), std::string("STARTTLS"));
         w.click("ButtonCancel");
-        w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
         QCOMPARE(w.get<QComboBox>("ComboSmtpSecurity")->currentText(), QStringLiteral("STARTTLS"));
     }
 
@@ -198,7 +189,7 @@ private slots:
 
         Program program({});
         QVERIFY(program.startAndWait());
-        Controls w = Open(program, "ActionAlarmOptions", "FormAlarmingSettings");
+        Controls w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
         auto& dialog = *static_cast<vantor::ui::TFormAlarmingSettings*>(w.widget());
         auto* pages = w.get<QTabWidget>("AlarmPages");
         // The status the trial ends with; a trial that did not show itself

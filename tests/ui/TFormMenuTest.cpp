@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTime>
 #include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
@@ -190,6 +191,61 @@ private slots:
         QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Stopped);
         QCOMPARE(program.find<QLabel>("StatusText")->text(),
                  QStringLiteral("Service scheduling stops."));
+    }
+
+    // The tray follows the edits of the update dialog: a failing service
+    // re-keyed there (its result becomes "Unknown") or deleted fails no more.
+    void theTrayForgetsAFailingServiceReKeyedOrDeletedInTheUpdateDialog() {
+        // Ports that answer nothing: the checks fail at once. A schedule the
+        // dialog can load, not due while the test runs.
+        std::vector<ServiceEntry> services{Entry("SMTP", "127.0.0.1", "1"),
+                                           Entry("SMTP", "127.0.0.1", "2")};
+        for (ServiceEntry& e : services) {
+            e.scheduleHour = QTime::currentTime().addSecs(12 * 3600).toString("HH").toStdString();
+        }
+        Program program(services);
+        QVERIFY(program.startAndWait());
+        program.find<QAction>("ActionStart")->trigger();
+        for (const char* key : {"SMTP:127.0.0.1:1", "SMTP:127.0.0.1:2"}) {
+            program.selectRow(program.rowOf(QString::fromLatin1(key)));
+            program.find<QAction>("MenuServiceRunNow")->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(program.cell(program.rowOf(QString::fromLatin1(key)), 4),
+                                      QStringLiteral("Failed"), 15000);
+        }
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Failing);
+
+        program.selectRow(program.rowOf(QStringLiteral("SMTP:127.0.0.1:1")));
+        vantor::test::Controls update = program.open("ActionUpdateService", "FormUpdateScheduling");
+        update.type("EditEmailPort", QStringLiteral("3"));
+        update.click("ButtonSave");
+        QCOMPARE(update.status(), QStringLiteral("The service has been updated."));
+        QCOMPARE(program.session().health().failingCount(), std::size_t(1));
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Failing);
+        update.click("ButtonCancel");
+        QTRY_VERIFY(program.window().menuBar()->isEnabled());
+
+        program.selectRow(program.rowOf(QStringLiteral("SMTP:127.0.0.1:2")));
+        update = program.open("ActionUpdateService", "FormUpdateScheduling");
+        update.click("ButtonDelete");
+        QCOMPARE(update.status(), QStringLiteral("The service has been deleted."));
+        QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Passed);
+        QVERIFY(program.boxes.isEmpty());
+    }
+
+    // An operator's edit of service.xml that the program takes in (here on
+    // SIGHUP's reload) reaches the host tree as well as the service list.
+    void theHostTreeFollowsAServiceListTakenInFromDisk() {
+        Program program({Entry("SMTP", "10.0.0.5", "25")});
+        QVERIFY(program.startAndWait());
+        auto* tree = program.find<QTreeView>("TreeViewURLList");
+        QCOMPARE(tree->model()->rowCount(), 2);
+        vantor::test::WriteFile(program.serviceFile(),
+                                vantor::test::ServiceListXml({Entry("SMTP", "10.0.0.5", "25"),
+                                                              Entry("FTP", "10.0.0.9", "21")}));
+        program.session().reload();
+        QTRY_COMPARE(program.rows(), 2);
+        QTRY_COMPARE(tree->model()->rowCount(), 3);
+        QCOMPARE(tree->model()->index(2, 0).data().toString(), QStringLiteral("10.0.0.9"));
     }
 
     void anErrorInACommandIsLoggedAndShownAndTheProgramGoesOn() {
