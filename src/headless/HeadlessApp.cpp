@@ -1,21 +1,9 @@
 #include "headless/HeadlessApp.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <functional>
 #include <map>
-#include <system_error>
-#include <thread>
 
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
@@ -28,70 +16,11 @@
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
 #include "session/Session.h"
+#include "session/SignalPolicy.h"
 
 namespace vantor::headless {
 
 namespace {
-
-// Waits for SIGTERM, SIGINT and SIGHUP (blocked in every thread) and tells
-// each one to its handler.
-class SignalWatcher final {
-public:
-    // Called on the watcher's thread: SIGHUP, or a stop signal with the count
-    // of stop signals so far.
-    using Handler = std::function<void(int signal, int stops)>;
-
-    explicit SignalWatcher(Handler handler) : m_handler(std::move(handler)) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGHUP);
-        m_signals = ::signalfd(-1, &set, SFD_CLOEXEC);
-        m_wake = ::eventfd(0, EFD_CLOEXEC);
-        if (m_signals < 0 || m_wake < 0) {
-            throw std::system_error(errno, std::generic_category(), "signal watcher");
-        }
-        m_thread = std::thread([this] { watch(); });
-    }
-    ~SignalWatcher() {
-        const std::uint64_t one = 1;
-        // Ends the watch at once rather than at its next look.
-        [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
-        m_thread.join();
-        ::close(m_signals);
-        ::close(m_wake);
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    void watch() {
-        for (;;) {
-            pollfd fds[2] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return;
-            }
-            if (fds[1].revents != 0) {
-                return;
-            }
-            signalfd_siginfo info{};
-            if (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                const int signal = static_cast<int>(info.ssi_signo);
-                m_handler(signal, signal == SIGHUP ? m_count : ++m_count);
-            }
-        }
-    }
-
-    Handler m_handler;
-    int m_count = 0;
-    int m_signals = -1;
-    int m_wake = -1;
-    std::thread m_thread;
-};
 
 // How many items --check-now keeps out at once (checks, and the senders of
 // their alarms): as many as the pool runs, but so few that if every check
@@ -152,14 +81,7 @@ public:
 private:
     int monitor();
     int checkNow();
-    // What a stop signal does: during start-up the program ends at once
-    // (nothing is running and nothing is half-written, as every file is
-    // replaced whole); then the first asks the loop to stop, and a further
-    // one cuts short the wait for running checks.
-    void onStopSignal(int count);
 
-    enum class Stage { StartingUp, Running };
-    std::atomic<Stage> m_stage{Stage::StartingUp};
     HeadlessOptions m_options;
     app::EventLoop m_loop;
     ConsoleReporter m_reporter;
@@ -168,44 +90,15 @@ private:
 };
 
 int Headless::run() {
-    // Every thread started from here on inherits the blocked signals, so
-    // only the watcher sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    SignalWatcher watcher([this](int signal, int stops) {
-        if (signal != SIGHUP) {
-            onStopSignal(stops);
-        } else if (m_stage == Stage::Running) {
-            // Reloads service.xml and SysInit.ini on the owner thread.
-            m_loop.post([this] { m_session.guarded([this] { m_session.reload(); }); });
-        }
-    });
     const bool checkNowMode = m_options.mode == HeadlessOptions::Mode::CheckNow;
+    // A stop signal during start-up: --check-now ends as interrupted, the
+    // monitor as failed.
+    session::SignalPolicy signalPolicy(checkNowMode ? 3 : 1);
     if (!m_session.startUp() || !m_session.loadSettings()) {
         return checkNowMode ? 2 : 1;
     }
-    m_stage = Stage::Running;
-    if (checkNowMode) {
-        return checkNow();
-    }
-    return monitor();
-}
-
-void Headless::onStopSignal(int count) {
-    if (m_stage == Stage::StartingUp) {
-        static constexpr char kText[] = "vantor-lite: stopped by a signal during start-up\n";
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
-        std::_Exit(m_options.mode == HeadlessOptions::Mode::CheckNow ? 3 : 1);
-    }
-    if (count > 1) {
-        m_session.hurry();
-    }
-    m_loop.quit(0);
+    signalPolicy.frontEndUp(m_loop, m_session, [this] { m_loop.quit(0); });
+    return checkNowMode ? checkNow() : monitor();
 }
 
 int Headless::monitor() {

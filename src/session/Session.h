@@ -90,6 +90,7 @@ public:
     // Any thread: cuts short the wait for running work (now, or when the
     // shutdown comes); what has come back is saved, the rest is dropped.
     void hurry();
+    bool hurried() const { return m_hurry; }
 
     // Runs a handler as an owner-thread event: what escapes it goes to the
     // process-wide handler (an Error line and an Error box), and the

@@ -1,12 +1,8 @@
 #include "ui/GuiApp.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QIcon>
 #include <QPainter>
-#include <QSocketNotifier>
+#include <QPointer>
 #include <QSplashScreen>
 #include <QTimer>
 #include <cstdlib>
@@ -14,6 +10,7 @@
 
 #include "app/Clock.h"
 #include "app/UnexpectedError.h"
+#include "session/SignalPolicy.h"
 #include "ui/BuildConfig.h"
 #include "ui/mainwindow/TFormMenu.h"
 
@@ -121,38 +118,10 @@ bool HasDisplay() {
     return false;
 }
 
-namespace {
-
-int g_stopPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-    const char one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &one, 1);
-}
-
-// SIGTERM and SIGINT close the window as its close button does: running
-// checks are waited for, and the settings and the stop are written.
-void CloseOnStopSignals(TFormMenu& window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_stopPipe) != 0) {
-        return;
-    }
-    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        char drained[16];
-        [[maybe_unused]] const ssize_t read = ::read(g_stopPipe[0], drained, sizeof drained);
-        window.close();
-    });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
-
-}  // namespace
-
 int RunGui(int& argc, char** argv, const GuiOptions& options) {
+    // Before QApplication: the xcb platform starts a thread in its
+    // constructor, and every thread must have the signals blocked.
+    session::SignalPolicy signalPolicy(1);
     VantorApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantor Lite"));
     QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
@@ -172,8 +141,16 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
         return 1;
     }
     gui.onFinished = [] { QCoreApplication::exit(0); };
-    CloseOnStopSignals(gui.window());
-    return QApplication::exec();
+    // A stop signal closes the window as its close button does.
+    signalPolicy.frontEndUp(gui.owner(), gui.session(),
+                            [window = QPointer<TFormMenu>(&gui.window())] {
+                                if (window) {
+                                    window->close();
+                                }
+                            });
+    const int exitCode = QApplication::exec();
+    signalPolicy.frontEndDown();
+    return exitCode;
 }
 
 }  // namespace vantor::ui

@@ -43,6 +43,7 @@ public:
     TFormMenu& window() { return *m_window; }
     session::Session& session() { return m_session; }
     GuiReporter& reporter() { return m_reporter; }
+    QtOwnerThread& owner() { return m_owner; }
     // Runs once the main window has closed and the session is shut down.
     std::function<void()> onFinished;
 

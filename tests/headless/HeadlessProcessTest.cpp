@@ -53,6 +53,20 @@ protected:
         return std::make_unique<test::Process>(args, dir.file("bin"), env);
     }
 
+    // The program with its window, offscreen. With the help file there,
+    // start-up shows no box that would wait.
+    std::unique_ptr<test::Process> startWindow() {
+        ::mkdir(dir.file("help").c_str(), 0755);
+        WriteFile(dir.file("help/VantorLite.hlp"), "<html></html>");
+        return start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
+    }
+
+    // Whether today's system log holds the text within the timeout.
+    bool logShows(const std::string& text, std::chrono::milliseconds timeout = 20s) const {
+        return test::Eventually(
+            [&] { return ReadFile(todaysLog()).find(text) != std::string::npos; }, timeout);
+    }
+
     std::string todaysLog() const {
         return dir.file("log/system_" + FormatDate(std::chrono::system_clock::now()) + ".log");
     }
@@ -396,10 +410,7 @@ TEST_F(HeadlessTest, FilesEditedWhileItRunsAreTakenInOnSignalAndBeforeTheyAreWri
 }
 
 TEST_F(HeadlessTest, TheWindowStartsOffscreenAndAStopSignalClosesItAsItsCloseButtonDoes) {
-    // With the help file there, start-up shows no box that would wait.
-    ::mkdir(dir.file("help").c_str(), 0755);
-    WriteFile(dir.file("help/VantorLite.hlp"), "<html></html>");
-    auto gui = start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
+    auto gui = startWindow();
     // The splash, then the start-up timer switches scheduling on.
     ASSERT_TRUE(test::Eventually(
         [&] {
@@ -418,6 +429,67 @@ TEST_F(HeadlessTest, TheWindowStartsOffscreenAndAStopSignalClosesItAsItsCloseBut
     const IniFile saved = IniFile::parse(ReadFile(dir.file("conf/SysInit.ini")));
     EXPECT_EQ(saved.readString("System", "WindowWidth", ""), "800");
     EXPECT_EQ(saved.readString("System", "WindowHeight", ""), "572");
+}
+
+TEST_F(HeadlessTest, OnSighupTheWindowTakesItsFilesInAndGoesOn) {
+    test::ClosedPort closed;
+    auto services = UrlServices(closed.port(), 1);
+    // Never due: no write of results takes the edit in first.
+    services[0].scheduleHour = "99";
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    auto gui = startWindow();
+    ASSERT_TRUE(logShows("Service scheduling starts.")) << gui->err();
+
+    services.push_back(services[0]);
+    services[1].ip += "/by-hand";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    gui->signal(SIGHUP);
+    ASSERT_TRUE(logShows("service.xml was changed on disk and has been reloaded.")) << gui->err();
+    EXPECT_TRUE(logShows("SysInit.ini was changed on disk and has been reloaded."));
+    EXPECT_TRUE(gui->running());
+
+    gui->signal(SIGTERM);
+    ASSERT_EQ(gui->wait(20s), 0) << gui->err();
+    EXPECT_EQ(logLines().back().substr(20), "[INFO] Application stops.");
+    EXPECT_NE(ReadFile(dir.file("conf/service.xml")).find(services[1].ip), std::string::npos);
+}
+
+TEST_F(HeadlessTest, ASecondStopSignalEndsTheWindowsWaitForARunningCheck) {
+    test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(90s); });
+    auto services = UrlServices(silent.port(), 1);
+    services[0].scheduleBy = "Minutely";
+    services[0].scheduleMinute = "1";
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPDefaultTimeout=60000\r\n");
+    auto gui = startWindow();
+    ASSERT_TRUE(test::Eventually([&] { return silent.connections() == 1; }, 20s)) << gui->err();
+
+    gui->signal(SIGTERM);
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(gui->running()) << "the first signal waits for the check";
+    EXPECT_EQ(ReadFile(todaysLog()).find("Application stops."), std::string::npos);
+
+    gui->signal(SIGTERM);
+    const auto second = std::chrono::steady_clock::now();
+    ASSERT_EQ(gui->wait(20s), 0) << gui->err();
+    EXPECT_LT(std::chrono::steady_clock::now() - second, 5s);
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].substr(20), "[INFO] Service scheduling stops.");
+    EXPECT_EQ(lines.back().substr(20), "[INFO] Application stops.");
+}
+
+TEST_F(HeadlessTest, AStopSignalEndsTheWindowProgramAtOnceDuringStartUp) {
+    // Without the help file start-up waits on a box for the operator.
+    auto gui = start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(test::Eventually([&] { return FileExists(dir.file("conf")); }, 20s));
+    std::this_thread::sleep_for(500ms);
+    gui->signal(SIGTERM);
+    EXPECT_EQ(gui->wait(10s), 1);
+    EXPECT_NE(gui->err().find("stopped by a signal during start-up"), std::string::npos)
+        << gui->err();
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefused) {

@@ -142,6 +142,13 @@ void Process::signal(int sig) {
     }
 }
 
+bool Process::running() {
+    if (!m_reaped && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
+        m_reaped = true;
+    }
+    return !m_reaped;
+}
+
 std::optional<int> Process::wait(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     int& status = m_status;

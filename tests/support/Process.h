@@ -25,6 +25,8 @@ public:
     // Reads output until `text` appears in standard output or the timeout.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     void signal(int sig);
+    // Whether the process has not ended yet; it is left running.
+    bool running();
     // The exit code, or nullopt when the process did not end in time (it is
     // then killed) or ended by a signal.
     std::optional<int> wait(std::chrono::milliseconds timeout);

@@ -95,7 +95,7 @@ TFormMenu::TFormMenu(session::Session& session, FormOptions options)
     m_timerInit.start();
     m_closingPoll.setInterval(50);
     connect(&m_closingPoll, &QTimer::timeout, this, [this] {
-        if (!m_session.hasRunningWork()) {
+        if (!m_session.hasRunningWork() || m_session.hurried()) {
             finishClosing();
         }
     });
