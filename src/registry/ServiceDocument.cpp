@@ -179,15 +179,18 @@ bool ServiceDocument::change(std::string_view key,
 }
 
 void ServiceDocument::setResult(std::string_view key, std::string_view status) {
-    std::unique_lock lock(m_mutex, std::try_to_lock);
-    if (!lock) {
-        // The writer is serialising: the result waits for the owner's next turn.
-        m_held.emplace_back(key, status);
-        m_holding = true;
-        return;
+    // Behind results already held back it waits its turn too, so that the
+    // latest result of a key is the one that stays.
+    if (m_held.empty()) {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (lock) {
+            setResultLocked(key, status);
+            return;
+        }
     }
-    applyHeldLocked();
-    setResultLocked(key, status);
+    // The writer is serialising: the result waits for the owner's next turn.
+    m_held.emplace_back(key, status);
+    m_holding = true;
 }
 
 void ServiceDocument::setResultLocked(std::string_view key, std::string_view status) {

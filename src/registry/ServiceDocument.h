@@ -20,9 +20,10 @@ namespace vantor::registry {
 // record can take. Only the owner thread changes it, holding the lock; the
 // writer thread holds the same lock while it serialises the document; the
 // owner reads without it. A check's result never waits for the writer: one
-// that comes while the writer holds the document is held back and applied
-// at the owner's next turn (see applyHeld), and always before any other
-// change, so the file never gets an edit before an older result.
+// that comes while the writer holds the document, or while results are held
+// back already, is held back and applied at the owner's next turn (see
+// applyHeld), and always before any other change, so the file never gets an
+// edit before an older result.
 class ServiceDocument final {
 public:
     // A file as read from disk, not yet in use.

@@ -299,6 +299,9 @@ Status ServiceStore::SetServiceResult(std::string_view key, std::string_view sta
         return active;
     }
     m_doc->setResult(key, status);
+    if (m_owner == nullptr) {
+        m_doc->applyHeld(false);  // no owner's turn to wait for: as soon as the writer lets go
+    }
     m_writer.wake();
     return {};
 }

@@ -46,6 +46,18 @@ ServiceFields Url(const std::string& url) {
     return f;
 }
 
+// The result the file holds for a key, as another reader sees it.
+std::string StoredResult(const std::string& path, const std::string& key) {
+    pugi::xml_document doc;
+    doc.load_file(path.c_str());
+    for (pugi::xml_node r : doc.child("serviceList").children("record")) {
+        if (key == r.attribute("key").value()) {
+            return std::string(r.child_value("service_status"));
+        }
+    }
+    return std::string("<none>");
+}
+
 std::vector<std::string> ChildNames(pugi::xml_node node) {
     std::vector<std::string> names;
     for (pugi::xml_node c : node.children()) {
@@ -344,16 +356,7 @@ TEST_F(ServiceStoreTest, ResultsReachTheFileThroughTheWriterWhichTellsAndRetries
         failures.push_back(error);
     });
     store.setResultWriteInterval(std::chrono::milliseconds(50));
-    auto stored = [&](const std::string& key) {
-        pugi::xml_document doc;
-        doc.load_file(path.c_str());
-        for (pugi::xml_node r : doc.child("serviceList").children("record")) {
-            if (key == r.attribute("key").value()) {
-                return std::string(r.child_value("service_status"));
-            }
-        }
-        return std::string("<none>");
-    };
+    auto stored = [&](const std::string& key) { return StoredResult(path, key); };
     ASSERT_TRUE(store.InsertService(Ping("a")));
     ASSERT_TRUE(store.InsertService(Ping("b")));
     ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Failed"));
@@ -596,16 +599,7 @@ TEST_F(ServiceStoreTest, AResultNeverWaitsForTheWriterAndStillReachesTheFile) {
     EXPECT_LE(waited, 2) << n << " results, a write of the list takes "
                          << std::chrono::duration<double, std::milli>(write).count() << " ms";
     // The owner's turns alone bring the results to the file.
-    const auto stored = [this](const std::string& key) {
-        pugi::xml_document doc;
-        doc.load_file(path.c_str());
-        for (pugi::xml_node r : doc.child("serviceList").children("record")) {
-            if (key == r.attribute("key").value()) {
-                return std::string(r.child_value("service_status"));
-            }
-        }
-        return std::string("<none>");
-    };
+    const auto stored = [this](const std::string& key) { return StoredResult(path, key); };
     const std::string last = entries[static_cast<std::size_t>((n - 1) % kRecords)].key();
     EXPECT_TRUE(test::Eventually(
         [&] {
