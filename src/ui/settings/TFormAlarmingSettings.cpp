@@ -68,6 +68,34 @@ std::string SmsTrialError(const std::string& error) {
     return std::string(kErrorPrefix[1]) + error;
 }
 
+// A trial sends what an alarm of its page would, from the same settings,
+// but for the trial's own differences.
+std::unique_ptr<alarm::SenderWorkItem> TrialSender(int page, const app::AppSettings& s,
+                                                   const std::string& text) {
+    if (page == Email) {
+        alarm::SmtpSettings smtp = alarm::SmtpSettingsFrom(s);
+        // A host may be typed as a web address.
+        smtp.host = HostOf(QString::fromStdString(smtp.host));
+        return std::make_unique<alarm::ThreadSMTP>(
+            smtp, alarm::AlarmMailFrom(s, s.smtpEmailAddress, text));
+    }
+    if (page == Sms) {
+        alarm::SmsSettings sms = alarm::SmsSettingsFrom(s, s.smsPhone);
+        // The trial binds with the boxes whatever Authentication says.
+        sms.systemId = s.smsUsername;
+        sms.password = s.smsPassword;
+        return std::make_unique<alarm::ThreadSMS>(sms, text);
+    }
+    if (page == HttpSms) {
+        // A URL without a scheme, the trial's own headers and all four fields.
+        return alarm::ThreadURL::Trial(alarm::HttpSmsSettingsFrom(s), s.httpSmsMsisdnFieldValue,
+                                       text);
+    }
+    alarm::SyslogSettings syslog = alarm::SyslogSettingsFrom(s);
+    syslog.host = HostOf(QString::fromStdString(syslog.host));  // as for e-mail
+    return std::make_unique<alarm::ThreadSysLog>(syslog, alarm::PrepareSyslogText(text));
+}
+
 }  // namespace
 
 TFormAlarmingSettings::TFormAlarmingSettings(session::Session& session, CommandLock& lock,
@@ -335,70 +363,10 @@ void TFormAlarmingSettings::runTrial() {
     if (!validatePage(page) || !m_session.started()) {
         return;
     }
-    const std::string body = message.toStdString();
-    const auto num = [this](const char* name) { return m_ui.text(name).toInt(); };
-    std::unique_ptr<alarm::SenderWorkItem> item;
-    if (page == Email) {
-        alarm::SmtpSettings settings;
-        settings.host = HostOf(m_ui.text("EditSmtpIp"));
-        settings.port = num("EditSmtpPort");
-        settings.security = m_ui.text("ComboSmtpSecurity").toStdString();
-        settings.authenticate = m_ui.smtpAuth->isChecked();
-        settings.username = m_ui.text("EditSmtpUser").toStdString();
-        settings.password = m_ui.text("EditSmtpPassword").toStdString();
-        settings.timeoutMs = num("EditSmtpTimeout");
-        alarm::AlarmMail mail{alarm::ParseMailbox(m_ui.text("EditSmtpFrom").toStdString()),
-                              alarm::ParseAddressList(m_ui.text("EditSmtpEmail").toStdString()),
-                              body, m_ui.text("EditSmtpAgent").toStdString()};
-        item = std::make_unique<alarm::ThreadSMTP>(settings, mail);
-    } else if (page == Sms) {
-        alarm::SmsSettings settings;
-        settings.host = m_ui.text("EditSmsIp").toStdString();
-        settings.port = num("EditSmsPort");
-        // The trial binds with the boxes whatever Authentication says.
-        settings.systemId = m_ui.text("EditSmsUser").toStdString();
-        settings.password = m_ui.text("EditSmsPassword").toStdString();
-        settings.originator = m_ui.text("EditSmsOa").toStdString();
-        settings.destination = m_ui.text("EditSmsPhone").toStdString();
-        settings.interfaceVersion = num("EditSmsVersion");
-        settings.systemType = m_ui.text("EditSmsSystemType").toStdString();
-        settings.bindTon = num("EditSmsTon");
-        settings.bindNpi = num("EditSmsNpi");
-        settings.destTon = num("EditSmsDestTon");
-        settings.destNpi = num("EditSmsDestNpi");
-        settings.origTon = num("EditSmsOrigTon");
-        settings.origNpi = num("EditSmsOrigNpi");
-        settings.timeoutMs = num("EditSmsTimeout");
-        item = std::make_unique<alarm::ThreadSMS>(settings, body);
-    } else if (page == HttpSms) {
-        alarm::HttpSmsSettings settings;
-        settings.url = m_ui.text("MemoHttpUrl").toStdString();
-        settings.port = num("EditHttpPort");
-        settings.method = m_ui.httpMethod->currentText().toStdString();
-        settings.authenticate = m_ui.httpAuth->isChecked();
-        settings.username = m_ui.text("EditHttpUser").toStdString();
-        settings.password = m_ui.text("EditHttpPassword").toStdString();
-        settings.proxyServer = m_ui.text("EditHttpProxyServer").toStdString();
-        settings.proxyPort = num("EditHttpProxyPort");
-        settings.proxyUsername = m_ui.text("EditHttpProxyUser").toStdString();
-        settings.proxyPassword = m_ui.text("EditHttpProxyPassword").toStdString();
-        settings.msisdnFieldName = m_ui.text("EditHttpMsisdnName").toStdString();
-        settings.messageFieldName = m_ui.text("EditHttpMessageName").toStdString();
-        settings.extraField1Name = m_ui.text("EditHttpField1Name").toStdString();
-        settings.extraField1Value = m_ui.text("EditHttpField1Value").toStdString();
-        settings.extraField2Name = m_ui.text("EditHttpField2Name").toStdString();
-        settings.extraField2Value = m_ui.text("EditHttpField2Value").toStdString();
-        settings.timeoutMs = num("EditHttpTimeout");
-        item = alarm::ThreadURL::Trial(settings, m_ui.text("EditHttpPhone").toStdString(), body);
-    } else {
-        alarm::SyslogSettings settings;
-        settings.host = HostOf(m_ui.text("EditSyslogIp"));
-        settings.port = num("EditSyslogPort");
-        settings.facility = app::FacilityFromName(m_ui.facility->currentText().toStdString());
-        settings.severity = app::SeverityFromName(m_ui.severity->currentText().toStdString());
-        settings.timeoutMs = num("EditSyslogTimeout");
-        item = std::make_unique<alarm::ThreadSysLog>(settings, alarm::PrepareSyslogText(body));
-    }
+    // The values on the pages, as Apply would take them, without keeping them.
+    app::AppSettings onPages = m_session.settings();
+    m_ui.store(onPages);
+    std::unique_ptr<alarm::SenderWorkItem> item = TrialSender(page, onPages, message.toStdString());
     // The send runs on the pool; the window goes on meanwhile.
     m_trialRunning = true;
     followPage();
