@@ -124,6 +124,9 @@ bool HasDisplay() {
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
+// A stop signal ends the program without waiting for the boxes still up.
+bool g_stopSignalled = false;
+bool g_windowClosed = false;
 
 void OnStopSignal(int) {
     const char one = 1;
@@ -140,6 +143,11 @@ void CloseOnStopSignals(TFormMenu& window) {
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char drained[16];
         [[maybe_unused]] const ssize_t read = ::read(g_stopPipe[0], drained, sizeof drained);
+        g_stopSignalled = true;
+        if (g_windowClosed) {
+            QCoreApplication::exit(0);  // only boxes were left
+            return;
+        }
         window.close();
     });
     struct sigaction action {};
@@ -169,11 +177,22 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
         app::ApplicationEventsException(gui.reporter(), gui.session().log(), what);
     };
     if (!gui.start()) {
+        // The box that says why is read before the program ends.
+        gui.reporter().waitForBoxes();
         return 1;
     }
-    gui.onFinished = [] { QCoreApplication::exit(0); };
+    gui.onFinished = [] {
+        g_windowClosed = true;
+        QCoreApplication::exit(0);
+    };
     CloseOnStopSignals(gui.window());
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // A box still up, one that came while closing, is read before the
+    // program goes.
+    if (!g_stopSignalled) {
+        gui.reporter().waitForBoxes();
+    }
+    return code;
 }
 
 }  // namespace vantor::ui
