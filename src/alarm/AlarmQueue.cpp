@@ -59,40 +59,18 @@ std::unique_ptr<SenderWorkItem> AlarmQueue::buildSender(std::string_view method,
                                                         const std::string& target) const {
     const app::AppSettings& s = m_settings;
     if (method == kMethodEmail && s.smtpEnable) {
-        SmtpSettings smtp{s.smtpIp,       s.smtpPort,    s.smtpAuthEnable, s.smtpUsername,
-                          s.smtpPassword, s.smtpTimeout, s.smtpSecurity};
-        AlarmMail mail{ParseMailbox(s.smtpFromAddress), ParseAddressList(target), text,
-                       s.smtpMailAgent};
-        return std::make_unique<ThreadSMTP>(smtp, std::move(mail), m_clock);
+        return std::make_unique<ThreadSMTP>(SmtpSettingsFrom(s), AlarmMailFrom(s, target, text),
+                                            m_clock);
     }
     if (method == kMethodSms && s.smsEnable) {
         return m_smsFactory ? m_smsFactory(s, target, text) : nullptr;
     }
     if (method == kMethodHttpSms && s.httpSmsEnable) {
-        HttpSmsSettings http{s.httpSmsUrl,
-                             s.httpSmsPort,
-                             s.httpSmsMethod,
-                             s.httpSmsAuthEnable,
-                             s.httpSmsUsername,
-                             s.httpSmsPassword,
-                             s.httpSmsProxyServer,
-                             s.httpSmsProxyPort,
-                             s.httpSmsProxyUsername,
-                             s.httpSmsProxyPassword,
-                             s.httpSmsMsisdnFieldName,
-                             s.httpSmsMsisdnFieldValue,
-                             s.httpSmsMessageFieldName,
-                             s.httpSmsExtraField1Name,
-                             s.httpSmsExtraField1Value,
-                             s.httpSmsExtraField2Name,
-                             s.httpSmsExtraField2Value,
-                             s.httpSmsTimeout};
-        return std::make_unique<ThreadURL>(http, target, text);
+        return std::make_unique<ThreadURL>(HttpSmsSettingsFrom(s), target, text);
     }
     if (method == kMethodSysLog && s.syslogEnable) {
-        SyslogSettings syslog{s.syslogIp, s.syslogPort, s.syslogFacility, s.syslogSeverity,
-                              s.syslogTimeout};
-        return std::make_unique<ThreadSysLog>(syslog, PrepareSyslogText(text), m_clock);
+        return std::make_unique<ThreadSysLog>(SyslogSettingsFrom(s), PrepareSyslogText(text),
+                                              m_clock);
     }
     return nullptr;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/AppSettings.h"
 #include "app/TimeFormat.h"
 #include "net/SmtpClient.h"
 
@@ -185,6 +186,24 @@ std::optional<net::TlsMode> SecurityMode(std::string_view word) {
 }
 
 }  // namespace
+
+SmtpSettings SmtpSettingsFrom(const app::AppSettings& s) {
+    return SmtpSettings{.host = s.smtpIp,
+                        .port = s.smtpPort,
+                        .authenticate = s.smtpAuthEnable,
+                        .username = s.smtpUsername,
+                        .password = s.smtpPassword,
+                        .timeoutMs = s.smtpTimeout,
+                        .security = s.smtpSecurity};
+}
+
+AlarmMail AlarmMailFrom(const app::AppSettings& s, const std::string& recipients,
+                        const std::string& text) {
+    return AlarmMail{.from = ParseMailbox(s.smtpFromAddress),
+                     .recipients = ParseAddressList(recipients),
+                     .body = text,
+                     .mailAgent = s.smtpMailAgent};
+}
 
 ThreadSMTP::ThreadSMTP(const SmtpSettings& settings, AlarmMail mail, const app::Clock& clock)
     : SenderWorkItem(settings.host, settings.port),

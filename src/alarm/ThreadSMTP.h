@@ -6,6 +6,10 @@
 #include "alarm/SenderWorkItem.h"
 #include "app/Clock.h"
 
+namespace vantor::app {
+struct AppSettings;
+}
+
 namespace vantor::alarm {
 
 // A mailbox as written in the settings: a bare address, or a display name
@@ -38,6 +42,13 @@ struct SmtpSettings {
     // server's certificate is verified against the trust store.
     std::string security = "None";
 };
+
+// The "SMTP Alarm" section as the sender takes it.
+SmtpSettings SmtpSettingsFrom(const app::AppSettings& settings);
+// The alarm mail of a text to `recipients` (an address list), from the
+// "SMTP Alarm" section.
+AlarmMail AlarmMailFrom(const app::AppSettings& settings, const std::string& recipients,
+                        const std::string& text);
 
 // The message as it goes after DATA, without the final "." line: headers,
 // a blank line and the body, CR LF line ends, lines that start with "."

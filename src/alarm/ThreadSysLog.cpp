@@ -2,10 +2,19 @@
 
 #include <cstdio>
 
+#include "app/AppSettings.h"
 #include "app/TimeFormat.h"
 #include "net/UdpSender.h"
 
 namespace vantor::alarm {
+
+SyslogSettings SyslogSettingsFrom(const app::AppSettings& s) {
+    return SyslogSettings{.host = s.syslogIp,
+                          .port = s.syslogPort,
+                          .facility = s.syslogFacility,
+                          .severity = s.syslogSeverity,
+                          .timeoutMs = s.syslogTimeout};
+}
 
 std::string PrepareSyslogText(const std::string& alarmText) {
     const auto colon = alarmText.find(':');

@@ -5,6 +5,10 @@
 #include "alarm/SenderWorkItem.h"
 #include "app/Clock.h"
 
+namespace vantor::app {
+struct AppSettings;
+}
+
 namespace vantor::alarm {
 
 struct SyslogSettings {
@@ -14,6 +18,9 @@ struct SyslogSettings {
     int severity = 0;      // 0..7
     int timeoutMs = 5000;  // 0 or below means 5000; nothing is ever received
 };
+
+// The "SysLog Alarm" section as the sender takes it.
+SyslogSettings SyslogSettingsFrom(const app::AppSettings& settings);
 
 // The message part of an alarm datagram: a text with a colon at its second
 // character or later gets one ":" in front, so that a receiver does not take

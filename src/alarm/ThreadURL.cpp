@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/AppSettings.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::alarm {
@@ -17,6 +18,27 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 }
 
 }  // namespace
+
+HttpSmsSettings HttpSmsSettingsFrom(const app::AppSettings& s) {
+    return HttpSmsSettings{.url = s.httpSmsUrl,
+                           .port = s.httpSmsPort,
+                           .method = s.httpSmsMethod,
+                           .authenticate = s.httpSmsAuthEnable,
+                           .username = s.httpSmsUsername,
+                           .password = s.httpSmsPassword,
+                           .proxyServer = s.httpSmsProxyServer,
+                           .proxyPort = s.httpSmsProxyPort,
+                           .proxyUsername = s.httpSmsProxyUsername,
+                           .proxyPassword = s.httpSmsProxyPassword,
+                           .msisdnFieldName = s.httpSmsMsisdnFieldName,
+                           .msisdnFieldValue = s.httpSmsMsisdnFieldValue,
+                           .messageFieldName = s.httpSmsMessageFieldName,
+                           .extraField1Name = s.httpSmsExtraField1Name,
+                           .extraField1Value = s.httpSmsExtraField1Value,
+                           .extraField2Name = s.httpSmsExtraField2Name,
+                           .extraField2Value = s.httpSmsExtraField2Value,
+                           .timeoutMs = s.httpSmsTimeout};
+}
 
 std::string HttpSmsGetUrl(const std::string& urlTemplate, const std::string& number,
                           const std::string& text) {

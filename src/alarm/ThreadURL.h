@@ -8,6 +8,10 @@
 #include "alarm/SenderWorkItem.h"
 #include "net/HttpClient.h"
 
+namespace vantor::app {
+struct AppSettings;
+}
+
 namespace vantor::alarm {
 
 struct HttpSmsSettings {
@@ -30,6 +34,9 @@ struct HttpSmsSettings {
     std::string extraField2Value;
     int timeoutMs = 5000;  // 0 or below means 5000
 };
+
+// The "HTTP-SMS Alarm" section as the sender takes it.
+HttpSmsSettings HttpSmsSettingsFrom(const app::AppSettings& settings);
 
 // The GET URL: every "$MSISDN" replaced by the form-encoded number, then
 // every "$MESSAGE" by the form-encoded text.

@@ -35,9 +35,29 @@ void SignalPolicy::frontEndDown() {
     m_close = nullptr;
 }
 
+void SignalPolicy::endAtOnce(int exitCode) {
+    std::lock_guard lock(m_mutex);
+    m_stage = Stage::Ending;
+    m_endExit = exitCode;
+    m_owner = nullptr;
+    m_session = nullptr;
+    m_close = nullptr;
+}
+
+bool SignalPolicy::stopSignalled() const {
+    std::lock_guard lock(m_mutex);
+    return m_stops > 0;
+}
+
 void SignalPolicy::onSignal(int signal) {
     std::lock_guard lock(m_mutex);
     const bool stop = signal != SIGHUP;
+    if (m_stage == Stage::Ending) {
+        if (stop) {
+            std::_Exit(m_endExit);
+        }
+        return;
+    }
     if (m_stage == Stage::StartingUp) {
         if (stop) {
             static constexpr char kText[] = "vantor-lite: stopped by a signal during start-up\n";

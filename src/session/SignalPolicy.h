@@ -37,14 +37,21 @@ public:
     void frontEndUp(app::Poster& owner, Session& session, std::function<void()> close);
     // Signals change nothing any more; the front end may go.
     void frontEndDown();
+    // The front end is done and its files are written: a stop signal ends
+    // the program at once, with this exit code (while boxes are still read).
+    void endAtOnce(int exitCode);
+    // Whether a stop signal came (the front end's close was then asked for
+    // by one, not by the operator).
+    bool stopSignalled() const;
 
 private:
     void onSignal(int signal);
 
-    enum class Stage { StartingUp, Up, Down };
+    enum class Stage { StartingUp, Up, Down, Ending };
 
     const int m_startUpExit;
-    std::mutex m_mutex;
+    int m_endExit = 0;
+    mutable std::mutex m_mutex;
     Stage m_stage = Stage::StartingUp;
     int m_stops = 0;
     app::Poster* m_owner = nullptr;

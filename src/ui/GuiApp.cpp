@@ -138,6 +138,9 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
         app::ApplicationEventsException(gui.reporter(), gui.session().log(), what);
     };
     if (!gui.start()) {
+        // The box that says why is read before the program ends (a stop
+        // signal still ends it at once).
+        gui.reporter().waitForBoxes();
         return 1;
     }
     gui.onFinished = [] { QCoreApplication::exit(0); };
@@ -149,7 +152,13 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
                                 }
                             });
     const int exitCode = QApplication::exec();
-    signalPolicy.frontEndDown();
+    // A box still up (one that came while closing) is read before the
+    // program goes, unless a stop signal closed it; the files are written,
+    // so a stop signal ends the wait at once too.
+    signalPolicy.endAtOnce(exitCode);
+    if (!signalPolicy.stopSignalled()) {
+        gui.reporter().waitForBoxes();
+    }
     return exitCode;
 }
 

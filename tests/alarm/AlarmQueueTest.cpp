@@ -15,7 +15,11 @@
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
 #include "alarm/SenderWorkItem.h"
+#include "alarm/ThreadSMS.h"
+#include "alarm/ThreadSMTP.h"
 #include "alarm/ThreadSysLog.h"
+#include "alarm/ThreadURL.h"
+#include "app/AppSettings.h"
 #include "app/EventLoop.h"
 #include "pool/ThreadPoolManager.h"
 #include "support/AppFixture.h"
@@ -369,6 +373,137 @@ TEST(AlarmListModel, RowsGoOnTopTheSelectionFollowsItsRowAndTrimDropsTheBottom) 
             "insert 0-0 of 0", "inserted, 1", "insert 0-0 of 1", "inserted, 2", "current 0",
             "insert 0-0 of 2", "inserted, 3", "remove 2-2 of 3", "removed, 2", "current 1",
             "remove 1-1 of 2", "removed, 1", "current none", "row 0", "reset from 1", "reset, 0"}));
+}
+
+// Each key of the four sections holds a value of its own, and every field of
+// each sender's settings is bound by name: a field added to one of them
+// does not build here until it is checked.
+TEST(AlarmSettingsMapping, EveryKeyReachesItsFieldOfTheSendersSettings) {
+    app::AppSettings s;
+    s.smtpIp = "smtp-ip";
+    s.smtpPort = 2501;
+    s.smtpEmailAddress = "ops@example.test, Two <two@example.test>";
+    s.smtpMailAgent = "mail-agent";
+    s.smtpFromAddress = "Vantor <from@example.test>";
+    s.smtpAuthEnable = true;
+    s.smtpUsername = "smtp-user";
+    s.smtpPassword = "smtp-pw";
+    s.smtpTimeout = 2502;
+    s.smtpSecurity = "STARTTLS";
+    s.smsIp = "smsc-ip";
+    s.smsPort = 3501;
+    s.smsOa = "sms-oa";
+    s.smsAuthEnable = true;
+    s.smsUsername = "sms-user";
+    s.smsPassword = "sms-pw";
+    s.smsVersion = 52;
+    s.smsSystemType = "sms-type";
+    s.smsTon = 11;
+    s.smsNpi = 12;
+    s.smsDestTon = 13;
+    s.smsDestNpi = 14;
+    s.smsOrigTon = 15;
+    s.smsOrigNpi = 16;
+    s.smsPhone = "4670";
+    s.smsTimeout = 3502;
+    s.httpSmsUrl = "gw.example.test/send";
+    s.httpSmsPort = 8081;
+    s.httpSmsMethod = "Post";
+    s.httpSmsAuthEnable = true;
+    s.httpSmsUsername = "http-user";
+    s.httpSmsPassword = "http-pw";
+    s.httpSmsProxyServer = "proxy-host";
+    s.httpSmsProxyPort = 8082;
+    s.httpSmsProxyUsername = "proxy-user";
+    s.httpSmsProxyPassword = "proxy-pw";
+    s.httpSmsMsisdnFieldName = "to";
+    s.httpSmsMsisdnFieldValue = "+44 1";
+    s.httpSmsMessageFieldName = "text";
+    s.httpSmsExtraField1Name = "f1";
+    s.httpSmsExtraField1Value = "v1";
+    s.httpSmsExtraField2Name = "f2";
+    s.httpSmsExtraField2Value = "v2";
+    s.httpSmsTimeout = 8083;
+    s.syslogIp = "syslog-ip";
+    s.syslogPort = 5141;
+    s.syslogFacility = 9;
+    s.syslogSeverity = 4;
+    s.syslogTimeout = 5142;
+
+    {
+        const auto& [host, port, authenticate, username, password, timeoutMs, security] =
+            SmtpSettingsFrom(s);
+        EXPECT_EQ(host, "smtp-ip");
+        EXPECT_EQ(port, 2501);
+        EXPECT_TRUE(authenticate);
+        EXPECT_EQ(username, "smtp-user");
+        EXPECT_EQ(password, "smtp-pw");
+        EXPECT_EQ(timeoutMs, 2502);
+        EXPECT_EQ(security, "STARTTLS");
+    }
+    {
+        const auto& [from, recipients, body, mailAgent] =
+            AlarmMailFrom(s, s.smtpEmailAddress, "[h:1] down");
+        EXPECT_EQ(from.text, "Vantor <from@example.test>");
+        EXPECT_EQ(from.address, "from@example.test");
+        ASSERT_EQ(recipients.size(), 2u);
+        EXPECT_EQ(recipients[0].address, "ops@example.test");
+        EXPECT_EQ(recipients[1].address, "two@example.test");
+        EXPECT_EQ(body, "[h:1] down");
+        EXPECT_EQ(mailAgent, "mail-agent");
+    }
+    {
+        const auto& [host, port, systemId, password, originator, destination, interfaceVersion,
+                     systemType, bindTon, bindNpi, destTon, destNpi, origTon, origNpi, timeoutMs] =
+            SmsSettingsFrom(s, s.smsPhone);
+        EXPECT_EQ(host, "smsc-ip");
+        EXPECT_EQ(port, 3501);
+        EXPECT_EQ(systemId, "sms-user");
+        EXPECT_EQ(password, "sms-pw");
+        EXPECT_EQ(originator, "sms-oa");
+        EXPECT_EQ(destination, "4670");
+        EXPECT_EQ(interfaceVersion, 52);
+        EXPECT_EQ(systemType, "sms-type");
+        EXPECT_EQ(bindTon, 11);
+        EXPECT_EQ(bindNpi, 12);
+        EXPECT_EQ(destTon, 13);
+        EXPECT_EQ(destNpi, 14);
+        EXPECT_EQ(origTon, 15);
+        EXPECT_EQ(origNpi, 16);
+        EXPECT_EQ(timeoutMs, 3502);
+    }
+    {
+        const auto& [url, port, method, authenticate, username, password, proxyServer, proxyPort,
+                     proxyUsername, proxyPassword, msisdnFieldName, msisdnFieldValue,
+                     messageFieldName, extraField1Name, extraField1Value, extraField2Name,
+                     extraField2Value, timeoutMs] = HttpSmsSettingsFrom(s);
+        EXPECT_EQ(url, "gw.example.test/send");
+        EXPECT_EQ(port, 8081);
+        EXPECT_EQ(method, "Post");
+        EXPECT_TRUE(authenticate);
+        EXPECT_EQ(username, "http-user");
+        EXPECT_EQ(password, "http-pw");
+        EXPECT_EQ(proxyServer, "proxy-host");
+        EXPECT_EQ(proxyPort, 8082);
+        EXPECT_EQ(proxyUsername, "proxy-user");
+        EXPECT_EQ(proxyPassword, "proxy-pw");
+        EXPECT_EQ(msisdnFieldName, "to");
+        EXPECT_EQ(msisdnFieldValue, "+44 1");
+        EXPECT_EQ(messageFieldName, "text");
+        EXPECT_EQ(extraField1Name, "f1");
+        EXPECT_EQ(extraField1Value, "v1");
+        EXPECT_EQ(extraField2Name, "f2");
+        EXPECT_EQ(extraField2Value, "v2");
+        EXPECT_EQ(timeoutMs, 8083);
+    }
+    {
+        const auto& [host, port, facility, severity, timeoutMs] = SyslogSettingsFrom(s);
+        EXPECT_EQ(host, "syslog-ip");
+        EXPECT_EQ(port, 5141);
+        EXPECT_EQ(facility, 9);
+        EXPECT_EQ(severity, 4);
+        EXPECT_EQ(timeoutMs, 5142);
+    }
 }
 
 }  // namespace

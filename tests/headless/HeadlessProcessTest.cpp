@@ -482,14 +482,28 @@ TEST_F(HeadlessTest, ASecondStopSignalEndsTheWindowsWaitForARunningCheck) {
 }
 
 TEST_F(HeadlessTest, AStopSignalEndsTheWindowProgramAtOnceDuringStartUp) {
-    // Without the help file start-up waits on a box for the operator.
-    auto gui = start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
-    ASSERT_TRUE(test::Eventually([&] { return FileExists(dir.file("conf")); }, 20s));
-    std::this_thread::sleep_for(500ms);
+    // A second instance waits at start-up for its box to be read.
+    auto first = start();
+    ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    auto gui = startWindow();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(gui->running()) << "it waits for the box";
     gui->signal(SIGTERM);
     EXPECT_EQ(gui->wait(10s), 1);
     EXPECT_NE(gui->err().find("stopped by a signal during start-up"), std::string::npos)
         << gui->err();
+    first->signal(SIGTERM);
+    EXPECT_EQ(first->wait(20s), 0);
+}
+
+// A box the program asked for (here: no help file) does not keep a stop
+// signal from ending it, once the window has closed and written its files.
+TEST_F(HeadlessTest, AStopSignalEndsTheWindowProgramAlsoWithABoxUp) {
+    auto gui = start({}, "run", {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(logShows("Service scheduling")) << gui->err();
+    gui->signal(SIGTERM);
+    EXPECT_EQ(gui->wait(10s), 0) << gui->err();
+    EXPECT_TRUE(logShows("Application stops."));
 }
 
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefused) {

@@ -133,6 +133,9 @@ public:
     }
     vantor::ui::TFormMenu& window() { return m_gui->window(); }
     vantor::session::Session& session() { return m_gui->session(); }
+    vantor::ui::GuiReporter& reporter() { return m_gui->reporter(); }
+    // From now on boxes are shown on the screen, not taken.
+    void showBoxesOnScreen() { vantor::ui::MessageBox::setHook({}); }
     std::string appDir() const { return m_dir.file("app"); }
     std::string configHome() const { return m_dir.file("xdg"); }
     std::string serviceFile() const { return m_dir.file("app/conf/service.xml"); }

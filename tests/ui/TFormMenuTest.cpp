@@ -5,17 +5,21 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "alarm/AlarmListModel.h"
 #include "pool/ThreadPoolManager.h"
@@ -42,6 +46,54 @@ std::vector<ServiceEntry> EveryKind() {
 bool Enabled(QWidget* w) {
     return w->isEnabled();
 }
+
+using vantor::app::MessageBoxKind;
+
+QList<QMessageBox*> MessageBoxesUp() {
+    QList<QMessageBox*> up;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+            up << box;
+        }
+    }
+    return up;
+}
+
+// The texts of the message boxes on the screen.
+QStringList BoxesUp() {
+    QStringList texts;
+    for (QMessageBox* box : MessageBoxesUp()) {
+        texts << box->text();
+    }
+    return texts;
+}
+
+// As the operator presses OK on every box up.
+void PressOk() {
+    for (QMessageBox* box : MessageBoxesUp()) {
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    }
+}
+
+// A box with an event loop of its own holds whoever asked for it until it
+// closes. Each second this looks whether it runs inside such a loop and then
+// presses OK, so that the caller returns and the test can tell, instead of
+// waiting for ever.
+class NestedLoopBreaker final {
+public:
+    NestedLoopBreaker() : m_level(QThread::currentThread()->loopLevel()) {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (QThread::currentThread()->loopLevel() > m_level) {
+                PressOk();
+            }
+        });
+        m_timer.start(1000);
+    }
+
+private:
+    const int m_level;
+    QTimer m_timer;
+};
 
 }  // namespace
 
@@ -384,6 +436,66 @@ private slots:
             mainWindows += qobject_cast<QMainWindow*>(w) != nullptr ? 1 : 0;
         }
         QCOMPARE(mainWindows, 1);
+    }
+
+    void aBoxAskedForInsideAHandlerIsUpWhenTheHandlerReturns() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        program.showBoxesOnScreen();
+        NestedLoopBreaker breaker;
+        QStringList upOnReturn;
+        bool returned = false;
+        QTimer::singleShot(0, &program.window(), [&] {
+            program.reporter().showBox(MessageBoxKind::Error, "Alarm backup: disk full");
+            upOnReturn = BoxesUp();
+            returned = true;
+        });
+        QTRY_VERIFY(returned);
+        QCOMPARE(upOnReturn, QStringList{QStringLiteral("Alarm backup: disk full")});
+        QCOMPARE(MessageBoxesUp().front()->icon(), QMessageBox::Critical);
+        PressOk();
+        QTRY_VERIFY(BoxesUp().isEmpty());
+    }
+
+    void theSameBoxAgainCountsOnTheBoxUpAlsoFromAnotherThread() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        program.showBoxesOnScreen();
+        NestedLoopBreaker breaker;
+        auto& reporter = program.reporter();
+        reporter.showBox(MessageBoxKind::Warning, "backup failed");
+        reporter.showBox(MessageBoxKind::Warning, "backup failed");
+        std::thread([&] { reporter.showBox(MessageBoxKind::Warning, "backup failed"); }).join();
+        QTRY_COMPARE(BoxesUp(), QStringList{QStringLiteral("backup failed\n\n(3 times)")});
+        PressOk();
+        QTRY_VERIFY(BoxesUp().isEmpty());
+        // Closed, the text makes a box of its own again.
+        reporter.showBox(MessageBoxKind::Warning, "backup failed");
+        QCOMPARE(BoxesUp(), QStringList{QStringLiteral("backup failed")});
+        PressOk();
+    }
+
+    void anotherBoxWaitsUntilTheBoxUpIsClosed() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        program.showBoxesOnScreen();
+        NestedLoopBreaker breaker;
+        auto& reporter = program.reporter();
+        reporter.showBox(MessageBoxKind::Error, "first");
+        reporter.showBox(MessageBoxKind::Error, "second");
+        // The same text as another kind is another box.
+        reporter.showBox(MessageBoxKind::Information, "first");
+        reporter.showBox(MessageBoxKind::Error, "second");
+        QCOMPARE(BoxesUp(), QStringList{QStringLiteral("first")});
+        QTest::qWait(100);
+        QCOMPARE(BoxesUp(), QStringList{QStringLiteral("first")});
+        PressOk();
+        QTRY_COMPARE(BoxesUp(), QStringList{QStringLiteral("second\n\n(2 times)")});
+        PressOk();
+        QTRY_COMPARE(BoxesUp(), QStringList{QStringLiteral("first")});
+        QCOMPARE(MessageBoxesUp().front()->icon(), QMessageBox::Information);
+        PressOk();
+        QTRY_VERIFY(BoxesUp().isEmpty());
     }
 };
 

@@ -1,26 +1,13 @@
 #pragma once
 
-#include <QPointer>
-#include <array>
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
-#include <string>
 
+#include "ui/settings/AlarmingPages.h"
 #include "ui/support/OwnedDialog.h"
 
-class QCheckBox;
-class QComboBox;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
-
-namespace vantor::app {
-struct AppSettings;
-}
 
 namespace vantor::alarm {
 class SenderWorkItem;
@@ -50,21 +37,6 @@ protected:
     void reject() override;
 
 private:
-    // A box of the window (text, or a list of words) and the setting it edits.
-    struct Field {
-        QWidget* box;
-        int page;
-        QTabWidget* tabs;  // the inner tabs that hold it, if any
-    };
-    enum Page { Email, Sms, HttpSms, SysLog };
-
-    QWidget* buildEmail();
-    QWidget* buildSms();
-    QWidget* buildHttpSms();
-    QWidget* buildSysLog();
-    QLineEdit* edit(QWidget* parent, const char* name, int page, QTabWidget* tabs = nullptr,
-                    bool password = false);
-
     void load();
     void followEnable();
     void followPage();
@@ -73,28 +45,11 @@ private:
     void runTrial();
     void trialDone(const alarm::SenderWorkItem& item, int page);
     void status(const QString& text);
-    QString text(const char* name) const;
-    void setText(const char* name, const QString& value);
-    // The check boxes and the settings they edit.
-    std::array<std::pair<QCheckBox*, bool app::AppSettings::*>, 7> boxKeys() const;
     void refuse(const QString& message, QWidget* field);
 
     session::Session& m_session;
     QTabWidget* m_pages;
-    std::map<std::string, Field> m_fields;
-    QCheckBox* m_enable[4] = {};
-    QCheckBox* m_smtpAuth = nullptr;
-    QCheckBox* m_smsAuth = nullptr;
-    QCheckBox* m_httpAuth = nullptr;
-    QTabWidget* m_smsTabs = nullptr;
-    QTabWidget* m_httpTabs = nullptr;
-    QPlainTextEdit* m_smtpMessage = nullptr;
-    QPlainTextEdit* m_httpUrl = nullptr;
-    QComboBox* m_httpMethod = nullptr;
-    QPlainTextEdit* m_httpResponse = nullptr;
-    QComboBox* m_facility = nullptr;
-    QComboBox* m_severity = nullptr;
-    QWidget* m_testGroup[4] = {};
+    AlarmingPages m_ui;
     QPushButton* m_test;
     QPushButton* m_apply;
     QLabel* m_status;

@@ -1,10 +1,8 @@
 #include "ui/support/GuiReporter.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
-
-#include "ui/support/MessageBox.h"
 
 namespace vantor::ui {
 
@@ -20,12 +18,10 @@ void GuiReporter::showBox(app::MessageBoxKind kind, std::string_view text) {
     const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     if (!OnGuiThread()) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [kind, shown] { MessageBox::show(QApplication::activeWindow(), kind, shown); },
-            Qt::QueuedConnection);
+            &m_context, [this, kind, shown] { m_boxes.show(kind, shown); }, Qt::QueuedConnection);
         return;
     }
-    MessageBox::show(QApplication::activeWindow(), kind, shown);
+    m_boxes.show(kind, shown);
 }
 
 void GuiReporter::requestTerminate() {

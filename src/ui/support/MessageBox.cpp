@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace vantor::ui {
 
@@ -12,31 +13,45 @@ MessageBox::Hook& TestHook() {
     return hook;
 }
 
+QMessageBox::Icon IconOf(app::MessageBoxKind kind) {
+    switch (kind) {
+        case app::MessageBoxKind::Information:
+            return QMessageBox::Information;
+        case app::MessageBoxKind::Warning:
+            return QMessageBox::Warning;
+        case app::MessageBoxKind::Error:
+            return QMessageBox::Critical;
+    }
+    return QMessageBox::Information;
+}
+
 }  // namespace
 
 void MessageBox::setHook(Hook hook) {
     TestHook() = std::move(hook);
 }
 
+bool MessageBox::passToHook(app::MessageBoxKind kind, const QString& text) {
+    if (!TestHook()) {
+        return false;
+    }
+    TestHook()(kind, text);
+    return true;
+}
+
+QMessageBox* MessageBox::create(QWidget* parent, app::MessageBoxKind kind, const QString& text) {
+    return new QMessageBox(IconOf(kind), QApplication::applicationDisplayName(), text,
+                           QMessageBox::Ok, parent);
+}
+
 void MessageBox::show(QWidget* parent, app::MessageBoxKind kind, const QString& text) {
-    if (TestHook()) {
-        TestHook()(kind, text);
+    if (passToHook(kind, text)) {
         return;
     }
-    QMessageBox::Icon icon = QMessageBox::Information;
-    switch (kind) {
-        case app::MessageBoxKind::Information:
-            icon = QMessageBox::Information;
-            break;
-        case app::MessageBoxKind::Warning:
-            icon = QMessageBox::Warning;
-            break;
-        case app::MessageBoxKind::Error:
-            icon = QMessageBox::Critical;
-            break;
-    }
-    QMessageBox box(icon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
-    box.exec();
+    // The parent may go while the box waits; the box goes with it then.
+    QPointer<QMessageBox> box = create(parent, kind, text);
+    box->exec();
+    delete box.data();
 }
 
 }  // namespace vantor::ui
