@@ -8,9 +8,9 @@ std::string HttpResponse(const std::string& statusLine, const std::string& heade
            "\r\n\r\n" + body;
 }
 
-FakeHttpServer::FakeHttpServer(Responder responder)
+FakeHttpServer::FakeHttpServer(Responder responder, FakeServer::Mode mode)
     : m_responder(std::move(responder)),
-      m_server([this](FakeConnection& connection) { serve(connection); }) {}
+      m_server([this](FakeConnection& connection) { serve(connection); }, mode) {}
 
 FakeHttpServer::Responder FakeHttpServer::Always(std::string response) {
     return [response](const SeenHttpRequest&, int) { return HttpReply(response); };

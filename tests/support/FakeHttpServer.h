@@ -30,7 +30,10 @@ class FakeHttpServer {
 public:
     using Responder = std::function<HttpReply(const SeenHttpRequest&, int index)>;
 
-    explicit FakeHttpServer(Responder responder);
+    // OneAtATime: one connection at a time on the accept thread, for a
+    // benchmark's thousands of connections.
+    explicit FakeHttpServer(Responder responder,
+                            FakeServer::Mode mode = FakeServer::Mode::Concurrent);
     // Answers every request with the same response.
     static Responder Always(std::string response);
     // The same, each after a wait.

@@ -3,10 +3,12 @@
 // How long the GUI thread's event loop was kept from its work: a precise
 // timer runs on it, and every gap between two of its ticks beyond the
 // interval is a stall. For the window tests and bench_ui.
+#include <time.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+
 #include <algorithm>
 #include <cstddef>
 #include <functional>
@@ -25,13 +27,16 @@ public:
     void start() {
         m_clock.start();
         m_last = m_clock.nsecsElapsed();
+        m_lastCpu = ThreadCpuMs();
         m_timer.start();
     }
     void stop() { m_timer.stop(); }
     // Forgets the gaps so far (a known long step, say) and goes on measuring.
     void restart() {
         m_gaps.clear();
+        m_longestCpuMs = 0;
         m_last = m_clock.nsecsElapsed();
+        m_lastCpu = ThreadCpuMs();
     }
 
     // Runs the event loop until `done` or the timeout; false on the timeout.
@@ -57,6 +62,10 @@ public:
     }
 
     std::size_t samples() const { return m_gaps.size(); }
+    // The GUI thread's CPU time in the longest gap: near the gap, work on
+    // the thread (the program's, or the kernel's on its behalf); far below
+    // it, the thread waited for a CPU.
+    double longestGapCpuMs() const { return m_longestCpuMs; }
     double maxMs() const {
         return m_gaps.empty() ? 0 : *std::max_element(m_gaps.begin(), m_gaps.end());
     }
@@ -72,16 +81,30 @@ public:
     }
 
 private:
+    static double ThreadCpuMs() {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+    }
+
     void tick() {
         const qint64 now = m_clock.nsecsElapsed();
-        m_gaps.push_back(std::max(0.0, static_cast<double>(now - m_last) / 1e6 - m_intervalMs));
+        const double cpu = ThreadCpuMs();
+        const double gap = std::max(0.0, static_cast<double>(now - m_last) / 1e6 - m_intervalMs);
+        if (m_gaps.empty() || gap > maxMs()) {
+            m_longestCpuMs = cpu - m_lastCpu;
+        }
+        m_gaps.push_back(gap);
         m_last = now;
+        m_lastCpu = cpu;
     }
 
     int m_intervalMs;
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
+    double m_lastCpu = 0;
+    double m_longestCpuMs = 0;
     std::vector<double> m_gaps;
 };
 
