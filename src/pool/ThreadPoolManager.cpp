@@ -1,8 +1,5 @@
 #include "pool/ThreadPoolManager.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -29,8 +26,6 @@ constexpr auto kIdleWorkerLifetime = std::chrono::seconds(60);
 // The pool's thread re-reads the clock at least this often while items wait,
 // so that a waiting limit also ends on time under a test clock.
 constexpr auto kManagerPollInterval = std::chrono::milliseconds(250);
-// How much nicer than the thread that made them the workers run.
-constexpr int kWorkerNice = 5;
 // How long one turn of the owner thread hands completions over at most.
 constexpr auto kDeliverySlice = std::chrono::milliseconds(4);
 
@@ -234,12 +229,6 @@ public:
     // from the end of its run, so that pump() only starts a thread when no
     // existing one will take the task.
     void workerMain(Worker& self) {
-        // Below the owner thread: when a burst makes hundreds of workers
-        // runnable on a few cores, the owner (a window's thread) still gets
-        // its turns. Checks mostly wait on the network, and lose nothing by it.
-        const auto thread = static_cast<id_t>(::gettid());
-        ::setpriority(PRIO_PROCESS, thread,
-                      std::min(19, ::getpriority(PRIO_PROCESS, thread) + kWorkerNice));
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (m_tasks.empty()) {

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -182,26 +180,6 @@ TEST_F(PoolTest, ABurstOfCompletionsIsHandedOverInSlicesWithTheOwnersOtherWorkBe
         ids.push_back(c.id);
     }
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end())) << "in the order the items ended";
-}
-
-// Workers run below the owner thread, so that a window keeps its turns
-// while hundreds of them are busy.
-TEST_F(PoolTest, WorkersRunBelowTheOwnersPriority) {
-    class Niceness final : public WorkItem {
-    public:
-        int seen = 0;
-
-    protected:
-        void Execute() override {
-            seen = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-        }
-    };
-    std::optional<int> worker;
-    pool->QueueWorkItem<Niceness>(std::make_unique<Niceness>(),
-                                  [&](Niceness& done) { worker = done.seen; });
-    ASSERT_TRUE(loop.runUntil([&] { return worker.has_value(); }, 10s));
-    const int owner = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-    EXPECT_EQ(*worker, std::min(19, owner + 5));
 }
 
 TEST_F(PoolTest, BeyondTheRunningLimitItemsWaitAndBeyondTheWaitingLimitTheyAreRefused) {
