@@ -276,7 +276,8 @@ private slots:
         probe.start();
         QVERIFY(probe.runUntil([&] { return !dialog.trialRunning(); }, 20000));
         const double stall = probe.maxMs();
-        qInfo("longest stall of the event loop during the HTTP trial: %.1f ms (cpu %.1f)", stall, probe.longestGapCpuMs());
+        qInfo("longest stall of the event loop during the HTTP trial: %.1f ms (cpu %.1f)", stall,
+              probe.longestGapCpuMs());
         QVERIFY2(stall < vantor::test::StallBudgetMs(50), qPrintable(QString::number(stall)));
         QCOMPARE(w.status(), QStringLiteral("SMS ( by HTTP ) Message has been sent already."));
         QCOMPARE(w.get<QPlainTextEdit>("MemoHttpResponse")->toPlainText(),
