@@ -66,7 +66,8 @@ public:
     void setResultWriteInterval(std::chrono::milliseconds interval);
     // Where results held back while the writer wrote are applied, at the
     // next turn of the owner thread. Without one they are applied with the
-    // next change, result, flush or settle().
+    // next change, result, flush or settle(). The owner outlives the
+    // writer: close the store (or destroy it) before the owner goes.
     void setOwner(app::Poster* owner) { m_owner = owner; }
     // Writes whatever is not on disk yet, now, on the calling thread.
     Status flush();

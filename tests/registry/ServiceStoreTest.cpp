@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <pugixml.hpp>
@@ -483,7 +484,7 @@ TEST_F(ServiceStoreTest, AnOperatorsEditIsTakenInBeforeAnythingIsWrittenOverIt) 
     ASSERT_TRUE(store.InsertService(Ping("a")));
     ASSERT_TRUE(store.InsertService(Ping("b")));
     int reloads = 0;
-    int noticed = 0;
+    std::atomic<int> noticed{0};
     store.onReloaded = [&] { ++reloads; };
     store.setChangedOnDiskHandler([&] { ++noticed; });
     store.setResultWriteInterval(std::chrono::milliseconds(10));
@@ -607,6 +608,8 @@ TEST_F(ServiceStoreTest, AResultNeverWaitsForTheWriterAndStillReachesTheFile) {
             return stored(last) == "Failed" && stored(entries[0].key()) == "Failed";
         },
         10s));
+    // The writer posts to the owner: it stops before the owner goes.
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
 }
 
 }  // namespace
