@@ -1,10 +1,12 @@
 #include "app/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -84,18 +86,14 @@ Expected<std::string> FileBehind(const std::string& path) {
     return target;
 }
 
-Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data, mode_t mode) {
-    // A link stays a link: the file it points to is the one replaced.
-    const Expected<std::string> behind = FileBehind(linkOrPath);
-    if (!behind) {
-        return Error{behind.error()};
-    }
-    const std::string& path = behind.value();
-    const std::string dir = DirectoryOf(path);
-    std::string tmpl = dir + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
+namespace {
+
+// The data in a new temporary file beside `path`, written and flushed: its
+// name.
+Expected<std::string> WriteTemporary(const std::string& path, std::string_view data, mode_t mode) {
+    std::string tmpl = DirectoryOf(path) + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
         return Error{SystemErrorText("Cannot create a temporary file for", path, errno)};
@@ -105,9 +103,8 @@ Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data,
         const int err = errno;
         ::close(fd);
         ::unlink(tmpPath.c_str());
-        return Status(Error{SystemErrorText(what, path, err)});
+        return Error{SystemErrorText(what, path, err)};
     };
-
     if (::fchmod(fd, mode) != 0) {
         return fail("Cannot set the permissions of");
     }
@@ -122,19 +119,123 @@ Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data,
         ::unlink(tmpPath.c_str());
         return Error{SystemErrorText("Cannot write", path, err)};
     }
+    return tmpPath;
+}
+
+Status RenameOver(const std::string& tmpPath, const std::string& path) {
     if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmpPath.c_str());
         return Error{SystemErrorText("Cannot replace", path, err)};
     }
-    // Make the rename itself durable; a failure here leaves a complete file
-    // either way, so it is not reported.
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return {};
+}
+
+// Makes a rename durable; a failure here leaves a complete file either way,
+// so it is not reported.
+void SyncDirectory(const std::string& path) {
+    const int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+}  // namespace
+
+Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data, mode_t mode) {
+    // A link stays a link: the file it points to is the one replaced.
+    const Expected<std::string> behind = FileBehind(linkOrPath);
+    if (!behind) {
+        return Error{behind.error()};
+    }
+    const std::string& path = behind.value();
+    const Expected<std::string> tmpPath = WriteTemporary(path, data, mode);
+    if (!tmpPath) {
+        return Error{tmpPath.error()};
+    }
+    if (Status renamed = RenameOver(*tmpPath, path); !renamed) {
+        return renamed;
+    }
+    SyncDirectory(path);
     return {};
+}
+
+Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& linkOrPath,
+                                                    std::string_view data,
+                                                    const std::optional<FileStamp>& known,
+                                                    mode_t mode) {
+    const Expected<std::string> behind = FileBehind(linkOrPath);
+    if (!behind) {
+        return Error{behind.error()};
+    }
+    const std::string& path = behind.value();
+    const Expected<std::string> tmp = WriteTemporary(path, data, mode);
+    if (!tmp) {
+        return Error{tmp.error()};
+    }
+    const auto exchange = [&] {
+        return ::renameat2(AT_FDCWD, tmp->c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0;
+    };
+    // Ours as it will be known in the file's place (a rename keeps it).
+    const std::optional<FileStamp> ours = StampOf(*tmp);
+    // The last look before ours takes the file's place.
+    if (known && StampOf(path) != known) {
+        ::unlink(tmp->c_str());
+        return std::optional<FileStamp>();
+    }
+    if (known && exchange()) {
+        // The version replaced now bears the temporary name. Another one than
+        // the known that came in the moment since the look goes back.
+        if (StampOf(*tmp) != known) {
+            exchange();
+            // What came back is ours, unless a newer one of theirs came too.
+            if (StampOf(*tmp) != ours) {
+                exchange();
+            }
+            ::unlink(tmp->c_str());
+            SyncDirectory(path);
+            return std::optional<FileStamp>();
+        }
+        ::unlink(tmp->c_str());
+        SyncDirectory(path);
+        return ours;
+    }
+    // No version known, or a file system that cannot exchange two files.
+    if (Status renamed = RenameOver(*tmp, path); !renamed) {
+        return Error{renamed.error()};
+    }
+    SyncDirectory(path);
+    return ours;
+}
+
+int RemoveStaleTemporaries(const std::string& linkOrPath) {
+    const Expected<std::string> behind = FileBehind(linkOrPath);
+    if (!behind) {
+        return 0;
+    }
+    const std::string dir = DirectoryOf(*behind);
+    // The name mkstemp made of ours: ".<name>.tmp-" and six characters.
+    const std::string prefix = "." + BaseNameOf(*behind) + ".tmp-";
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) {
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) {
+            continue;
+        }
+        const std::string path = dir + "/" + std::string(name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(listing);
+    return removed;
 }
 
 Expected<std::string> ReadWholeFile(const std::string& path) {

@@ -18,6 +18,11 @@ namespace vantor::app {
 // in that file's directory; a link that points nowhere is an error.
 Status WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0600);
 
+// Removes what a write of `path` that never ended (the program killed in
+// it) left behind: our own temporary files beside the file. Only while no
+// other writer of the file runs (after the single-instance lock). How many.
+int RemoveStaleTemporaries(const std::string& path);
+
 // The file that writes to `path` replace: the path itself, or for a
 // symbolic link the file it points to.
 Expected<std::string> FileBehind(const std::string& path);
@@ -41,6 +46,17 @@ struct FileStamp {
 };
 // The stamp of the file now; nullopt when there is none.
 std::optional<FileStamp> StampOf(const std::string& path);
+
+// WriteFileAtomically for a file that someone else may write too, and that
+// the caller knows as `known` (nullopt: no version to keep). Ours takes the
+// file's place only while the file is the known version; the stamp of ours
+// in its place, or nullopt, with the file left as it is, when someone else
+// wrote it meanwhile. The look comes just before ours takes the place, and
+// the two files change places in one step, so that one that came in the
+// moment between is put back at once.
+Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& path, std::string_view data,
+                                                    const std::optional<FileStamp>& known,
+                                                    mode_t mode = 0600);
 
 // "<what> <path>: <strerror(err)>"
 std::string SystemErrorText(std::string_view what, const std::string& path, int err);

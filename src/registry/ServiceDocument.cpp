@@ -51,6 +51,7 @@ void ServiceDocument::close() {
     std::lock_guard lock(m_mutex);
     m_doc.reset();
     m_index.clear();
+    m_count = 0;
     m_held.clear();
     m_holding = false;
     m_active = false;
@@ -62,9 +63,11 @@ pugi::xml_node ServiceDocument::list() const {
 
 void ServiceDocument::rebuildIndex() {
     m_index.clear();
+    m_count = 0;
     for (pugi::xml_node rec = list().first_child(); rec; rec = rec.next_sibling()) {
         if (rec.type() == pugi::node_element) {
             m_index[rec.attribute(kKeyAttribute).value()] = rec;  // the last one wins
+            ++m_count;
         }
     }
 }
@@ -103,6 +106,7 @@ void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool
         xml::WriteExtraFields(record, fields.extraFields);
     }
     m_index[key] = record;
+    ++m_count;
     changed();
 }
 
@@ -178,26 +182,34 @@ bool ServiceDocument::change(std::string_view key,
     return true;
 }
 
-void ServiceDocument::setResult(std::string_view key, std::string_view status) {
+bool ServiceDocument::setResult(std::string_view key, std::string_view status) {
     // Behind results already held back it waits its turn too, so that the
     // latest result of a key is the one that stays.
     if (m_held.empty()) {
+        // Read without the lock: only this thread changes the document.
+        const pugi::xml_node record = find(key);
+        if (!record || status == record.child(StatusElement()).child_value()) {
+            return false;  // nothing to store, nothing to write
+        }
         std::unique_lock lock(m_mutex, std::try_to_lock);
         if (lock) {
-            setResultLocked(key, status);
-            return;
+            return setResultLocked(key, status);
         }
     }
     // The writer is serialising: the result waits for the owner's next turn.
     m_held.emplace_back(key, status);
     m_holding = true;
+    return true;
 }
 
-void ServiceDocument::setResultLocked(std::string_view key, std::string_view status) {
-    if (pugi::xml_node record = find(key)) {
-        xml::SetChildText(record, StatusElement(), status);
-        changed();
+bool ServiceDocument::setResultLocked(std::string_view key, std::string_view status) {
+    pugi::xml_node record = find(key);
+    if (!record || status == record.child(StatusElement()).child_value()) {
+        return false;
     }
+    xml::SetChildText(record, StatusElement(), status);
+    changed();
+    return true;
 }
 
 bool ServiceDocument::applyHeld(bool wait) {

@@ -66,8 +66,12 @@ public:
     // Changes one record in place; false when the key is not there.
     bool change(std::string_view key, const std::function<void(pugi::xml_node)>& edit);
 
-    // A check's result; owner thread, never waits.
-    void setResult(std::string_view key, std::string_view status);
+    // A check's result; owner thread, never waits. A result equal to the
+    // one the record holds changes nothing. True when the document changed
+    // or the result is held back for it.
+    bool setResult(std::string_view key, std::string_view status);
+    // The records in the document; owner thread.
+    std::size_t count() const { return m_count; }
     // Applies the results held back. wait: also while the writer serialises
     // (then it waits for it); otherwise only when the document is free.
     // True when none is held any more.
@@ -83,7 +87,7 @@ public:
 
 private:
     void rebuildIndex();
-    void setResultLocked(std::string_view key, std::string_view status);
+    bool setResultLocked(std::string_view key, std::string_view status);
     void applyHeldLocked();
     // Counts a change; under the lock.
     void changed() { ++m_version; }
@@ -91,8 +95,9 @@ private:
     mutable std::mutex m_mutex;
     pugi::xml_document m_doc;
     bool m_active = false;
-    // The last record of each key.
+    // The last record of each key, and how many records there are.
     std::unordered_map<std::string, pugi::xml_node> m_index;
+    std::size_t m_count = 0;
     // Changes made, and the change the file holds; under m_mutex.
     std::uint64_t m_version = 0;
     std::uint64_t m_savedVersion = 0;

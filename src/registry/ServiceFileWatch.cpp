@@ -7,6 +7,11 @@ void ServiceFileWatch::remember(std::optional<app::FileStamp> stamp) {
     m_known = stamp;
 }
 
+std::optional<app::FileStamp> ServiceFileWatch::known() const {
+    std::lock_guard lock(m_mutex);
+    return m_known;
+}
+
 bool ServiceFileWatch::changedByOthers() const {
     std::optional<app::FileStamp> known;
     {

@@ -19,6 +19,7 @@ public:
 
     // The version now on disk is ours (read or written just now).
     void remember(std::optional<app::FileStamp> stamp);
+    std::optional<app::FileStamp> known() const;
     // Whether the file differs from the version we know. A file that is gone
     // (or cannot be reached) has no version to take in.
     bool changedByOthers() const;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/AtomicFile.h"
@@ -25,6 +26,36 @@ Status ParseFile(const std::string& path, ServiceDocument::Parsed& parsed,
     }
     parsed.size = data->size();
     return xml::Parse(*data, path, parsed.doc);
+}
+
+// An edit whose text an XML 1.0 file cannot hold is refused whole: a file
+// that others cannot read is never written.
+Status RefuseWhatXmlCannotHold(std::string_view name, std::string_view text) {
+    if (const auto why = xml::WhyNotXmlText(text)) {
+        return Error{std::string(name) + " holds " + *why + ", which service.xml cannot hold"};
+    }
+    return {};
+}
+
+Status RefuseWhatXmlCannotHold(const ServiceFields& f, bool withRequest, bool withExtras) {
+    for (const ElementSpec& spec : Elements()) {
+        if (spec.group == ElementGroup::UrlRequest && !withRequest) {
+            continue;
+        }
+        if (Status ok = RefuseWhatXmlCannotHold(spec.name, FieldOf(f, spec.element)); !ok) {
+            return ok;
+        }
+    }
+    if (withExtras) {
+        for (const ExtraField& extra : f.extraFields) {
+            for (const std::string& text : {extra.name, extra.value}) {
+                if (Status ok = RefuseWhatXmlCannotHold(kExtraFieldElement, text); !ok) {
+                    return ok;
+                }
+            }
+        }
+    }
+    return {};
 }
 
 ServiceFields WithRequest(ServiceFields fields, const UrlRequestFields& request,
@@ -65,7 +96,7 @@ Status ServiceStore::OpenServiceFile(bool active) {
         m_writer.stop();
         Status status;
         if (m_doc->active()) {
-            status = save(true);
+            status = save();
         }
         m_doc->close();
         return status;
@@ -79,6 +110,7 @@ Status ServiceStore::OpenServiceFile(bool active) {
     m_watch.remember(stamp);
     m_watch.forgetNotice();
     m_doc->open(std::move(parsed));
+    followSize();
     startWriter();
     return {};
 }
@@ -95,47 +127,112 @@ void ServiceStore::setWriteFailedHandler(WriteFailedHandler handler) {
 }
 
 void ServiceStore::setResultWriteInterval(std::chrono::milliseconds interval) {
-    m_writer.setInterval(interval);
+    m_baseInterval = interval;
+    followSize();
+}
+
+std::chrono::milliseconds ServiceStore::resultWriteInterval() const {
+    return m_baseInterval * std::max<std::size_t>(1, m_doc->count() / kRecordsPerInterval);
+}
+
+void ServiceStore::followSize() {
+    m_writer.setInterval(resultWriteInterval());
 }
 
 void ServiceStore::startWriter() {
-    m_writer.start([this] { return save(false); });
+    m_writer.start([this] { return write(false); });
 }
 
 int ServiceStore::FindService(std::string_view key) const {
     return m_doc->position(key);
 }
 
-Status ServiceStore::save(bool onOwner) {
+Status ServiceStore::save() {
     if (!m_doc->active()) {
         return Error{"the service list is not open"};
     }
-    // Someone else wrote the file: theirs is taken in on the owner thread
-    // before anything of ours is written.
-    if (onOwner) {
+    // Someone else wrote the file: theirs is taken in before anything of
+    // ours is written, also when it turns up while ours is written.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
         m_doc->applyHeld(true);
+        if (m_doc->saved()) {
+            return {};  // nothing of ours to write
+        }
         if (Status taken = takeChangesFirst(); !taken) {
             return taken;
         }
+        const Expected<bool> written = write(true);
+        if (!written) {
+            return Error{written.error()};
+        }
+        if (*written) {
+            return {};
+        }
     }
+    return Error{kKeepsChanging};
+}
+
+Status ServiceStore::applyAndSave(const std::function<bool()>& edit,
+                                  const std::function<void()>& undo) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        m_doc->applyHeld(true);
+        // An edit applies to the file as the operator left it.
+        if (Status taken = takeChangesFirst(); !taken) {
+            return taken;
+        }
+        if (!edit()) {
+            return {};  // nothing to change
+        }
+        const Expected<bool> written = write(true);
+        if (!written) {
+            if (undo) {
+                undo();
+            }
+            return Error{written.error()};
+        }
+        if (*written) {
+            return {};
+        }
+        // Theirs came while ours was written: the next round takes it in and
+        // makes the edit again on it.
+    }
+    return Error{kKeepsChanging};
+}
+
+Expected<bool> ServiceStore::write(bool onOwner) {
     std::lock_guard file(m_fileMutex);
+    // The writer leaves a version of someone else's to the owner to take in.
     if (!onOwner && m_watch.changedByOthers()) {
-        m_watch.notice();
-        return {};
+        if (!onOwner) {
+            m_watch.notice();
+        }
+        return false;
     }
     if (m_doc->saved()) {
-        return {};  // the file has it already
+        return true;  // the file has it already
     }
     ServiceDocument::Snapshot now = m_doc->snapshot();
     if (!onOwner && m_doc->holdsResults()) {
         askOwnerToApplyHeld();
     }
-    Status written = app::WriteFileAtomically(m_filePath, now.text);
-    if (written) {
-        m_watch.remember(app::StampOf(m_filePath));
-        m_doc->markSaved(now.version);
+    const Expected<std::optional<app::FileStamp>> replaced =
+        app::ReplaceKnownFile(m_filePath, now.text, m_watch.known());
+    if (!replaced) {
+        return Error{replaced.error()};
     }
-    return written;
+    if (!replaced->has_value()) {
+        // Someone wrote the file while ours was written: theirs stays, to be
+        // taken in first.
+        if (!onOwner) {
+            m_watch.notice();
+        }
+        return false;
+    }
+    // Ours, not whatever stands there now: a version that came since is not
+    // taken for ours.
+    m_watch.remember(*replaced);
+    m_doc->markSaved(now.version);
+    return true;
 }
 
 void ServiceStore::askOwnerToApplyHeld() {
@@ -171,6 +268,7 @@ Status ServiceStore::takeOperatorsVersion() {
         m_watch.remember(stamp);
     }
     m_doc->takeIn(std::move(parsed));
+    followSize();
     m_watch.forgetNotice();
     if (onReloaded) {
         onReloaded();
@@ -183,7 +281,25 @@ Status ServiceStore::takeChangesFirst() {
 }
 
 Status ServiceStore::TakeChangesOnDisk() {
-    return m_doc->active() ? flush() : Status{};
+    if (!m_doc->active()) {
+        return {};
+    }
+    // The writer may tell of a change again after this look.
+    m_watch.forgetNotice();
+    // A version that could not be read is read again when it changes, and
+    // its failure told once.
+    const std::optional<app::FileStamp> now = app::StampOf(m_filePath);
+    if (m_unreadable && now == m_unreadable) {
+        return {};
+    }
+    Status saved = takeChangesFirst();
+    if (saved) {
+        m_unreadable.reset();
+        saved = save();
+    } else {
+        m_unreadable = now;
+    }
+    return saved;
 }
 
 Status ServiceStore::reloadNow() {
@@ -193,11 +309,11 @@ Status ServiceStore::reloadNow() {
     if (Status taken = takeOperatorsVersion(); !taken) {
         return taken;
     }
-    return save(true);
+    return save();
 }
 
 Status ServiceStore::flush() {
-    return save(true);
+    return save();
 }
 
 Status ServiceStore::requireActive() const {
@@ -211,15 +327,17 @@ Status ServiceStore::insertRecord(ServiceFields fields, bool withRequest, bool w
     if (Status active = requireActive(); !active) {
         return active;
     }
-    if (Status taken = takeChangesFirst(); !taken) {
-        return taken;
+    if (Status held = RefuseWhatXmlCannotHold(fields, withRequest, withExtras); !held) {
+        return held;
     }
-    m_doc->insert(fields, withRequest, withExtras);
-    Status saved = save(true);
-    if (!saved) {
+    Status saved = applyAndSave(
+        [&] {
+            m_doc->insert(fields, withRequest, withExtras);
+            return true;
+        },
         // Not on disk: not kept either, so that a second try adds it once.
-        m_doc->removeLast(KeyOf(fields));
-    }
+        [&] { m_doc->removeLast(KeyOf(fields)); });
+    followSize();
     return saved;
 }
 
@@ -237,20 +355,17 @@ Status ServiceStore::updateRecord(std::string_view oldKey, const ServiceFields& 
     if (Status active = requireActive(); !active) {
         return active;
     }
-    // An edit applies to the file as the operator left it.
-    if (Status taken = takeChangesFirst(); !taken) {
-        return taken;
+    if (Status held = RefuseWhatXmlCannotHold(fields, withRequest, withExtras); !held) {
+        return held;
     }
     // The record as it was, to put back if the change cannot be saved.
-    const pugi::xml_document before = m_doc->update(oldKey, fields, withRequest, withExtras);
-    if (!before.first_child()) {
-        return {};  // nothing to change
-    }
-    Status saved = save(true);
-    if (!saved) {
-        m_doc->restore(before, KeyOf(fields));
-    }
-    return saved;
+    pugi::xml_document before;
+    return applyAndSave(
+        [&] {
+            before.reset(m_doc->update(oldKey, fields, withRequest, withExtras));
+            return static_cast<bool>(before.first_child());
+        },
+        [&] { m_doc->restore(before, KeyOf(fields)); });
 }
 
 Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
@@ -269,37 +384,42 @@ Status ServiceStore::ReplaceExtraFields(std::string_view key,
     if (Status active = requireActive(); !active) {
         return active;
     }
-    if (Status taken = takeChangesFirst(); !taken) {
-        return taken;
+    ServiceFields extras;
+    extras.extraFields = fields;
+    if (Status held = RefuseWhatXmlCannotHold(extras, false, true); !held) {
+        return held;
     }
-    if (!m_doc->change(key,
-                       [&](pugi::xml_node record) { xml::WriteExtraFields(record, fields); })) {
-        return {};
-    }
-    return save(true);
+    return applyAndSave(
+        [&] {
+            return m_doc->change(
+                key, [&](pugi::xml_node record) { xml::WriteExtraFields(record, fields); });
+        },
+        {});
 }
 
 Status ServiceStore::SetServiceRunState(std::string_view key, std::string_view state) {
     if (Status active = requireActive(); !active) {
         return active;
     }
-    if (Status taken = takeChangesFirst(); !taken) {
-        return taken;
+    if (Status held = RefuseWhatXmlCannotHold(SpecOf(Element::Status).name, state); !held) {
+        return held;
     }
     const char* element = SpecOf(Element::Status).name;
-    if (!m_doc->change(key,
-                       [&](pugi::xml_node record) { xml::SetChildText(record, element, state); })) {
-        return {};
-    }
-    return save(true);
+    return applyAndSave(
+        [&] {
+            return m_doc->change(
+                key, [&](pugi::xml_node record) { xml::SetChildText(record, element, state); });
+        },
+        {});
 }
 
 Status ServiceStore::SetServiceResult(std::string_view key, std::string_view status) {
     if (Status active = requireActive(); !active) {
         return active;
     }
-    m_doc->setResult(key, status);
-    if (m_owner == nullptr) {
+    // The record may hold it already: then nothing changes, and the writer
+    // only looks whether someone else changed the file.
+    if (m_doc->setResult(key, status) && m_owner == nullptr) {
         m_doc->applyHeld(false);  // no owner's turn to wait for: as soon as the writer lets go
     }
     m_writer.wake();
@@ -310,16 +430,18 @@ Expected<bool> ServiceStore::DeleteService(std::string_view key) {
     if (Status active = requireActive(); !active) {
         return Error{active.error()};
     }
-    if (Status taken = takeChangesFirst(); !taken) {
-        return Error{taken.error()};
-    }
-    if (!m_doc->remove(key)) {
-        return false;
-    }
-    if (Status saved = save(true); !saved) {
+    bool found = false;
+    const Status saved = applyAndSave(
+        [&] {
+            found = m_doc->remove(key);
+            return found;
+        },
+        {});
+    followSize();
+    if (!saved) {
         return Error{saved.error()};
     }
-    return true;
+    return found;
 }
 
 std::vector<ServiceRecord> ServiceStore::records() const {

@@ -62,8 +62,11 @@ public:
     // writer, write unsaved changes, then unload.
     Status OpenServiceFile(bool active);
     void setWriteFailedHandler(WriteFailedHandler handler);
-    // How long the writer lets results gather between two writes.
+    // How long the writer lets results gather between two writes: this for
+    // each 10,000 records (a list of 100,000 is written every ten of them),
+    // so that a large list is not written whole several times a minute.
     void setResultWriteInterval(std::chrono::milliseconds interval);
+    std::chrono::milliseconds resultWriteInterval() const;
     // Where results held back while the writer wrote are applied, at the
     // next turn of the owner thread. Without one they are applied with the
     // next change, result, flush or settle(). The owner outlives the
@@ -131,9 +134,18 @@ public:
     std::optional<ServiceRecord> findRecord(std::string_view key) const;
 
 private:
-    // Writes the document as it is now, unless the file has it already;
-    // see the class comment for a file someone else changed.
-    Status save(bool onOwner);
+    // Writes the document as it is now, on the owner thread, unless the file
+    // has it already; see the class comment for a file someone else changed.
+    Status save();
+    // One write: true when the file holds the document now, false when
+    // someone else's version is to be taken in first (the owner told, when
+    // the writer found it).
+    Expected<bool> write(bool onOwner);
+    // Makes an edit on the list as the operator left it (edit: false when
+    // there was nothing to change) and saves it; a version of someone
+    // else's that turns up while it is written is taken in and the edit
+    // made again on it. undo takes the edit back after a failed save.
+    Status applyAndSave(const std::function<bool()>& edit, const std::function<void()>& undo);
     Status requireActive() const;
     Status takeOperatorsVersion();
     // Takes the operator's version in when the file changed on disk.
@@ -145,13 +157,24 @@ private:
     void askOwnerToApplyHeld();
     void applyHeldResults();
     void startWriter();
+    // The writer's interval for the list's size now.
+    void followSize();
+
+    static constexpr std::size_t kRecordsPerInterval = 10000;
+    // Rounds of taking someone's version in and writing again, at most.
+    static constexpr int kAttempts = 5;
+    static constexpr const char* kKeepsChanging =
+        "service.xml kept changing on disk while it was written";
 
     std::string m_filePath;
     std::unique_ptr<ServiceDocument> m_doc;
     ServiceFileWatch m_watch;
     // One write of the file at a time, with the look at the file before it.
     std::mutex m_fileMutex;
+    // The version on disk that could not be read, until it changes.
+    std::optional<app::FileStamp> m_unreadable;
     app::Poster* m_owner = nullptr;
+    std::chrono::milliseconds m_baseInterval{1000};
     // Closures posted to the owner do nothing once the store is gone.
     std::shared_ptr<ServiceStore*> m_alive;
     ServiceWriter m_writer;  // last: its thread ends before the rest goes

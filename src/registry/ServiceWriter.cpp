@@ -8,6 +8,7 @@ void ServiceWriter::start(Write write) {
     m_write = std::move(write);
     m_stop = false;
     m_pending = false;
+    m_failing = false;
     m_thread = std::thread([this] { run(); });
 }
 
@@ -57,10 +58,16 @@ void ServiceWriter::run() {
         m_pending = false;
         const Write write = m_write;
         lock.unlock();
-        const Status written = write();
+        const Expected<bool> written = write();
         lastWrite = Clock::now();
         lock.lock();
-        if (!written && m_failed) {
+        if (!written || !*written) {
+            m_pending = true;  // again after the interval
+        }
+        // A write that keeps failing is told once, until one succeeds.
+        const bool tell = !written && !m_failing;
+        m_failing = !written;
+        if (tell && m_failed) {
             const FailedHandler handler = m_failed;
             lock.unlock();
             handler(written.error());

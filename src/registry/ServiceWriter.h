@@ -13,12 +13,15 @@ namespace vantor::registry {
 
 // The thread that takes check results to service.xml: woken by a result,
 // it lets results gather for the write interval since its last write, then
-// runs the write it was given; a failed write is told once, and the next
-// result tries again. Stopping does not write what is left (the store's
-// close does).
+// runs the write it was given. A write that failed or had to wait is tried
+// again after the interval; a failure is told once until a write succeeds.
+// Stopping does not write what is left (the store's close does).
 class ServiceWriter final {
 public:
-    using Write = std::function<Status()>;
+    // True when the file has what there is to write; false when the write
+    // had to wait (someone else's version is to be taken in first): it is
+    // tried again after the interval.
+    using Write = std::function<Expected<bool>()>;
     // Told on the writer's thread.
     using FailedHandler = std::function<void(const std::string& error)>;
 
@@ -41,6 +44,7 @@ private:
     std::condition_variable m_wake;
     bool m_stop = false;
     bool m_pending = false;
+    bool m_failing = false;
     std::chrono::milliseconds m_interval{1000};
     Write m_write;
     FailedHandler m_failed;

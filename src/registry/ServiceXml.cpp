@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <utility>
 
 #include "app/Words.h"
@@ -144,8 +145,12 @@ std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint) {
     // Room for about the last write's size at once: growing a large text
     // step by step would hold two or three copies of it for a while.
     writer.out.reserve(sizeHint + sizeHint / 16 + 4096);
+    // A control character that no edit lets in (one read from an older or a
+    // hand-made file) is left out: written as "&#01;" no XML 1.0 reader
+    // would read the file.
     doc.save(writer, "  ",
-             pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
+             pugi::format_indent | pugi::format_no_declaration |
+                 pugi::format_no_empty_element_tags | pugi::format_skip_control_chars,
              pugi::encoding_utf8);
     return std::move(writer.out);
 }
@@ -171,6 +176,46 @@ std::string EscapeTextCarriageReturns(std::string xml) {
         }
     }
     return out;
+}
+
+std::optional<std::string> WhyNotXmlText(std::string_view text) {
+    const auto code = [](unsigned value) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "U+%04X", value);
+        return std::string(buf);
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                return code(c);
+            }
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence: its length, its value, and no overlong form.
+        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (length == 0 || c > 0xF4 || i + length > text.size()) {
+            return std::string("bytes that are not UTF-8");
+        }
+        unsigned value = c & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return std::string("bytes that are not UTF-8");
+            }
+            value = (value << 6) | (next & 0x3F);
+        }
+        static constexpr unsigned kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (value < kLeast[length] || value > 0x10FFFF) {
+            return std::string("bytes that are not UTF-8");
+        }
+        if ((value >= 0xD800 && value <= 0xDFFF) || value == 0xFFFE || value == 0xFFFF) {
+            return code(value);
+        }
+        i += length;
+    }
+    return std::nullopt;
 }
 
 void SetChildText(pugi::xml_node parent, const char* name, std::string_view value) {

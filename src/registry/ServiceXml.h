@@ -2,6 +2,7 @@
 
 // The text of service.xml and the elements of its records, as pugixml holds
 // them. Inside registry/ only.
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -25,6 +26,10 @@ std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint);
 // A CR inside a text of that, written so that it reads back as one: what
 // the file then holds.
 std::string EscapeTextCarriageReturns(std::string xml);
+
+// What in a text an XML 1.0 file cannot hold ("U+0001", "bytes that are not
+// UTF-8"), or nullopt when it can hold all of it.
+std::optional<std::string> WhyNotXmlText(std::string_view text);
 
 // Sets the text of the first child element with this name, appending the
 // element when the parent lacks it; existing elements keep their place.

@@ -1,11 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <pugixml.hpp>
+#include <random>
+#include <thread>
 
+#include "app/AtomicFile.h"
 #include "app/EventLoop.h"
 #include "registry/ServiceStore.h"
 #include "support/Gate.h"
@@ -45,6 +51,15 @@ ServiceFields Url(const std::string& url) {
     f.proxyPort = "0";
     f.urlMethod = "Get";
     return f;
+}
+
+// A Ping record as an operator's file holds it.
+test::ServiceEntry Entry(const std::string& host) {
+    test::ServiceEntry e;
+    e.service = "Ping";
+    e.ip = host;
+    e.port = "0";
+    return e;
 }
 
 // The result the file holds for a key, as another reader sees it.
@@ -285,9 +300,9 @@ TEST_F(ServiceStoreTest, DeletingAMissingKeySaysSoAndWritesNothing) {
 // what they were, CR included.
 TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
     const std::vector<std::string> values = {
-        " ",         "  padded  ", "<a&b>\"'", "]]>",  "tab\there",        "line\nbreak",
-        "ünïcödé €", "semi;colon", "&amp;",    "",     "\x01\x1f control", "x\r\ny",
-        "cr\ronly",  "\r",         "\n\r\n",   "&#13;"};
+        " ",           "  padded  ", "<a&b>\"'",   "]]>",    "tab\there",
+        "line\nbreak", "ünïcödé €",  "semi;colon", "&amp;",  "",
+        "x\r\ny",      "cr\ronly",   "\r",         "\n\r\n", "&#13;"};
     for (std::size_t i = 0; i < values.size(); ++i) {
         ServiceFields f = Ping("h" + std::to_string(i));
         f.password = values[i];
@@ -304,6 +319,187 @@ TEST_F(ServiceStoreTest, AwkwardValuesReadBackUnchangedAfterReopening) {
         }
         ASSERT_TRUE(again.SetServiceResult("Ping:h0:0", "Passed"));
     }
+}
+
+// An operator's editor saving the file (by a temporary file and a rename,
+// or in place) while results are written behind all the time: no edit is
+// ever lost. Each save adds a record; every one of them ends in the file.
+// VANTOR_EDIT_ROUNDS sets how many saves (40 by default).
+TEST_F(ServiceStoreTest, AnEditorSavingWhileResultsAreWrittenLosesNoEdit) {
+    const char* rounds = std::getenv("VANTOR_EDIT_ROUNDS");
+    const int kEdits = rounds != nullptr ? std::atoi(rounds) : 40;
+    constexpr int kRecords = 3000;
+    std::vector<test::ServiceEntry> entries(kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+        entries[i].service = "Ping";
+        entries[i].ip = "10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        entries[i].port = "0";
+    }
+    WriteFile(path, test::ServiceListXml(entries));
+    app::EventLoop owner;
+    store.setOwner(&owner);
+    int unreadable = 0;
+    store.setChangedOnDiskHandler(
+        [&] { owner.post([&] { unreadable += store.TakeChangesOnDisk().ok() ? 0 : 1; }); });
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    store.setResultWriteInterval(std::chrono::milliseconds(5));
+
+    std::atomic<bool> done{false};
+    std::thread editor([&] {
+        std::mt19937 random(7);
+        for (int i = 0; i < kEdits; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 30));
+            std::string text = ReadFile(path);
+            const std::size_t end = text.rfind("</serviceList>");
+            if (end == std::string::npos) {
+                --i;  // caught between two of ours: read again
+                continue;
+            }
+            const std::string key = "Ping:edit" + std::to_string(i) + ":0";
+            text.insert(end, "<record key=\"" + key + "\"><service>Ping</service></record>\n");
+            if (i % 2 == 0) {
+                const std::string tmp = path + ".editor";
+                WriteFile(tmp, text);
+                ::rename(tmp.c_str(), path.c_str());
+            } else {
+                // In place, as some editors save: over the old bytes, then cut.
+                const int fd = ::open(path.c_str(), O_WRONLY);
+                [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+                [[maybe_unused]] const int cut = ::ftruncate(fd, static_cast<off_t>(text.size()));
+                ::close(fd);
+            }
+        }
+        done = true;
+    });
+    std::mt19937 random(11);
+    for (int n = 0; !done; ++n) {
+        ASSERT_TRUE(store.SetServiceResult(entries[random() % kRecords].key(),
+                                           n % 2 == 0 ? "Passed" : "Failed"));
+        owner.runUntil([] { return false; }, std::chrono::milliseconds(1));
+    }
+    editor.join();
+    // The last save taken in, and written with the results.
+    EXPECT_TRUE(test::Eventually(
+        [&] {
+            owner.runUntil([] { return false; }, std::chrono::milliseconds(10));
+            return store.findRecord("Ping:edit" + std::to_string(kEdits - 1) + ":0").has_value();
+        },
+        10s));
+    ASSERT_TRUE(store.flush().ok());
+    const std::string final = ReadFile(path);
+    int lost = 0;
+    for (int i = 0; i < kEdits; ++i) {
+        lost += final.find("Ping:edit" + std::to_string(i) + ":0") == std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(lost, 0) << "of " << kEdits << " edits; unreadable versions seen: " << unreadable;
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+}
+
+// A half-written save of the operator's stops nothing: it is not written
+// over, its failure is told once, and the valid save after it is taken in
+// and written with the results at once.
+TEST_F(ServiceStoreTest, AMalformedSaveIsToldOnceAndTheValidOneAfterItIsTakenIn) {
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    WriteFile(path, test::ServiceListXml({Entry("a"), Entry("b")}));
+    app::EventLoop owner;
+    store.setOwner(&owner);
+    std::vector<std::string> told;
+    store.setChangedOnDiskHandler([&] {
+        owner.post([&] {
+            if (const Status taken = store.TakeChangesOnDisk(); !taken) {
+                told.push_back(taken.error());
+            }
+        });
+    });
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    store.setResultWriteInterval(std::chrono::milliseconds(50));
+    const auto resultsFor = [&](std::chrono::milliseconds span, const char* word) {
+        const auto end = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < end) {
+            ASSERT_TRUE(store.SetServiceResult("Ping:a:0", word));
+            owner.runUntil([] { return false; }, std::chrono::milliseconds(10));
+        }
+    };
+    const std::string half = test::ServiceListXml({Entry("a"), Entry("b"), Entry("c")});
+    WriteFile(path, half.substr(0, half.size() / 2));
+    resultsFor(500ms, "Failed");
+    EXPECT_EQ(ReadFile(path), half.substr(0, half.size() / 2)) << "never written over";
+    EXPECT_EQ(told.size(), 1u) << "told once for the one bad version";
+
+    WriteFile(path, half);
+    const auto saved = std::chrono::steady_clock::now();
+    EXPECT_TRUE(test::Eventually(
+        [&] {
+            owner.runUntil([] { return false; }, std::chrono::milliseconds(10));
+            return StoredResult(path, "Ping:a:0") == "Failed";
+        },
+        2s))
+        << "the results reach the file again within 2 s of the valid save";
+    EXPECT_LT(std::chrono::steady_clock::now() - saved, 2s);
+    EXPECT_TRUE(store.findRecord("Ping:c:0").has_value()) << "the added record is in";
+    EXPECT_EQ(told.size(), 1u);
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+}
+
+// A result that the record holds already changes nothing and writes
+// nothing; a large list is written less often.
+TEST_F(ServiceStoreTest, AnUnchangedResultWritesNothingAndLargeListsWaitLonger) {
+    store.setResultWriteInterval(std::chrono::milliseconds(20));
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Passed"));
+    ASSERT_TRUE(test::Eventually([&] { return StoredResult(path, "Ping:a:0") == "Passed"; }));
+    std::this_thread::sleep_for(100ms);
+    const auto written = app::StampOf(path);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Passed"));
+        std::this_thread::sleep_for(40ms);
+    }
+    EXPECT_EQ(app::StampOf(path), written) << "the same result again writes nothing";
+    EXPECT_EQ(store.resultWriteInterval(), std::chrono::milliseconds(20));
+
+    std::vector<test::ServiceEntry> many(25000);
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        many[i] = Entry("m" + std::to_string(i));
+    }
+    WriteFile(path, test::ServiceListXml(many));
+    ASSERT_TRUE(store.reloadNow().ok());
+    EXPECT_EQ(store.resultWriteInterval(), std::chrono::milliseconds(40))
+        << "one interval for each 10,000 records";
+}
+
+// What an XML 1.0 file cannot hold is refused, by whatever change it comes,
+// and the file is not written: a file that others cannot read never is. A
+// control character read from an older file is left out when it is saved.
+TEST_F(ServiceStoreTest, ACharacterXmlCannotHoldIsRefusedAndNeverWritten) {
+    ASSERT_TRUE(store.InsertService(Ping("a")));
+    const std::string before = ReadFile(path);
+    for (const std::string& bad : {std::string("\x01\x1f control"), std::string("esc \x1b[2J"),
+                                   std::string("not \xff utf-8"), std::string("\xef\xbf\xbe")}) {
+        ServiceFields f = Ping("b");
+        f.password = bad;
+        const Status inserted = store.InsertService(f);
+        ASSERT_FALSE(inserted.ok()) << bad;
+        EXPECT_NE(inserted.error().find("password holds "), std::string::npos) << inserted.error();
+        EXPECT_FALSE(store.UpdateService("Ping:a:0", f).ok());
+        UrlRequestFields request;
+        request.headerData = bad;
+        EXPECT_FALSE(store.InsertURLService(Url("http://x/"), request).ok());
+        EXPECT_FALSE(store.ReplaceExtraFields("Ping:a:0", {{"n", bad}}).ok());
+        EXPECT_FALSE(store.SetServiceRunState("Ping:a:0", bad).ok());
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(store.recordCount(), 1u);
+
+    WriteFile(path,
+              "<serviceList><record key=\"Ping:c:0\"><password>one&#1;two</password>"
+              "</record></serviceList>");
+    ASSERT_TRUE(store.reloadNow().ok());
+    ASSERT_TRUE(store.flush().ok());
+    pugi::xml_document strict;
+    ASSERT_TRUE(strict.load_string(ReadFile(path).c_str()));
+    EXPECT_EQ(ReadFile(path).find("&#"), std::string::npos) << ReadFile(path);
+    EXPECT_EQ(std::string(strict.child("serviceList").child("record").child_value("password")),
+              "onetwo");
 }
 
 // Line ends in the markup around the values are not values: a document type
@@ -371,6 +567,12 @@ TEST_F(ServiceStoreTest, ResultsReachTheFileThroughTheWriterWhichTellsAndRetries
         std::lock_guard lock(mutex);
         return !failures.empty();
     }));
+    // The writer tries again, with every result and after each interval,
+    // and tells nothing more until a write succeeds.
+    for (const char* word : {"Failed", "Passed", "Failed", "Passed"}) {
+        ASSERT_TRUE(store.SetServiceResult("Ping:b:0", word));
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    }
     ASSERT_EQ(::rename(away.c_str(), dir.file("conf").c_str()), 0);
     ASSERT_TRUE(store.SetServiceResult("Ping:a:0", "Passed"));
     EXPECT_TRUE(test::Eventually([&] { return stored("Ping:b:0") == "Passed"; }))
