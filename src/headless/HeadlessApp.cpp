@@ -112,7 +112,7 @@ int Headless::monitor() {
         exitCode = m_loop.run();
     }
     m_session.shutDown(session::Session::Shutdown::WaitAndLog);
-    return m_reporter.terminateRequested() ? 1 : exitCode;
+    return m_reporter.terminateRequested() || m_session.lastSaveFailed() ? 1 : exitCode;
 }
 
 int Headless::checkNow() {

@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "alarm/AlarmQueue.h"
+#include "app/AtomicFile.h"
 #include "app/Clock.h"
 #include "app/Messages.h"
 #include "app/NetworkProbe.h"
@@ -62,6 +63,10 @@ bool Session::startUp() {
         return false;
     }
     m_instance.emplace(std::move(std::get<app::SingleInstance>(instance)));
+    // A write the last run never finished left a whole copy behind (with
+    // passwords of records deleted since): no other writer runs now.
+    app::RemoveStaleTemporaries(m_paths.serviceFilePath());
+    app::RemoveStaleTemporaries(m_paths.settingsFile());
     return openServiceStore() && !m_reporter.terminateRequested();
 }
 
@@ -257,8 +262,12 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
     }
     const Status closed = m_store.OpenServiceFile(false);
     if (!closed) {
-        m_reporter.showBox(MessageBoxKind::Warning,
-                           std::string(msg::kCannotSaveServiceXml) + " : " + closed.error());
+        // The results held are lost: said in the log too, and in the exit
+        // status (a service manager reads no boxes).
+        const std::string text = std::string(msg::kCannotSaveServiceXml) + " : " + closed.error();
+        m_log.WriteSystemLog(text, LogLevel::Error);
+        m_reporter.showBox(MessageBoxKind::Warning, text);
+        m_lastSaveFailed = true;
     }
     m_parts.reset();
     if (m_paths.CheckLogDir()) {

@@ -81,6 +81,8 @@ public:
     // for (the window shows its closing notice). Then the settings are saved,
     // service.xml closed, the pool destroyed and "Application stops." logged.
     void shutDown(Shutdown how, const std::function<void()>& beforeWait = {});
+    // Whether shutDown could not write service.xml (what it held is lost).
+    bool lastSaveFailed() const { return m_lastSaveFailed; }
     // Saves the settings; when an operator changed SysInit.ini meanwhile,
     // that version is taken in first (and a line logged).
     void saveSettings();
@@ -137,6 +139,7 @@ private:
     std::atomic<bool> m_hurry{false};
     bool m_ticking = false;
     bool m_closing = false;
+    bool m_lastSaveFailed = false;
     // Timers still armed hold this; they do nothing once the session is gone.
     std::shared_ptr<Session*> m_alive;
 };

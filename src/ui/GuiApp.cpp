@@ -159,7 +159,7 @@ int RunGui(int& argc, char** argv, const GuiOptions& options) {
     if (!signalPolicy.stopSignalled()) {
         gui.reporter().waitForBoxes();
     }
-    return exitCode;
+    return gui.session().lastSaveFailed() ? 1 : exitCode;
 }
 
 }  // namespace vantor::ui
