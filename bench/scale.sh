@@ -12,7 +12,10 @@
 # due every minute ("Minutely", period 1) until two minute boundaries have
 # passed, and each minute's requests (from nginx's access log) and the
 # writes of service.xml are set beside the minute: every service must be
-# checked and stored well before the next minute begins.
+# checked and stored well before the next minute begins. Beside them, what
+# the program wrote in each minute (/proc/PID/io: wchar, the bytes it handed
+# to write(2), and write_bytes, what reached the disk): with results that do
+# not change, a minute should write little.
 #
 #   VANTOR_BIN      the program (default build/release/bin/vantor-lite)
 #   PLAIN_LOOP_BIN  the floor (default plain_http_loop beside VANTOR_BIN)
@@ -296,11 +299,18 @@ run_minute() {
     pid=$!
     echo "N=$n: --headless from $(date -d "@$start" +%T) to $(date -d "@$end" +%T) ..." >&2
     : >"$dir/writes"
+    : >"$dir/io"
+    local minute last_minute=""
     while now=$(date +%s) && [ "$now" -lt "$end" ]; do
         mtime=$(stat -c %.3Y "$xml" 2>/dev/null || echo 0)
         if [ "$mtime" != "$last" ]; then
             echo "$mtime" >>"$dir/writes"
             last=$mtime
+        fi
+        minute=$((now / 60))
+        if [ "$minute" != "$last_minute" ] && [ -r "/proc/$pid/io" ]; then
+            echo "$minute $(awk '/^wchar|^write_bytes/ { printf "%s ", $2 }' "/proc/$pid/io")" >>"$dir/io"
+            last_minute=$minute
         fi
         sleep 0.1
     done
@@ -319,6 +329,10 @@ run_minute() {
                                     (m in seen) ? sprintf("%.2fs", w[m]) : "-" } }
     ' "$work/nginx/access.log" "$dir/writes" | sort
     echo "stored as Passed at the end: $passed of $n"
+    echo "written by the program in the minute from (MB handed to write(2), MB to disk):"
+    awk 'NR > 1 { cmd = "date -d @" pm * 60 " +%H:%M"; cmd | getline t; close(cmd)
+                  printf "  %s  %8.1f  %8.1f\n", t, ($2 - pw) / 1e6, ($3 - pb) / 1e6 }
+         { pm = $1; pw = $2; pb = $3 }' "$dir/io"
     grep -E 'scheduling|stops' "$dir/app/log/"system_*.log | tr -d '\r' | sed 's/^/log: /'
 }
 
