@@ -15,6 +15,7 @@
 #include "app/IniFile.h"
 #include "app/TimeFormat.h"
 #include "registry/ServiceStore.h"
+#include "support/FakeHttpServer.h"
 #include "support/FakeServer.h"
 #include "support/Gate.h"
 #include "support/LocalSockets.h"
@@ -99,8 +100,26 @@ std::vector<std::string> SectionsOf(const std::string& ini) {
 }
 
 TEST_F(HeadlessTest, FirstRunCreatesItsFilesRefusesASecondInstanceAndStopsCleanly) {
+    // What writes killed in a last run left: gone at start, all else kept.
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    const std::vector<std::string> stale = {"conf/.service.xml.tmp-Ab12Cd",
+                                            "conf/.SysInit.ini.tmp-Zz99Yy"};
+    const std::vector<std::string> kept = {"conf/.service.xml.tmp-Ab12Cd7",
+                                           "conf/service.xml.tmp-Ab12Cd", "conf/notes.txt"};
+    for (const auto& name : stale) {
+        WriteFile(dir.file(name), "<serviceList><password>old</password></serviceList>");
+    }
+    for (const auto& name : kept) {
+        WriteFile(dir.file(name), "keep");
+    }
     auto first = start();
     ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    for (const auto& name : stale) {
+        EXPECT_FALSE(FileExists(dir.file(name))) << name;
+    }
+    for (const auto& name : kept) {
+        EXPECT_EQ(ReadFile(dir.file(name)), "keep") << name;
+    }
     EXPECT_EQ(ReadFile(dir.file("conf/service.xml")),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><!DOCTYPE service>"
               "<serviceList></serviceList>");
@@ -276,6 +295,36 @@ std::vector<test::ServiceEntry> UrlServices(int port, std::size_t count) {
         entries[i].alarmSyslog = "y";
     }
     return entries;
+}
+
+TEST_F(HeadlessTest, ResultsThatCannotBeWrittenAreLoggedOnceAndTheEndSaysSoInItsStatus) {
+    test::FakeHttpServer server(
+        test::FakeHttpServer::Delayed(test::HttpResponse("HTTP/1.1 200 OK"), 3s));
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    auto services = UrlServices(server.port(), 1);
+    services[0].alarmSyslog = "n";
+    services[0].scheduleBy = "Minutely";
+    services[0].scheduleMinute = "1";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    ASSERT_TRUE(test::Eventually([&] { return server.connections() == 1; }, 10s));
+    // The list goes while its check runs: the result has nowhere to go.
+    ASSERT_EQ(::unlink(dir.file("conf/service.xml").c_str()), 0);
+    ASSERT_EQ(::symlink("../gone/service.xml", dir.file("conf/service.xml").c_str()), 0);
+    const std::string failure = "[ERROR] ERR00603 : Cannot save service.xml file. : ";
+    ASSERT_TRUE(logShows(failure, 10s));
+    std::this_thread::sleep_for(3s);
+
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->wait(20s), 1) << app->err();
+    const auto lines = logLines();
+    const auto told = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(failure) != std::string::npos;
+    });
+    EXPECT_EQ(told, 2) << "once while it ran, once for the final save";
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().substr(20), "[INFO] Application stops.");
 }
 
 TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
