@@ -458,6 +458,56 @@ TEST_F(HeadlessTest, FilesEditedWhileItRunsAreTakenInOnSignalAndBeforeTheyAreWri
               std::string::npos);
 }
 
+// An editor's save caught half-way, then its whole save with one more
+// record: the results are written again and the new record is checked.
+TEST_F(HeadlessTest, AHalfWrittenSaveStopsNothingOnceTheWholeOneFollows) {
+    test::FakeHttpServer server(
+        test::FakeHttpServer::Delayed(test::HttpResponse("HTTP/1.1 200 OK"), 1500ms));
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    auto services = UrlServices(server.port(), 1);
+    services[0].alarmSyslog = "n";
+    services[0].scheduleBy = "Minutely";
+    services[0].scheduleMinute = "1";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    ASSERT_TRUE(test::Eventually([&] { return server.connections() == 1; }, 10s));
+
+    services.push_back(services[0]);
+    services[1].ip = server.url("/added");
+    const std::string whole = test::ServiceListXml(services);
+    WriteFile(dir.file("conf/service.xml"), whole.substr(0, whole.size() / 2));
+    std::this_thread::sleep_for(2500ms);  // the first result comes meanwhile
+    WriteFile(dir.file("conf/service.xml"), whole);
+    const auto saved = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::Eventually(
+        [&] {
+            return ReadFile(dir.file("conf/service.xml")).find(">Passed<") != std::string::npos;
+        },
+        5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - saved, 2s) << "results on disk again";
+    EXPECT_TRUE(test::Eventually(
+        [&] {
+            const auto seen = server.requestsNow();
+            return std::any_of(seen.begin(), seen.end(),
+                               [](const auto& r) { return r.target == "/added"; });
+        },
+        65s))
+        << "the added record is checked in its minute";
+
+    app->signal(SIGTERM);
+    ASSERT_EQ(app->wait(20s), 0) << app->err();
+    const std::string stored = ReadFile(dir.file("conf/service.xml"));
+    EXPECT_NE(stored.find(services[1].ip), std::string::npos);
+    const auto lines = logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("[ERROR]") != std::string::npos;
+                            }),
+              1)
+        << "the half-written save is told once";
+}
+
 TEST_F(HeadlessTest, TheWindowStartsOffscreenAndAStopSignalClosesItAsItsCloseButtonDoes) {
     auto gui = startWindow();
     // The splash, then the start-up timer switches scheduling on.
