@@ -29,6 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::FileExists;
 using test::ReadFile;
+using test::ReplaceFile;
 using test::WriteFile;
 
 constexpr const char* kReady = "Vantor Lite is running without windows";
@@ -476,9 +477,12 @@ TEST_F(HeadlessTest, AHalfWrittenSaveStopsNothingOnceTheWholeOneFollows) {
     services.push_back(services[0]);
     services[1].ip = server.url("/added");
     const std::string whole = test::ServiceListXml(services);
-    WriteFile(dir.file("conf/service.xml"), whole.substr(0, whole.size() / 2));
+    // One version half written, then the whole one, each in one step: a
+    // reader that looked between the steps of an in-place write would see
+    // a third (empty) version, and tell it too.
+    ReplaceFile(dir.file("conf/service.xml"), whole.substr(0, whole.size() / 2));
     std::this_thread::sleep_for(2500ms);  // the first result comes meanwhile
-    WriteFile(dir.file("conf/service.xml"), whole);
+    ReplaceFile(dir.file("conf/service.xml"), whole);
     const auto saved = std::chrono::steady_clock::now();
     ASSERT_TRUE(test::Eventually(
         [&] {
@@ -505,7 +509,8 @@ TEST_F(HeadlessTest, AHalfWrittenSaveStopsNothingOnceTheWholeOneFollows) {
                                 return line.find("[ERROR]") != std::string::npos;
                             }),
               1)
-        << "the half-written save is told once";
+        << "the half-written save is told once:\n"
+        << ReadFile(todaysLog());
 }
 
 TEST_F(HeadlessTest, TheWindowStartsOffscreenAndAStopSignalClosesItAsItsCloseButtonDoes) {

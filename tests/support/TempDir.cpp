@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,14 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+void ReplaceFile(const std::string& path, const std::string& data) {
+    const std::string next = path + ".new";
+    WriteFile(next, data);
+    if (std::rename(next.c_str(), path.c_str()) != 0) {
+        throw std::runtime_error("cannot rename " + next + " to " + path);
+    }
 }
 
 bool FileExists(const std::string& path) {

@@ -23,6 +23,9 @@ private:
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+// The whole of data at path in one step, as an editor that saves by rename
+// does: a reader never sees the file empty or in part.
+void ReplaceFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
 // Names in a directory, without "." and "..", sorted.
 std::vector<std::string> ListDir(const std::string& path);
