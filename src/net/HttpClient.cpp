@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/Deadline.h"
+#include "net/Resolver.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::net {
@@ -99,8 +100,15 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     if (curl_url_get(u.get(), CURLUPART_PORT, &part, 0) == CURLUE_OK) {
         out.port = part;
         curl_free(part);
-    } else if (defaultPort > 0) {
-        curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0);
+    } else if (std::string problem = PortRangeProblem(defaultPort); !problem.empty()) {
+        // The URL would otherwise go to the scheme's own port.
+        error = std::move(problem);
+        return false;
+    } else if (defaultPort > 0 &&
+               curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0) !=
+                   CURLUE_OK) {
+        error = "Invalid URL \"" + shown + "\"";
+        return false;
     }
     if (curl_url_get(u.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) {
         error = "Invalid URL \"" + shown + "\"";

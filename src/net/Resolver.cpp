@@ -57,13 +57,20 @@ std::string LookupError(const std::string& host, int rc, int err) {
 
 }  // namespace
 
+std::string PortRangeProblem(int port) {
+    if (port < 0 || port > 65535) {
+        return "Port " + std::to_string(port) + " is out of range";
+    }
+    return {};
+}
+
 Expected<std::vector<Address>> Resolve(const std::string& host, int port, int socketType,
                                        Deadline deadline) {
     if (host.empty()) {
         return Error{"The host name is empty"};
     }
-    if (port < 0 || port > 65535) {
-        return Error{"Port " + std::to_string(port) + " is out of range"};
+    if (std::string problem = PortRangeProblem(port); !problem.empty()) {
+        return Error{std::move(problem)};
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

@@ -307,6 +307,23 @@ TEST(UrlCheckPort, WellKnownAndZeroRecordPortsMeanPortEighty) {
     }
 }
 
+// A record port that no URL can use fails the check with the mail checks'
+// words, instead of going to port 80; a port in the URL still wins over it.
+TEST(UrlCheckPort, ARecordPortOutOfRangeFailsAUrlWithoutPort) {
+    for (const int recordPort : {65536, 70000, -1}) {
+        SCOPED_TRACE(recordPort);
+        const std::string url = "http://127.0.0.1/x";
+        const CheckResult result = RunUrl(Settings(url, recordPort), Get());
+        EXPECT_FALSE(result.passed);
+        EXPECT_EQ(result.detail, Prefix(url, recordPort) + ":Port " + std::to_string(recordPort) +
+                                     " is out of range");
+    }
+    HttpFake server(Always(Ok()));
+    const CheckResult withPort = RunUrl(Settings(server.url("/x"), 70000), Get());
+    EXPECT_TRUE(withPort.passed) << withPort.detail;
+    EXPECT_EQ(server.connections(), 1);
+}
+
 // ---------------------------------------------------------------------------
 // Methods and bodies
 
