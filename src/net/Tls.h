@@ -33,9 +33,12 @@ struct TlsOptions {
 // and the days left.
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now);
 
-// The TLS side of one client connection: a context and a session of its
-// own (nothing is shared with other connections), over a non-blocking
-// socket that the caller owns. Every wait ends at the deadline given.
+// The TLS side of one client connection: a session of its own, begun from
+// a client context that all connections share (its trust store is read
+// once, and again when SSL_CERT_FILE or SSL_CERT_DIR changes; no session
+// is taken over from another connection), over a non-blocking socket that
+// the caller owns. A peer that has gone never raises SIGPIPE. Every wait
+// ends at the deadline given.
 class TlsSession final {
 public:
     ~TlsSession();

@@ -12,6 +12,7 @@
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "support/RunCheck.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 
@@ -298,6 +299,28 @@ TEST_F(NginxHttps, TheMailChecksTlsClientWordsCertificateFaultsAsLibcurlDoes) {
     EXPECT_EQ(
         imaps(CertKind::Expired, false).rfind("Failed:The server's certificate expired on ", 0),
         0u);
+}
+
+// The trust store is read once and shared; naming another store in
+// SSL_CERT_FILE is seen by the next check, and so is naming the first again.
+TEST_F(NginxHttps, TheNextCheckTrustsTheStoreTheEnvironmentNamesNow) {
+    const int port = s_nginx->httpsPort(test::CertKind::Valid);
+    const auto imaps = [port] {
+        engine::CheckSettings settings = TlsSettings("127.0.0.1", port, "implicit");
+        settings.timeoutMs = 500;  // nginx never greets as an IMAP server would
+        return test::RunCheck(std::make_unique<engine::ThreadIMAPCheck>(
+                                  settings, engine::Credentials{"u", "p"}))
+            .detail.substr(Prefix("127.0.0.1", port).size());
+    };
+    const std::string trusted = imaps();
+    EXPECT_EQ(trusted.find("certificate"), std::string::npos) << trusted;
+    {
+        const test::ScopedEnv other("SSL_CERT_FILE",
+                                    test::SharedTestCertificates()[test::CertKind::Untrusted].cert);
+        EXPECT_EQ(imaps(),
+                  "Failed:SSL certificate problem: unable to get local issuer certificate");
+    }
+    EXPECT_EQ(imaps(), trusted);
 }
 
 TEST_F(NginxHttps, WithoutVerificationAnyCertificatePassesAndTheDetailSaysSo) {
