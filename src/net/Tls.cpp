@@ -219,6 +219,21 @@ std::optional<TlsMode> TlsModeFromName(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<std::time_t> ChainEndOf(const SSL* ssl, bool verified) {
+    std::optional<std::time_t> earliest = NotAfterOf(SSL_get0_peer_certificate(ssl));
+    if (!verified || SSL_get_verify_result(ssl) != X509_V_OK) {
+        return earliest;
+    }
+    STACK_OF(X509)* chain = SSL_get0_verified_chain(ssl);
+    for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
+        const std::optional<std::time_t> end = NotAfterOf(sk_X509_value(chain, i));
+        if (end && (!earliest || *end < *earliest)) {
+            earliest = end;
+        }
+    }
+    return earliest;
+}
+
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now) {
     if (notAfter <= now) {
         return "The server's certificate expired on " + UtcDate(notAfter);
@@ -318,9 +333,7 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         }
         return Error{"The server closed the connection in the TLS handshake"};
     }
-    X509* peer = SSL_get1_peer_certificate(h.ssl);
-    session->m_notAfter = NotAfterOf(peer);
-    X509_free(peer);
+    session->m_notAfter = ChainEndOf(h.ssl, options.verify);
     if (session->m_notAfter) {
         const std::string problem =
             CertificateExpiryProblem(*session->m_notAfter, options.expiryDays, std::time(nullptr));

@@ -9,6 +9,8 @@
 #include "app/Result.h"
 #include "net/Deadline.h"
 
+struct ssl_st;
+
 namespace vantor::net {
 
 // How a mail or FTP client reaches TLS: not at all, by its protocol's
@@ -32,6 +34,12 @@ struct TlsOptions {
 // the days of warning wanted; empty when it is not. Names the date (UTC)
 // and the days left.
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now);
+
+// When the first of the server's certificates ends, over a TLS connection
+// made: the earliest end of the chain that was verified up to the trusted
+// root (an intermediate CA may end before the server's own), or of the
+// server's certificate alone when nothing was verified.
+std::optional<std::time_t> ChainEndOf(const ssl_st* ssl, bool verified);
 
 // The TLS side of one client connection: a session of its own, begun from
 // a client context that all connections share (its trust store is read
