@@ -75,7 +75,10 @@ Expected<std::vector<Address>> Resolve(const std::string& host, int port, int so
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = socketType;
-    hints.ai_flags = AI_ADDRCONFIG;
+    // A name in another script (bücher.example) is looked up in its ASCII
+    // form (xn--bcher-kva.example), as libcurl does for a URL: the name is
+    // read in the character set of LC_CTYPE, which the program sets to UTF-8.
+    hints.ai_flags = AI_ADDRCONFIG | AI_IDN;
     const std::string service = std::to_string(port);
 
     // An address text needs no lookup and is answered at once.
