@@ -38,6 +38,7 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -899,6 +900,94 @@ private:
     std::thread m_thread;
 };
 
+// What a TLS check costs before the server says a word: IMAP checks over
+// implicit TLS against a server that accepts and never answers, each ending
+// at its time limit, with the trust store the program would use (this runs
+// before SSL_CERT_FILE is set for the benchmarks). The first check pays for
+// what is set up once; then kUnansweredAtOnce checks at once (the process's
+// CPU time per check, and how far its peak resident memory rose while they
+// waited); then kUnansweredInTurn one after the other (this thread's CPU time
+// per check).
+constexpr int kUnansweredAtOnce = 100;
+constexpr int kUnansweredInTurn = 20;
+
+struct UnansweredTls {
+    std::string store;
+    double firstMs = 0;
+    double atOnceMs = 0;
+    long peakGrowthKb = 0;
+    double inTurnMs = 0;
+};
+
+double CpuMs(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+long PeakRssKb() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+UnansweredTls MeasureUnansweredTls() {
+    vantor::test::FakeServer silent([](vantor::test::FakeConnection& c) { c.waitForClose(); });
+    auto check = [&silent](int timeoutMs) {
+        CheckSettings s;
+        s.serviceKey = "bench";
+        s.host = "127.0.0.1";
+        s.port = silent.port();
+        s.timeoutMs = timeoutMs;
+        s.tlsMode = "implicit";
+        vantor::engine::ThreadIMAPCheck item(s, {kUser, kPassword});
+        item.run();
+        g_progress.fetch_add(1, std::memory_order_relaxed);
+    };
+    UnansweredTls out;
+    const char* file = std::getenv("SSL_CERT_FILE");
+    const char* dir = std::getenv("SSL_CERT_DIR");
+    out.store = (file == nullptr && dir == nullptr)
+                    ? "the system's"
+                    : std::string("SSL_CERT_FILE=") + (file ? file : "") +
+                          " SSL_CERT_DIR=" + (dir ? dir : "");
+
+    double before = CpuMs(RUSAGE_THREAD);
+    check(100);
+    out.firstMs = CpuMs(RUSAGE_THREAD) - before;
+
+    const long peakBefore = PeakRssKb();
+    before = CpuMs(RUSAGE_SELF);
+    {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kUnansweredAtOnce; ++i) {
+            threads.emplace_back([&check] { check(1000); });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+    out.atOnceMs = (CpuMs(RUSAGE_SELF) - before) / kUnansweredAtOnce;
+    out.peakGrowthKb = PeakRssKb() - peakBefore;
+
+    before = CpuMs(RUSAGE_THREAD);
+    for (int i = 0; i < kUnansweredInTurn; ++i) {
+        check(100);
+    }
+    out.inTurnMs = (CpuMs(RUSAGE_THREAD) - before) / kUnansweredInTurn;
+    return out;
+}
+
+void PrintUnansweredTls(const UnansweredTls& m) {
+    std::printf("\nIMAP over implicit TLS against a server that never answers (%s trust store)\n",
+                m.store.c_str());
+    std::printf("first check: %.1f ms CPU\n", m.firstMs);
+    std::printf("%d at once: %.2f ms CPU per check, peak memory +%.1f MB\n", kUnansweredAtOnce,
+                m.atOnceMs, static_cast<double>(m.peakGrowthKb) / 1024);
+    std::printf("%d in turn: %.2f ms CPU per check\n", kUnansweredInTurn, m.inTurnMs);
+}
+
 std::string HostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
@@ -921,6 +1010,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     ::signal(SIGPIPE, SIG_IGN);
+    const UnansweredTls unanswered = MeasureUnansweredTls();
 
     // The checks find the test CA through SSL_CERT_FILE: set before any
     // thread runs, since setenv is not safe beside a getenv elsewhere.
@@ -1025,6 +1115,7 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks(&reporter);
     }
     PrintTable(kinds, reporter);
+    PrintUnansweredTls(unanswered);
     benchmark::Shutdown();
     curl_global_cleanup();
     return 0;

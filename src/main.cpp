@@ -1,5 +1,7 @@
+#include <langinfo.h>
 #include <signal.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -48,11 +50,25 @@ void PrintUsage(std::FILE* out) {
         out);
 }
 
+// Host names in service.xml are UTF-8, and libcurl and getaddrinfo turn a
+// name in another script into its ASCII form from the character set of
+// LC_CTYPE: the environment's when it is UTF-8, C.UTF-8 otherwise (as Qt
+// does for the window). Numbers and messages stay in the C locale.
+void TakeUtf8Characters() {
+    if (std::setlocale(LC_CTYPE, "") != nullptr &&
+        std::string_view(nl_langinfo(CODESET)) == "UTF-8") {
+        return;
+    }
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        std::setlocale(LC_CTYPE, "C");
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     // A peer that closes its end must not kill the program on the next write.
     ::signal(SIGPIPE, SIG_IGN);
+    TakeUtf8Characters();
 
     bool headless = false;
     bool checkNow = false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/Deadline.h"
+#include "net/Resolver.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::net {
@@ -99,8 +100,15 @@ bool ParseUrl(const std::string& url, int defaultPort, UrlParts& out, std::strin
     if (curl_url_get(u.get(), CURLUPART_PORT, &part, 0) == CURLUE_OK) {
         out.port = part;
         curl_free(part);
-    } else if (defaultPort > 0) {
-        curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0);
+    } else if (std::string problem = PortRangeProblem(defaultPort); !problem.empty()) {
+        // The URL would otherwise go to the scheme's own port.
+        error = std::move(problem);
+        return false;
+    } else if (defaultPort > 0 &&
+               curl_url_set(u.get(), CURLUPART_PORT, std::to_string(defaultPort).c_str(), 0) !=
+                   CURLUE_OK) {
+        error = "Invalid URL \"" + shown + "\"";
+        return false;
     }
     if (curl_url_get(u.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) {
         error = "Invalid URL \"" + shown + "\"";
@@ -120,7 +128,8 @@ struct Exchange {
     std::string statusLine;
     std::string body;
     std::size_t keepBody = 0;
-    // The end of validity of the server's certificate, over https.
+    bool verified = false;
+    // The first end of validity in the server's chain, over https.
     std::optional<std::time_t> notAfter;
 };
 
@@ -132,11 +141,7 @@ void ReadCertificateDate(Exchange& exchange) {
         info == nullptr || info->backend != CURLSSLBACKEND_OPENSSL || info->internals == nullptr) {
         return;
     }
-    const X509* cert = SSL_get0_peer_certificate(static_cast<SSL*>(info->internals));
-    std::tm tm{};
-    if (cert != nullptr && ASN1_TIME_to_tm(X509_get0_notAfter(cert), &tm) == 1) {
-        exchange.notAfter = ::timegm(&tm);
-    }
+    exchange.notAfter = ChainEndOf(static_cast<const SSL*>(info->internals), exchange.verified);
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -519,6 +524,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         char errorBuffer[CURL_ERROR_SIZE] = {};
         Exchange exchange;
         exchange.keepBody = request.keepBody;
+        exchange.verified = request.tls.verify;
         result.usedTls = result.usedTls || IsHttpsUrl(hop.url);
         const HeaderList headers = BuildHeaders(request, hop);
         // A handle of its own for each request, declared after everything it

@@ -13,8 +13,10 @@ namespace vantor::net {
 // the first request and the redirects that follow it, at most maxRequests
 // requests in all, within one time limit.
 struct HttpRequest {
-    std::string url;              // http:// or https://
-    int defaultPort = 80;         // used when the URL names no port
+    std::string url;  // http:// or https://
+    // Used when the URL names no port; one outside 0 to 65535 fails the
+    // exchange before anything is sent.
+    int defaultPort = 80;
     std::string method = "HEAD";  // GET, HEAD, POST, PUT, OPTIONS, TRACE or DELETE
     std::string body;             // POST and PUT
     // The Content-Type header; empty sends none.

@@ -57,18 +57,28 @@ std::string LookupError(const std::string& host, int rc, int err) {
 
 }  // namespace
 
+std::string PortRangeProblem(int port) {
+    if (port < 0 || port > 65535) {
+        return "Port " + std::to_string(port) + " is out of range";
+    }
+    return {};
+}
+
 Expected<std::vector<Address>> Resolve(const std::string& host, int port, int socketType,
                                        Deadline deadline) {
     if (host.empty()) {
         return Error{"The host name is empty"};
     }
-    if (port < 0 || port > 65535) {
-        return Error{"Port " + std::to_string(port) + " is out of range"};
+    if (std::string problem = PortRangeProblem(port); !problem.empty()) {
+        return Error{std::move(problem)};
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = socketType;
-    hints.ai_flags = AI_ADDRCONFIG;
+    // A name in another script (bücher.example) is looked up in its ASCII
+    // form (xn--bcher-kva.example), as libcurl does for a URL: the name is
+    // read in the character set of LC_CTYPE, which the program sets to UTF-8.
+    hints.ai_flags = AI_ADDRCONFIG | AI_IDN;
     const std::string service = std::to_string(port);
 
     // An address text needs no lookup and is answered at once.

@@ -20,6 +20,10 @@ struct Address {
     std::string ip() const;
 };
 
+// Why a port is no TCP or UDP port ("Port 70000 is out of range"): empty
+// for 0 to 65535.
+std::string PortRangeProblem(int port);
+
 // Resolves a host name or address text; the name lookup is bounded by the
 // deadline. The error text names the host and the resolver's reason.
 Expected<std::vector<Address>> Resolve(const std::string& host, int port, int socketType,

@@ -5,11 +5,13 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
+#include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace vantor::net {
 
@@ -31,38 +33,142 @@ bool IsIpAddress(const std::string& host) {
            ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-// OpenSSL writes to the socket with write(2): a peer that has gone would
-// raise SIGPIPE, which ends a process that does not ignore it. The signal is
-// held off on this thread while OpenSSL works, and one raised meanwhile is
-// taken back.
-class SigpipeGuard final {
-public:
-    SigpipeGuard() {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+bool IsTransient(int err) {
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+
+int BioFd(BIO* bio) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+}
+
+// OpenSSL's socket BIO writes with write(2): a peer that has gone would
+// raise SIGPIPE. This one sends with MSG_NOSIGNAL and gets EPIPE instead,
+// and otherwise does what the socket BIO does (the end of the stream is
+// marked, so that OpenSSL names an unexpected one).
+int BioWrite(BIO* bio, const char* data, int length) {
+    errno = 0;
+    const ssize_t n = ::send(BioFd(bio), data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    BIO_clear_retry_flags(bio);
+    if (n < 0 && IsTransient(errno)) {
+        BIO_set_retry_write(bio);
     }
-    ~SigpipeGuard() {
-        if (!m_wasPending) {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                const timespec now{};
-                (void)sigtimedwait(&m_pipe, nullptr, &now);
-            }
+    return static_cast<int>(n);
+}
+
+int BioRead(BIO* bio, char* buffer, int size) {
+    errno = 0;
+    const ssize_t n = ::recv(BioFd(bio), buffer, static_cast<std::size_t>(size), 0);
+    BIO_clear_retry_flags(bio);
+    if (n < 0 && IsTransient(errno)) {
+        BIO_set_retry_read(bio);
+    } else if (n == 0) {
+        BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+    }
+    return static_cast<int>(n);
+}
+
+long BioCtrl(BIO* bio, int command, long, void*) {
+    switch (command) {
+        case BIO_CTRL_FLUSH:
+            return 1;
+        case BIO_CTRL_EOF:
+            return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0 ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+const BIO_METHOD* NoSignalSocket() {
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* m =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                         "socket without SIGPIPE");
+        if (m != nullptr) {
+            BIO_meth_set_write(m, BioWrite);
+            BIO_meth_set_read(m, BioRead);
+            BIO_meth_set_ctrl(m, BioCtrl);
         }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+        return m;
+    }();
+    return method;
+}
+
+// A BIO over a socket that stays the caller's to close.
+BIO* NewSocketBio(int fd) {
+    const BIO_METHOD* method = NoSignalSocket();
+    BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+    if (bio != nullptr) {
+        BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+        BIO_set_init(bio, 1);
     }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+    return bio;
+}
+
+using ContextPtr = std::shared_ptr<SSL_CTX>;
+
+ContextPtr NewClientContext(bool verify) {
+    ContextPtr context(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    if (!context) {
+        return nullptr;
+    }
+    SSL_CTX* c = context.get();
+    SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+    SSL_CTX_set_mode(c, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
+                            SSL_MODE_AUTO_RETRY);
+    // The context is shared; sessions are not: every connection makes a
+    // full handshake of its own.
+    SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_OFF);
+    if (verify) {
+        // The system's store; SSL_CERT_FILE and SSL_CERT_DIR replace it.
+        SSL_CTX_set_default_verify_paths(c);
+        SSL_CTX_set_verify(c, SSL_VERIFY_PEER, nullptr);
+    } else {
+        SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
+    }
+    return context;
+}
+
+std::optional<std::string> Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// The client contexts every connection starts from. Reading the system's
+// trust store costs tens of milliseconds of CPU and most of a megabyte, so
+// the verifying context reads it once, and again only when SSL_CERT_FILE
+// or SSL_CERT_DIR names another. A connection keeps the context it began
+// with; the store is only read from once it is made.
+class ClientContexts final {
+public:
+    static ClientContexts& instance() {
+        static ClientContexts contexts;
+        return contexts;
+    }
+
+    ContextPtr get(bool verify) {
+        std::lock_guard lock(m_mutex);
+        if (!verify) {
+            if (!m_plain) {
+                m_plain = NewClientContext(false);
+            }
+            return m_plain;
+        }
+        std::optional<std::string> file = Environment(X509_get_default_cert_file_env());
+        std::optional<std::string> dir = Environment(X509_get_default_cert_dir_env());
+        if (!m_verifying || file != m_file || dir != m_dir) {
+            m_verifying = NewClientContext(true);
+            m_file = std::move(file);
+            m_dir = std::move(dir);
+        }
+        return m_verifying;
+    }
 
 private:
-    sigset_t m_pipe{};
-    sigset_t m_old{};
-    bool m_wasPending = false;
+    std::mutex m_mutex;
+    ContextPtr m_plain;
+    ContextPtr m_verifying;
+    std::optional<std::string> m_file;
+    std::optional<std::string> m_dir;
 };
 
 // The reason OpenSSL queued for this thread, and the queue emptied.
@@ -113,6 +219,21 @@ std::optional<TlsMode> TlsModeFromName(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<std::time_t> ChainEndOf(const SSL* ssl, bool verified) {
+    std::optional<std::time_t> earliest = NotAfterOf(SSL_get0_peer_certificate(ssl));
+    if (!verified || SSL_get_verify_result(ssl) != X509_V_OK) {
+        return earliest;
+    }
+    STACK_OF(X509)* chain = SSL_get0_verified_chain(ssl);
+    for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
+        const std::optional<std::time_t> end = NotAfterOf(sk_X509_value(chain, i));
+        if (end && (!earliest || *end < *earliest)) {
+            earliest = end;
+        }
+    }
+    return earliest;
+}
+
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now) {
     if (notAfter <= now) {
         return "The server's certificate expired on " + UtcDate(notAfter);
@@ -132,12 +253,9 @@ std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::
 }
 
 struct TlsSession::Handles {
-    SSL_CTX* context = nullptr;
+    ContextPtr context;
     SSL* ssl = nullptr;
-    ~Handles() {
-        SSL_free(ssl);
-        SSL_CTX_free(context);
-    }
+    ~Handles() { SSL_free(ssl); }
 };
 
 TlsSession::~TlsSession() = default;
@@ -150,24 +268,16 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
     session->m_fd = fd;
     session->m_handles = std::make_unique<Handles>();
     Handles& h = *session->m_handles;
-    h.context = SSL_CTX_new(TLS_client_method());
-    if (h.context == nullptr) {
+    h.context = ClientContexts::instance().get(options.verify);
+    if (!h.context) {
         return Error{"Cannot set up TLS: " + TakeOpenSslError()};
     }
-    SSL_CTX_set_min_proto_version(h.context, TLS1_2_VERSION);
-    SSL_CTX_set_mode(h.context, SSL_MODE_ENABLE_PARTIAL_WRITE |
-                                    SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_AUTO_RETRY);
-    if (options.verify) {
-        // The system's store; SSL_CERT_FILE and SSL_CERT_DIR replace it.
-        SSL_CTX_set_default_verify_paths(h.context);
-        SSL_CTX_set_verify(h.context, SSL_VERIFY_PEER, nullptr);
-    } else {
-        SSL_CTX_set_verify(h.context, SSL_VERIFY_NONE, nullptr);
-    }
-    h.ssl = SSL_new(h.context);
-    if (h.ssl == nullptr || SSL_set_fd(h.ssl, fd) != 1) {
+    h.ssl = SSL_new(h.context.get());
+    BIO* bio = h.ssl != nullptr ? NewSocketBio(fd) : nullptr;
+    if (bio == nullptr) {
         return Error{"Cannot set up TLS: " + TakeOpenSslError()};
     }
+    SSL_set_bio(h.ssl, bio, bio);
     const bool ip = IsIpAddress(host);
     if (!ip && !host.empty()) {
         // SSL_set_tlsext_host_name, without the C cast its macro hides.
@@ -184,7 +294,6 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         }
     }
 
-    const SigpipeGuard noSigpipe;
     for (;;) {
         const int rc = SSL_connect(h.ssl);
         if (rc == 1) {
@@ -224,9 +333,7 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         }
         return Error{"The server closed the connection in the TLS handshake"};
     }
-    X509* peer = SSL_get1_peer_certificate(h.ssl);
-    session->m_notAfter = NotAfterOf(peer);
-    X509_free(peer);
+    session->m_notAfter = ChainEndOf(h.ssl, options.verify);
     if (session->m_notAfter) {
         const std::string problem =
             CertificateExpiryProblem(*session->m_notAfter, options.expiryDays, std::time(nullptr));
@@ -241,7 +348,6 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
 }
 
 Status TlsSession::write(std::string_view data, Deadline deadline) {
-    const SigpipeGuard noSigpipe;
     while (!data.empty()) {
         ERR_clear_error();
         const int n = SSL_write(m_handles->ssl, data.data(),
@@ -270,7 +376,6 @@ Status TlsSession::write(std::string_view data, Deadline deadline) {
 }
 
 Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline deadline) {
-    const SigpipeGuard noSigpipe;
     for (;;) {
         ERR_clear_error();
         const int n =
@@ -304,7 +409,6 @@ Expected<std::size_t> TlsSession::read(char* buffer, std::size_t max, Deadline d
 
 void TlsSession::shutdown() {
     if (m_handles && m_handles->ssl != nullptr) {
-        const SigpipeGuard noSigpipe;
         ERR_clear_error();
         (void)SSL_shutdown(m_handles->ssl);
         ERR_clear_error();

@@ -9,6 +9,8 @@
 #include "app/Result.h"
 #include "net/Deadline.h"
 
+struct ssl_st;
+
 namespace vantor::net {
 
 // How a mail or FTP client reaches TLS: not at all, by its protocol's
@@ -33,9 +35,18 @@ struct TlsOptions {
 // and the days left.
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now);
 
-// The TLS side of one client connection: a context and a session of its
-// own (nothing is shared with other connections), over a non-blocking
-// socket that the caller owns. Every wait ends at the deadline given.
+// When the first of the server's certificates ends, over a TLS connection
+// made: the earliest end of the chain that was verified up to the trusted
+// root (an intermediate CA may end before the server's own), or of the
+// server's certificate alone when nothing was verified.
+std::optional<std::time_t> ChainEndOf(const ssl_st* ssl, bool verified);
+
+// The TLS side of one client connection: a session of its own, begun from
+// a client context that all connections share (its trust store is read
+// once, and again when SSL_CERT_FILE or SSL_CERT_DIR changes; no session
+// is taken over from another connection), over a non-blocking socket that
+// the caller owns. A peer that has gone never raises SIGPIPE. Every wait
+// ends at the deadline given.
 class TlsSession final {
 public:
     ~TlsSession();

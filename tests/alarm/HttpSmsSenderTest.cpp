@@ -173,6 +173,14 @@ TEST_F(HttpSmsSenderTest, AnUnreachableGatewayIsAnErrorWithoutACode) {
         << failureLogLine;
 }
 
+// The gateway's URL names no port and the configured one is none: nothing
+// goes to port 80 in its place.
+TEST_F(HttpSmsSenderTest, AGatewayPortOutOfRangeIsAnErrorWithoutASend) {
+    const SenderResult r = send(Gateway("http://127.0.0.1/send", 65536, "Get"));
+    EXPECT_EQ(r.statusWord, "Error");
+    EXPECT_EQ(r.detail, "[http://127.0.0.1/send:65536] :Port 65536 is out of range");
+}
+
 // An https gateway is spoken to over TLS, in the alarm and in the window's
 // trial alike (no "http://" is put in front of it).
 TEST_F(HttpSmsSenderTest, AnHttpsGatewayIsReachedOverTls) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "E2EApp.h"
 #include "E2EServers.h"
+#include "support/TempDir.h"
 #include "support/Text.h"
 
 namespace vantor::e2e {
@@ -270,6 +272,55 @@ TEST_F(CheckNowTest, AllServicesPassingEndWithExitCodeZeroAndNoAlarm) {
     EXPECT_TRUE(m_syslog->lines().empty());
     EXPECT_EQ(m_nginx->gatewayLog(), "");
     EXPECT_TRUE(app.alarmBackupLines().empty());
+}
+
+// A name in another script is looked up in its ASCII form by every kind of
+// check, whatever the locale of the environment (none here): the window
+// does so, and without windows the same record must give the same result.
+// The name is known to a private /etc/hosts, in a mount namespace of the
+// program's own.
+TEST_F(CheckNowTest, ANameInAnotherScriptIsCheckedUnderItsAsciiFormWithoutAnyLocale) {
+    if (std::system("unshare -m true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no mount namespace for a private /etc/hosts";
+    }
+    const std::string hosts = app.file("hosts");
+    test::WriteFile(hosts, "127.0.0.1 xn--bcher-kva.example\n");
+    ServiceEntry page = Page("/e2e/ok.html");
+    page.ip =
+        "http://b\xc3\xbc"
+        "cher.example/e2e/ok.html";
+    ServiceEntry mailCheck;
+    mailCheck.service = "SMTP";
+    mailCheck.ip =
+        "b\xc3\xbc"
+        "cher.example";
+    mailCheck.port = std::to_string(m_smtp->port());
+    mailCheck.urlMethod = "";
+    ServiceEntry ping;
+    ping.service = "Ping";
+    ping.ip = mailCheck.ip;
+    ping.port = "0";
+    ping.urlMethod = "";
+    app.writeServices({page, mailCheck, ping});
+    app.writeSettings(Settings(m_smtp->port(), "/sms"));
+
+    auto run = app.startWithin(
+        {"/usr/bin/unshare", "-m", "/bin/sh", "-c", "mount --bind \"$0\" /etc/hosts && exec \"$@\"",
+         hosts},
+        {"--check-now"},
+        {{"LANG", "\x01unset"}, {"LC_ALL", "\x01unset"}, {"LC_CTYPE", "\x01unset"}});
+    ASSERT_EQ(run->wait(60s), 0) << run->out() << run->err();
+    const std::vector<std::string> lines = Lines(run->out());
+    ASSERT_EQ(lines.size(), 3u) << run->out();
+    EXPECT_EQ(lines[0],
+              page.key() + "\tPassed\t[" + page.ip + ":" + webPort() + "] HTTP/1.1 200 OK");
+    EXPECT_EQ(lines[1],
+              mailCheck.key() + "\tPassed\t[" + mailCheck.ip + ":" + mailCheck.port + "] Passed");
+    EXPECT_EQ(lines[2].rfind(ping.key() + "\tPassed\t", 0), 0u) << lines[2];
+    EXPECT_EQ(
+        Count(Requests(m_nginx->webLog()), "200 \"GET /e2e/ok.html HTTP/1.1\" \"VantorLite-test\""),
+        1)
+        << m_nginx->webLog();
 }
 
 TEST_F(CheckNowTest, AlarmsThatCannotBeDeliveredEndAsErrorRowsAndLogLines) {

@@ -30,14 +30,20 @@ void AppDir::writeSettings(const std::string& ini) const {
 
 std::unique_ptr<test::Process> AppDir::start(const std::vector<std::string>& args,
                                              const std::string& tz) const {
-    std::vector<std::string> argv{VANTOR_LITE_BINARY};
+    return startWithin({}, args, {{"TZ", tz}});
+}
+
+std::unique_ptr<test::Process> AppDir::startWithin(const std::vector<std::string>& wrapper,
+                                                   const std::vector<std::string>& args,
+                                                   std::map<std::string, std::string> env) const {
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(VANTOR_LITE_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<test::Process>(
-        argv, m_dir.file("bin"),
-        std::map<std::string, std::string>{{"XDG_CONFIG_HOME", m_dir.file("xdg")},
-                                           {"XDG_RUNTIME_DIR", m_dir.file("run")},
-                                           {"HOME", m_dir.path()},
-                                           {"TZ", tz}});
+    env.insert({{"XDG_CONFIG_HOME", m_dir.file("xdg")},
+                {"XDG_RUNTIME_DIR", m_dir.file("run")},
+                {"HOME", m_dir.path()},
+                {"TZ", "UTC"}});
+    return std::make_unique<test::Process>(argv, m_dir.file("bin"), env);
 }
 
 std::vector<std::string> AppDir::linesOf(const std::string& prefix) const {

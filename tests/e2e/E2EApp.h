@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,11 @@ public:
     // Starts vantor-lite with these arguments and this TZ.
     std::unique_ptr<test::Process> start(const std::vector<std::string>& args,
                                          const std::string& tz = "UTC") const;
+    // The same, started by `wrapper` (a command that runs its last
+    // arguments), with `env` added to the environment ("\x01unset" removes).
+    std::unique_ptr<test::Process> startWithin(const std::vector<std::string>& wrapper,
+                                               const std::vector<std::string>& args,
+                                               std::map<std::string, std::string> env) const;
 
     // The system log files (system_<date>.log), in date order, joined; each
     // line without its CR LF. A line that does not end in CR LF fails the

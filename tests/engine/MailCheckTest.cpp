@@ -1,5 +1,7 @@
 // The SMTP, POP3 and IMAP checks against scripted fake servers.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "engine/ThreadFTPCheck.h"
 #include "engine/ThreadMailCheck.h"
@@ -8,7 +10,9 @@
 #include "support/FakeServer.h"
 #include "support/HostileTls.h"
 #include "support/RunCheck.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedServers.h"
+#include "support/TempDir.h"
 
 namespace vantor::engine {
 namespace {
@@ -432,6 +436,44 @@ TEST_P(HostileTlsServer, EveryCheckOverTlsEndsWithinItsTimeout) {
 INSTANTIATE_TEST_SUITE_P(Faults, HostileTlsServer,
                          ::testing::Values(test::TlsFault::Stall, test::TlsFault::Garbage,
                                            test::TlsFault::CloseMidHandshake));
+
+double ThreadCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// Reading a full trust store costs tens of milliseconds of CPU: a check
+// over TLS that pays it every time costs that much before the server says a
+// word. The store is read for the first check after SSL_CERT_FILE names it,
+// and the checks after that start from it.
+TEST(MailCheckTls, TheTrustStoreIsReadOnceNotForEveryCheck) {
+    const char* const bundle = "/etc/ssl/certs/ca-certificates.crt";
+    if (::access(bundle, R_OK) != 0) {
+        GTEST_SKIP() << "no system trust store at " << bundle;
+    }
+    // A name no earlier check used, so that this test's first check reads it.
+    test::TempDir dir;
+    const std::string named = dir.file("store.pem");
+    ASSERT_EQ(::symlink(bundle, named.c_str()), 0);
+    const test::ScopedEnv store("SSL_CERT_FILE", named);
+    FakeServer silent([](FakeConnection& c) { c.waitForClose(); });
+    const auto check = [&silent] {
+        const double before = ThreadCpuMs();
+        ThreadIMAPCheck item(WithTls(At(silent, 50), "implicit"), {"bob", "x"});
+        item.run();
+        return ThreadCpuMs() - before;
+    };
+    const double first = check();
+    constexpr int kLater = 5;
+    double later = 0;
+    for (int i = 0; i < kLater; ++i) {
+        later += check();
+    }
+    EXPECT_LT(later / kLater * 4, first)
+        << "first check " << first << " ms CPU, later ones " << later / kLater << " ms each";
+}
 
 }  // namespace
 }  // namespace vantor::engine

@@ -25,6 +25,7 @@
 #include "support/FakeServer.h"
 #include "support/HostileTls.h"
 #include "support/RunCheck.h"
+#include "support/ScopedEnv.h"
 
 namespace vantor::engine {
 namespace {
@@ -79,30 +80,6 @@ std::string Prefix(const std::string& url, int port) {
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // A port on 127.0.0.1 that refuses connections: bound, never listening.
 class RefusingPort {
@@ -305,6 +282,23 @@ TEST(UrlCheckPort, WellKnownAndZeroRecordPortsMeanPortEighty) {
         const ThreadURLCheck check(Settings("http://127.0.0.1/x", recordPort), Get());
         EXPECT_EQ(check.httpRequest().defaultPort, used);
     }
+}
+
+// A record port that no URL can use fails the check with the mail checks'
+// words, instead of going to port 80; a port in the URL still wins over it.
+TEST(UrlCheckPort, ARecordPortOutOfRangeFailsAUrlWithoutPort) {
+    for (const int recordPort : {65536, 70000, -1}) {
+        SCOPED_TRACE(recordPort);
+        const std::string url = "http://127.0.0.1/x";
+        const CheckResult result = RunUrl(Settings(url, recordPort), Get());
+        EXPECT_FALSE(result.passed);
+        EXPECT_EQ(result.detail, Prefix(url, recordPort) + ":Port " + std::to_string(recordPort) +
+                                     " is out of range");
+    }
+    HttpFake server(Always(Ok()));
+    const CheckResult withPort = RunUrl(Settings(server.url("/x"), 70000), Get());
+    EXPECT_TRUE(withPort.passed) << withPort.detail;
+    EXPECT_EQ(server.connections(), 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -730,14 +724,14 @@ TEST(UrlCheckProxy, EnvironmentDoesNotChooseTheProxy) {
     HttpFake proxy(Always(Response("HTTP/1.1 200 Proxy")));
     HttpFake server(Always(Response("HTTP/1.1 200 Direct")));
     {
-        ScopedEnv httpProxy("http_proxy", proxy.url(""));
-        ScopedEnv allProxy("ALL_PROXY", proxy.url(""));
+        test::ScopedEnv httpProxy("http_proxy", proxy.url(""));
+        test::ScopedEnv allProxy("ALL_PROXY", proxy.url(""));
         const CheckResult result = RunUrl(Settings(server.url("/"), server.port()), Get());
         EXPECT_EQ(result.detail, Prefix(server.url("/"), server.port()) + "HTTP/1.1 200 Direct");
     }
     {
-        ScopedEnv noProxy("no_proxy", "127.0.0.1,localhost");
-        ScopedEnv noProxyUpper("NO_PROXY", "*");
+        test::ScopedEnv noProxy("no_proxy", "127.0.0.1,localhost");
+        test::ScopedEnv noProxyUpper("NO_PROXY", "*");
         UrlCheckRequest request = Get();
         request.proxyHost = "127.0.0.1";
         request.proxyPort = proxy.port();

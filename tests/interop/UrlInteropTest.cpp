@@ -12,6 +12,7 @@
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "support/RunCheck.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 
@@ -295,9 +296,35 @@ TEST_F(NginxHttps, TheMailChecksTlsClientWordsCertificateFaultsAsLibcurlDoes) {
     const std::string soon = imaps(CertKind::ExpiresSoon);
     EXPECT_EQ(soon.rfind("Failed:The server's certificate expires on ", 0), 0u) << soon;
     EXPECT_EQ(soon.substr(soon.size() - 17), " UTC, 3 days left") << soon;
+    const std::string intermediate = imaps(CertKind::IntermediateEndsSoon);
+    EXPECT_EQ(intermediate.rfind("Failed:The server's certificate expires on ", 0), 0u)
+        << intermediate;
+    EXPECT_EQ(intermediate.substr(intermediate.size() - 17), " UTC, 3 days left") << intermediate;
     EXPECT_EQ(
         imaps(CertKind::Expired, false).rfind("Failed:The server's certificate expired on ", 0),
         0u);
+}
+
+// The trust store is read once and shared; naming another store in
+// SSL_CERT_FILE is seen by the next check, and so is naming the first again.
+TEST_F(NginxHttps, TheNextCheckTrustsTheStoreTheEnvironmentNamesNow) {
+    const int port = s_nginx->httpsPort(test::CertKind::Valid);
+    const auto imaps = [port] {
+        engine::CheckSettings settings = TlsSettings("127.0.0.1", port, "implicit");
+        settings.timeoutMs = 500;  // nginx never greets as an IMAP server would
+        return test::RunCheck(std::make_unique<engine::ThreadIMAPCheck>(
+                                  settings, engine::Credentials{"u", "p"}))
+            .detail.substr(Prefix("127.0.0.1", port).size());
+    };
+    const std::string trusted = imaps();
+    EXPECT_EQ(trusted.find("certificate"), std::string::npos) << trusted;
+    {
+        const test::ScopedEnv other("SSL_CERT_FILE",
+                                    test::SharedTestCertificates()[test::CertKind::Untrusted].cert);
+        EXPECT_EQ(imaps(),
+                  "Failed:SSL certificate problem: unable to get local issuer certificate");
+    }
+    EXPECT_EQ(imaps(), trusted);
 }
 
 TEST_F(NginxHttps, WithoutVerificationAnyCertificatePassesAndTheDetailSaysSo) {
@@ -323,6 +350,16 @@ TEST_F(NginxHttps, ACertificateThatEndsWithinTheWarningDaysFails) {
         PrefixOf(CertKind::ExpiresSoon) + "HTTP/1.1 200 OK:The server's certificate expires on ";
     EXPECT_EQ(soon.detail.rfind(head, 0), 0u) << soon.detail;
     EXPECT_EQ(soon.detail.substr(soon.detail.size() - 17), " UTC, 3 days left") << soon.detail;
+    // The server's own certificate has a year to go; the intermediate CA
+    // that signed it ends in 3 days, and the chain with it.
+    const CheckResult intermediate = Check(CertKind::IntermediateEndsSoon);
+    EXPECT_EQ(intermediate.detail.rfind(PrefixOf(CertKind::IntermediateEndsSoon) +
+                                            "HTTP/1.1 200 OK:The server's certificate expires on ",
+                                        0),
+              0u)
+        << intermediate.detail;
+    EXPECT_EQ(intermediate.detail.substr(intermediate.detail.size() - 17), " UTC, 3 days left")
+        << intermediate.detail;
     // A refused status stays the reason of the failure.
     const int port = s_nginx->httpsPort(CertKind::ExpiresSoon);
     const std::string missing = "https://127.0.0.1:" + std::to_string(port) + "/missing.html";

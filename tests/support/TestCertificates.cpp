@@ -129,10 +129,13 @@ CertPtr MakeCert(const Subject& subject, EVP_PKEY* key, X509* issuer, EVP_PKEY* 
     return cert;
 }
 
-void WritePem(const std::string& path, X509* cert, EVP_PKEY* key) {
+// `cert`, then `then` when there is one (an intermediate after the
+// certificate it signed), or else `key`.
+void WritePem(const std::string& path, X509* cert, EVP_PKEY* key, X509* then = nullptr) {
     BioPtr bio(BIO_new_file(path.c_str(), "w"));
     const bool ok =
-        bio && (cert != nullptr ? PEM_write_bio_X509(bio.get(), cert)
+        bio && (cert != nullptr ? PEM_write_bio_X509(bio.get(), cert) &&
+                                      (then == nullptr || PEM_write_bio_X509(bio.get(), then))
                                 : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0,
                                                            nullptr, nullptr));
     if (!ok || BIO_flush(bio.get()) != 1) {
@@ -156,6 +159,8 @@ std::string Name(CertKind kind) {
             return "expired";
         case CertKind::Untrusted:
             return "untrusted";
+        case CertKind::IntermediateEndsSoon:
+            return "intermediate-ends-soon";
     }
     return "unknown";
 }
@@ -172,6 +177,10 @@ TestCertificates MakeTestCertificates(const std::string& dir) {
                                 {-3600, 2 * 365 * kDay});
     WritePem(out.caCert, ca.get(), nullptr);
     WritePem(out.caKey, nullptr, caKey.get());
+    const KeyPtr intermediateKey = NewKey();
+    const CertPtr intermediate =
+        MakeCert({"Vantor Lite test intermediate CA", ""}, intermediateKey.get(), ca.get(),
+                 caKey.get(), {-3600, 3 * kDay});
 
     const std::string local = "DNS:localhost,IP:127.0.0.1";
     struct Plan {
@@ -185,17 +194,22 @@ TestCertificates MakeTestCertificates(const std::string& dir) {
         {CertKind::ExpiresSoon, {"localhost", local}, {-3600, 3 * kDay}},
         {CertKind::Expired, {"localhost", local}, {-10 * kDay, -kDay}},
         {CertKind::Untrusted, {"localhost", local}, {-3600, 365 * kDay}},
+        {CertKind::IntermediateEndsSoon, {"localhost", local}, {-3600, 365 * kDay}},
     };
     for (const Plan& plan : plans) {
         const KeyPtr key = NewKey();
         const bool selfSigned = plan.kind == CertKind::Untrusted;
-        const CertPtr cert = MakeCert(plan.subject, key.get(), selfSigned ? nullptr : ca.get(),
-                                      selfSigned ? key.get() : caKey.get(), plan.validity);
+        const bool viaIntermediate = plan.kind == CertKind::IntermediateEndsSoon;
+        X509* issuer = selfSigned ? nullptr : viaIntermediate ? intermediate.get() : ca.get();
+        EVP_PKEY* issuerKey = selfSigned        ? key.get()
+                              : viaIntermediate ? intermediateKey.get()
+                                                : caKey.get();
+        const CertPtr cert = MakeCert(plan.subject, key.get(), issuer, issuerKey, plan.validity);
         CertFiles& files = out.server[static_cast<std::size_t>(plan.kind)];
         files.kind = plan.kind;
         files.cert = dir + "/" + Name(plan.kind) + ".pem";
         files.key = dir + "/" + Name(plan.kind) + ".key";
-        WritePem(files.cert, cert.get(), nullptr);
+        WritePem(files.cert, cert.get(), nullptr, viaIntermediate ? intermediate.get() : nullptr);
         WritePem(files.key, nullptr, key.get());
     }
     return out;

@@ -14,8 +14,11 @@ enum class CertKind {
     ExpiresSoon,  // localhost, 127.0.0.1; notAfter now + 3 days
     Expired,      // localhost, 127.0.0.1; now - 10 days to now - 1 day
     Untrusted,    // localhost, 127.0.0.1, self-signed: no chain to the CA
+    // localhost, 127.0.0.1, a year long, signed by an intermediate CA that
+    // ends in now + 3 days; the file holds both, the server's first.
+    IntermediateEndsSoon,
 };
-inline constexpr std::size_t kCertKinds = 5;
+inline constexpr std::size_t kCertKinds = 6;
 
 // One PEM certificate and its PEM key.
 struct CertFiles {
@@ -46,7 +49,8 @@ TestCertificates MakeTestCertificates(const std::string& dir);
 // user can traverse, removed at exit.
 const TestCertificates& SharedTestCertificates();
 
-// "valid", "other-host", "expires-soon", "expired", "untrusted".
+// "valid", "other-host", "expires-soon", "expired", "untrusted",
+// "intermediate-ends-soon".
 std::string Name(CertKind kind);
 
 }  // namespace vantor::test
