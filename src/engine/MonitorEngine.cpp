@@ -5,6 +5,7 @@
 #include "alarm/AlarmQueue.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
+#include "app/DetailText.h"
 #include "app/Messages.h"
 #include "app/Reporter.h"
 #include "app/SystemLog.h"
@@ -47,7 +48,7 @@ int ParseRecordInteger(std::string_view text) {
         value = -value;
     }
     if (!ok || value > 2147483647LL || value < -2147483648LL) {
-        throw RecordError("'" + std::string(text) + "' is not a valid integer value");
+        throw RecordError("'" + app::DetailText(text) + "' is not a valid integer value");
     }
     return static_cast<int>(value);
 }
@@ -57,7 +58,7 @@ namespace {
 using registry::Element;
 
 [[noreturn]] void Missing(std::string_view key, Element element) {
-    throw RecordError("The service \"" + std::string(key) + "\" has no " +
+    throw RecordError("The service \"" + app::DetailText(key) + "\" has no " +
                       std::string(registry::ElementName(element)));
 }
 
@@ -215,7 +216,7 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
     }
     const auto record = m_store.findRecord(key);
     if (!record) {
-        throw RecordError("Cannot find the service \"" + std::string(key) + "\"");
+        throw RecordError("Cannot find the service \"" + app::DetailText(key) + "\"");
     }
     DispatchService(*record, retry);
 }

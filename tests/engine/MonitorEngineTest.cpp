@@ -274,6 +274,18 @@ TEST_F(EngineTest, AnUnreadablePeriodEndsTheTickAtItsRecord) {
     (void)broken;
 }
 
+TEST(ParseRecordInteger, AValueQuotedInItsErrorIsOneBoundedLine) {
+    try {
+        ParseRecordInteger("1\r\nforged\x1b[2J" + std::string(20'000'000, '9'));
+        FAIL() << "no error";
+    } catch (const RecordError& e) {
+        const std::string what = e.what();
+        EXPECT_LE(what.size(), 1100u);
+        EXPECT_EQ(what.rfind("'1  forged [2J999", 0), 0u) << what.substr(0, 40);
+        EXPECT_TRUE(what.ends_with("99...' is not a valid integer value"));
+    }
+}
+
 TEST_F(EngineTest, ADueRowIsSelectedAndShowsProcessWhileItsCheckRuns) {
     const std::string first = addRefused("/a");
     const std::string notDue = addRefused("/b", "Minutely", "00", "7");

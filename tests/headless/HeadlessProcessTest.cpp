@@ -297,6 +297,40 @@ TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
     EXPECT_EQ(sent, 120u) << run->out();
 }
 
+// A hand-edited key with a line break, tabs and a C1 escape would forge
+// lines and fields of the output: each result stays one line of three
+// fields.
+TEST_F(HeadlessTest, CheckNowPrintsEachResultAsOneLineWhateverTheRecordHolds) {
+    test::ClosedPort closed;
+    auto services = UrlServices(closed.port(), 1);
+    services[0].ip += "@CRLF@URL:forged@TAB@Passed@TAB@@CSI@2J";
+    std::string xml = test::ServiceListXml(services);
+    for (const auto& [mark, text] : {std::pair<std::string, std::string>{"@CRLF@", "&#13;&#10;"},
+                                     {"@TAB@", "&#9;"},
+                                     {"@CSI@", "\xc2\x9b"}}) {
+        for (auto at = xml.find(mark); at != std::string::npos; at = xml.find(mark, at)) {
+            xml.replace(at, mark.size(), text);
+        }
+    }
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), xml);
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPRetry=0\r\n");
+    auto run = start({"--check-now"});
+    ASSERT_EQ(run->wait(30s), 1) << run->err();
+    const std::string& out = run->out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\t'), 2) << out;
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(out.find("\tPassed\t"), std::string::npos);
+    const std::string port = std::to_string(closed.port());
+    EXPECT_EQ(out.rfind("URL:http://127.0.0.1:" + port + "/s0  URL:forged Passed  2J:" + port +
+                            "\tFailed\t",
+                        0),
+              0u)
+        << out;
+}
+
 TEST_F(HeadlessTest, AnInterruptedCheckNowNeverReportsSuccess) {
     // Answers nothing: every check waits for its time limit.
     test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(30s); });
