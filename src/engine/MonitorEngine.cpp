@@ -10,6 +10,7 @@
 #include "app/Reporter.h"
 #include "app/SystemLog.h"
 #include "app/TimeFormat.h"
+#include "app/UnexpectedError.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadFTPCheck.h"
@@ -60,6 +61,24 @@ using registry::Element;
 [[noreturn]] void Missing(std::string_view key, Element element) {
     throw RecordError("The service \"" + app::DetailText(key) + "\" has no " +
                       std::string(registry::ElementName(element)));
+}
+
+// What a record holds, as one number: a report about the record is made
+// again only when it changes.
+std::size_t Fingerprint(const registry::ServiceRecord& record) {
+    const std::hash<std::string_view> hash;
+    std::size_t h = hash(record.key());
+    const auto mix = [&h, &hash](std::string_view text) {
+        h ^= hash(text) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    };
+    for (const registry::ElementSpec& spec : registry::Elements()) {
+        mix(record.find(spec.element).value_or("\x01none"));
+    }
+    for (const registry::ExtraField& field : record.extraFields()) {
+        mix(field.name);
+        mix(field.value);
+    }
+    return h;
 }
 
 std::string_view Require(const registry::ServiceRecord& record, Element element) {
@@ -160,12 +179,37 @@ void MonitorEngine::TimerServiceTimer() {
         if (m_checking.contains(std::string(record.key()))) {
             return;
         }
+        // A record that cannot be dispatched is reported, and the tick goes
+        // on: the records after it are due all the same. Its row keeps what
+        // it showed, so that "Run Now" may try (and report) it again.
+        try {
+            DispatchService(record);
+        } catch (const RecordError& e) {
+            reportUndispatchable(record, e.what());
+            return;
+        }
+        if (!m_undispatchable.empty()) {
+            m_undispatchable.erase(std::hash<std::string_view>{}(record.key()));
+        }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, words::kProcess);
         }
-        DispatchService(record);
     });
+}
+
+void MonitorEngine::reportUndispatchable(const registry::ServiceRecord& record,
+                                         std::string_view message) {
+    // Once per record and change: the tick comes every minute, the record
+    // stays as it is until someone edits it.
+    const std::size_t key = std::hash<std::string_view>{}(record.key());
+    const std::size_t content = Fingerprint(record);
+    const auto [it, first] = m_undispatchable.try_emplace(key, content);
+    if (!first && it->second == content) {
+        return;
+    }
+    it->second = content;
+    app::ApplicationEventsException(m_reporter, m_log, message);
 }
 
 void MonitorEngine::SetSchedulingState(bool start) {

@@ -274,6 +274,32 @@ TEST_F(EngineTest, AnUnreadablePeriodEndsTheTickAtItsRecord) {
     (void)broken;
 }
 
+// A hand-edited record whose port is not a number: reported once, and
+// again only when the record changes; the records after it are checked in
+// their minute all the same.
+TEST_F(EngineTest, ARecordThatCannotBeDispatchedIsReportedOncePerChangeAndTheTickGoesOn) {
+    const std::string before = addRefused("/before");
+    ServiceFields bad = Fields("Ping", "127.0.0.1", "abc", "Minutely", "00", "5");
+    const std::string broken = add(bad);
+    const std::string after = addRefused("/after");
+    services.Fill(store, "ALL");
+    const std::string report =
+        std::string(app::msg::kUnexpectedError) + " : 'abc' is not a valid integer value";
+
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes(), std::vector<std::string>{"Error: " + report});
+    EXPECT_EQ(logLines("[ERROR]"), std::vector<std::string>{report});
+    EXPECT_EQ(rowStatus(broken), "Unknown") << "nothing runs for it";
+
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes().size(), 1u) << "not every minute";
+
+    bad.username = "edited";
+    ASSERT_TRUE(store.UpdateService(broken, bad));
+    EXPECT_EQ(tickAt(14, 10), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes().size(), 2u) << "a change is reported again";
+}
+
 TEST(ParseRecordInteger, AValueQuotedInItsErrorIsOneBoundedLine) {
     try {
         ParseRecordInteger("1\r\nforged\x1b[2J" + std::string(20'000'000, '9'));

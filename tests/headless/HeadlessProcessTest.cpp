@@ -331,6 +331,37 @@ TEST_F(HeadlessTest, CheckNowPrintsEachResultAsOneLineWhateverTheRecordHolds) {
         << out;
 }
 
+// A record that cannot be dispatched (its port is not a number) is
+// reported, and the services after it are checked in their minute.
+TEST_F(HeadlessTest, TheServicesAfterARecordThatCannotBeDispatchedAreCheckedInTheirMinute) {
+    test::ClosedPort closed;
+    test::ServiceEntry ping;
+    ping.service = "Ping";
+    ping.ip = "127.0.0.1";
+    ping.port = "abc";
+    auto services = UrlServices(closed.port(), 1);
+    services.insert(services.begin(), ping);
+    for (auto& s : services) {
+        s.scheduleBy = "Minutely";
+        s.scheduleMinute = "1";
+    }
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPRetry=0\r\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    EXPECT_TRUE(test::Eventually([&] {
+        return ReadFile(dir.file("conf/service.xml"))
+                   .find("<service_status>Failed</service_status>") != std::string::npos;
+    })) << "the URL service was checked";
+    app->signal(SIGTERM);
+    ASSERT_EQ(app->wait(20s), 0) << app->err();
+    EXPECT_NE(app->err().find("Error: ERROR : "), std::string::npos) << app->err();
+    EXPECT_NE(app->err().find(" : 'abc' is not a valid integer value\n"), std::string::npos)
+        << app->err();
+    EXPECT_TRUE(logShows("'abc' is not a valid integer value", 1s));
+}
+
 TEST_F(HeadlessTest, AnInterruptedCheckNowNeverReportsSuccess) {
     // Answers nothing: every check waits for its time limit.
     test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(30s); });
