@@ -36,6 +36,10 @@ int ParseRecordInteger(std::string_view text) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
+    // Leading zeros count for nothing, as the editors read them.
+    while (digits.size() > 1 && digits.front() == '0') {
+        digits.remove_prefix(1);
+    }
     long long value = 0;
     bool ok = !digits.empty() && digits.size() <= 10;
     for (char c : digits) {

@@ -312,6 +312,14 @@ TEST(ParseRecordInteger, AValueQuotedInItsErrorIsOneBoundedLine) {
     }
 }
 
+// The editors take "0000000000080" for a whole number; so does the dispatch.
+TEST(ParseRecordInteger, LeadingZerosCountForNothing) {
+    EXPECT_EQ(ParseRecordInteger("0000000000080"), 80);
+    EXPECT_EQ(ParseRecordInteger("-00000000000007"), -7);
+    EXPECT_EQ(ParseRecordInteger("0"), 0);
+    EXPECT_THROW(ParseRecordInteger("00000000002147483648"), RecordError);
+}
+
 TEST_F(EngineTest, ADueRowIsSelectedAndShowsProcessWhileItsCheckRuns) {
     const std::string first = addRefused("/a");
     const std::string notDue = addRefused("/b", "Minutely", "00", "7");

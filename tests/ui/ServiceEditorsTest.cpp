@@ -156,6 +156,41 @@ private slots:
         QVERIFY(program.boxes.isEmpty());
     }
 
+    // The check could not read such a port: the editors say so as they do
+    // for the other kinds' ports. An empty one is still none.
+    void aPingPortThatIsNotAWholeNumberIsRefusedByBothEditors() {
+        vantor::test::ServiceEntry ping = vantor::test::Entry("Ping", "10.0.0.5", "0");
+        ping.scheduleHour = "03";
+        ping.scheduleMinute = "07";
+        ping.status = "Stop";
+        Program program({ping});
+        QVERIFY(program.startAndWait());
+        Controls w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.choose("ComboBoxServiceKind", "Ping");
+        w.type("EditPingHost", "127.0.0.1");
+        for (const QString& port : {QStringLiteral("abc"), QString(QChar(0x0663))}) {
+            w.type("EditPingPort", port);
+            w.click("ButtonNext");
+            QCOMPARE(program.nextBox(), QStringLiteral("Ping Port is invalid integer or empty."));
+            QCOMPARE(Step(w), 2);
+            QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditPingPort"));
+        }
+        w.type("EditPingPort", "");
+        w.click("ButtonNext");
+        QCOMPARE(Step(w), 3);
+        w.click("ButtonCancel");
+
+        const std::string before = vantor::test::ReadFile(program.serviceFile());
+        program.selectRow(0);
+        Controls u = OpenUpdate(program);
+        u.type("EditPingPort", "abc");
+        u.click("ButtonSave");
+        QCOMPARE(program.nextBox(), QStringLiteral("Ping Port is invalid integer or empty."));
+        QCOMPARE(vantor::test::ReadFile(program.serviceFile()), before);
+        QVERIFY(program.boxes.isEmpty());
+    }
+
     void testConnectionShowsTheResultAndTouchesNothingElse() {
         vantor::test::FakeHttpServer web(
             vantor::test::FakeHttpServer::Always(vantor::test::HttpResponse("HTTP/1.1 200 OK")));
