@@ -191,6 +191,34 @@ private slots:
         QVERIFY(program.boxes.isEmpty());
     }
 
+    // service.xml cannot hold a control character: the editors refuse one
+    // in any field, post fields included, as they refuse a line break.
+    void aControlCharacterInAFieldIsRefusedAndNamesTheField() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        Controls w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.type("EditURLURL", "http://127.0.0.1/");
+        w.type("EditURLPort", "80");
+        w.type("EditURLHeaderInfo", QStringLiteral("X-Test: a") + QChar(0x01));
+        w.click("ButtonNext");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Header Info must not hold a control character."));
+        QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Other settings"));
+        QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditURLHeaderInfo"));
+        w.type("EditURLHeaderInfo", "X-Test: a");
+
+        w.choose("ComboBoxService", "Post");
+        w.type("EditURLPostFieldName", "name");
+        w.type("EditURLPostFieldValue", QStringLiteral("v") + QChar(0x9B) + QStringLiteral("1m"));
+        w.click("ButtonPostAdd");
+        w.click("ButtonNext");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Post field name must not hold a control character."));
+        QCOMPARE(Step(w), 2);
+        QVERIFY(program.boxes.isEmpty());
+    }
+
     void testConnectionShowsTheResultAndTouchesNothingElse() {
         vantor::test::FakeHttpServer web(
             vantor::test::FakeHttpServer::Always(vantor::test::HttpResponse("HTTP/1.1 200 OK")));
