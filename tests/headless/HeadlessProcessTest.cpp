@@ -407,6 +407,27 @@ TEST_F(HeadlessTest, OneInstancePerApplicationDirectoryAndAPrivateFallbackLock) 
         << refused->err();
 }
 
+// Another user may make the predictable fallback directory first: the
+// program then goes without the per-user lock, and the application
+// directory's own lock still keeps a second instance off its files.
+TEST_F(HeadlessTest, AFallbackLockDirectoryOfAnotherUserDoesNotStopTheProgram) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "a directory of another user needs root to make";
+    }
+    const std::string taken = dir.file("tmp/vantor-lite-" + std::to_string(::getuid()));
+    ASSERT_EQ(::mkdir(taken.c_str(), 0777), 0);
+    ASSERT_EQ(::chown(taken.c_str(), 65534, 65534), 0);
+    auto first = start({"--headless"}, "");
+    ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    auto second = start({"--check-now"}, "");
+    EXPECT_EQ(second->wait(20s), 2);
+    EXPECT_NE(second->err().find("Warning: ERR00001 : The application is already startup."),
+              std::string::npos)
+        << second->err();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(20s), 0) << first->err();
+}
+
 TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForChecks) {
     // A start-up that hangs (its first log line goes to a pipe that no one
     // reads) still stops.
