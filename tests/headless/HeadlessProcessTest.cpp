@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -426,6 +427,33 @@ TEST_F(HeadlessTest, AFallbackLockDirectoryOfAnotherUserDoesNotStopTheProgram) {
         << second->err();
     first->signal(SIGTERM);
     ASSERT_EQ(first->wait(20s), 0) << first->err();
+}
+
+// The installed program's application directory holds passwords: one that
+// belongs to another user is not used.
+TEST_F(HeadlessTest, AnInstalledProgramRefusesAnApplicationDirectoryOfAnotherUser) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "a directory of another user needs root to make";
+    }
+    // Installed: no build tree above its bin/.
+    std::filesystem::create_directories(dir.file("usr/bin"));
+    const std::string program = dir.file("usr/bin/vantor-lite");
+    std::filesystem::copy_file(VANTOR_LITE_BINARY, program);
+    ::chmod(program.c_str(), 0755);
+    const std::string appDir = dir.file(".local/share/vantor-lite");
+    std::filesystem::create_directories(appDir);
+    ASSERT_EQ(::chown(appDir.c_str(), 65534, 65534), 0);
+    test::Process run({program, "--check-now"}, dir.file("bin"),
+                      {{"XDG_CONFIG_HOME", dir.file("xdg")},
+                       {"XDG_DATA_HOME", "\x01unset"},
+                       {"XDG_RUNTIME_DIR", dir.file("run")},
+                       {"HOME", dir.path()},
+                       {"TZ", "UTC"}});
+    EXPECT_EQ(run.wait(20s), 2);
+    EXPECT_EQ(run.err(), "Error: The application directory " + appDir +
+                             " is not a directory of this user's own\n");
+    EXPECT_FALSE(FileExists(appDir + "/conf"));
+    EXPECT_FALSE(FileExists(appDir + "/log"));
 }
 
 TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForChecks) {
