@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 
 #include "app/IniFile.h"
 
@@ -48,6 +47,17 @@ bool FindOrMakeDirectory(const std::string& path, mode_t mode) {
     return ::mkdir(path.c_str(), mode) == 0;
 }
 
+// Makes the folders of a path that are missing, each for this user only,
+// whatever the umask lets others have; the ones there stay as they are.
+void MakePrivateDirectories(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 std::string GetAppPath(const std::string& userConfigFile) {
@@ -65,7 +75,7 @@ AppLocation LocateApplication(const std::string& userConfigFile, std::string exe
         return {};  // unreadable: no application directory
     }
     if (std::string configured = ConfiguredAppPath(*ini); !configured.empty()) {
-        return {configured, configured};
+        return {configured, configured, {}};
     }
     if (executable.empty()) {
         char buffer[4096];
@@ -76,7 +86,7 @@ AppLocation LocateApplication(const std::string& userConfigFile, std::string exe
     const std::string prefix = binDir.substr(0, binDir.rfind('/'));
     struct stat st {};
     if (executable.empty() || ::stat((prefix + "/CMakeCache.txt").c_str(), &st) == 0) {
-        return {"..", ".."};  // a build tree
+        return {"..", "..", {}};  // a build tree
     }
     std::string data;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
@@ -84,20 +94,27 @@ AppLocation LocateApplication(const std::string& userConfigFile, std::string exe
     } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         data = std::string(home) + "/.local/share";
     } else {
-        return {"..", ".."};
+        return {"..", "..", {}};
     }
     // Made on the first start; conf/ and log/ follow as the checks make them.
-    std::error_code ignored;
-    std::filesystem::create_directories(data, ignored);
+    MakePrivateDirectories(data);
     const std::string appPath = data + "/vantor-lite";
     FindOrMakeDirectory(appPath, 0700);
-    return {appPath, prefix + "/share/vantor-lite"};
+    AppLocation location{appPath, prefix + "/share/vantor-lite", {}};
+    // Its files hold passwords: never in what another user may read or
+    // replace.
+    struct stat own {};
+    if (::stat(appPath.c_str(), &own) == 0 && own.st_uid != ::getuid()) {
+        location.refusal =
+            "The application directory " + appPath + " is not a directory of this user's own";
+    }
+    return location;
 }
 
 AppPaths::AppPaths(std::string appPath) : m_appPath(std::move(appPath)), m_dataPath(m_appPath) {}
 
 AppPaths::AppPaths(const AppLocation& location)
-    : m_appPath(location.appPath), m_dataPath(location.dataPath) {}
+    : m_appPath(location.appPath), m_dataPath(location.dataPath), m_refusal(location.refusal) {}
 
 std::string AppPaths::logDir() const {
     return m_logDirKnown ? logDirPath() : std::string();

@@ -19,15 +19,19 @@ std::string GetAppPath(const std::string& userConfigFile);
 struct AppLocation {
     std::string appPath;
     std::string dataPath;
+    // Why the application directory must not be used (start-up ends with
+    // it); empty when it may.
+    std::string refusal;
 };
 
 // The configured AppPath when there is one (the read-only files live under
 // it too). Without one: a program run from a build tree (the folder above
 // its executable holds the build's CMakeCache.txt) uses ".." as before; an
 // installed one keeps its files in ${XDG_DATA_HOME:-$HOME/.local/share}/
-// vantor-lite (made here when missing) and reads the others from the
-// share/vantor-lite folder beside its bin/. executable: the program's own
-// path; empty reads /proc/self/exe.
+// vantor-lite (made here when missing, with every folder on the way, for
+// this user only; one of another user is refused) and reads the others from
+// the share/vantor-lite folder beside its bin/. executable: the program's
+// own path; empty reads /proc/self/exe.
 AppLocation LocateApplication(const std::string& userConfigFile, std::string executable = {});
 
 // The application directory and the paths built from it. The three checks
@@ -39,6 +43,8 @@ public:
     explicit AppPaths(const AppLocation& location);
 
     const std::string& appPath() const { return m_appPath; }
+    // Why start-up must not go on with this directory; empty when it may.
+    const std::string& refusal() const { return m_refusal; }
     std::string confDirPath() const { return m_appPath + "/conf/"; }
     std::string logDirPath() const { return m_appPath + "/log/"; }
     std::string serviceFilePath() const { return m_appPath + "/conf/service.xml"; }
@@ -62,6 +68,7 @@ public:
 private:
     std::string m_appPath;
     std::string m_dataPath;
+    std::string m_refusal;
     std::atomic<bool> m_logDirKnown{false};
     std::atomic<bool> m_confDirKnown{false};
     std::atomic<bool> m_helpFileKnown{false};

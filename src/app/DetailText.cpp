@@ -12,9 +12,9 @@ bool IsContinuation(unsigned char c) {
 
 }  // namespace
 
-std::string DetailText(std::string_view text) {
+std::string OneLine(std::string_view text, std::size_t maxBytes) {
     std::string out;
-    out.reserve(std::min(text.size(), kDetailMaxBytes));
+    out.reserve(std::min(text.size(), maxBytes + 1));
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 || c == 0x7F) {
@@ -27,15 +27,15 @@ std::string DetailText(std::string_view text) {
         } else {
             out += static_cast<char>(c);
         }
-        if (out.size() > kDetailMaxBytes) {
+        if (out.size() > maxBytes) {
             break;
         }
     }
-    if (out.size() <= kDetailMaxBytes) {
+    if (out.size() <= maxBytes) {
         return out;
     }
     static constexpr std::string_view kEllipsis = "...";
-    std::size_t cut = kDetailMaxBytes - kEllipsis.size();
+    std::size_t cut = maxBytes - kEllipsis.size();
     // Back to the start of the sequence the cut falls into (at most three
     // continuation bytes belong to one character).
     for (int n = 0; n < 3 && cut > 0 && IsContinuation(static_cast<unsigned char>(out[cut])); ++n) {

@@ -24,8 +24,12 @@ std::string FallbackDir() {
            std::to_string(::getuid());
 }
 
-// Makes the fallback directory, or checks the one that is there.
-std::string PrepareFallbackDir() {
+// Makes the fallback directory, or checks the one that is there. taken: the
+// name is held by something this user did not make (another user's
+// directory, a link); the program then goes without the per-user lock, as
+// the lock in conf/ still guards the application directory's files.
+std::string PrepareFallbackDir(bool& taken) {
+    taken = false;
     const std::string dir = FallbackDir();
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         return SystemErrorText("Cannot make the lock directory", dir, errno);
@@ -34,7 +38,11 @@ std::string PrepareFallbackDir() {
     if (::lstat(dir.c_str(), &st) != 0) {
         return SystemErrorText("Cannot read the lock directory", dir, errno);
     }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+        taken = true;
+        return {};
+    }
+    if ((st.st_mode & 077) != 0) {
         return "The lock directory " + dir +
                " is not a directory of this user's own that only this user can enter";
     }
@@ -71,14 +79,15 @@ std::variant<SingleInstance, SingleInstance::Refused> SingleInstance::acquire(
     const std::string& confDir) {
     Refused refused;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    bool taken = false;
     if (runtime == nullptr || *runtime == '\0') {
-        refused.error = PrepareFallbackDir();
+        refused.error = PrepareFallbackDir(taken);
         if (!refused.error.empty()) {
             return refused;
         }
     }
-    const int userFd = Lock(lockFilePath(), refused);
-    if (userFd < 0) {
+    const int userFd = taken ? -1 : Lock(lockFilePath(), refused);
+    if (userFd < 0 && !taken) {
         return refused;
     }
     // A second instance of another user, or with another runtime directory,
@@ -89,7 +98,9 @@ std::variant<SingleInstance, SingleInstance::Refused> SingleInstance::acquire(
     }
     const int dirFd = Lock(dirLock + kLockName, refused);
     if (dirFd < 0) {
-        ::close(userFd);
+        if (userFd >= 0) {
+            ::close(userFd);
+        }
         return refused;
     }
     return SingleInstance(userFd, dirFd);

@@ -7,8 +7,9 @@ namespace vantor::app {
 
 // One running instance per user and per application directory: exclusive
 // locks on "Vantor Lite.lock" in $XDG_RUNTIME_DIR (without one, in a
-// directory of this user's own under ${TMPDIR:-/tmp}) and on "Vantor
-// Lite.lock" in the conf directory, held for the life of the object.
+// directory of this user's own under ${TMPDIR:-/tmp}, unless another user
+// took its name first) and on "Vantor Lite.lock" in the conf directory,
+// held for the life of the object.
 class SingleInstance final {
 public:
     // Why no instance could be had.

@@ -10,6 +10,7 @@
 #include "app/AppSettings.h"
 #include "app/AtomicFile.h"
 #include "app/Clock.h"
+#include "app/DetailText.h"
 #include "app/Messages.h"
 #include "app/Reporter.h"
 #include "app/TimeFormat.h"
@@ -106,7 +107,8 @@ void SystemLog::WriteSystemLog(std::string_view text, LogLevel level) {
     line += ' ';
     line += LevelTag(level);
     line += ' ';
-    line += text;
+    // Texts carry values of records and settings: one line, of bounded length.
+    line += OneLine(text, kLineMaxBytes);
     line += "\r\n";
     const Status written = AppendLine(path, line);
     if (!written) {
@@ -128,13 +130,13 @@ void SystemLog::WriteAlarmBackup(std::string_view timestamp, std::string_view ki
                              FormatDate(m_clock.now()) + ".log";
     std::string line(timestamp);
     line += " [";
-    line += kind;
+    line += DetailText(kind);
     line += "] [";
-    line += host;
+    line += DetailText(host);
     line += "] [";
-    line += port;
+    line += DetailText(port);
     line += "] ";
-    line += detail;
+    line += DetailText(detail);
     line += "\r\n";
     const Status written = AppendLine(path, line);
     if (!written) {

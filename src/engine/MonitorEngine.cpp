@@ -5,10 +5,12 @@
 #include "alarm/AlarmQueue.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
+#include "app/DetailText.h"
 #include "app/Messages.h"
 #include "app/Reporter.h"
 #include "app/SystemLog.h"
 #include "app/TimeFormat.h"
+#include "app/UnexpectedError.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadFTPCheck.h"
@@ -34,6 +36,10 @@ int ParseRecordInteger(std::string_view text) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
+    // Leading zeros count for nothing, as the editors read them.
+    while (digits.size() > 1 && digits.front() == '0') {
+        digits.remove_prefix(1);
+    }
     long long value = 0;
     bool ok = !digits.empty() && digits.size() <= 10;
     for (char c : digits) {
@@ -47,7 +53,7 @@ int ParseRecordInteger(std::string_view text) {
         value = -value;
     }
     if (!ok || value > 2147483647LL || value < -2147483648LL) {
-        throw RecordError("'" + std::string(text) + "' is not a valid integer value");
+        throw RecordError("'" + app::DetailText(text) + "' is not a valid integer value");
     }
     return static_cast<int>(value);
 }
@@ -57,8 +63,26 @@ namespace {
 using registry::Element;
 
 [[noreturn]] void Missing(std::string_view key, Element element) {
-    throw RecordError("The service \"" + std::string(key) + "\" has no " +
+    throw RecordError("The service \"" + app::DetailText(key) + "\" has no " +
                       std::string(registry::ElementName(element)));
+}
+
+// What a record holds, as one number: a report about the record is made
+// again only when it changes.
+std::size_t Fingerprint(const registry::ServiceRecord& record) {
+    const std::hash<std::string_view> hash;
+    std::size_t h = hash(record.key());
+    const auto mix = [&h, &hash](std::string_view text) {
+        h ^= hash(text) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    };
+    for (const registry::ElementSpec& spec : registry::Elements()) {
+        mix(record.find(spec.element).value_or("\x01none"));
+    }
+    for (const registry::ExtraField& field : record.extraFields()) {
+        mix(field.name);
+        mix(field.value);
+    }
+    return h;
 }
 
 std::string_view Require(const registry::ServiceRecord& record, Element element) {
@@ -159,12 +183,37 @@ void MonitorEngine::TimerServiceTimer() {
         if (m_checking.contains(std::string(record.key()))) {
             return;
         }
+        // A record that cannot be dispatched is reported, and the tick goes
+        // on: the records after it are due all the same. Its row keeps what
+        // it showed, so that "Run Now" may try (and report) it again.
+        try {
+            DispatchService(record);
+        } catch (const RecordError& e) {
+            reportUndispatchable(record, e.what());
+            return;
+        }
+        if (!m_undispatchable.empty()) {
+            m_undispatchable.erase(std::hash<std::string_view>{}(record.key()));
+        }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, words::kProcess);
         }
-        DispatchService(record);
     });
+}
+
+void MonitorEngine::reportUndispatchable(const registry::ServiceRecord& record,
+                                         std::string_view message) {
+    // Once per record and change: the tick comes every minute, the record
+    // stays as it is until someone edits it.
+    const std::size_t key = std::hash<std::string_view>{}(record.key());
+    const std::size_t content = Fingerprint(record);
+    const auto [it, first] = m_undispatchable.try_emplace(key, content);
+    if (!first && it->second == content) {
+        return;
+    }
+    it->second = content;
+    app::ApplicationEventsException(m_reporter, m_log, message);
 }
 
 void MonitorEngine::SetSchedulingState(bool start) {
@@ -215,7 +264,7 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
     }
     const auto record = m_store.findRecord(key);
     if (!record) {
-        throw RecordError("Cannot find the service \"" + std::string(key) + "\"");
+        throw RecordError("Cannot find the service \"" + app::DetailText(key) + "\"");
     }
     DispatchService(*record, retry);
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -78,8 +79,10 @@ public:
     MonitorEngine& operator=(const MonitorEngine&) = delete;
 
     // The tick: examines every record against the clock's current minute.
-    // A record it cannot read ends the tick there with a RecordError; the
-    // records before it keep their checks.
+    // A record whose schedule it cannot read ends the tick there with a
+    // RecordError; the records before it keep their checks. A due record
+    // that cannot be dispatched (a port that is not a number) is reported
+    // once per record and change, and the tick goes on.
     void TimerServiceTimer();
     // Switches scheduling on or off and logs it; the host arms or stops its
     // minute timer from onSchedulingChanged.
@@ -131,6 +134,7 @@ private:
     void checkCameBack(CheckWorkItem& check);
     void drainBacklog();
     void flushGathered();
+    void reportUndispatchable(const registry::ServiceRecord& record, std::string_view message);
 
     app::AppSettings& m_settings;
     app::SystemLog& m_log;
@@ -151,6 +155,9 @@ private:
     // hand-over at its end, so that woken workers do not slow the walk.
     bool m_gathering = false;
     std::vector<std::unique_ptr<pool::WorkItem>> m_gathered;
+    // The due records that could not be dispatched, by the hash of their
+    // key: what each held when it was reported.
+    std::unordered_map<std::size_t, std::size_t> m_undispatchable;
 };
 
 }  // namespace vantor::engine

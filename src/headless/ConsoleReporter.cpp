@@ -3,6 +3,8 @@
 
 #include "headless/ConsoleReporter.h"
 
+#include "app/DetailText.h"
+
 namespace vantor::headless {
 
 ConsoleReporter::ConsoleReporter(std::function<void()> onTerminate)
@@ -11,7 +13,8 @@ ConsoleReporter::ConsoleReporter(std::function<void()> onTerminate)
 void ConsoleReporter::showBox(app::MessageBoxKind kind, std::string_view text) {
     std::string line(MessageBoxKindName(kind));
     line += ": ";
-    line += text;
+    // One line of bounded length, whatever values of records the text holds.
+    line += app::OneLine(text, app::kLineMaxBytes);
     line += '\n';
     std::lock_guard lock(m_mutex);
     std::fwrite(line.data(), 1, line.size(), stderr);

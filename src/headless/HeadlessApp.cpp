@@ -8,6 +8,7 @@
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
 #include "app/Clock.h"
+#include "app/DetailText.h"
 #include "app/EventLoop.h"
 #include "app/UnexpectedError.h"
 #include "app/Words.h"
@@ -59,8 +60,8 @@ public:
     // Newest first, as the list shows them.
     void print() const {
         for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
-            std::printf("ALARM\t%s\t%s\t%s\n", row->method.c_str(), row->status.c_str(),
-                        row->target.c_str());
+            std::printf("ALARM\t%s\t%s\t%s\n", app::DetailText(row->method).c_str(),
+                        app::DetailText(row->status).c_str(), app::DetailText(row->target).c_str());
         }
     }
 
@@ -178,7 +179,10 @@ int Headless::checkNow() {
                        ? std::string(kNotChecked)
                        : std::string(record->text(registry::Element::ServiceStatus));
         }
-        std::printf("%s\t%s\t%s\n", key.c_str(), word.c_str(), detail.c_str());
+        // A key or a detail holds values of the record: one field each, so
+        // that no value forges a line or a field of its own.
+        std::printf("%s\t%s\t%s\n", app::OneLine(key, app::kLineMaxBytes).c_str(),
+                    app::DetailText(word).c_str(), app::DetailText(detail).c_str());
     }
     alarmLog.print();
     std::fflush(stdout);

@@ -36,6 +36,10 @@ Session::~Session() {
 }
 
 bool Session::startUp() {
+    if (!m_paths.refusal().empty()) {
+        m_reporter.showBox(MessageBoxKind::Error, m_paths.refusal());
+        return false;
+    }
     if (!m_paths.CheckLogDir()) {
         m_reporter.showBox(MessageBoxKind::Error, msg::kSystemLogDirNotFound);
         return false;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "app/AppPaths.h"
 #include "support/TempDir.h"
 
@@ -60,6 +62,32 @@ TEST(LocateApplication, AnInstalledProgramKeepsItsFilesUnderXdgDataHome) {
     const AppPaths paths(installed);
     EXPECT_EQ(paths.helpFilePath(), dir.file("usr/share/vantor-lite/help/VantorLite.hlp"));
     EXPECT_EQ(paths.confDirPath(), dir.file("home/data/vantor-lite/conf/"));
+}
+
+// The folders on the way to the application directory hold its logs and
+// passwords: this user's only, whatever the umask would have allowed.
+TEST(LocateApplication, TheFoldersItMakesAreTheUsersOnlyWhateverTheUmask) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("home").c_str(), 0755), 0);
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home != nullptr ? home : "";
+    ::setenv("HOME", dir.file("home").c_str(), 1);
+    ::unsetenv("XDG_DATA_HOME");
+    const mode_t savedMask = ::umask(0);
+    const AppLocation installed =
+        LocateApplication(dir.file("none.conf"), dir.file("usr/bin/vantor-lite"));
+    ::umask(savedMask);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(installed.appPath, dir.file("home/.local/share/vantor-lite"));
+    EXPECT_EQ(installed.refusal, "");
+    for (const char* made : {"home/.local", "home/.local/share", "home/.local/share/vantor-lite"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.file(made).c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("home").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u) << "what was there stays as it was";
 }
 
 TEST(AppPaths, DerivedPathsFollowTheApplicationDirectory) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support/AppFixture.h"
+#include "support/Text.h"
 
 namespace vantor::app {
 namespace {
@@ -116,6 +117,29 @@ TEST_F(SystemLogTest, AlarmBackupIsWrittenOnlyWhenEnabledAndNothingIsEscaped) {
     EXPECT_EQ(ReadFile(backup), "2026-12-08 14:00:01 [URL] [http://h/x] [80] [h:80] down] [x\r\n");
     EXPECT_EQ(log.alarmBackupFileName(), backup);
     EXPECT_TRUE(reporter.boxes().empty());
+}
+
+// Values of records and settings reach the logs inside texts: a line break
+// or an escape sequence in one must not forge a line, nor a huge one write
+// a huge line.
+TEST_F(SystemLogTest, EveryLineStaysOneLineOfBoundedLengthWithoutControls) {
+    settings.backupEnable = true;
+    const std::string forged = "a\r\n2026-12-08 14:00:00 [INFO] forged\x1b[2J\x07";
+    log.WriteSystemLog("ERROR : '" + forged + "' " + std::string(20'000'000, 'x'), LogLevel::Error);
+    log.WriteAlarmBackup("2026-12-08 14:00:01", "URL", "http://h/" + forged, "80\n",
+                         "[h:80] " + forged);
+    const std::vector<std::string> lines = test::Lines(ReadFile(logFile("2026-12-08")));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("2026-12-08 14:00:00 [ERROR] ERROR : 'a  2026-12-08 14:00:00 [INFO] "
+                             "forged [2J ' xxx",
+                             0),
+              0u)
+        << lines[0].substr(0, 100);
+    EXPECT_LE(lines[0].size(), std::string("2026-12-08 14:00:00 [ERROR] ").size() + 4096);
+    EXPECT_TRUE(lines[0].ends_with("x..."));
+    EXPECT_EQ(ReadFile(log.alarmBackupFileName()),
+              "2026-12-08 14:00:01 [URL] [http://h/a  2026-12-08 14:00:00 [INFO] forged [2J ] "
+              "[80 ] [h:80] a  2026-12-08 14:00:00 [INFO] forged [2J \r\n");
 }
 
 TEST_F(SystemLogTest, NewLogAndBackupFilesAreTheOwnersOnly) {

@@ -274,6 +274,52 @@ TEST_F(EngineTest, AnUnreadablePeriodEndsTheTickAtItsRecord) {
     (void)broken;
 }
 
+// A hand-edited record whose port is not a number: reported once, and
+// again only when the record changes; the records after it are checked in
+// their minute all the same.
+TEST_F(EngineTest, ARecordThatCannotBeDispatchedIsReportedOncePerChangeAndTheTickGoesOn) {
+    const std::string before = addRefused("/before");
+    ServiceFields bad = Fields("Ping", "127.0.0.1", "abc", "Minutely", "00", "5");
+    const std::string broken = add(bad);
+    const std::string after = addRefused("/after");
+    services.Fill(store, "ALL");
+    const std::string report =
+        std::string(app::msg::kUnexpectedError) + " : 'abc' is not a valid integer value";
+
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes(), std::vector<std::string>{"Error: " + report});
+    EXPECT_EQ(logLines("[ERROR]"), std::vector<std::string>{report});
+    EXPECT_EQ(rowStatus(broken), "Unknown") << "nothing runs for it";
+
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes().size(), 1u) << "not every minute";
+
+    bad.username = "edited";
+    ASSERT_TRUE(store.UpdateService(broken, bad));
+    EXPECT_EQ(tickAt(14, 10), (std::set<std::string>{before, after}));
+    EXPECT_EQ(reporter.boxes().size(), 2u) << "a change is reported again";
+}
+
+TEST(ParseRecordInteger, AValueQuotedInItsErrorIsOneBoundedLine) {
+    try {
+        ParseRecordInteger("1\r\nforged\x1b[2J" + std::string(20'000'000, '9'));
+        FAIL() << "no error";
+    } catch (const RecordError& e) {
+        const std::string what = e.what();
+        EXPECT_LE(what.size(), 1100u);
+        EXPECT_EQ(what.rfind("'1  forged [2J999", 0), 0u) << what.substr(0, 40);
+        EXPECT_TRUE(what.ends_with("99...' is not a valid integer value"));
+    }
+}
+
+// The editors take "0000000000080" for a whole number; so does the dispatch.
+TEST(ParseRecordInteger, LeadingZerosCountForNothing) {
+    EXPECT_EQ(ParseRecordInteger("0000000000080"), 80);
+    EXPECT_EQ(ParseRecordInteger("-00000000000007"), -7);
+    EXPECT_EQ(ParseRecordInteger("0"), 0);
+    EXPECT_THROW(ParseRecordInteger("00000000002147483648"), RecordError);
+}
+
 TEST_F(EngineTest, ADueRowIsSelectedAndShowsProcessWhileItsCheckRuns) {
     const std::string first = addRefused("/a");
     const std::string notDue = addRefused("/b", "Minutely", "00", "7");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -347,6 +348,71 @@ TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
     EXPECT_EQ(sent, 120u) << run->out();
 }
 
+// A hand-edited key with a line break, tabs and a C1 escape would forge
+// lines and fields of the output: each result stays one line of three
+// fields.
+TEST_F(HeadlessTest, CheckNowPrintsEachResultAsOneLineWhateverTheRecordHolds) {
+    test::ClosedPort closed;
+    auto services = UrlServices(closed.port(), 1);
+    services[0].ip += "@CRLF@URL:forged@TAB@Passed@TAB@@CSI@2J";
+    std::string xml = test::ServiceListXml(services);
+    for (const auto& [mark, text] : {std::pair<std::string, std::string>{"@CRLF@", "&#13;&#10;"},
+                                     {"@TAB@", "&#9;"},
+                                     {"@CSI@", "\xc2\x9b"}}) {
+        for (auto at = xml.find(mark); at != std::string::npos; at = xml.find(mark, at)) {
+            xml.replace(at, mark.size(), text);
+        }
+    }
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), xml);
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPRetry=0\r\n");
+    auto run = start({"--check-now"});
+    ASSERT_EQ(run->wait(30s), 1) << run->err();
+    const std::string& out = run->out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\t'), 2) << out;
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(out.find("\tPassed\t"), std::string::npos);
+    const std::string port = std::to_string(closed.port());
+    EXPECT_EQ(out.rfind("URL:http://127.0.0.1:" + port + "/s0  URL:forged Passed  2J:" + port +
+                            "\tFailed\t",
+                        0),
+              0u)
+        << out;
+}
+
+// A record that cannot be dispatched (its port is not a number) is
+// reported, and the services after it are checked in their minute.
+TEST_F(HeadlessTest, TheServicesAfterARecordThatCannotBeDispatchedAreCheckedInTheirMinute) {
+    test::ClosedPort closed;
+    test::ServiceEntry ping;
+    ping.service = "Ping";
+    ping.ip = "127.0.0.1";
+    ping.port = "abc";
+    auto services = UrlServices(closed.port(), 1);
+    services.insert(services.begin(), ping);
+    for (auto& s : services) {
+        s.scheduleBy = "Minutely";
+        s.scheduleMinute = "1";
+    }
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    WriteFile(dir.file("conf/SysInit.ini"), "[http]\r\nHTTPRetry=0\r\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    EXPECT_TRUE(test::Eventually([&] {
+        return ReadFile(dir.file("conf/service.xml"))
+                   .find("<service_status>Failed</service_status>") != std::string::npos;
+    })) << "the URL service was checked";
+    app->signal(SIGTERM);
+    ASSERT_EQ(app->wait(20s), 0) << app->err();
+    EXPECT_NE(app->err().find("Error: ERROR : "), std::string::npos) << app->err();
+    EXPECT_NE(app->err().find(" : 'abc' is not a valid integer value\n"), std::string::npos)
+        << app->err();
+    EXPECT_TRUE(logShows("'abc' is not a valid integer value", 1s));
+}
+
 TEST_F(HeadlessTest, AnInterruptedCheckNowNeverReportsSuccess) {
     // Answers nothing: every check waits for its time limit.
     test::FakeServer silent([](test::FakeConnection& c) { c.waitForClose(30s); });
@@ -390,6 +456,54 @@ TEST_F(HeadlessTest, OneInstancePerApplicationDirectoryAndAPrivateFallbackLock) 
     EXPECT_EQ(refused->wait(20s), 2);
     EXPECT_NE(refused->err().find("Error: The lock directory " + own), std::string::npos)
         << refused->err();
+}
+
+// Another user may make the predictable fallback directory first: the
+// program then goes without the per-user lock, and the application
+// directory's own lock still keeps a second instance off its files.
+TEST_F(HeadlessTest, AFallbackLockDirectoryOfAnotherUserDoesNotStopTheProgram) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "a directory of another user needs root to make";
+    }
+    const std::string taken = dir.file("tmp/vantor-lite-" + std::to_string(::getuid()));
+    ASSERT_EQ(::mkdir(taken.c_str(), 0777), 0);
+    ASSERT_EQ(::chown(taken.c_str(), 65534, 65534), 0);
+    auto first = start({"--headless"}, "");
+    ASSERT_TRUE(first->waitForOutput(kReady, 20s)) << first->err();
+    auto second = start({"--check-now"}, "");
+    EXPECT_EQ(second->wait(20s), 2);
+    EXPECT_NE(second->err().find("Warning: ERR00001 : The application is already startup."),
+              std::string::npos)
+        << second->err();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(20s), 0) << first->err();
+}
+
+// The installed program's application directory holds passwords: one that
+// belongs to another user is not used.
+TEST_F(HeadlessTest, AnInstalledProgramRefusesAnApplicationDirectoryOfAnotherUser) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "a directory of another user needs root to make";
+    }
+    // Installed: no build tree above its bin/.
+    std::filesystem::create_directories(dir.file("usr/bin"));
+    const std::string program = dir.file("usr/bin/vantor-lite");
+    std::filesystem::copy_file(VANTOR_LITE_BINARY, program);
+    ::chmod(program.c_str(), 0755);
+    const std::string appDir = dir.file(".local/share/vantor-lite");
+    std::filesystem::create_directories(appDir);
+    ASSERT_EQ(::chown(appDir.c_str(), 65534, 65534), 0);
+    test::Process run({program, "--check-now"}, dir.file("bin"),
+                      {{"XDG_CONFIG_HOME", dir.file("xdg")},
+                       {"XDG_DATA_HOME", "\x01unset"},
+                       {"XDG_RUNTIME_DIR", dir.file("run")},
+                       {"HOME", dir.path()},
+                       {"TZ", "UTC"}});
+    EXPECT_EQ(run.wait(20s), 2);
+    EXPECT_EQ(run.err(), "Error: The application directory " + appDir +
+                             " is not a directory of this user's own\n");
+    EXPECT_FALSE(FileExists(appDir + "/conf"));
+    EXPECT_FALSE(FileExists(appDir + "/log"));
 }
 
 TEST_F(HeadlessTest, StopSignalsAreHeardFromTheStartAndASecondOneEndsTheWaitForChecks) {

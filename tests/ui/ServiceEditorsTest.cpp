@@ -156,6 +156,69 @@ private slots:
         QVERIFY(program.boxes.isEmpty());
     }
 
+    // The check could not read such a port: the editors say so as they do
+    // for the other kinds' ports. An empty one is still none.
+    void aPingPortThatIsNotAWholeNumberIsRefusedByBothEditors() {
+        vantor::test::ServiceEntry ping = vantor::test::Entry("Ping", "10.0.0.5", "0");
+        ping.scheduleHour = "03";
+        ping.scheduleMinute = "07";
+        ping.status = "Stop";
+        Program program({ping});
+        QVERIFY(program.startAndWait());
+        Controls w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.choose("ComboBoxServiceKind", "Ping");
+        w.type("EditPingHost", "127.0.0.1");
+        for (const QString& port : {QStringLiteral("abc"), QString(QChar(0x0663))}) {
+            w.type("EditPingPort", port);
+            w.click("ButtonNext");
+            QCOMPARE(program.nextBox(), QStringLiteral("Ping Port is invalid integer or empty."));
+            QCOMPARE(Step(w), 2);
+            QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditPingPort"));
+        }
+        w.type("EditPingPort", "");
+        w.click("ButtonNext");
+        QCOMPARE(Step(w), 3);
+        w.click("ButtonCancel");
+
+        const std::string before = vantor::test::ReadFile(program.serviceFile());
+        program.selectRow(0);
+        Controls u = OpenUpdate(program);
+        u.type("EditPingPort", "abc");
+        u.click("ButtonSave");
+        QCOMPARE(program.nextBox(), QStringLiteral("Ping Port is invalid integer or empty."));
+        QCOMPARE(vantor::test::ReadFile(program.serviceFile()), before);
+        QVERIFY(program.boxes.isEmpty());
+    }
+
+    // service.xml cannot hold a control character: the editors refuse one
+    // in any field, post fields included, as they refuse a line break.
+    void aControlCharacterInAFieldIsRefusedAndNamesTheField() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        Controls w = OpenWizard(program);
+        Schedule(w, "RadioMinutely", "ComboMinutelyPeriod", "5");
+        w.type("EditURLURL", "http://127.0.0.1/");
+        w.type("EditURLPort", "80");
+        w.type("EditURLHeaderInfo", QStringLiteral("X-Test: a") + QChar(0x01));
+        w.click("ButtonNext");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Header Info must not hold a control character."));
+        QCOMPARE(w.currentTab("FrameURLForm"), QStringLiteral("Other settings"));
+        QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditURLHeaderInfo"));
+        w.type("EditURLHeaderInfo", "X-Test: a");
+
+        w.choose("ComboBoxService", "Post");
+        w.type("EditURLPostFieldName", "name");
+        w.type("EditURLPostFieldValue", QStringLiteral("v") + QChar(0x9B) + QStringLiteral("1m"));
+        w.click("ButtonPostAdd");
+        w.click("ButtonNext");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Post field name must not hold a control character."));
+        QCOMPARE(Step(w), 2);
+        QVERIFY(program.boxes.isEmpty());
+    }
+
     void testConnectionShowsTheResultAndTouchesNothingElse() {
         vantor::test::FakeHttpServer web(
             vantor::test::FakeHttpServer::Always(vantor::test::HttpResponse("HTTP/1.1 200 OK")));

@@ -316,6 +316,24 @@ private slots:
         QCOMPARE(program.rows(), 0);
     }
 
+    // Boxes show values of records, settings and what the operator typed:
+    // each is one line of bounded length without control characters.
+    void aBoxIsOneBoundedLineWhateverItsTextHolds() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        const std::string huge = "a\r\nb\x1b[2J" + std::string(20'000'000, 'x');
+        program.reporter().showBox(vantor::app::MessageBoxKind::Error, huge);
+        QCOMPARE(program.boxes.size(), 1);
+        const QByteArray shown = program.boxes.takeFirst().toUtf8();
+        QVERIFY(shown.startsWith("a  b [2Jxxx"));
+        QVERIFY(shown.endsWith("x..."));
+        QVERIFY(shown.size() <= 4096);
+        vantor::ui::MessageBox::show(
+            &program.window(), vantor::app::MessageBoxKind::Information,
+            QStringLiteral("Post field a") + QChar(0x01) + QStringLiteral("b\nc is wrong."));
+        QCOMPARE(program.nextBox(), QStringLiteral("Post field a b c is wrong."));
+    }
+
     void viewCommandsToggleTheBarsAndSizeTheWindowAndTheSettingsKeepThem() {
         Program program(EveryKind());
         QVERIFY(program.startAndWait());

@@ -24,19 +24,28 @@ std::optional<FormProblem> RequireInteger(QLineEdit* edit, const char* label) {
     return std::nullopt;
 }
 
-std::optional<FormProblem> RefuseLineBreaks(QWidget* frame) {
+std::optional<FormProblem> RefuseControlCharacters(QWidget* frame) {
+    // What a line break gets is said first: it is the commoner mistake.
+    const auto refusal = [](const QString& text) -> const char* {
+        if (HasLineBreak(text)) {
+            return "must not hold a line break.";
+        }
+        return HasControlCharacter(text) ? "must not hold a control character." : nullptr;
+    };
     for (QLineEdit* edit : frame->findChildren<QLineEdit*>()) {
-        if (HasLineBreak(edit->text())) {
+        if (const char* why = refusal(edit->text())) {
             return FormProblem{
-                QStringLiteral("%1 must not hold a line break.").arg(edit->accessibleName()), edit};
+                QStringLiteral("%1 %2").arg(edit->accessibleName(), QLatin1String(why)), edit};
         }
     }
     for (QTreeWidget* list : frame->findChildren<QTreeWidget*>()) {
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             const QTreeWidgetItem* item = list->topLevelItem(i);
-            if (HasLineBreak(item->text(0)) || HasLineBreak(item->text(1))) {
-                return FormProblem{QStringLiteral("Post field %1 must not hold a line break.")
-                                       .arg(item->text(0).simplified()),
+            const char* why = refusal(item->text(0));
+            why = why != nullptr ? why : refusal(item->text(1));
+            if (why != nullptr) {
+                return FormProblem{QStringLiteral("Post field %1 %2")
+                                       .arg(item->text(0).simplified(), QLatin1String(why)),
                                    list};
             }
         }

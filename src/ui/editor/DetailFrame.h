@@ -43,9 +43,10 @@ public:
 // The checks the frames share.
 std::optional<FormProblem> RequireHost(QLineEdit* edit, const char* label);
 std::optional<FormProblem> RequireInteger(QLineEdit* edit, const char* label);
-// A line break in any field of the frame (it would end a protocol line
-// early), named by the field's label.
-std::optional<FormProblem> RefuseLineBreaks(QWidget* frame);
+// A line break (it would end a protocol line early) or another control
+// character (service.xml cannot hold one) in any field of the frame or its
+// post fields, named by the field's label.
+std::optional<FormProblem> RefuseControlCharacters(QWidget* frame);
 
 // The first problem that a check in order finds.
 template <class... Checks>

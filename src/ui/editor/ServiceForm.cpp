@@ -49,7 +49,7 @@ std::optional<FormProblem> ServiceForm::checkService() const {
         return FormProblem{QStringLiteral("Please select service."), m_kinds.ComboBoxServiceKind};
     }
     return FirstProblem([frame] { return frame->check(); },
-                        [frame] { return RefuseLineBreaks(&frame->tabs()); });
+                        [frame] { return RefuseControlCharacters(&frame->tabs()); });
 }
 
 void ServiceForm::point(const FormProblem& problem) const {

@@ -26,7 +26,8 @@ public:
 
     void reset();
     std::optional<FormProblem> checkSchedule() const;
-    // The kind's frame, then no line break anywhere in it.
+    // The kind's frame, then no line break or other control character
+    // anywhere in it.
     std::optional<FormProblem> checkService() const;
     // Brings the frame's page with the field to the front and puts the
     // focus in it.

@@ -21,7 +21,13 @@ void TFramePingForm::reset() {
 }
 
 std::optional<FormProblem> TFramePingForm::check() const {
-    return RequireHost(EditPingHost, "Ping IP");
+    // An empty port is none; any other must be a number for the check.
+    return FirstProblem([&] { return RequireHost(EditPingHost, "Ping IP"); },
+                        [&] {
+                            return EditPingPort->text().isEmpty()
+                                       ? std::nullopt
+                                       : RequireInteger(EditPingPort, "Ping Port");
+                        });
 }
 
 void TFramePingForm::read(registry::ServiceFields& f) {

@@ -23,6 +23,15 @@ bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
+bool HasControlCharacter(const QString& text) {
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void SaveAppliedSettings(session::Session& session) {
     if (session.paths().CheckConfDir()) {
         session.settingsFile().SaveSettings(session.settings());

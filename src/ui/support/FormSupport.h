@@ -15,9 +15,11 @@ namespace vantor::ui {
 
 // What the windows' validation shares: a whole number as an operator types
 // it (an optional sign and decimal digits, within an int; empty is none),
-// and a text that would end a protocol line early.
+// a text that would end a protocol line early, and one with a control
+// character (C0, DEL, C1), which service.xml cannot hold.
 bool IsInteger(const QString& text);
 bool HasLineBreak(const QString& text);
+bool HasControlCharacter(const QString& text);
 
 // A text of the core (UTF-8) as the windows show it.
 QString FromStd(std::string_view text);

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <string>
+
+#include "app/DetailText.h"
 
 namespace vantor::ui {
 
@@ -15,7 +18,9 @@ bool OnGuiThread() {
 }  // namespace
 
 void GuiReporter::showBox(app::MessageBoxKind kind, std::string_view text) {
-    const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // The core's texts carry values of records and settings.
+    const std::string line = app::OneLine(text, app::kLineMaxBytes);
+    const QString shown = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     if (!OnGuiThread()) {
         QMetaObject::invokeMethod(
             &m_context, [this, kind, shown] { m_boxes.show(kind, shown); }, Qt::QueuedConnection);

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <string>
+
+#include "app/DetailText.h"
 
 namespace vantor::ui {
 
@@ -45,11 +48,14 @@ QMessageBox* MessageBox::create(QWidget* parent, app::MessageBoxKind kind, const
 }
 
 void MessageBox::show(QWidget* parent, app::MessageBoxKind kind, const QString& text) {
-    if (passToHook(kind, text)) {
+    // What the operator typed or a record holds may be part of the text.
+    const std::string line = app::OneLine(text.toStdString(), app::kLineMaxBytes);
+    const QString shown = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    if (passToHook(kind, shown)) {
         return;
     }
     // The parent may go while the box waits; the box goes with it then.
-    QPointer<QMessageBox> box = create(parent, kind, text);
+    QPointer<QMessageBox> box = create(parent, kind, shown);
     box->exec();
     delete box.data();
 }
