@@ -258,15 +258,20 @@ void MonitorEngine::MenuServiceRunNowClick() {
 }
 
 void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
-    if (const auto row = m_services.findRow(key)) {
+    const auto row = m_services.findRow(key);
+    if (row) {
         m_services.select(*row);
-        m_services.setCurrentStatus(*row, words::kProcess);
     }
     const auto record = m_store.findRecord(key);
     if (!record) {
         throw RecordError("Cannot find the service \"" + app::DetailText(key) + "\"");
     }
+    // "Process" once the check is out: a record that cannot be dispatched
+    // keeps what its row showed, and "Run Now" may try it again.
     DispatchService(*record, retry);
+    if (row) {
+        m_services.setCurrentStatus(*row, words::kProcess);
+    }
 }
 
 namespace {

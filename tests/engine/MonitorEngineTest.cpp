@@ -298,6 +298,15 @@ TEST_F(EngineTest, ARecordThatCannotBeDispatchedIsReportedOncePerChangeAndTheTic
     ASSERT_TRUE(store.UpdateService(broken, bad));
     EXPECT_EQ(tickAt(14, 10), (std::set<std::string>{before, after}));
     EXPECT_EQ(reporter.boxes().size(), 2u) << "a change is reported again";
+
+    // "Run Now" on it: the caller reports the error each time, and the row
+    // never claims a check that is not running.
+    for (int i = 0; i < 2; ++i) {
+        selectRow(broken);
+        EXPECT_THROW(engine->MenuServiceRunNowClick(), RecordError);
+        EXPECT_EQ(rowStatus(broken), "Unknown");
+    }
+    EXPECT_EQ(reporter.boxes().size(), 2u) << "no \"still under processing\"";
 }
 
 TEST(ParseRecordInteger, AValueQuotedInItsErrorIsOneBoundedLine) {

@@ -299,14 +299,20 @@ std::vector<test::ServiceEntry> UrlServices(int port, std::size_t count) {
     return entries;
 }
 
+// One URL service on this port, due every minute, without an alarm.
+std::vector<test::ServiceEntry> OneMinutelyService(int port) {
+    auto services = UrlServices(port, 1);
+    services[0].alarmSyslog = "n";
+    services[0].scheduleBy = "Minutely";
+    services[0].scheduleMinute = "1";
+    return services;
+}
+
 TEST_F(HeadlessTest, ResultsThatCannotBeWrittenAreLoggedOnceAndTheEndSaysSoInItsStatus) {
     test::FakeHttpServer server(
         test::FakeHttpServer::Delayed(test::HttpResponse("HTTP/1.1 200 OK"), 3s));
     ::mkdir(dir.file("conf").c_str(), 0700);
-    auto services = UrlServices(server.port(), 1);
-    services[0].alarmSyslog = "n";
-    services[0].scheduleBy = "Minutely";
-    services[0].scheduleMinute = "1";
+    auto services = OneMinutelyService(server.port());
     WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
     auto app = start();
     ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
@@ -579,10 +585,7 @@ TEST_F(HeadlessTest, AHalfWrittenSaveStopsNothingOnceTheWholeOneFollows) {
     test::FakeHttpServer server(
         test::FakeHttpServer::Delayed(test::HttpResponse("HTTP/1.1 200 OK"), 1500ms));
     ::mkdir(dir.file("conf").c_str(), 0700);
-    auto services = UrlServices(server.port(), 1);
-    services[0].alarmSyslog = "n";
-    services[0].scheduleBy = "Minutely";
-    services[0].scheduleMinute = "1";
+    auto services = OneMinutelyService(server.port());
     WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
     auto app = start();
     ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();

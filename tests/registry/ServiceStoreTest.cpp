@@ -82,6 +82,17 @@ std::vector<std::string> ChildNames(pugi::xml_node node) {
     return names;
 }
 
+// `count` Ping records at addresses that start with `prefix` ("10.1.").
+std::vector<test::ServiceEntry> PingEntries(int count, const std::string& prefix) {
+    std::vector<test::ServiceEntry> entries(count);
+    for (int i = 0; i < count; ++i) {
+        entries[i].service = "Ping";
+        entries[i].ip = prefix + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        entries[i].port = "0";
+    }
+    return entries;
+}
+
 class ServiceStoreTest : public ::testing::Test {
 protected:
     ServiceStoreTest() {
@@ -329,12 +340,7 @@ TEST_F(ServiceStoreTest, AnEditorSavingWhileResultsAreWrittenLosesNoEdit) {
     const char* rounds = std::getenv("VANTOR_EDIT_ROUNDS");
     const int kEdits = rounds != nullptr ? std::atoi(rounds) : 40;
     constexpr int kRecords = 3000;
-    std::vector<test::ServiceEntry> entries(kRecords);
-    for (int i = 0; i < kRecords; ++i) {
-        entries[i].service = "Ping";
-        entries[i].ip = "10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-        entries[i].port = "0";
-    }
+    const std::vector<test::ServiceEntry> entries = PingEntries(kRecords, "10.2.");
     WriteFile(path, test::ServiceListXml(entries));
     app::EventLoop owner;
     store.setOwner(&owner);
@@ -491,9 +497,13 @@ TEST_F(ServiceStoreTest, ACharacterXmlCannotHoldIsRefusedAndNeverWritten) {
     EXPECT_EQ(store.recordCount(), 1u);
 
     WriteFile(path,
-              "<serviceList><record key=\"Ping:c:0\"><password>one&#1;two</password>"
+              "<serviceList><record key=\"Ping:c&#16;:0\"><password>one&#1;two</password>"
               "</record></serviceList>");
     ASSERT_TRUE(store.reloadNow().ok());
+    // What is held is what is written: the same key before the save and after.
+    const std::optional<ServiceRecord> held = store.findRecord("Ping:c:0");
+    ASSERT_TRUE(held.has_value());
+    EXPECT_EQ(held->find("password"), std::string_view("onetwo"));
     ASSERT_TRUE(store.flush().ok());
     pugi::xml_document strict;
     ASSERT_TRUE(strict.load_string(ReadFile(path).c_str()));
@@ -769,12 +779,7 @@ TEST_F(ServiceStoreTest, RecordViewsTellMissingFromEmpty) {
 // reaches the file with the next write.
 TEST_F(ServiceStoreTest, AResultNeverWaitsForTheWriterAndStillReachesTheFile) {
     constexpr int kRecords = 10000;
-    std::vector<test::ServiceEntry> entries(kRecords);
-    for (int i = 0; i < kRecords; ++i) {
-        entries[i].service = "Ping";
-        entries[i].ip = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-        entries[i].port = "0";
-    }
+    const std::vector<test::ServiceEntry> entries = PingEntries(kRecords, "10.1.");
     WriteFile(path, test::ServiceListXml(entries));
     app::EventLoop owner;
     store.setOwner(&owner);
