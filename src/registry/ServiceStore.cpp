@@ -417,6 +417,9 @@ Status ServiceStore::SetServiceResult(std::string_view key, std::string_view sta
     if (Status active = requireActive(); !active) {
         return active;
     }
+    if (Status ok = RefuseWhatXmlCannotHold("service_status", status); !ok) {
+        return ok;
+    }
     // The record may hold it already: then nothing changes, and the writer
     // only looks whether someone else changed the file.
     if (m_doc->setResult(key, status) && m_owner == nullptr) {

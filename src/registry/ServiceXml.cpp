@@ -125,39 +125,24 @@ bool IsControlXmlCannotHold(char c) {
     return u < 0x20 && u != '\t' && u != '\n' && u != '\r';
 }
 
-// Takes the control characters XML 1.0 cannot hold out of a value, in its
-// own storage: the value only grows shorter.
-void DropControls(const char* value) {
-    char* out = const_cast<char*>(value);
-    for (const char* in = value; *in != '\0'; ++in) {
-        if (!IsControlXmlCannotHold(*in)) {
-            *out++ = *in;
-        }
-    }
-    *out = '\0';
-}
-
 // A control character that XML 1.0 cannot hold, read from an older or a
-// hand-made file (pugixml takes "&#1;" and a raw U+0001 alike), is dropped
-// as the file is read, so that the list held is the one the next save
-// writes (and a key is the same after the save as before it).
-void DropControlsXmlCannotHold(pugi::xml_document& doc) {
-    const auto holdsOne = [](const char* value) {
-        for (; *value != '\0'; ++value) {
-            if (IsControlXmlCannotHold(*value)) {
-                return true;
+// hand-made file (pugixml takes "&#1;" and a raw U+0001 alike), is read as
+// a blank, as in details: the list held is then the one the next save
+// writes, a key is the same after the save as before it, and a blank (the
+// value keeps its length) never makes "?>", "--" or "]]>" of a processing
+// instruction, comment or CDATA section that is written back as it is.
+void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
+    const auto blank = [](const char* value) {
+        for (char* c = const_cast<char*>(value); *c != '\0'; ++c) {
+            if (IsControlXmlCannotHold(*c)) {
+                *c = ' ';
             }
         }
-        return false;
     };
     for (pugi::xml_node node = doc.first_child(); node;) {
-        if (holdsOne(node.value())) {
-            DropControls(node.value());
-        }
+        blank(node.value());
         for (pugi::xml_attribute attribute : node.attributes()) {
-            if (holdsOne(attribute.value())) {
-                DropControls(attribute.value());
-            }
+            blank(attribute.value());
         }
         // Depth first, without recursion.
         if (node.first_child()) {
@@ -190,7 +175,7 @@ Status Parse(const std::string& data, const std::string& where, pugi::xml_docume
         return Error{where + ": " + why};
     }
     DeclareUtf8(doc);
-    DropControlsXmlCannotHold(doc);
+    BlankControlsXmlCannotHold(doc);
     return {};
 }
 
@@ -199,11 +184,12 @@ std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint) {
     // Room for about the last write's size at once: growing a large text
     // step by step would hold two or three copies of it for a while.
     writer.out.reserve(sizeHint + sizeHint / 16 + 4096);
-    // No control character XML 1.0 cannot hold is written, whatever put it
-    // in the document: as "&#01;" no XML 1.0 reader would read the file.
+    // No control character XML 1.0 cannot hold reaches the document: the
+    // edits refuse one and the parse reads one as a blank. (pugixml's
+    // format_skip_control_chars would also drop the tab, LF and CR that an
+    // attribute value holds as "&#9;", "&#10;" and "&#13;".)
     doc.save(writer, "  ",
-             pugi::format_indent | pugi::format_no_declaration |
-                 pugi::format_no_empty_element_tags | pugi::format_skip_control_chars,
+             pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
              pugi::encoding_utf8);
     return std::move(writer.out);
 }

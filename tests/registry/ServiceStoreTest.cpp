@@ -497,19 +497,36 @@ TEST_F(ServiceStoreTest, ACharacterXmlCannotHoldIsRefusedAndNeverWritten) {
     EXPECT_EQ(store.recordCount(), 1u);
 
     WriteFile(path,
-              "<serviceList><record key=\"Ping:c&#16;:0\"><password>one&#1;two</password>"
+              "<serviceList><record key=\"Ping:c&#16;&#9;&#13;:0\"><password>one&#1;two</password>"
               "</record></serviceList>");
     ASSERT_TRUE(store.reloadNow().ok());
-    // What is held is what is written: the same key before the save and after.
-    const std::optional<ServiceRecord> held = store.findRecord("Ping:c:0");
+    // Read as blanks, as in details. What is held is what is written: the
+    // same key before the save and after it, with the tab and the CR that
+    // XML can hold.
+    const std::optional<ServiceRecord> held = store.findRecord("Ping:c \t\r:0");
     ASSERT_TRUE(held.has_value());
-    EXPECT_EQ(held->find("password"), std::string_view("onetwo"));
+    EXPECT_EQ(held->find("password"), std::string_view("one two"));
+    EXPECT_FALSE(store
+                     .SetServiceResult("Ping:c \t\r:0",
+                                       "Pass\x01"
+                                       "ed")
+                     .ok());
+    ASSERT_TRUE(store.SetServiceResult("Ping:c \t\r:0", "Passed").ok());
     ASSERT_TRUE(store.flush().ok());
+    ServiceStore reopened(path);
+    ASSERT_TRUE(reopened.OpenServiceFile(true).ok());
+    EXPECT_TRUE(reopened.findRecord("Ping:c \t\r:0").has_value()) << ReadFile(path);
     pugi::xml_document strict;
     ASSERT_TRUE(strict.load_string(ReadFile(path).c_str()));
-    EXPECT_EQ(ReadFile(path).find("&#"), std::string::npos) << ReadFile(path);
+    // Only the references XML 1.0 allows: the tab and the CR of the key.
+    const std::string written = ReadFile(path);
+    for (std::size_t at = written.find("&#"); at != std::string::npos;
+         at = written.find("&#", at + 1)) {
+        const std::string ref = written.substr(at, written.find(';', at) - at + 1);
+        EXPECT_TRUE(ref == "&#09;" || ref == "&#13;") << ref << " in " << written;
+    }
     EXPECT_EQ(std::string(strict.child("serviceList").child("record").child_value("password")),
-              "onetwo");
+              "one two");
 }
 
 // Line ends in the markup around the values are not values: a document type
