@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "alarm/AlarmFlags.h"
@@ -26,6 +28,11 @@ struct CheckResult {
     AlarmFlags alarms;
     std::string host;  // the completed URL for URL checks, else the host
     int port = 0;
+    // How long the run took on its pool thread, from its start (the name
+    // lookup included) to its verdict, the wait in the queue left out;
+    // nullopt for a check that never ran. It is not part of the detail, and
+    // service.xml does not hold it.
+    std::optional<std::chrono::microseconds> responseTime;
 };
 
 // The inputs every check takes, as the dispatch or the wizard reads them.

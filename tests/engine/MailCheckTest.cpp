@@ -3,10 +3,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <iostream>
+
 #include "engine/ThreadFTPCheck.h"
 #include "engine/ThreadMailCheck.h"
+#include "engine/ThreadPingCheck.h"
+#include "engine/ThreadURLCheck.h"
 #include "net/ImapClient.h"
 #include "net/SmtpClient.h"
+#include "support/FakeHttpServer.h"
 #include "support/FakeServer.h"
 #include "support/HostileTls.h"
 #include "support/RunCheck.h"
@@ -473,6 +478,62 @@ TEST(MailCheckTls, TheTrustStoreIsReadOnceNotForEveryCheck) {
     }
     EXPECT_LT(later / kLater * 4, first)
         << "first check " << first << " ms CPU, later ones " << later / kLater << " ms each";
+}
+
+// ---------------------------------------------------------------------------
+// Response time
+
+// Every kind measures its own run: against servers that answer after
+// 500 ms, the time is those 500 ms and what the exchange adds; run one at a
+// time, a check that waited in the queue for the others counts none of
+// its wait.
+TEST(CheckResponseTime, EveryKindMeasuresItsOwnRunWithoutItsWaitInTheQueue) {
+    using namespace std::chrono_literals;
+    const auto late = [](FakeServer::Handler then) {
+        return [then](FakeConnection& c) {
+            c.pause(500ms);
+            then(c);
+        };
+    };
+    test::FakeHttpServer web(
+        test::FakeHttpServer::Delayed(test::HttpResponse("HTTP/1.1 200 OK"), 500ms));
+    FakeServer smtp(late(Script("220 ready\r\n", {"250 mail.test\r\n"})));
+    FakeServer pop3(late(Script("+OK ready\r\n", {"+OK\r\n", "+OK in\r\n"})));
+    FakeServer imap(late(Script("* OK ready\r\n", {"C1 OK in\r\n"})));
+    FakeServer ftp(late(test::Ftp()));
+    const Credentials login{"bob", "pw"};
+    CheckSettings url = At(smtp);
+    url.host = web.url("/");
+    url.port = web.port();
+    UrlCheckRequest get;
+    get.method = "Get";
+    CheckSettings ping = At(smtp);
+    ping.port = 0;
+    std::vector<std::unique_ptr<CheckWorkItem>> items;
+    items.push_back(std::make_unique<ThreadURLCheck>(url, get));
+    items.push_back(std::make_unique<ThreadSMTPCheck>(At(smtp), login));
+    items.push_back(std::make_unique<ThreadPOP3Check>(At(pop3), login));
+    items.push_back(std::make_unique<ThreadIMAPCheck>(At(imap), login));
+    FtpCheckRequest ftpLogin;
+    ftpLogin.username = "bob";
+    ftpLogin.password = "pw";
+    items.push_back(std::make_unique<ThreadFTPCheck>(At(ftp), ftpLogin));
+    items.push_back(std::make_unique<ThreadPingCheck>(ping));
+
+    const std::vector<CheckResult> results = test::RunChecks(std::move(items), 60s, 1);
+    ASSERT_EQ(results.size(), 6u);
+    for (const CheckResult& r : results) {
+        EXPECT_TRUE(r.passed) << r.kind << " " << r.detail;
+        ASSERT_TRUE(r.responseTime.has_value()) << r.kind;
+        const auto ms = std::chrono::duration<double, std::milli>(*r.responseTime).count();
+        std::cout << r.kind << " response " << ms << " ms\n";
+        if (r.kind == "Ping") {
+            EXPECT_LT(*r.responseTime, 500ms) << "loopback answers at once";
+        } else {
+            EXPECT_GE(*r.responseTime, 500ms) << r.kind;
+            EXPECT_LT(*r.responseTime, 600ms) << r.kind << ": its wait in the queue counted";
+        }
+    }
 }
 
 }  // namespace

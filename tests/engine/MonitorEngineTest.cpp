@@ -608,6 +608,7 @@ TEST_F(EngineTest, ACheckThePoolRefusesIsAFailureWithThePoolsReason) {
                                "] Failed:Server is busy. Execution queue is too long.";
     EXPECT_EQ(results[0].result.statusWord, "Failed");
     EXPECT_EQ(results[0].result.detail, detail);
+    EXPECT_FALSE(results[0].result.responseTime.has_value()) << "it never ran";
     EXPECT_EQ(rowStatus(key), "Failed");
     EXPECT_EQ(storedStatus(key), "Failed");
     EXPECT_EQ(backupLines(),

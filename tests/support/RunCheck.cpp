@@ -8,10 +8,11 @@
 namespace vantor::test {
 
 std::vector<engine::CheckResult> RunChecks(
-    std::vector<std::unique_ptr<engine::CheckWorkItem>> items, std::chrono::milliseconds timeout) {
+    std::vector<std::unique_ptr<engine::CheckWorkItem>> items, std::chrono::milliseconds timeout,
+    int maxPooled) {
     app::EventLoop loop;
     pool::ThreadPoolManager pool(loop);
-    pool.setMaxPooled(200);
+    pool.setMaxPooled(maxPooled);
     std::vector<engine::CheckResult> results;
     const std::size_t count = items.size();
     for (auto& item : items) {
