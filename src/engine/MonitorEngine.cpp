@@ -75,8 +75,8 @@ std::size_t Fingerprint(const registry::ServiceRecord& record) {
     const auto mix = [&h, &hash](std::string_view text) {
         h ^= hash(text) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
     };
-    for (const registry::ElementSpec& spec : registry::Elements()) {
-        mix(record.find(spec.element).value_or("\x01none"));
+    for (const registry::ElementEntry& entry : registry::Elements()) {
+        mix(record.find(entry.element).value_or("\x01none"));
     }
     for (const registry::ExtraField& field : record.extraFields()) {
         mix(field.name);
@@ -283,13 +283,13 @@ registry::ServiceFields ReadCheckInput(const registry::ServiceRecord& record,
                                        std::string_view service) {
     registry::ServiceFields f = record.fields(service == words::kUrl);
     const unsigned kind = registry::KindBit(service);
-    for (const registry::ElementSpec& spec : registry::Elements()) {
-        if ((spec.neededBy & kind) != 0 && !f.has(spec.element)) {
-            Missing(f.key, spec.element);
+    for (const registry::ElementEntry& entry : registry::Elements()) {
+        if ((entry.neededBy & kind) != 0 && !f.has(entry.element)) {
+            Missing(f.key, entry.element);
         }
     }
     ReadPort(f.port);
-    if ((registry::SpecOf(Element::ProxyPort).neededBy & kind) != 0) {
+    if ((registry::EntryOf(Element::ProxyPort).neededBy & kind) != 0) {
         ReadPort(f.proxyPort);
     }
     return f;

@@ -11,7 +11,7 @@ namespace vantor::registry {
 namespace {
 
 const char* StatusElement() {
-    return SpecOf(Element::ServiceStatus).name;
+    return EntryOf(Element::ServiceStatus).name;
 }
 
 }  // namespace

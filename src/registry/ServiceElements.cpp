@@ -16,19 +16,19 @@ using E = Element;
 constexpr unsigned kLogin = kKindUrl | kKindMail | kKindFtp;
 constexpr unsigned kProxy = kKindUrl | kKindFtp;
 
-constexpr ElementSpec Rec(E e, const char* name, std::string F::*field, unsigned neededBy = 0) {
+constexpr ElementEntry Rec(E e, const char* name, std::string F::*field, unsigned neededBy = 0) {
     return {e, name, G::Record, field, nullptr, neededBy};
 }
-constexpr ElementSpec Opt(E e, const char* name, std::string F::*field) {
+constexpr ElementEntry Opt(E e, const char* name, std::string F::*field) {
     return {e, name, G::Optional, field, nullptr, 0};
 }
-constexpr ElementSpec Url(E e, const char* name, std::string R::*field, bool needed = true) {
+constexpr ElementEntry Url(E e, const char* name, std::string R::*field, bool needed = true) {
     return {e, name, G::UrlRequest, nullptr, field, needed ? kKindUrl : 0U};
 }
 
 // headerData came later than the other request values: a record without it
 // is still checked.
-constexpr std::array<ElementSpec, kElementCount> kTable{{
+constexpr std::array<ElementEntry, kElementCount> kTable{{
     Rec(E::Service, "service", &F::service, kKindsChecked),
     Rec(E::Ip, "ip", &F::ip, kKindsChecked),
     Rec(E::Port, "port", &F::port, kKindsChecked),
@@ -87,18 +87,18 @@ unsigned KindBit(std::string_view service) {
     return 0;
 }
 
-std::span<const ElementSpec> Elements() {
+std::span<const ElementEntry> Elements() {
     return kTable;
 }
 
-const ElementSpec& SpecOf(Element element) {
+const ElementEntry& EntryOf(Element element) {
     return kTable[static_cast<std::size_t>(element)];
 }
 
 std::string& FieldOf(ServiceFields& fields, Element element) {
-    const ElementSpec& spec = SpecOf(element);
-    return spec.group == ElementGroup::UrlRequest ? fields.request.*spec.request
-                                                  : fields.*spec.field;
+    const ElementEntry& entry = EntryOf(element);
+    return entry.group == ElementGroup::UrlRequest ? fields.request.*entry.request
+                                                   : fields.*entry.field;
 }
 
 const std::string& FieldOf(const ServiceFields& fields, Element element) {

@@ -34,7 +34,7 @@ enum class ElementGroup {
 // One row of the element table: the element's name in service.xml, its
 // place, the field of ServiceFields that holds it, and the kinds whose
 // check cannot do without it.
-struct ElementSpec {
+struct ElementEntry {
     Element element;
     const char* name;
     ElementGroup group;
@@ -44,10 +44,10 @@ struct ElementSpec {
 };
 
 // Every element, in the order of the enum (and of a new record).
-std::span<const ElementSpec> Elements();
-const ElementSpec& SpecOf(Element element);
+std::span<const ElementEntry> Elements();
+const ElementEntry& EntryOf(Element element);
 inline std::string_view ElementName(Element element) {
-    return SpecOf(element).name;
+    return EntryOf(element).name;
 }
 
 // The field that holds an element's value.

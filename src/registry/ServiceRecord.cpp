@@ -45,10 +45,10 @@ Element Lookup(std::string_view name, bool requestGroup, std::size_t& next) {
         (elements[next].group == ElementGroup::UrlRequest) == requestGroup) {
         return elements[next++].element;
     }
-    for (const ElementSpec& spec : elements) {
-        if ((spec.group == ElementGroup::UrlRequest) == requestGroup && name == spec.name) {
-            next = static_cast<std::size_t>(spec.element) + 1;
-            return spec.element;
+    for (const ElementEntry& entry : elements) {
+        if ((entry.group == ElementGroup::UrlRequest) == requestGroup && name == entry.name) {
+            next = static_cast<std::size_t>(entry.element) + 1;
+            return entry.element;
         }
     }
     return Element::Count;
@@ -82,9 +82,9 @@ ServiceFields ServiceRecord::fields(bool withRequest) const {
     ServiceFields f;
     // An element the record lacks reads as empty; one of those that came
     // later (TLS) as its default, which is what records from before it meant.
-    for (const ElementSpec& spec : Elements()) {
-        if (spec.group == ElementGroup::Record) {
-            f.*spec.field = std::string();
+    for (const ElementEntry& entry : Elements()) {
+        if (entry.group == ElementGroup::Record) {
+            f.*entry.field = std::string();
         }
     }
     f.key = key();
@@ -99,11 +99,11 @@ ServiceFields ServiceRecord::fields(bool withRequest) const {
 }
 
 std::optional<std::string_view> ServiceRecord::find(Element element) const {
-    const ElementSpec& spec = SpecOf(element);
-    if (spec.group == ElementGroup::UrlRequest) {
-        return findUrlField(spec.name);
+    const ElementEntry& entry = EntryOf(element);
+    if (entry.group == ElementGroup::UrlRequest) {
+        return findUrlField(entry.name);
     }
-    return TextOf(pugi::xml_node(m_node), spec.name);
+    return TextOf(pugi::xml_node(m_node), entry.name);
 }
 
 std::string_view ServiceRecord::text(Element element) const {

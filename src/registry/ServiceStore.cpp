@@ -38,11 +38,11 @@ Status RefuseWhatXmlCannotHold(std::string_view name, std::string_view text) {
 }
 
 Status RefuseWhatXmlCannotHold(const ServiceFields& f, bool withRequest, bool withExtras) {
-    for (const ElementSpec& spec : Elements()) {
-        if (spec.group == ElementGroup::UrlRequest && !withRequest) {
+    for (const ElementEntry& entry : Elements()) {
+        if (entry.group == ElementGroup::UrlRequest && !withRequest) {
             continue;
         }
-        if (Status ok = RefuseWhatXmlCannotHold(spec.name, FieldOf(f, spec.element)); !ok) {
+        if (Status ok = RefuseWhatXmlCannotHold(entry.name, FieldOf(f, entry.element)); !ok) {
             return ok;
         }
     }
@@ -401,10 +401,10 @@ Status ServiceStore::SetServiceRunState(std::string_view key, std::string_view s
     if (Status active = requireActive(); !active) {
         return active;
     }
-    if (Status held = RefuseWhatXmlCannotHold(SpecOf(Element::Status).name, state); !held) {
+    if (Status held = RefuseWhatXmlCannotHold(EntryOf(Element::Status).name, state); !held) {
         return held;
     }
-    const char* element = SpecOf(Element::Status).name;
+    const char* element = EntryOf(Element::Status).name;
     return applyAndSave(
         [&] {
             return m_doc->change(

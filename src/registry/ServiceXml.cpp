@@ -275,16 +275,16 @@ void WriteRecord(pugi::xml_node record, const ServiceFields& f, std::string_view
                  bool append) {
     auto put = append ? AppendChildText : SetChildText;
     const ServiceFields defaults;
-    for (const ElementSpec& spec : Elements()) {
-        if (spec.group == ElementGroup::Record) {
-            const std::string_view value = spec.element == Element::ServiceStatus ? words::kUnknown
-                                           : spec.element == Element::Status      ? runState
-                                                                                  : f.*spec.field;
-            put(record, spec.name, value);
-        } else if (spec.group == ElementGroup::Optional) {
+    for (const ElementEntry& entry : Elements()) {
+        if (entry.group == ElementGroup::Record) {
+            const std::string_view value = entry.element == Element::ServiceStatus ? words::kUnknown
+                                           : entry.element == Element::Status      ? runState
+                                                                                   : f.*entry.field;
+            put(record, entry.name, value);
+        } else if (entry.group == ElementGroup::Optional) {
             // Records from before the element save as they were.
-            if (record.child(spec.name) || f.*spec.field != defaults.*spec.field) {
-                SetChildText(record, spec.name, f.*spec.field);
+            if (record.child(entry.name) || f.*entry.field != defaults.*entry.field) {
+                SetChildText(record, entry.name, f.*entry.field);
             }
         }
     }
@@ -296,9 +296,9 @@ void WriteUrlGroup(pugi::xml_node record, const UrlRequestFields& r, bool append
         group = record.append_child(kUrlGroupElement);
     }
     auto put = append ? AppendChildText : SetChildText;
-    for (const ElementSpec& spec : Elements()) {
-        if (spec.group == ElementGroup::UrlRequest) {
-            put(group, spec.name, r.*spec.request);
+    for (const ElementEntry& entry : Elements()) {
+        if (entry.group == ElementGroup::UrlRequest) {
+            put(group, entry.name, r.*entry.request);
         }
     }
 }
