@@ -67,6 +67,7 @@
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
+#include "support/CpuTime.h"
 #include "support/FakeServer.h"
 #include "support/TestCertificates.h"
 
@@ -919,13 +920,6 @@ struct UnansweredTls {
     double inTurnMs = 0;
 };
 
-double CpuMs(int who) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 long PeakRssKb() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -953,12 +947,12 @@ UnansweredTls MeasureUnansweredTls() {
                     : std::string("SSL_CERT_FILE=") + (file ? file : "") +
                           " SSL_CERT_DIR=" + (dir ? dir : "");
 
-    double before = CpuMs(RUSAGE_THREAD);
+    double before = vantor::test::ThreadCpuMs();
     check(100);
-    out.firstMs = CpuMs(RUSAGE_THREAD) - before;
+    out.firstMs = vantor::test::ThreadCpuMs() - before;
 
     const long peakBefore = PeakRssKb();
-    before = CpuMs(RUSAGE_SELF);
+    before = vantor::test::ProcessCpuMs();
     {
         std::vector<std::thread> threads;
         for (int i = 0; i < kUnansweredAtOnce; ++i) {
@@ -968,14 +962,14 @@ UnansweredTls MeasureUnansweredTls() {
             t.join();
         }
     }
-    out.atOnceMs = (CpuMs(RUSAGE_SELF) - before) / kUnansweredAtOnce;
+    out.atOnceMs = (vantor::test::ProcessCpuMs() - before) / kUnansweredAtOnce;
     out.peakGrowthKb = PeakRssKb() - peakBefore;
 
-    before = CpuMs(RUSAGE_THREAD);
+    before = vantor::test::ThreadCpuMs();
     for (int i = 0; i < kUnansweredInTurn; ++i) {
         check(100);
     }
-    out.inTurnMs = (CpuMs(RUSAGE_THREAD) - before) / kUnansweredInTurn;
+    out.inTurnMs = (vantor::test::ThreadCpuMs() - before) / kUnansweredInTurn;
     return out;
 }
 

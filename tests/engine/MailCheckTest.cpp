@@ -1,6 +1,5 @@
 // The SMTP, POP3 and IMAP checks against scripted fake servers.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -11,6 +10,7 @@
 #include "engine/ThreadURLCheck.h"
 #include "net/ImapClient.h"
 #include "net/SmtpClient.h"
+#include "support/CpuTime.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeServer.h"
 #include "support/HostileTls.h"
@@ -442,13 +442,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, HostileTlsServer,
                          ::testing::Values(test::TlsFault::Stall, test::TlsFault::Garbage,
                                            test::TlsFault::CloseMidHandshake));
 
-double ThreadCpuMs() {
-    rusage usage{};
-    ::getrusage(RUSAGE_THREAD, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 // Reading a full trust store costs tens of milliseconds of CPU: a check
 // over TLS that pays it every time costs that much before the server says a
 // word. The store is read for the first check after SSL_CERT_FILE names it,
@@ -465,10 +458,10 @@ TEST(MailCheckTls, TheTrustStoreIsReadOnceNotForEveryCheck) {
     const test::ScopedEnv store("SSL_CERT_FILE", named);
     FakeServer silent([](FakeConnection& c) { c.waitForClose(); });
     const auto check = [&silent] {
-        const double before = ThreadCpuMs();
+        const double before = test::ThreadCpuMs();
         ThreadIMAPCheck item(WithTls(At(silent, 50), "implicit"), {"bob", "x"});
         item.run();
-        return ThreadCpuMs() - before;
+        return test::ThreadCpuMs() - before;
     };
     const double first = check();
     constexpr int kLater = 5;

@@ -3,7 +3,6 @@
 // How long the GUI thread's event loop was kept from its work: a precise
 // timer runs on it, and every gap between two of its ticks beyond the
 // interval is a stall. For the window tests and bench_ui.
-#include <time.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -13,6 +12,8 @@
 #include <cstddef>
 #include <functional>
 #include <vector>
+
+#include "support/CpuTime.h"
 
 namespace vantor::test {
 
@@ -81,12 +82,6 @@ public:
     }
 
 private:
-    static double ThreadCpuMs() {
-        timespec now{};
-        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-    }
-
     void tick() {
         const qint64 now = m_clock.nsecsElapsed();
         const double cpu = ThreadCpuMs();

@@ -1,0 +1,23 @@
+#pragma once
+
+// CPU time spent so far, in milliseconds, for tests and benchmarks that
+// set work beside the time it cost.
+#include <time.h>
+
+namespace vantor::test {
+
+inline double CpuMsOf(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+// This thread's.
+inline double ThreadCpuMs() {
+    return CpuMsOf(CLOCK_THREAD_CPUTIME_ID);
+}
+// The whole process's, every thread together.
+inline double ProcessCpuMs() {
+    return CpuMsOf(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+}  // namespace vantor::test
