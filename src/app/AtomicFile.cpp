@@ -144,21 +144,10 @@ void SyncDirectory(const std::string& path) {
 }  // namespace
 
 Status WriteFileAtomically(const std::string& linkOrPath, std::string_view data, mode_t mode) {
-    // A link stays a link: the file it points to is the one replaced.
-    const Expected<std::string> behind = FileBehind(linkOrPath);
-    if (!behind) {
-        return Error{behind.error()};
-    }
-    const std::string& path = behind.value();
-    const Expected<std::string> tmpPath = WriteTemporary(path, data, mode);
-    if (!tmpPath) {
-        return Error{tmpPath.error()};
-    }
-    if (Status renamed = RenameOver(*tmpPath, path); !renamed) {
-        return renamed;
-    }
-    SyncDirectory(path);
-    return {};
+    // No version to keep: the temporary file is renamed over whatever is there.
+    const Expected<std::optional<FileStamp>> written =
+        ReplaceKnownFile(linkOrPath, data, std::nullopt, mode);
+    return written ? Status{} : Error{written.error()};
 }
 
 Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& linkOrPath,
