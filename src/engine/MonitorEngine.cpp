@@ -193,7 +193,7 @@ void MonitorEngine::TimerServiceTimer() {
             return;
         }
         if (!m_undispatchable.empty()) {
-            m_undispatchable.erase(std::hash<std::string_view>{}(record.key()));
+            m_undispatchable.erase(std::string(record.key()));
         }
         if (const auto row = m_services.findRow(record.key())) {
             m_services.select(*row);
@@ -206,9 +206,8 @@ void MonitorEngine::reportUndispatchable(const registry::ServiceRecord& record,
                                          std::string_view message) {
     // Once per record and change: the tick comes every minute, the record
     // stays as it is until someone edits it.
-    const std::size_t key = std::hash<std::string_view>{}(record.key());
     const std::size_t content = Fingerprint(record);
-    const auto [it, first] = m_undispatchable.try_emplace(key, content);
+    const auto [it, first] = m_undispatchable.try_emplace(std::string(record.key()), content);
     if (!first && it->second == content) {
         return;
     }

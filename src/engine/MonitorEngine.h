@@ -155,9 +155,9 @@ private:
     // hand-over at its end, so that woken workers do not slow the walk.
     bool m_gathering = false;
     std::vector<std::unique_ptr<pool::WorkItem>> m_gathered;
-    // The due records that could not be dispatched, by the hash of their
-    // key: what each held when it was reported.
-    std::unordered_map<std::size_t, std::size_t> m_undispatchable;
+    // The due records that could not be dispatched, by key: the fingerprint
+    // of what each held when it was reported.
+    std::unordered_map<std::string, std::size_t> m_undispatchable;
 };
 
 }  // namespace vantor::engine
