@@ -417,7 +417,7 @@ Status ServiceStore::SetServiceResult(std::string_view key, std::string_view sta
     if (Status active = requireActive(); !active) {
         return active;
     }
-    if (Status ok = RefuseWhatXmlCannotHold("service_status", status); !ok) {
+    if (Status ok = RefuseWhatXmlCannotHold(EntryOf(Element::ServiceStatus).name, status); !ok) {
         return ok;
     }
     // The record may hold it already: then nothing changes, and the writer
