@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libqt6svg6 libpugixml-dev libcurl4-openssl-dev
+  qt6-base-dev libqt6svg6 libpugixml-dev libsqlite3-dev libcurl4-openssl-dev
   # TLS for our own clients, and the system's trust store.
   libssl-dev ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev

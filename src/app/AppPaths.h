@@ -48,6 +48,8 @@ public:
     std::string confDirPath() const { return m_appPath + "/conf/"; }
     std::string logDirPath() const { return m_appPath + "/log/"; }
     std::string serviceFilePath() const { return m_appPath + "/conf/service.xml"; }
+    // The result history's folder (ends with "/").
+    std::string historyDirPath() const { return m_appPath + "/history/"; }
     std::string helpFilePath() const { return m_dataPath + "/help/VantorLite.hlp"; }
     // Where the animation is.
     std::string binDirPath() const { return m_dataPath + "/bin/"; }

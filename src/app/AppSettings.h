@@ -98,6 +98,14 @@ struct AppSettings {
     int syslogFacility = 0;  // 0..23
     int syslogSeverity = 0;  // 0..7
     int syslogTimeout = 5000;
+    // [History]: the result history and how long it keeps what.
+    bool historyEnable = true;
+    int historyRawKeepDays = 7;
+    int historyHourlyKeepDays = 90;
+    int historyDailyKeepDays = 400;
+    int historyMaxMB = 512;
+    // [System] ShowDetailPane: the service's history beside the lists.
+    bool showDetailPane = false;
 
     // Not stored in the file.
     bool settingsFileMissing = false;

@@ -123,6 +123,12 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     KeyDef{"SysLog Alarm", "Severity", Kind::Severity, nullptr, &AppSettings::syslogSeverity,
            nullptr},
     I("SysLog Alarm", "Timeout", &AppSettings::syslogTimeout),
+    Optional(B("System", "ShowDetailPane", &AppSettings::showDetailPane)),
+    Optional(B("History", "Enable", &AppSettings::historyEnable)),
+    Optional(I("History", "RawKeepDays", &AppSettings::historyRawKeepDays)),
+    Optional(I("History", "HourlyKeepDays", &AppSettings::historyHourlyKeepDays)),
+    Optional(I("History", "DailyKeepDays", &AppSettings::historyDailyKeepDays)),
+    Optional(I("History", "MaxMB", &AppSettings::historyMaxMB)),
 });
 
 void ReadKey(const IniFile& ini, const KeyDef& def, const AppSettings& defaults, AppSettings& out) {
@@ -201,6 +207,10 @@ void ApplyClamps(AppSettings& s) {
     notPositive(s.smsTimeout, 5000);
     notPositive(s.httpSmsTimeout, 5000);
     notPositive(s.syslogTimeout, 5000);
+    notPositive(s.historyRawKeepDays, 7);
+    notPositive(s.historyHourlyKeepDays, 90);
+    notPositive(s.historyDailyKeepDays, 400);
+    notPositive(s.historyMaxMB, 512);
 }
 
 }  // namespace

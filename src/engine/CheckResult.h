@@ -33,6 +33,8 @@ struct CheckResult {
     // nullopt for a check that never ran. It is not part of the detail, and
     // service.xml does not hold it.
     std::optional<std::chrono::microseconds> responseTime;
+    bool repeat = false;  // the repeat after a first failure
+    bool runNow = false;  // asked for with "Run Now"
 };
 
 // The inputs every check takes, as the dispatch or the wizard reads them.
@@ -48,6 +50,8 @@ struct CheckSettings {
     std::string tlsMode;
     // How a server certificate is judged (every kind that speaks TLS).
     net::TlsOptions tls;
+    bool repeat = false;
+    bool runNow = false;
 };
 
 }  // namespace vantor::engine

@@ -18,6 +18,8 @@ CheckWorkItem::CheckWorkItem(std::string kind, const CheckSettings& settings)
     m_result.alarms = settings.alarms;
     m_result.host = settings.host;
     m_result.port = settings.port;
+    m_result.repeat = settings.repeat;
+    m_result.runNow = settings.runNow;
 }
 
 Expected<net::TlsMode> CheckWorkItem::tlsMode() const {

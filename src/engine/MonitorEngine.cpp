@@ -17,6 +17,7 @@
 #include "engine/ThreadMailCheck.h"
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
+#include "history/HistoryStore.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceElements.h"
 #include "registry/ServiceStore.h"
@@ -250,13 +251,13 @@ void MonitorEngine::MenuServiceRunNowClick() {
     const std::string key = m_services.rows()[*selected].id;
     const std::string& current = m_services.rows()[*selected].currentStatus;
     if (m_services.findRow(key) && current != words::kProcess && current != words::kRetry) {
-        DispatchServiceByKey(key);
+        DispatchServiceByKey(key, false, /*runNow=*/true);
         return;
     }
     m_reporter.showBox(app::MessageBoxKind::Information, app::msg::kStillProcessing);
 }
 
-void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
+void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry, bool runNow) {
     const auto row = m_services.findRow(key);
     if (row) {
         m_services.select(*row);
@@ -267,7 +268,7 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry) {
     }
     // "Process" once the check is out: a record that cannot be dispatched
     // keeps what its row showed, and "Run Now" may try it again.
-    DispatchService(*record, retry);
+    DispatchService(*record, retry, runNow);
     if (row) {
         m_services.setCurrentStatus(*row, words::kProcess);
     }
@@ -364,7 +365,8 @@ std::unique_ptr<CheckWorkItem> MonitorEngine::buildCheck(const registry::Service
     return std::make_unique<ThreadIMAPCheck>(settings, credentials);
 }
 
-void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry) {
+void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool retry,
+                                    bool runNow) {
     const std::string_view service = Require(record, Element::Service);
     if (!HasCheck(service)) {
         return;  // "Database" and anything else have no check
@@ -377,6 +379,8 @@ void MonitorEngine::DispatchService(const registry::ServiceRecord& record, bool 
     settings.alarms.smpp = input.alarmSmpp == "y";
     settings.alarms.httpSms = input.alarmHttpSms == "y";
     settings.alarms.syslog = input.alarmSyslog == "y";
+    settings.repeat = retry;
+    settings.runNow = runNow;
     std::unique_ptr<CheckWorkItem> check = buildCheck(input, settings, retry);
     m_checking.insert(settings.serviceKey);
     queueCheck(std::move(check));
@@ -446,6 +450,25 @@ void MonitorEngine::QueueOnPool(std::unique_ptr<CheckWorkItem> check) {
     }
 }
 
+void MonitorEngine::recordVerdict(const CheckResult& r) {
+    if (m_history == nullptr) {
+        return;
+    }
+    history::Verdict v;
+    v.key = r.serviceKey;
+    v.time =
+        std::chrono::duration_cast<std::chrono::seconds>(m_clock.now().time_since_epoch()).count();
+    v.failed = !r.passed;
+    if (r.responseTime) {
+        v.responseUs = r.responseTime->count();
+    }
+    v.flags = (r.repeat ? history::kRetried : 0u) | (r.runNow ? history::kRunNow : 0u);
+    if (v.failed) {
+        v.detail = r.detail;
+    }
+    m_history->record(std::move(v));
+}
+
 void MonitorEngine::checkCameBack(CheckWorkItem& check) {
     --m_inPool;
     if (check.result().originTag == kOriginProduct) {
@@ -460,6 +483,10 @@ void MonitorEngine::checkCameBack(CheckWorkItem& check) {
         drainBacklog();
     } catch (...) {
         // What stays in the backlog goes with the next check that comes back.
+    }
+    // The round is over: its verdicts are written now, not in a second.
+    if (m_history != nullptr && outstanding() == 0) {
+        m_history->roundEnded();
     }
 }
 
@@ -482,7 +509,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         // shows the service: a filter must not decide what is kept.
         if (r.statusWord == kFailed && r.retryFlag == 1) {
             try {
-                DispatchServiceByKey(r.serviceKey, true);
+                DispatchServiceByKey(r.serviceKey, true, r.runNow);
             } catch (...) {
                 // The record went away or cannot be read: no repeat.
             }
@@ -497,6 +524,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         }
         // A failed save keeps the result in the document for the next save.
         static_cast<void>(m_store.SetServiceResult(r.serviceKey, r.statusWord));
+        recordVerdict(r);
         // A service deleted while its check ran fails nothing any more.
         if (m_store.findRecord(r.serviceKey)) {
             m_health.resultCame(r.serviceKey, r.passed);

@@ -31,6 +31,10 @@ namespace vantor::alarm {
 class AlarmQueue;
 }
 
+namespace vantor::history {
+class HistoryStore;
+}
+
 namespace vantor::pool {
 class ThreadPoolManager;
 class WorkItem;
@@ -98,8 +102,10 @@ public:
 
     // Builds the record's check and queues it. retry: a repeat after a
     // failure, which itself is never repeated. Throws RecordError.
-    void DispatchService(const registry::ServiceRecord& record, bool retry = false);
-    void DispatchServiceByKey(std::string_view key, bool retry = false);
+    // runNow: asked for with "Run Now" (the history marks its verdict).
+    void DispatchService(const registry::ServiceRecord& record, bool retry = false,
+                         bool runNow = false);
+    void DispatchServiceByKey(std::string_view key, bool retry = false, bool runNow = false);
     // Queues a check built elsewhere (the wizard's test); errors are
     // swallowed.
     void QueueOnPool(std::unique_ptr<CheckWorkItem> check);
@@ -116,6 +122,10 @@ public:
     int outstanding() const { return m_inPool + static_cast<int>(m_backlog.size()); }
     // Checks held back until the pool has a thread for them.
     std::size_t backlog() const { return m_backlog.size(); }
+
+    // Where every final verdict of a scheduled check goes besides the list
+    // and the file; none keeps no history.
+    void setHistory(history::HistoryStore* history) { m_history = history; }
 
     std::function<void(bool running, std::string_view text)> onSchedulingChanged;
     // The wizard's test result.
@@ -135,6 +145,7 @@ private:
     void drainBacklog();
     void flushGathered();
     void reportUndispatchable(const registry::ServiceRecord& record, std::string_view message);
+    void recordVerdict(const CheckResult& r);
 
     app::AppSettings& m_settings;
     app::SystemLog& m_log;
@@ -145,6 +156,7 @@ private:
     ServiceListModel& m_services;
     ServiceHealth& m_health;
     alarm::AlarmQueue& m_alarms;
+    history::HistoryStore* m_history = nullptr;
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Words.h"
+#include "history/HistoryStore.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
@@ -81,6 +82,12 @@ std::string_view ServiceListModel::cellText(std::size_t row, Column column) cons
             return shifted ? r.status : r.interval;
         case Column::Status:
             return shifted ? std::string_view() : std::string_view(r.status);
+        case Column::Response:
+            return r.response;
+        case Column::UptimeDay:
+            return r.uptimeDay;
+        case Column::UptimeMonth:
+            return r.uptimeMonth;
         case Column::Count:
             break;
     }
@@ -109,6 +116,9 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
         m_rows.empty() && filter != words::kAll && !IsKindFilter(filter) && filter != words::kEmail;
     if (!hostFilterMatchedNothing) {
         m_filter = newFilter;
+    }
+    for (ServiceRow& row : m_rows) {
+        fillHistory(row);
     }
     std::stable_sort(m_rows.begin(), m_rows.end(),
                      [](const ServiceRow& a, const ServiceRow& b) { return a.id < b.id; });
@@ -142,6 +152,27 @@ void ServiceListModel::setCurrentStatus(std::size_t row, std::string status) {
     }
     m_rows[row].currentStatus = std::move(status);
     m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
+}
+
+void ServiceListModel::fillHistory(ServiceRow& row) const {
+    if (m_history == nullptr) {
+        return;
+    }
+    const std::optional<history::Summary> s = m_history->summary(row.id);
+    const history::Summary shown = s.value_or(history::Summary{});
+    const std::string ms = history::FormatMs(shown.lastResponseUs);
+    row.response = ms.empty() ? std::string() : ms + " ms";
+    row.uptimeDay = history::FormatUptime(shown.day);
+    row.uptimeMonth = history::FormatUptime(shown.month);
+}
+
+void ServiceListModel::historyChanged(const std::vector<std::string>& keys) {
+    for (const std::string& key : keys) {
+        if (const auto row = findRow(key)) {
+            fillHistory(m_rows[*row]);
+            m_observers.notify([r = *row](app::ListObserver& o) { o.rowChanged(r); });
+        }
+    }
 }
 
 void ServiceListModel::setRunState(std::size_t row, std::string state) {

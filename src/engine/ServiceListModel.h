@@ -13,6 +13,10 @@ namespace vantor::registry {
 class ServiceStore;
 }
 
+namespace vantor::history {
+class HistoryStore;
+}
+
 namespace vantor::engine {
 
 // One row of the service list, as the window shows it.
@@ -25,6 +29,11 @@ struct ServiceRow {
     std::string by;
     std::string interval;  // "on HH:MM", "on MM min", "every MM min"
     std::string status;    // run state, "Start" or "Stop"
+    // From the history: the last response time, the uptime of 24 hours and
+    // of 30 days; empty without history.
+    std::string response;
+    std::string uptimeDay;
+    std::string uptimeMonth;
 };
 
 // The service list: the rows of the records that the current filter shows,
@@ -32,7 +41,20 @@ struct ServiceRow {
 class ServiceListModel final {
 public:
     // The columns of the list, in the window's order.
-    enum class Column { Id, Service, Ip, Port, CurrentStatus, By, Interval, Status, Count };
+    enum class Column {
+        Id,
+        Service,
+        Ip,
+        Port,
+        CurrentStatus,
+        By,
+        Interval,
+        Status,
+        Response,
+        UptimeDay,
+        UptimeMonth,
+        Count
+    };
 
     void addObserver(app::ListObserver* observer) { m_observers.add(observer); }
     void removeObserver(app::ListObserver* observer) { m_observers.remove(observer); }
@@ -58,6 +80,11 @@ public:
     void setCurrentStatus(std::size_t row, std::string status);
     void setRunState(std::size_t row, std::string state);
 
+    // Where the history columns come from; none leaves them empty.
+    void setHistory(const history::HistoryStore* history) { m_history = history; }
+    // The history has new summaries for these services.
+    void historyChanged(const std::vector<std::string>& keys);
+
 private:
     std::vector<ServiceRow> m_rows;
     // The first row of each key, so that results find their row at once.
@@ -65,6 +92,9 @@ private:
     std::string m_filter = "ALL";
     std::optional<std::size_t> m_selected;
     app::ListObservers m_observers;
+    const history::HistoryStore* m_history = nullptr;
+
+    void fillHistory(ServiceRow& row) const;
 };
 
 }  // namespace vantor::engine

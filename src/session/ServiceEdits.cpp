@@ -6,6 +6,7 @@
 #include "engine/HostListModel.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
+#include "history/HistoryStore.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::session {
@@ -59,6 +60,9 @@ EditOutcome ServiceEdits::change(std::string_view key, const registry::ServiceFi
     }
     // An update stores "Unknown": whatever failed before is not failing now.
     m_health.forget(key);
+    if (m_history != nullptr && newKey != key) {
+        m_history->rename(std::string(key), newKey);
+    }
     refill(words::kAll);
     return {};
 }

@@ -13,6 +13,10 @@ namespace vantor::registry {
 class ServiceStore;
 }
 
+namespace vantor::history {
+class HistoryStore;
+}
+
 namespace vantor::engine {
 class HostListModel;
 class ServiceHealth;
@@ -58,6 +62,9 @@ public:
     // list with the filter it had.
     EditOutcome remove(std::string_view key);
 
+    // Where a changed key takes its history; none keeps none.
+    void setHistory(history::HistoryStore* history) { m_history = history; }
+
     // The service list with a filter ("ALL", a kind, "Email" or a host).
     void showServices(std::string_view filter);
     // Both lists from the store as it is now (after it changed as a whole):
@@ -75,6 +82,7 @@ private:
     engine::HostListModel& m_hosts;
     engine::ServiceHealth& m_health;
     app::SystemLog& m_log;
+    history::HistoryStore* m_history = nullptr;
 };
 
 }  // namespace vantor::session

@@ -145,10 +145,32 @@ void Session::createEngine() {
     if (started()) {
         return;
     }
+    if (m_settings.historyEnable) {
+        history::HistorySettings kept;
+        kept.rawKeepDays = m_settings.historyRawKeepDays;
+        kept.hourlyKeepDays = m_settings.historyHourlyKeepDays;
+        kept.dailyKeepDays = m_settings.historyDailyKeepDays;
+        kept.maxMB = m_settings.historyMaxMB;
+        m_history =
+            std::make_unique<history::HistoryStore>(m_paths.historyDirPath(), kept, m_log, m_clock);
+    }
     m_parts = engine::WireEngine(
         {m_settings, m_log, m_reporter, m_clock, m_owner, m_store, m_services, m_health, m_alarms},
         engine::PoolLimits{200, 100, 300});
+    m_parts.engine->setHistory(m_history.get());
+    m_edits.setHistory(m_history.get());
     m_edits.refill(words::kAll);
+}
+
+void Session::showHistoryInList() {
+    if (!m_history) {
+        return;
+    }
+    m_services.setHistory(m_history.get());
+    // From the writer thread to the owner: the rows are the owner's.
+    m_history->setOnSummaries([this](std::vector<std::string> keys) {
+        m_owner.post([this, keys = std::move(keys)] { m_services.historyChanged(keys); });
+    });
 }
 
 void Session::start() {
@@ -274,6 +296,8 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
         m_lastSaveFailed = true;
     }
     m_parts.reset();
+    // Every verdict is in; the writer writes them and stops.
+    m_history.reset();
     if (m_paths.CheckLogDir()) {
         const bool noPrefix = m_settings.systemLogFilename.empty();
         m_log.WriteSystemLog(msg::kApplicationStops, LogLevel::Info);

@@ -17,6 +17,7 @@
 #include "engine/MinuteTicker.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
+#include "history/HistoryStore.h"
 #include "registry/ServiceStore.h"
 #include "session/ServiceEdits.h"
 
@@ -114,6 +115,12 @@ public:
     engine::MonitorEngine& engine() { return *m_parts.engine; }
     alarm::AlarmQueue& alarmQueue() { return *m_parts.alarmQueue; }
     pool::ThreadPoolManager& pool() { return *m_parts.pool; }
+    // The result history once the engine is made; none when [History]
+    // Enable is 0.
+    history::HistoryStore* history() { return m_history.get(); }
+    // The service list's history columns follow the history from now on
+    // (a front end with windows asks for it).
+    void showHistoryInList();
 
 private:
     bool openServiceStore();
@@ -134,6 +141,7 @@ private:
     engine::ServiceHealth m_health;
     alarm::AlarmListModel m_alarms;
     ServiceEdits m_edits;
+    std::unique_ptr<history::HistoryStore> m_history;
     engine::EngineParts m_parts;
     engine::MinuteTicker m_ticker;
     std::atomic<bool> m_hurry{false};

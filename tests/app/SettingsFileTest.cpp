@@ -219,6 +219,25 @@ TEST_F(SettingsFileTest, TlsKeysAppearOnlyOnceSetAndThenStay) {
     };
     EXPECT_EQ(after("http/HTTPRetry"), "http/CertExpiryDays");
     EXPECT_EQ(after("SMTP Alarm/Timeout"), "SMTP Alarm/Security");
+    // The history's keys are not there while they hold their defaults.
+    for (const std::string& key : keys) {
+        EXPECT_NE(key.rfind("History/", 0), 0u) << key;
+        EXPECT_NE(key, "System/ShowDetailPane");
+    }
+    settings.historyMaxMB = 100;
+    settings.showDetailPane = true;
+    ASSERT_TRUE(file.SaveSettings(settings));
+    keys = KeysInOrder(ReadFile(iniPath()));
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "History/MaxMB"), 1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "History/Enable"), 0);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "System/ShowDetailPane"), 1);
+    {
+        AppSettings history;
+        ASSERT_TRUE(file.LoadSettings(history));
+        EXPECT_EQ(history.historyMaxMB, 100);
+        EXPECT_TRUE(history.showDetailPane);
+        EXPECT_EQ(history.historyRawKeepDays, 7);
+    }
 
     AppSettings reloaded;
     ASSERT_TRUE(file.LoadSettings(reloaded));

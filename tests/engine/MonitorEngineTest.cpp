@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,8 @@
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadURLCheck.h"
+#include "history/HistoryDb.h"
+#include "history/HistoryStore.h"
 #include "net/SmtpClient.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
@@ -535,6 +538,8 @@ TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {
     enableSyslog();
     const std::string key = add(urlOn(web));
     services.Fill(store, "ALL");
+    history::HistoryStore kept(paths.historyDirPath(), {}, log, clock);
+    engine->setHistory(&kept);
     engine->DispatchServiceByKey(key);
 
     ASSERT_TRUE(waitForResults(1));
@@ -570,6 +575,30 @@ TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {
     EXPECT_EQ(storedStatus(flakyKey), "Passed");
     EXPECT_EQ(rowStatus(flakyKey), "Passed");
     EXPECT_EQ(alarms.rows().size(), 1u);
+
+    // The history holds the final verdicts only, marked as repeats, each
+    // with the time its own run took.
+    kept.waitWritten();
+    std::ostringstream csv;
+    const auto t = std::chrono::duration_cast<std::chrono::seconds>(clock.now().time_since_epoch());
+    history::HistoryDb::openReader(history::HistoryStore::databaseIn(paths.historyDirPath()))
+        ->exportRaw(t.count() - 60, t.count() + 60, csv);
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(csv.str())) {
+        std::vector<std::string> cells;
+        std::stringstream in(line);
+        for (std::string cell; std::getline(in, cell, ',');) {
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    ASSERT_EQ(rows.size(), 2u) << csv.str();
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 5u);
+        EXPECT_EQ(row[4], "retried");
+        EXPECT_FALSE(row[3].empty()) << "a response time";
+        EXPECT_EQ(row[2], row[0] == key ? "Failed" : "Passed");
+    }
 }
 
 TEST_F(EngineTest, AResultIsStoredAndARetryMadeEvenWhenTheRowIsNotShown) {
@@ -691,6 +720,8 @@ TEST_F(EngineTest, AWizardTestResultGoesOnlyToItsCallback) {
     services.Fill(store, "ALL");
     std::vector<CheckResult> setup;
     engine->onSetupResult = [&](const CheckResult& r) { setup.push_back(r); };
+    history::HistoryStore kept(paths.historyDirPath(), {}, log, clock);
+    engine->setHistory(&kept);
 
     CheckSettings s;
     s.originTag = kOriginSetup;
@@ -712,6 +743,13 @@ TEST_F(EngineTest, AWizardTestResultGoesOnlyToItsCallback) {
     EXPECT_TRUE(alarms.rows().empty());
     EXPECT_TRUE(backupLines().empty());
     EXPECT_EQ(web.requests().size(), 1u) << "never retried";
+    kept.waitWritten();
+    std::ostringstream csv;
+    EXPECT_EQ(
+        history::HistoryDb::openReader(history::HistoryStore::databaseIn(paths.historyDirPath()))
+            ->exportRaw(0, std::numeric_limits<std::int32_t>::max(), csv),
+        0)
+        << "a test is not history";
 }
 
 TEST_F(EngineTest, OnlyALowerCaseYAsksForAnAlarm) {

@@ -47,10 +47,11 @@ private:
     const ServiceListModel& m_list;
 };
 
-// The texts of a row as the window shows them, column by column.
+// The texts of a row as the window shows them, column by column, up to the
+// history's columns.
 std::vector<std::string> Cells(const ServiceListModel& list, std::size_t row) {
     std::vector<std::string> out;
-    for (int c = 0; c < static_cast<int>(ServiceListModel::Column::Count); ++c) {
+    for (int c = 0; c < static_cast<int>(ServiceListModel::Column::Response); ++c) {
         out.emplace_back(list.cellText(row, static_cast<ServiceListModel::Column>(c)));
     }
     return out;

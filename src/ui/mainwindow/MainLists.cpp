@@ -68,7 +68,8 @@ void MainLists::createServiceList() {
         m_session.services(),
         {QStringLiteral("ID"), QStringLiteral("Service"), QStringLiteral("IP"),
          QStringLiteral("Port"), QStringLiteral("Current Status"), QStringLiteral("By"),
-         QStringLiteral("Interval"), QStringLiteral("Status")},
+         QStringLiteral("Interval"), QStringLiteral("Status"), QStringLiteral("Response"),
+         QStringLiteral("Uptime 24h"), QStringLiteral("Uptime 30d")},
         this);
     m_serviceProxy = new ListSortProxy(this);
     m_serviceProxy->setSourceModel(m_serviceTable);
@@ -78,7 +79,7 @@ void MainLists::createServiceList() {
     m_serviceList->setItemDelegate(
         new RowColourDelegate(static_cast<int>(engine::ServiceListModel::Column::Status), this));
     InstallColumnSorting(*m_serviceList, *m_serviceProxy, m_sortDirections, true);
-    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50};
+    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50, 80, 90, 90};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         m_serviceList->setColumnWidth(column, widths[column]);
     }

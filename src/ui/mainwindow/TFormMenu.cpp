@@ -266,6 +266,7 @@ void TFormMenu::TimerInitTimer() {
     m_initialised = true;
     runGuarded([this] {
         m_session.createEngine();
+        m_session.showHistoryInList();
         m_session.engine().onSchedulingChanged = [this](bool running, std::string_view text) {
             setSchedulingShown(running);
             showStatusText(FromStd(text));

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "history/HistoryTypes.h"
+#include "history/Sqlite.h"
+
+namespace vantor::history {
+
+// The history database on one connection: verdict rows, their hourly and
+// daily rollups, retention, and the queries the windows and the reports
+// ask. Time is seconds since the epoch; hours and days count from it
+// (UTC). Raw rows are complete from raw_from on, rollups exist for every
+// hour before rolled_to, and a query takes raw rows where rollups do not
+// reach and rollups beyond, so that nothing is counted twice.
+class HistoryDb final {
+public:
+    // The writer: the file is made (0600) and given its tables.
+    static std::unique_ptr<HistoryDb> openWriter(const std::string& path, std::int64_t now);
+    // A reader beside a running writer; throws SqliteError when there is no
+    // database.
+    static std::unique_ptr<HistoryDb> openReader(const std::string& path);
+    ~HistoryDb();
+
+    // Whether SQLite finds the file sound (PRAGMA quick_check).
+    bool sound();
+
+    // One transaction for the batch.
+    void write(const std::vector<Verdict>& verdicts);
+    // Rolls the finished hours up, then applies the retention and the size
+    // cap. Returns the days that the size cap removed (0 mostly).
+    int housekeep(std::int64_t now, const HistorySettings& settings);
+    // The rows of oldKey go under newKey (merged with what newKey had).
+    void rename(std::string_view oldKey, std::string_view newKey);
+
+    Counts counts(std::string_view key, std::int64_t since, std::int64_t now);
+    Summary summary(std::string_view key, std::int64_t now);
+    ServiceDetail detail(std::string_view key, std::int64_t now);
+    std::vector<ServiceReport> report(std::int64_t since, std::int64_t now);
+    // Raw rows from..to (inclusive) as CSV lines; returns the rows written.
+    std::int64_t exportRaw(std::int64_t from, std::int64_t to, std::ostream& out);
+
+    // Every key with rows.
+    std::vector<std::string> keys() const;
+
+    // Bytes the tables hold (the file's pages less its free ones).
+    std::int64_t usedBytes();
+
+private:
+    explicit HistoryDb(std::unique_ptr<Database> db);
+    void createTables(std::int64_t now);
+    void loadMeta();
+    void refreshForRead();
+    std::int64_t meta(std::string_view name, std::int64_t fallback) const;
+    void setMeta(std::string_view name, std::int64_t value);
+    std::optional<std::int64_t> idOf(std::string_view key);
+    std::int64_t idFor(std::string_view key);
+    Counts rawCounts(std::int64_t id, std::int64_t from, std::int64_t to);
+    Counts countsOf(std::int64_t id, std::int64_t since, std::int64_t now);
+    ResponseStats responseOf(std::int64_t id, std::int64_t since, std::int64_t now);
+    std::optional<std::int64_t> lastChangeOf(std::int64_t id);
+    void rollUp(std::int64_t fromHour, std::int64_t toHour);
+    void dropBefore(const char* table, const char* column, std::int64_t bound);
+    std::vector<std::int64_t> serviceIds();
+
+    std::unique_ptr<Database> m_db;
+    bool m_reader = false;
+    // The horizons (rolled_to, raw_from, hourly_from, daily_from).
+    std::unordered_map<std::string, std::int64_t> m_meta;
+    std::unordered_map<std::string, std::int64_t> m_ids;
+    // Per service: whether its last verdict failed, so that the first
+    // failure of an outage keeps its text.
+    std::unordered_map<std::int64_t, bool> m_lastFailed;
+};
+
+}  // namespace vantor::history
