@@ -4,7 +4,7 @@
 // rollups 90, daily 400, 512 MB). The writer rolls up and expires as it
 // would over that time (its hourly housekeeping follows the clock).
 //
-//   bench_history [--services N] [--days D] [--keep DIR]
+//   bench_history [--services N | --keys K1,K2,...] [--days D] [--keep DIR]
 //
 // The simulated span ends at the time of the run; --keep leaves the
 // application directory (history/history.db) for --report to read.
@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     int services = 1000;
     int days = 365;
     std::string keep;
+    std::string given;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--services") == 0) {
             services = std::atoi(argv[i + 1]);
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
             days = std::atoi(argv[i + 1]);
         } else if (std::strcmp(argv[i], "--keep") == 0) {
             keep = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--keys") == 0) {
+            given = argv[i + 1];
         }
     }
     test::TempDir dir;
@@ -97,11 +100,17 @@ int main(int argc, char** argv) {
     app::SystemLog log(paths, settings, clock, reporter);
     const std::string historyDir = root + "/history/";
     std::vector<std::string> keys;
-    for (int i = 0; i < services; ++i) {
+    for (std::size_t at = 0; !given.empty() && at <= given.size();) {
+        const std::size_t comma = std::min(given.find(',', at), given.size());
+        keys.push_back(given.substr(at, comma - at));
+        at = comma + 1;
+    }
+    for (int i = 0; given.empty() && i < services; ++i) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "svc%06d", i);
         keys.emplace_back(buf);
     }
+    services = static_cast<int>(keys.size());
 
     std::vector<double> handOverUs;
     std::vector<double> batchMs;

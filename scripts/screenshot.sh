@@ -6,7 +6,8 @@
 # Each further argument is one xdotool command line (for example
 # "key alt+o s n" or "mousemove 300 200 click 1"), run in order, a second
 # apart, before the screenshot. SCREENSHOT_SERVICES=N keeps the first N
-# services of the demo.
+# services of the demo. SCREENSHOT_HISTORY=1 gives them 30 days of history
+# (written by bench_history) and opens the service history pane.
 set -euo pipefail
 out=$(realpath -m "$1")
 wait=${2:-8}
@@ -77,7 +78,14 @@ for kind, ip, port, alarm, by, hour, minute in rows:
     out.append(rec + "</record>")
 out.append("</serviceList>")
 open(sys.argv[1], "w").write("\n".join(out) + "\n")
+open(sys.argv[1] + ".keys", "w").write(",".join(f"{r[0]}:{r[1]}:{r[2]}" for r in rows))
 PY
+keys=$(cat "$demo/app/conf/service.xml.keys")
+rm "$demo/app/conf/service.xml.keys"
+if [ -n "${SCREENSHOT_HISTORY:-}" ]; then
+  sed -i 's/^WindowHeight=800$/&\nShowDetailPane=1/' "$demo/app/conf/SysInit.ini"
+  "$root/build/release/bin/bench_history" --keys "$keys" --days 30 --keep "$demo/app" >/dev/null 2>&1
+fi
 
 display=:97
 Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &

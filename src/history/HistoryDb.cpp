@@ -105,7 +105,9 @@ std::unique_ptr<HistoryDb> HistoryDb::openWriter(const std::string& path, std::i
         new HistoryDb(std::make_unique<Database>(path, Database::Mode::ReadWrite)));
     db->m_db->exec("PRAGMA journal_mode=WAL");
     db->m_db->exec("PRAGMA synchronous=NORMAL");
-    db->m_db->exec("PRAGMA cache_size=-4000");
+    // The writer checkpoints after its batches (checkpoint()), not inside
+    // the commit of one.
+    db->m_db->exec("PRAGMA wal_autocheckpoint=0");
     // The journal shrinks back after a large housekeeping transaction.
     db->m_db->exec("PRAGMA journal_size_limit=4194304");
     db->createTables(now);
@@ -137,6 +139,8 @@ std::unique_ptr<HistoryDb> HistoryDb::openReader(const std::string& path) {
         db = std::make_unique<Database>(path, Database::Mode::ReadOnly);
     }
     db->exec("PRAGMA query_only=1");
+    // A reader looks at a few hundred rows at a time.
+    db->exec("PRAGMA cache_size=-512");
     auto h = std::unique_ptr<HistoryDb>(new HistoryDb(std::move(db)));
     h->m_reader = true;
     // A file without our tables is no history.
@@ -238,8 +242,13 @@ void HistoryDb::write(const std::vector<Verdict>& verdicts) {
                   "INSERT OR IGNORE INTO recent(svc, t, failed, rt, flags) VALUES (?,?,?,?,?)");
     Statement change(*m_db,
                      "INSERT OR REPLACE INTO change(svc, t, failed, detail) VALUES (?,?,?,?)");
+    const std::int64_t rolledT = meta("rolled_to", 0) * kHour;
+    std::map<std::int64_t, std::vector<std::int64_t>> late;  // day → services
     for (const Verdict& v : verdicts) {
         const std::int64_t id = idFor(v.key);
+        if (v.time < rolledT && v.time >= meta("raw_from", 0)) {
+            late[FloorDiv(v.time, kDay)].push_back(id);
+        }
         // Two verdicts of a service within one second (a "Run Now" beside
         // the schedule) take the next free second.
         std::int64_t t = v.time;
@@ -267,11 +276,27 @@ void HistoryDb::write(const std::vector<Verdict>& verdicts) {
         }
         state->second = v.failed;
     }
+    // Rows for hours already rolled up (a clock set back): those days are
+    // rolled up again from their rows.
+    for (auto& [day, ids] : late) {
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        rollUp(ids, day * 24, std::min(day * 24 + 24, rolledT / kHour), true);
+    }
     tx.commit();
 }
 
 void HistoryDb::rollUp(std::int64_t fromHour, std::int64_t toHour) {
-    Statement rows(*m_db, "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND t < ?");
+    rollUp(serviceIds(), fromHour, toHour, false);
+}
+
+void HistoryDb::rollUp(const std::vector<std::int64_t>& ids, std::int64_t fromHour,
+                       std::int64_t toHour, bool rebuild) {
+    // A rebuild reads every row of its hours, moved or not, and replaces
+    // what the rollups held for them.
+    Statement rows(*m_db,
+                   rebuild ? "SELECT t, failed, rt FROM verdict WHERE svc = ? AND t >= ? AND t < ?"
+                           : "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND t < ?");
     Statement getHours(*m_db, "SELECT hours FROM hourly WHERE svc = ? AND day = ?");
     Statement putHours(*m_db, "INSERT OR REPLACE INTO hourly(svc, day, hours) VALUES (?,?,?)");
     Statement getDay(*m_db,
@@ -285,7 +310,7 @@ void HistoryDb::rollUp(std::int64_t fromHour, std::int64_t toHour) {
         HourEntry total;
         Sketch sketch;
     };
-    for (const std::int64_t id : serviceIds()) {
+    for (const std::int64_t id : ids) {
         std::map<std::int64_t, DayWork> days;
         rows.bind(1, id).bind(2, fromHour * kHour).bind(3, toHour * kHour);
         while (rows.step()) {
@@ -309,7 +334,7 @@ void HistoryDb::rollUp(std::int64_t fromHour, std::int64_t toHour) {
         rows.reset();
         for (auto& [day, work] : days) {
             getHours.bind(1, id).bind(2, day);
-            HourMap hours = getHours.step() ? DecodeHours(getHours.blob(0)) : HourMap{};
+            HourMap hours = !rebuild && getHours.step() ? DecodeHours(getHours.blob(0)) : HourMap{};
             getHours.reset();
             for (const auto& [hour, entry] : work.hours) {
                 hours[hour] = entry;
@@ -319,7 +344,7 @@ void HistoryDb::rollUp(std::int64_t fromHour, std::int64_t toHour) {
             putHours.reset();
 
             getDay.bind(1, id).bind(2, day);
-            if (getDay.step()) {
+            if (!rebuild && getDay.step()) {
                 work.total.checks += getDay.integer(0);
                 work.total.failed += getDay.integer(1);
                 work.total.rtSum += getDay.integer(2);
@@ -365,9 +390,10 @@ int HistoryDb::housekeep(std::int64_t now, const HistorySettings& settings) {
         Statement clear(*m_db, "DELETE FROM recent WHERE t < ?");
         clear.bind(1, hourDone * kHour);
         clear.step();
-        // Whole days are rolled up, once each, when they are over: the day
-        // that runs is read from raw rows, which are there for a week.
-        const std::int64_t target = FloorDiv(hourDone, 24) * 24;
+        // Each finished hour is rolled up once: into its day's hourly row
+        // and into the day's own, so that a query reads at most an hour of
+        // raw rows at its end.
+        const std::int64_t target = hourDone;
         const std::int64_t rolled = meta("rolled_to", target);
         if (target > rolled) {
             rollUp(rolled, target);
@@ -486,13 +512,18 @@ Counts HistoryDb::rawCounts(std::int64_t id, std::int64_t from, std::int64_t to)
     if (from >= to) {
         return c;
     }
-    Statement s(*m_db,
-                "SELECT count(*), coalesce(sum(failed), 0) FROM verdict WHERE svc = ? AND t >= ? "
-                "AND t < ?");
-    s.bind(1, id).bind(2, from).bind(3, to);
-    if (s.step()) {
-        c.checks = s.integer(0);
-        c.failed = s.integer(1);
+    // The two tables one by one: through their union view SQLite reads
+    // each row twice as slowly.
+    for (const char* sql :
+         {"SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND t >= ? AND t < ?",
+          "SELECT count(*), coalesce(sum(failed), 0) FROM recent WHERE svc = ? AND t >= ? AND "
+          "t < ?"}) {
+        Statement& s = query(sql);
+        s.bind(1, id).bind(2, from).bind(3, to);
+        if (s.step()) {
+            c.checks += s.integer(0);
+            c.failed += s.integer(1);
+        }
     }
     return c;
 }
@@ -513,7 +544,8 @@ Counts HistoryDb::countsOf(std::int64_t id, std::int64_t since, std::int64_t now
     const std::int64_t hourlyFrom = meta("hourly_from", 0) * 24;
     const std::int64_t hStart = std::max(firstHour, hourlyFrom);
     if (hStart < lastHour) {
-        Statement s(*m_db, "SELECT day, hours FROM hourly WHERE svc = ? AND day >= ? AND day <= ?");
+        Statement& s =
+            query("SELECT day, hours FROM hourly WHERE svc = ? AND day >= ? AND day <= ?");
         s.bind(1, id).bind(2, FloorDiv(hStart, 24)).bind(3, FloorDiv(lastHour - 1, 24));
         while (s.step()) {
             const std::int64_t day = s.integer(0);
@@ -530,8 +562,7 @@ Counts HistoryDb::countsOf(std::int64_t id, std::int64_t since, std::int64_t now
     const std::int64_t dStart = CeilDiv(firstHour, 24);
     const std::int64_t dEnd = std::min(FloorDiv(hourlyFrom, 24), FloorDiv(lastHour, 24));
     if (dStart < dEnd) {
-        Statement s(
-            *m_db,
+        Statement& s = query(
             "SELECT coalesce(sum(checks), 0), coalesce(sum(failed), 0) FROM daily WHERE svc "
             "= ? AND day >= ? AND day < ?");
         s.bind(1, id).bind(2, dStart).bind(3, dEnd);
@@ -553,19 +584,21 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
     Percentiles p;
     std::optional<std::int64_t> max;
     auto addMax = [&max](std::int64_t v) { max = max ? std::max(*max, v) : v; };
-    Statement raw(*m_db,
-                  "SELECT rt FROM verdict WHERE svc = ? AND t >= ? AND t < ? AND failed = 0 AND rt "
-                  "IS NOT NULL");
     auto fromRaw = [&](std::int64_t from, std::int64_t to) {
         if (from >= to) {
             return;
         }
-        raw.bind(1, id).bind(2, from).bind(3, to);
-        while (raw.step()) {
-            p.add(raw.integer(0));
-            addMax(raw.integer(0));
+        for (const char* sql : {"SELECT rt FROM raw WHERE svc = ? AND t >= ? AND t < ? AND "
+                                "failed = 0 AND rt IS NOT NULL",
+                                "SELECT rt FROM recent WHERE svc = ? AND t >= ? AND t < ? AND "
+                                "failed = 0 AND rt IS NOT NULL"}) {
+            Statement& raw = query(sql);
+            raw.bind(1, id).bind(2, from).bind(3, to);
+            while (raw.step()) {
+                p.add(raw.integer(0));
+                addMax(raw.integer(0));
+            }
         }
-        raw.reset();
     };
     const std::int64_t end = now + 1;
     const std::int64_t rolledT = meta("rolled_to", 0) * kHour;
@@ -581,8 +614,8 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
         } else {
             firstDay = FloorDiv(since, kDay);
         }
-        Statement s(*m_db,
-                    "SELECT rtmax, sketch, checks - failed FROM daily WHERE svc = ? AND day >= ?");
+        Statement& s =
+            query("SELECT rtmax, sketch, checks - failed FROM daily WHERE svc = ? AND day >= ?");
         s.bind(1, id).bind(2, firstDay);
         while (s.step()) {
             if (auto sk = Sketch::decode(s.blob(1)); sk && !sk->empty()) {
@@ -600,7 +633,7 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
 }
 
 std::optional<std::int64_t> HistoryDb::lastChangeOf(std::int64_t id) {
-    Statement s(*m_db, "SELECT max(t) FROM change WHERE svc = ?");
+    Statement& s = query("SELECT max(t) FROM change WHERE svc = ?");
     s.bind(1, id);
     return s.step() ? s.optionalInteger(0) : std::nullopt;
 }
@@ -612,7 +645,7 @@ Summary HistoryDb::summary(std::string_view key, std::int64_t now) {
     if (!id) {
         return s;
     }
-    Statement last(*m_db, "SELECT rt FROM verdict WHERE svc = ? ORDER BY t DESC LIMIT 1");
+    Statement& last = query("SELECT rt FROM verdict WHERE svc = ? ORDER BY t DESC LIMIT 1");
     last.bind(1, *id);
     if (last.step()) {
         s.lastResponseUs = last.optionalInteger(0);
@@ -708,6 +741,16 @@ std::int64_t HistoryDb::exportRaw(std::int64_t from, std::int64_t to, std::ostre
     return n;
 }
 
+Statement& HistoryDb::query(const char* sql) {
+    auto& slot = m_statements[sql];
+    if (!slot) {
+        slot = std::make_unique<Statement>(*m_db, sql);
+    } else {
+        slot->reset();
+    }
+    return *slot;
+}
+
 std::vector<std::string> HistoryDb::keys() const {
     std::vector<std::string> out;
     out.reserve(m_ids.size());
@@ -715,6 +758,13 @@ std::vector<std::string> HistoryDb::keys() const {
         out.push_back(key);
     }
     return out;
+}
+
+void HistoryDb::checkpoint() {
+    // Passive: a reader in the middle of its query keeps its pages, and the
+    // rest is copied next time.
+    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                              nullptr);
 }
 
 std::int64_t HistoryDb::usedBytes() {

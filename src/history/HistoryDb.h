@@ -49,6 +49,10 @@ public:
     // Every key with rows.
     std::vector<std::string> keys() const;
 
+    // Copies the journal into the database file (the writer, between its
+    // transactions).
+    void checkpoint();
+
     // Bytes the tables hold (the file's pages less its free ones).
     std::int64_t usedBytes();
 
@@ -66,14 +70,20 @@ private:
     ResponseStats responseOf(std::int64_t id, std::int64_t since, std::int64_t now);
     std::optional<std::int64_t> lastChangeOf(std::int64_t id);
     void rollUp(std::int64_t fromHour, std::int64_t toHour);
+    void rollUp(const std::vector<std::int64_t>& ids, std::int64_t fromHour, std::int64_t toHour,
+                bool rebuild);
     void dropBefore(const char* table, const char* column, std::int64_t bound);
     std::vector<std::int64_t> serviceIds();
+    // A statement prepared once per connection (sql is a literal), reset.
+    Statement& query(const char* sql);
 
     std::unique_ptr<Database> m_db;
     bool m_reader = false;
     // The horizons (rolled_to, raw_from, hourly_from, daily_from).
     std::unordered_map<std::string, std::int64_t> m_meta;
     std::unordered_map<std::string, std::int64_t> m_ids;
+    // Before m_db in destruction: finalised while the connection is open.
+    std::unordered_map<const char*, std::unique_ptr<Statement>> m_statements;
     // Per service: whether its last verdict failed, so that the first
     // failure of an outage keeps its text.
     std::unordered_map<std::int64_t, bool> m_lastFailed;

@@ -270,6 +270,7 @@ void HistoryStore::writeOps(std::vector<Op>& ops) {
         batch.push_back(std::move(op.verdict));
     }
     flushBatch();
+    m_db->checkpoint();
     refreshSummaries(touched);
 }
 
@@ -304,6 +305,7 @@ void HistoryStore::run() {
                 if (housekeepNow || t >= m_nextHousekeep) {
                     const auto started = std::chrono::steady_clock::now();
                     m_db->housekeep(t, m_settings);
+                    m_db->checkpoint();
                     m_housekeepUs += std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - started)
                                          .count();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace vantor::history {
 
@@ -56,14 +57,23 @@ std::optional<std::uint64_t> GetVarint(std::string_view in, std::size_t& pos) {
     return std::nullopt;
 }
 
+void Sketch::grow(std::size_t buckets) {
+    if (m_counts.size() < buckets) {
+        m_counts.resize(buckets, 0);
+    }
+}
+
 void Sketch::add(std::int64_t microseconds, std::uint64_t count) {
-    m_buckets[BucketOf(microseconds)] += count;
+    const auto b = static_cast<std::size_t>(BucketOf(microseconds));
+    grow(b + 1);
+    m_counts[b] += count;
     m_total += count;
 }
 
 void Sketch::merge(const Sketch& other) {
-    for (const auto& [bucket, count] : other.m_buckets) {
-        m_buckets[bucket] += count;
+    grow(other.m_counts.size());
+    for (std::size_t b = 0; b < other.m_counts.size(); ++b) {
+        m_counts[b] += other.m_counts[b];
     }
     m_total += other.m_total;
 }
@@ -74,22 +84,25 @@ std::optional<std::int64_t> Sketch::quantile(double q) const {
     }
     const std::uint64_t rank = Rank(q, m_total);
     std::uint64_t seen = 0;
-    for (const auto& [bucket, count] : m_buckets) {
-        seen += count;
+    for (std::size_t b = 0; b < m_counts.size(); ++b) {
+        seen += m_counts[b];
         if (seen >= rank) {
-            return ValueOf(bucket);
+            return ValueOf(static_cast<int>(b));
         }
     }
-    return ValueOf(m_buckets.rbegin()->first);
+    return ValueOf(static_cast<int>(m_counts.size()) - 1);
 }
 
 std::string Sketch::encode() const {
     std::string out;
-    int previous = 0;
-    for (const auto& [bucket, count] : m_buckets) {
-        PutVarint(out, static_cast<std::uint64_t>(bucket - previous));
-        PutVarint(out, count);
-        previous = bucket;
+    std::size_t previous = 0;
+    for (std::size_t b = 0; b < m_counts.size(); ++b) {
+        if (m_counts[b] == 0) {
+            continue;
+        }
+        PutVarint(out, b - previous);
+        PutVarint(out, m_counts[b]);
+        previous = b;
     }
     return out;
 }
@@ -105,18 +118,24 @@ std::optional<Sketch> Sketch::decode(std::string_view bytes) {
             return std::nullopt;
         }
         bucket += *delta;
-        s.m_buckets[static_cast<int>(bucket)] += *count;
+        s.grow(bucket + 1);
+        s.m_counts[bucket] += *count;
         s.m_total += *count;
     }
     return s;
 }
 
 void Percentiles::add(std::int64_t microseconds) {
-    m_exact.push_back(microseconds);
+    if (m_folded) {
+        m_sketch.add(microseconds);
+    } else {
+        m_exact.push_back(microseconds);
+    }
 }
 
 void Percentiles::merge(const Sketch& sketch) {
     m_sketch.merge(sketch);
+    m_folded = false;
 }
 
 std::optional<std::int64_t> Percentiles::quantile(double q) {
@@ -131,11 +150,14 @@ std::optional<std::int64_t> Percentiles::quantile(double q) {
     }
     // Once any sketch is in, exact values join it in buckets: one order for
     // them all.
-    Sketch all = m_sketch;
-    for (const std::int64_t v : m_exact) {
-        all.add(v);
+    if (!m_folded) {
+        for (const std::int64_t v : m_exact) {
+            m_sketch.add(v);
+        }
+        m_exact.clear();
+        m_folded = true;
     }
-    return all.quantile(q);
+    return m_sketch.quantile(q);
 }
 
 }  // namespace vantor::history

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +33,9 @@ public:
     static std::optional<Sketch> decode(std::string_view bytes);
 
 private:
-    std::map<int, std::uint64_t> m_buckets;
+    void grow(std::size_t buckets);
+    // Counts by bucket index, as far as the highest bucket used.
+    std::vector<std::uint64_t> m_counts;
     std::uint64_t m_total = 0;
 };
 
@@ -50,6 +51,8 @@ public:
 private:
     std::vector<std::int64_t> m_exact;
     Sketch m_sketch;
+    // Once exact values and sketches meet, the exact ones are bucketed once.
+    bool m_folded = false;
 };
 
 }  // namespace vantor::history

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -26,7 +27,10 @@
 #include "support/Gate.h"
 #include "support/GuiProgram.h"
 #include "ui/GuiApp.h"
+#include "ui/mainwindow/DetailPane.h"
 #include "ui/mainwindow/TFormMenu.h"
+#include "engine/ServiceListModel.h"
+#include "history/HistoryDb.h"
 #include "ui/support/MessageBox.h"
 
 using namespace std::chrono_literals;
@@ -355,6 +359,58 @@ private slots:
              {"ShowWindowAlarmLog=0", "ShowFunctionBar=0", "WindowWidth=800", "WindowHeight=600"}) {
             QVERIFY2(text.str().find(line) != std::string::npos, line);
         }
+    }
+
+    void theHistoryPaneAndColumnsShowTheSelectedServicesDayAndThePaneStaysOpen() {
+        Program program(EveryKind());
+        const std::string key = "URL:http://127.0.0.1:1/:80";
+        {
+            // A day of checks every 5 minutes up to now, 3 of 288 failed.
+            const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count();
+            std::filesystem::create_directories(program.file("history"));
+            auto db = vantor::history::HistoryDb::openWriter(program.file("history/history.db"), now);
+            std::vector<vantor::history::Verdict> day;
+            for (int i = 0; i < 288; ++i) {
+                vantor::history::Verdict v;
+                v.key = key;
+                v.time = now - 86399 + i * 300;
+                v.failed = i == 7 || i == 8 || i == 100;
+                v.responseUs = 12000 + i * 10;
+                v.detail = v.failed ? "[127.0.0.1:1] Failed:Connection refused" : "";
+                day.push_back(v);
+            }
+            db->write(day);
+        }
+        QVERIFY(program.startAndWait());
+        const int row = program.rowOf(QString::fromStdString(key));
+        const int uptimeDay = static_cast<int>(vantor::engine::ServiceListModel::Column::UptimeDay);
+        QCOMPARE(program.services()->model()->headerData(uptimeDay, Qt::Horizontal).toString(),
+                 QStringLiteral("Uptime 24h"));
+        QTRY_COMPARE(program.cell(row, uptimeDay), QStringLiteral("98.958 %"));
+        QCOMPARE(program.cell(row, uptimeDay + 1), QStringLiteral("98.958 %"));
+        // The last check's response time: 12 ms + 287 * 10 us.
+        QCOMPARE(program.cell(row, uptimeDay - 1), QStringLiteral("14.9 ms"));
+
+        auto* pane = program.find<vantor::ui::DetailPane>("DetailPane");
+        QVERIFY(!pane->isVisible());
+        program.find<QAction>("ActionDetailPane")->trigger();
+        QVERIFY(pane->isVisible());
+        QElapsedTimer opened;
+        opened.start();
+        program.selectRow(row);
+        QCOMPARE(pane->key(), std::optional<std::string>(key));
+        QTRY_VERIFY(pane->loaded());
+        qInfo("the pane had its history %lld ms after the click", opened.elapsed());
+        QVERIFY(opened.elapsed() < 100);
+        program.find<QAction>("ActionClose")->trigger();
+        QTRY_VERIFY(program.finished);
+        std::ifstream ini(program.appDir() + "/conf/SysInit.ini");
+        std::stringstream text;
+        text << ini.rdbuf();
+        QVERIFY(text.str().find("ShowDetailPane=1") != std::string::npos);
+        QVERIFY(text.str().find("[History]") == std::string::npos);
     }
 
     void deleteRemovesTheRowAndALonelyHost() {

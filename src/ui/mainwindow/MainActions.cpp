@@ -41,6 +41,9 @@ MainActions::MainActions(QMainWindow& window) {
     alarmMessages =
         action("ActionAlarmMessages", QStringLiteral("&Alarm Messages"),
                QStringLiteral("Show or hide the alarm messages..."), QKeySequence(Qt::Key_F8));
+    detailPane = action("ActionDetailPane", QStringLiteral("Service &History"),
+                        QStringLiteral("Show or hide the selected service's history..."));
+    detailPane->setCheckable(true);
     functionBar->setCheckable(true);
     functionBar->setChecked(true);
     alarmMessages->setCheckable(true);
@@ -90,6 +93,7 @@ void MainActions::createMenus(QMainWindow& window) {
     view->addSeparator();
     view->addAction(functionBar);
     view->addAction(alarmMessages);
+    view->addAction(detailPane);
     view->addSeparator();
     auto* sizes = new QMenu(&window);
     sizes->addAction(size800);

@@ -19,6 +19,7 @@ public:
     QAction* clearMessages;
     QAction* functionBar;
     QAction* alarmMessages;
+    QAction* detailPane;
     QAction* resolution;
     QAction* size800;
     QAction* size1024;

@@ -3,6 +3,9 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QTreeView>
+
+#include "history/HistoryStore.h"
+#include "ui/mainwindow/DetailPane.h"
 #include <QVBoxLayout>
 
 #include "session/Session.h"
@@ -29,9 +32,48 @@ MainLists::MainLists(session::Session& session, Commands commands, QWidget* pare
     upper->setStretchFactor(1, 1);
     upper->setSizes({180, 820});
     addWidget(upper);
+    // The history is made with the engine, later; where it will be is known.
+    m_detailPane = new DetailPane(
+        m_session.settings().historyEnable
+            ? history::HistoryStore::databaseIn(m_session.paths().historyDirPath())
+            : std::string(),
+        this);
+    m_detailPane->hide();
+    addWidget(m_detailPane);
     addWidget(m_alarmGroup);
     setStretchFactor(0, 1);
-    setSizes({500, kAlarmGroupHeight});
+    setSizes({500, 0, kAlarmGroupHeight});
+    // The pane follows the selection, and the selected service's results.
+    connect(m_serviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] {
+                if (m_detailPane->isVisible()) {
+                    m_detailPane->showService(selectedKey());
+                }
+            });
+    connect(m_serviceTable, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                if (!m_detailPane->isVisible() || !m_detailPane->key()) {
+                    return;
+                }
+                const auto row = m_session.services().findRow(*m_detailPane->key());
+                if (row && static_cast<int>(*row) >= first.row() &&
+                    static_cast<int>(*row) <= last.row() &&
+                    last.column() >= static_cast<int>(engine::ServiceListModel::Column::Response)) {
+                    m_detailPane->refresh();
+                }
+            });
+}
+
+void MainLists::showDetailPane(bool show) {
+    m_detailPane->setVisible(show);
+    if (show) {
+        m_detailPane->showService(selectedKey());
+        QList<int> sizes = this->sizes();
+        const int pane = m_detailPane->sizeHint().height();
+        sizes[0] = std::max(0, sizes[0] - pane);
+        sizes[1] = pane;
+        setSizes(sizes);
+    }
 }
 
 QTreeView* MainLists::listView(const char* name) {
@@ -164,7 +206,8 @@ void MainLists::showAlarmMessages(bool show) {
     m_alarmGroup->setVisible(show);
     if (show) {
         const int total = height();
-        setSizes({std::max(0, total - kAlarmGroupHeight), kAlarmGroupHeight});
+        const int pane = m_detailPane->isVisible() ? sizes()[1] : 0;
+        setSizes({std::max(0, total - kAlarmGroupHeight - pane), pane, kAlarmGroupHeight});
     }
 }
 

@@ -20,6 +20,8 @@ class Session;
 
 namespace vantor::ui {
 
+class DetailPane;
+
 // The main window's lists under their splitters: the host tree at the left,
 // the service list beside it, and the alarm list in its group at the
 // bottom. Each is a view over the core's model; the service list keeps its
@@ -50,6 +52,9 @@ public:
     // Shows or hides the alarm list's group; shown again at its own height.
     void showAlarmMessages(bool show);
     void setRowSelection(bool wholeRows);
+    // Shows or hides the selected service's history under the lists.
+    void showDetailPane(bool show);
+    DetailPane* detailPane() const { return m_detailPane; }
 
     QTreeView* serviceList() const { return m_serviceList; }
     QGroupBox* alarmGroup() const { return m_alarmGroup; }
@@ -69,6 +74,7 @@ private:
     QTreeView* m_alarmList = nullptr;
     QTreeView* m_hostTree = nullptr;
     QGroupBox* m_alarmGroup = nullptr;
+    DetailPane* m_detailPane = nullptr;
     // The key of the selected row, kept across a refill.
     std::optional<std::string> m_keptSelection;
 };

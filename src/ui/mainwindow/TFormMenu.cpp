@@ -27,6 +27,7 @@
 #include "ui/mainwindow/ClosingNotice.h"
 #include "ui/mainwindow/HelpWindow.h"
 #include "ui/mainwindow/MainActions.h"
+#include "ui/mainwindow/DetailPane.h"
 #include "ui/mainwindow/MainLists.h"
 #include "ui/mainwindow/MainTopPanel.h"
 #include "ui/mainwindow/TrayIcon.h"
@@ -128,6 +129,7 @@ void TFormMenu::connectCommands() {
     on(a.clearMessages, [this] { m_session.alarms().clear(); });
     on(a.functionBar, [this] { toggleFunctionBar(); });
     on(a.alarmMessages, [this] { toggleAlarmMessages(); });
+    on(a.detailPane, [this] { showDetailPane(!m_lists->detailPane()->isVisible()); });
     on(a.size800, [this] {
         showNormal();
         resize(800, 600);
@@ -267,6 +269,10 @@ void TFormMenu::TimerInitTimer() {
     runGuarded([this] {
         m_session.createEngine();
         m_session.showHistoryInList();
+        // The pane reads the history the engine has made.
+        if (m_session.settings().showDetailPane) {
+            showDetailPane(true);
+        }
         m_session.engine().onSchedulingChanged = [this](bool running, std::string_view text) {
             setSchedulingShown(running);
             showStatusText(FromStd(text));
@@ -388,6 +394,12 @@ void TFormMenu::showAlarmMessages(bool show) {
     m_lists->showAlarmMessages(show);
     m_actions->alarmMessages->setChecked(show);
     m_session.settings().showWindowAlarmLog = show;
+}
+
+void TFormMenu::showDetailPane(bool show) {
+    m_lists->showDetailPane(show);
+    m_actions->detailPane->setChecked(show);
+    m_session.settings().showDetailPane = show;
 }
 
 void TFormMenu::toggleFunctionBar() {

@@ -98,6 +98,7 @@ private:
 
     void toggleAlarmMessages();
     void toggleFunctionBar();
+    void showDetailPane(bool show);
     void showAlarmMessages(bool show);
 
     enum class Closing { Window, CloseCommand };
