@@ -763,8 +763,7 @@ std::vector<std::string> HistoryDb::keys() const {
 void HistoryDb::checkpoint() {
     // Passive: a reader in the middle of its query keeps its pages, and the
     // rest is copied next time.
-    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                              nullptr);
+    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 std::int64_t HistoryDb::usedBytes() {

@@ -23,14 +23,14 @@
 #include <thread>
 
 #include "alarm/AlarmListModel.h"
+#include "engine/ServiceListModel.h"
+#include "history/HistoryDb.h"
 #include "pool/ThreadPoolManager.h"
 #include "support/Gate.h"
 #include "support/GuiProgram.h"
 #include "ui/GuiApp.h"
 #include "ui/mainwindow/DetailPane.h"
 #include "ui/mainwindow/TFormMenu.h"
-#include "engine/ServiceListModel.h"
-#include "history/HistoryDb.h"
 #include "ui/support/MessageBox.h"
 
 using namespace std::chrono_literals;
@@ -370,7 +370,8 @@ private slots:
                                          std::chrono::system_clock::now().time_since_epoch())
                                          .count();
             std::filesystem::create_directories(program.file("history"));
-            auto db = vantor::history::HistoryDb::openWriter(program.file("history/history.db"), now);
+            auto db =
+                vantor::history::HistoryDb::openWriter(program.file("history/history.db"), now);
             std::vector<vantor::history::Verdict> day;
             for (int i = 0; i < 288; ++i) {
                 vantor::history::Verdict v;

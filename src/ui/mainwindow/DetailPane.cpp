@@ -119,10 +119,9 @@ void DetailPane::loaderLoop() {
             generation = m_served = m_generation;
             key = m_wanted.value_or(std::string());
         }
-        const std::int64_t now =
-            std::chrono::duration_cast<std::chrono::seconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count();
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
         history::ServiceDetail detail;
         std::string error;
         try {
@@ -138,7 +137,8 @@ void DetailPane::loaderLoop() {
         // Back on the GUI thread; a pane gone meanwhile is not told.
         QMetaObject::invokeMethod(
             this,
-            [this, generation, detail = std::move(detail), now, error = std::move(error)]() mutable {
+            [this, generation, detail = std::move(detail), now,
+             error = std::move(error)]() mutable {
                 apply(generation, std::move(detail), now, std::move(error));
             },
             Qt::QueuedConnection);
@@ -201,11 +201,12 @@ void DetailPane::paintEvent(QPaintEvent*) {
     const history::ServiceDetail& d = m_detail;
     const history::Counts& c = d.dayCounts;
     const QString counts =
-        c.checks == 0 ? QStringLiteral("No checks in the last 24 hours.")
-                      : QStringLiteral("%1/%2 checks passed").arg(c.checks - c.failed).arg(c.checks);
-    const QString response = QStringLiteral("Response p50 %1 \u00b7 p95 %2 \u00b7 max %3")
-                                 .arg(Ms(d.dayResponse.p50), Ms(d.dayResponse.p95),
-                                      Ms(d.dayResponse.max));
+        c.checks == 0
+            ? QStringLiteral("No checks in the last 24 hours.")
+            : QStringLiteral("%1/%2 checks passed").arg(c.checks - c.failed).arg(c.checks);
+    const QString response =
+        QStringLiteral("Response p50 %1 \u00b7 p95 %2 \u00b7 max %3")
+            .arg(Ms(d.dayResponse.p50), Ms(d.dayResponse.p95), Ms(d.dayResponse.max));
     p.drawText(QRect(all.left(), all.top() + kLine, all.width(), kLine), Qt::AlignLeft,
                counts + QStringLiteral("    ") + response);
 
@@ -286,8 +287,8 @@ bool DetailPane::event(QEvent* event) {
         const QRect strip = stripRect();
         if (strip.contains(help->pos())) {
             const int cells = static_cast<int>(m_detail.days.size());
-            const int i = std::clamp((help->pos().x() - strip.left()) * cells / strip.width(), 0,
-                                     cells - 1);
+            const int i =
+                std::clamp((help->pos().x() - strip.left()) * cells / strip.width(), 0, cells - 1);
             const history::Counts& c = m_detail.days[static_cast<std::size_t>(i)];
             const std::int64_t day = (m_now / kDay - (cells - 1 - i)) * kDay;
             const QString date = Q(history::FormatTime(day)).left(10);

@@ -4,9 +4,9 @@
 #include <QHeaderView>
 #include <QTreeView>
 
+#include <QVBoxLayout>
 #include "history/HistoryStore.h"
 #include "ui/mainwindow/DetailPane.h"
-#include <QVBoxLayout>
 
 #include "session/Session.h"
 
@@ -33,23 +33,22 @@ MainLists::MainLists(session::Session& session, Commands commands, QWidget* pare
     upper->setSizes({180, 820});
     addWidget(upper);
     // The history is made with the engine, later; where it will be is known.
-    m_detailPane = new DetailPane(
-        m_session.settings().historyEnable
-            ? history::HistoryStore::databaseIn(m_session.paths().historyDirPath())
-            : std::string(),
-        this);
+    m_detailPane =
+        new DetailPane(m_session.settings().historyEnable
+                           ? history::HistoryStore::databaseIn(m_session.paths().historyDirPath())
+                           : std::string(),
+                       this);
     m_detailPane->hide();
     addWidget(m_detailPane);
     addWidget(m_alarmGroup);
     setStretchFactor(0, 1);
     setSizes({500, 0, kAlarmGroupHeight});
     // The pane follows the selection, and the selected service's results.
-    connect(m_serviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] {
-                if (m_detailPane->isVisible()) {
-                    m_detailPane->showService(selectedKey());
-                }
-            });
+    connect(m_serviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_detailPane->isVisible()) {
+            m_detailPane->showService(selectedKey());
+        }
+    });
     connect(m_serviceTable, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex& last) {
                 if (!m_detailPane->isVisible() || !m_detailPane->key()) {
