@@ -119,7 +119,7 @@ void HistoryStore::waitWritten() {
     const std::uint64_t target = m_handed;
     m_flush = true;
     m_wake.notify_one();
-    m_written.wait(lock, [&] { return m_done >= target || m_stop; });
+    m_written.wait(lock, [&] { return (m_opened && m_done >= target) || m_stop; });
 }
 
 void HistoryStore::housekeepNow() {
@@ -278,6 +278,11 @@ void HistoryStore::run() {
     using namespace std::chrono_literals;
     // Open at once: the first verdicts should not wait for it.
     ensureOpen();
+    {
+        std::lock_guard lock(m_mutex);
+        m_opened = true;
+    }
+    m_written.notify_all();
     for (;;) {
         std::vector<Op> ops;
         bool stop = false;

@@ -56,8 +56,9 @@ public:
     // window has no use for them.
     void setOnSummaries(std::function<void(std::vector<std::string>)> callback);
 
-    // Waits until everything handed over before the call is written (or
-    // dropped by a failing database). For tests and benchmarks.
+    // Waits until the database was opened (or found unusable) and
+    // everything handed over before the call is written (or dropped by a
+    // failing database). For tests and benchmarks.
     void waitWritten();
     // Runs the hourly housekeeping on the next pass (tests and benchmarks).
     void housekeepNow();
@@ -99,6 +100,7 @@ private:
     bool m_housekeepNow = false;
     bool m_refreshAll = false;
     bool m_stop = false;
+    bool m_opened = false;  // the first attempt to open is over
     bool m_available = true;
     std::unordered_map<std::string, Summary> m_summaries;
     std::function<void(std::vector<std::string>)> m_onSummaries;

@@ -15,6 +15,7 @@
 #include "TestConfig.h"
 #include "app/IniFile.h"
 #include "app/TimeFormat.h"
+#include "history/HistoryDb.h"
 #include "registry/ServiceStore.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeServer.h"
@@ -727,11 +728,111 @@ TEST_F(HeadlessTest, AStopSignalEndsTheWindowProgramAlsoWithABoxUp) {
     EXPECT_TRUE(logShows("Application stops."));
 }
 
+TEST_F(HeadlessTest, ReportAndExportReadTheHistoryBesideARunningMonitor) {
+    const std::string url = "URL:http://a.example/:80";
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    {
+        ::mkdir(dir.file("history").c_str(), 0700);
+        auto db = history::HistoryDb::openWriter(dir.file("history/history.db"), now);
+        std::vector<history::Verdict> day;
+        for (int i = 0; i < 288; ++i) {
+            history::Verdict v;
+            v.key = url;
+            v.time = now - 86399 + i * 300;
+            v.failed = i % 100 == 50;
+            v.responseUs = 10000 + (i % 10) * 1000;
+            v.detail = v.failed ? "[a.example:80] Failed:Connection refused" : "";
+            day.push_back(v);
+        }
+        history::Verdict ping;
+        ping.key = "Ping,b:";  // a comma, quoted in CSV
+        ping.time = now - 10;
+        day.push_back(ping);
+        db->write(day);
+    }
+    auto monitor = start();
+    ASSERT_TRUE(monitor->waitForOutput(kReady, 20s)) << monitor->err();
+
+    auto table = start({"--report"});
+    ASSERT_EQ(table->wait(10s), 0) << table->err();
+    const std::string head = table->out().substr(0, table->out().find('\n'));
+    EXPECT_EQ(head, "Key" + std::string(url.size() - 3 + 2, ' ') +
+                        "Checks  Failed     Uptime  p50 ms  p95 ms  Max ms  Last change");
+    EXPECT_NE(table->out().find("\n" + url + "     288       3   98.958 %  "), std::string::npos)
+        << table->out();
+
+    auto csv = start({"--report", "--since", "7d", "--format", "csv"});
+    ASSERT_EQ(csv->wait(10s), 0) << csv->err();
+    std::istringstream lines(csv->out());
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) {
+        rows.push_back(line);
+    }
+    ASSERT_EQ(rows.size(), 3u) << csv->out();
+    EXPECT_EQ(rows[0], "key,checks,failed,uptime,p50_ms,p95_ms,max_ms,last_change");
+    EXPECT_EQ(rows[1], "\"Ping,b:\",1,0,100.000 %,,,,");
+    std::vector<std::string> cells;
+    std::istringstream fields(rows[2]);
+    for (std::string cell; std::getline(fields, cell, ',');) {
+        cells.push_back(cell);
+    }
+    ASSERT_EQ(cells.size(), 8u) << rows[2];
+    EXPECT_EQ(cells[0] + "," + cells[1] + "," + cells[2] + "," + cells[3], url + ",288,3,98.958 %");
+    // Past the day's first hours the figures come from the rollup's sketch:
+    // within its 4 %. The maximum is exact.
+    EXPECT_NEAR(std::stod(cells[4]), 15.0, 0.6) << rows[2];
+    EXPECT_NEAR(std::stod(cells[5]), 19.0, 0.76) << rows[2];
+    EXPECT_EQ(cells[6], "19.0");
+    EXPECT_FALSE(cells[7].empty()) << "the last change of state";
+
+    auto json = start({"--report", "--format", "json", "--since", "30d"});
+    ASSERT_EQ(json->wait(10s), 0) << json->err();
+    EXPECT_NE(json->out().find("{\"key\": \"" + url +
+                               "\", \"checks\": 288, \"failed\": 3, \"uptime_percent\": 98.958"),
+              std::string::npos)
+        << json->out();
+
+    const std::string today = FormatDate(std::chrono::system_clock::now());
+    const std::string yesterday = FormatDate(std::chrono::system_clock::now() - 24h);
+    auto rowsOut = start({"--history-export", yesterday, today});
+    ASSERT_EQ(rowsOut->wait(10s), 0) << rowsOut->err();
+    EXPECT_EQ(rowsOut->out().rfind("key,time,status,response_us,flags\n", 0), 0u);
+    EXPECT_EQ(std::count(rowsOut->out().begin(), rowsOut->out().end(), '\n'), 1 + 288 + 1);
+    EXPECT_NE(rowsOut->out().find(",Failed,10000,\n"), std::string::npos);
+
+    // Bad uses are refused with the reason, and change nothing.
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--report", "--since", "2w"},
+          {"--report", "--format", "xml"},
+          {"--since", "7d"},
+          {"--history-export", "2026-02-30", today},
+          {"--history-export", today},
+          {"--report", "--check-now"}}) {
+        auto refused = start(bad);
+        EXPECT_EQ(refused->wait(10s), 2) << bad[0] << " " << bad.back();
+        EXPECT_NE(refused->err().find("Usage: vantor-lite"), std::string::npos);
+    }
+    monitor->signal(SIGTERM);
+    ASSERT_EQ(monitor->wait(30s), 0);
+
+    // Without a database: said, status 1, nothing made.
+    ASSERT_EQ(std::filesystem::remove_all(dir.file("history")) > 0, true);
+    auto none = start({"--report"});
+    EXPECT_EQ(none->wait(10s), 1);
+    EXPECT_NE(none->err().find("no history to read in"), std::string::npos) << none->err();
+    EXPECT_FALSE(FileExists(dir.file("history/history.db")));
+}
+
 TEST_F(HeadlessTest, HelpPrintsUsageAndUnknownOptionsAndAMissingDisplayAreRefused) {
     auto help = start({"--help"});
     ASSERT_EQ(help->wait(10s), 0);
     EXPECT_NE(help->out().find("Usage: vantor-lite"), std::string::npos);
     EXPECT_NE(help->out().find("--headless"), std::string::npos);
+    EXPECT_NE(help->out().find("--report [--since 24h|7d|30d|365d] [--format table|csv|json]"),
+              std::string::npos);
+    EXPECT_NE(help->out().find("--history-export FROM TO"), std::string::npos);
     EXPECT_NE(help->out().find("man vantor-lite"), std::string::npos);
     auto version = start({"--version"});
     ASSERT_EQ(version->wait(10s), 0);

@@ -144,6 +144,22 @@ TEST_F(HistoryDbTest, OutagesKeepTheirFirstFailureAndARenameTakesTheRowsAlong) {
               "b,2026-12-01 00:00:00,Passed,50000,\nb,2026-12-01 00:05:00,Failed,50000,\n");
 }
 
+TEST_F(HistoryDbTest, RowsForHoursAlreadyRolledUpAreRolledUpAgain) {
+    // A database begun today that is handed yesterday's verdicts (a clock
+    // set back): the day's rollups are made again from its rows, and a
+    // window that reaches into yesterday counts them once.
+    const std::int64_t now = kStart + kDay + 12 * 3600;
+    auto db = HistoryDb::openWriter(path(), now);
+    db->write(Day("late", kStart, {3}));
+    const Counts c = db->counts("late", kStart, now);
+    EXPECT_EQ(c.checks, 288);
+    EXPECT_EQ(c.failed, 1);
+    EXPECT_EQ(db->counts("late", kStart + 3600 + 1, now).checks, 288 - 13);
+    // Once more, and nothing is counted twice.
+    db->write({V("late", kStart + 7, false)});
+    EXPECT_EQ(db->counts("late", kStart, now).checks, 289);
+}
+
 TEST_F(HistoryDbTest, TheSizeCapDropsTheOldestDaysFirst) {
     auto db = HistoryDb::openWriter(path(), kStart);
     for (int d = 0; d < 40; ++d) {

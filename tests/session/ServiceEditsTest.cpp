@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "engine/HostListModel.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
+#include "history/HistoryDb.h"
+#include "history/HistoryStore.h"
 #include "registry/ServiceStore.h"
 #include "session/ServiceEdits.h"
 #include "support/AppFixture.h"
@@ -94,6 +97,27 @@ TEST_F(ServiceEditsTest, AChangeReKeysTheRecordAndForgetsItsFailure) {
     // Even under its own key an update stores "Unknown": nothing fails then.
     EXPECT_TRUE(edits.change("SMTP:10.0.0.2:25", Smtp("10.0.0.2")).done());
     EXPECT_EQ(health.trayState(), engine::TrayState::Passed);
+}
+
+TEST_F(ServiceEditsTest, AServicesHistoryFollowsItsNewKeyAndStaysAfterADelete) {
+    history::HistoryStore kept(paths.historyDirPath(), {}, log, clock);
+    edits.setHistory(&kept);
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(clock.now().time_since_epoch()).count();
+    for (const char* key : {"SMTP:10.0.0.1:25", "SMTP:10.0.0.2:25"}) {
+        history::Verdict v;
+        v.key = key;
+        v.time = now - 60;
+        kept.record(v);
+    }
+    EXPECT_TRUE(edits.change("SMTP:10.0.0.1:25", Smtp("10.0.0.1", "587")).done());
+    EXPECT_TRUE(edits.remove("SMTP:10.0.0.2:25").done());
+    kept.waitWritten();
+    auto db = history::HistoryDb::openReader(kept.databasePath());
+    EXPECT_EQ(db->counts("SMTP:10.0.0.1:25", now - 3600, now).checks, 0);
+    EXPECT_EQ(db->counts("SMTP:10.0.0.1:587", now - 3600, now).checks, 1);
+    EXPECT_EQ(db->counts("SMTP:10.0.0.2:25", now - 3600, now).checks, 1)
+        << "a deleted service's rows wait for retention";
 }
 
 TEST_F(ServiceEditsTest, ARemovalRefillsWithTheFilterItHadAlsoWhenTheRecordWasGone) {
