@@ -353,6 +353,24 @@ TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
         ++sent;
     }
     EXPECT_EQ(sent, 120u) << run->out();
+
+    // The same with a history that cannot be kept (a file where its folder
+    // should be): every check and alarm as before, and one line that says
+    // why there is no history.
+    std::filesystem::remove_all(dir.file("history"));
+    WriteFile(dir.file("history"), "not a folder");
+    auto again = start({"--check-now"});
+    ASSERT_EQ(again->wait(120s), 1) << again->err();
+    sent = 0;
+    for (std::size_t at = again->out().find("ALARM\tSysLog\tSent\t"); at != std::string::npos;
+         at = again->out().find("ALARM\tSysLog\tSent\t", at + 1)) {
+        ++sent;
+    }
+    EXPECT_EQ(sent, 120u) << again->out();
+    const std::string log = ReadFile(todaysLog());
+    const auto said = log.find("[ERROR] History is not kept: ");
+    EXPECT_NE(said, std::string::npos) << log;
+    EXPECT_EQ(log.find("History is not kept", said + 1), std::string::npos) << "once";
 }
 
 // A hand-edited key with a line break, tabs and a C1 escape would forge
@@ -740,7 +758,9 @@ TEST_F(HeadlessTest, ReportAndExportReadTheHistoryBesideARunningMonitor) {
         for (int i = 0; i < 288; ++i) {
             history::Verdict v;
             v.key = url;
-            v.time = now - 86399 + i * 300;
+            // The last at now, the first 300 s inside the window of a
+            // report that runs a few minutes later.
+            v.time = now - 287 * 300 + i * 300;
             v.failed = i % 100 == 50;
             v.responseUs = 10000 + (i % 10) * 1000;
             v.detail = v.failed ? "[a.example:80] Failed:Connection refused" : "";
