@@ -370,7 +370,7 @@ TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
     const std::string log = ReadFile(todaysLog());
     const auto said = log.find("[ERROR] History is not kept: ");
     EXPECT_NE(said, std::string::npos) << log;
-    EXPECT_EQ(log.find("History is not kept", said + 1), std::string::npos) << "once";
+    EXPECT_EQ(log.find("History is not kept", said + 30), std::string::npos) << "once";
 }
 
 // A hand-edited key with a line break, tabs and a C1 escape would forge
