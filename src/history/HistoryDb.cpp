@@ -72,6 +72,17 @@ std::string EncodeHours(const HourMap& hours) {
     return out;
 }
 
+// The checks and failures a statement sums for one service between a and b.
+Counts CountsOf(Statement& s, std::int64_t id, std::int64_t a, std::int64_t b) {
+    Counts c;
+    s.bind(1, id).bind(2, a).bind(3, b);
+    if (s.step()) {
+        c.checks = s.integer(0);
+        c.failed = s.integer(1);
+    }
+    return c;
+}
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS service(id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE);
@@ -518,12 +529,7 @@ Counts HistoryDb::rawCounts(std::int64_t id, std::int64_t from, std::int64_t to)
          {"SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND t >= ? AND t < ?",
           "SELECT count(*), coalesce(sum(failed), 0) FROM recent WHERE svc = ? AND t >= ? AND "
           "t < ?"}) {
-        Statement& s = query(sql);
-        s.bind(1, id).bind(2, from).bind(3, to);
-        if (s.step()) {
-            c.checks += s.integer(0);
-            c.failed += s.integer(1);
-        }
+        c += CountsOf(query(sql), id, from, to);
     }
     return c;
 }
@@ -562,14 +568,9 @@ Counts HistoryDb::countsOf(std::int64_t id, std::int64_t since, std::int64_t now
     const std::int64_t dStart = CeilDiv(firstHour, 24);
     const std::int64_t dEnd = std::min(FloorDiv(hourlyFrom, 24), FloorDiv(lastHour, 24));
     if (dStart < dEnd) {
-        Statement& s = query(
-            "SELECT coalesce(sum(checks), 0), coalesce(sum(failed), 0) FROM daily WHERE svc "
-            "= ? AND day >= ? AND day < ?");
-        s.bind(1, id).bind(2, dStart).bind(3, dEnd);
-        if (s.step()) {
-            c.checks += s.integer(0);
-            c.failed += s.integer(1);
-        }
+        c += CountsOf(query("SELECT coalesce(sum(checks), 0), coalesce(sum(failed), 0) FROM daily "
+                            "WHERE svc = ? AND day >= ? AND day < ?"),
+                      id, dStart, dEnd);
     }
     return c;
 }
