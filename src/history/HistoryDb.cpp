@@ -120,7 +120,7 @@ std::unique_ptr<HistoryDb> HistoryDb::openWriter(const std::string& path, std::i
     // the commit of one.
     db->m_db->exec("PRAGMA wal_autocheckpoint=0");
     // The journal shrinks back after a large housekeeping transaction.
-    db->m_db->exec("PRAGMA journal_size_limit=4194304");
+    db->m_db->exec("PRAGMA journal_size_limit=1048576");
     db->createTables(now);
     db->loadMeta();
     Statement ids(*db->m_db, "SELECT id, key FROM service");
