@@ -55,4 +55,8 @@ std::string FormatDateDaysBefore(std::chrono::system_clock::time_point t, int da
                      static_cast<unsigned>(then.day()));
 }
 
+std::int64_t EpochSeconds(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+}
+
 }  // namespace vantor::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace vantor::app {
@@ -17,6 +18,9 @@ struct LocalTime {
 };
 
 LocalTime ToLocalTime(std::chrono::system_clock::time_point t);
+
+// Whole seconds since the epoch, as the result history counts time.
+std::int64_t EpochSeconds(std::chrono::system_clock::time_point t);
 
 // "yyyy-MM-dd HH:mm:ss", local time, 24-hour clock.
 std::string FormatTimestamp(std::chrono::system_clock::time_point t);

@@ -456,8 +456,7 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     }
     history::Verdict v;
     v.key = r.serviceKey;
-    v.time =
-        std::chrono::duration_cast<std::chrono::seconds>(m_clock.now().time_since_epoch()).count();
+    v.time = app::EpochSeconds(m_clock.now());
     v.failed = !r.passed;
     if (r.responseTime) {
         v.responseUs = r.responseTime->count();

@@ -194,8 +194,8 @@ int RunReport(const ReportOptions& options, std::int64_t now, std::ostream& out,
             out << "[";
             bool first = true;
             for (const auto& r : rows) {
-                const double up = 100.0 * static_cast<double>(r.counts.checks - r.counts.failed) /
-                                  static_cast<double>(r.counts.checks);
+                // Every line has verdicts: the report leaves out the others.
+                const double up = history::UptimePercent(r.counts).value_or(0.0);
                 char upText[32];
                 std::snprintf(upText, sizeof upText, "%.3f", up);
                 out << (first ? "\n" : ",\n") << "  {\"key\": " << JsonString(r.key)

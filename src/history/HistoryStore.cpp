@@ -57,8 +57,7 @@ HistoryStore::~HistoryStore() {
 }
 
 std::int64_t HistoryStore::now() const {
-    return std::chrono::duration_cast<std::chrono::seconds>(m_clock.now().time_since_epoch())
-        .count();
+    return app::EpochSeconds(m_clock.now());
 }
 
 void HistoryStore::record(Verdict verdict) {

@@ -7,14 +7,21 @@
 
 namespace vantor::history {
 
-std::string FormatUptime(const Counts& counts) {
+std::optional<double> UptimePercent(const Counts& counts) {
     if (counts.checks <= 0) {
+        return std::nullopt;
+    }
+    return 100.0 * static_cast<double>(counts.checks - counts.failed) /
+           static_cast<double>(counts.checks);
+}
+
+std::string FormatUptime(const Counts& counts) {
+    const std::optional<double> share = UptimePercent(counts);
+    if (!share) {
         return "\u2014";
     }
-    const double share = 100.0 * static_cast<double>(counts.checks - counts.failed) /
-                         static_cast<double>(counts.checks);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f %%", share);
+    std::snprintf(buf, sizeof buf, "%.3f %%", *share);
     return buf;
 }
 

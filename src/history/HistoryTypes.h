@@ -37,6 +37,8 @@ struct Counts {
     }
 };
 
+// The passed verdicts' share in percent; none without a verdict.
+std::optional<double> UptimePercent(const Counts& counts);
 // "98.958 %" (three decimals), or "—" without a verdict.
 std::string FormatUptime(const Counts& counts);
 // Milliseconds with one decimal ("12.3"), empty without a time.

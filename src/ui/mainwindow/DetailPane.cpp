@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/TimeFormat.h"
 #include "history/HistoryDb.h"
 
 namespace vantor::ui {
@@ -119,9 +120,7 @@ void DetailPane::loaderLoop() {
             generation = m_served = m_generation;
             key = m_wanted.value_or(std::string());
         }
-        const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count();
+        const std::int64_t now = app::EpochSeconds(std::chrono::system_clock::now());
         history::ServiceDetail detail;
         std::string error;
         try {
