@@ -164,14 +164,17 @@ void FakeServer::acceptLoop() {
         if (::poll(&p, 1, 100) <= 0) {
             continue;
         }
+        // Active before it leaves the kernel's queue, so that waitUntilIdle
+        // never sees it in neither place.
+        ++m_active;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
+            --m_active;
             continue;
         }
         // Scripted dialogues are small writes that wait for an answer.
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ++m_active;
         ++m_connections;
         {
             std::lock_guard lock(m_mutex);
@@ -208,7 +211,9 @@ bool FakeServer::waitUntilIdle(std::chrono::milliseconds timeout) const {
         pollfd p{m_listenFd, POLLIN, 0};
         return ::poll(&p, 1, 0) > 0;
     };
-    while (m_active.load() > 0 || pending()) {
+    // The queue is looked at first: a connection taken from it after that
+    // look was counted as active before it was taken.
+    while (pending() || m_active.load() > 0) {
         if (std::chrono::steady_clock::now() >= end) {
             return false;
         }
