@@ -20,6 +20,8 @@ std::string_view AlarmListModel::cellText(std::size_t row, Column column) const 
             return r.target;
         case Column::Status:
             return r.status;
+        case Column::Type:
+            return r.type;
         case Column::Count:
             break;
     }

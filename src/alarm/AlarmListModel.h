@@ -17,14 +17,15 @@ struct AlarmRow {
     std::string message;
     std::string method;  // "Email", "SMS", "SMS by HTTP", "SysLog"
     std::string target;
-    std::string status;  // "Pending", then "Sent" or "Error"
+    std::string status;            // "Pending", then "Sent" or "Error"
+    std::string type = "Failure";  // what the notice is: see NoticeTypeName
 };
 
 // The alarm list, newest first. It lives only in memory. Owner thread only.
 class AlarmListModel final {
 public:
     // The columns of the list, in the window's order.
-    enum class Column { Id, DateTime, Message, Method, Target, Status, Count };
+    enum class Column { Id, DateTime, Message, Method, Target, Status, Type, Count };
 
     void addObserver(app::ListObserver* observer) { m_observers.add(observer); }
     void removeObserver(app::ListObserver* observer) { m_observers.remove(observer); }

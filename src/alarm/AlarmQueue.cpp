@@ -38,19 +38,19 @@ int AlarmQueue::sendersPerFailure() const {
 }
 
 void AlarmQueue::RaiseAlarms(const std::string& timestamp, const std::string& text,
-                             const AlarmFlags& flags) {
+                             const AlarmFlags& flags, NoticeType type) {
     const app::AppSettings& s = m_settings;
     if (flags.smpp && switchedOn(kMethodSms)) {
-        QueueAlarm(timestamp, text, s.smsPhone, kMethodSms);
+        QueueAlarm(timestamp, text, s.smsPhone, kMethodSms, type);
     }
     if (flags.httpSms && switchedOn(kMethodHttpSms)) {
-        QueueAlarm(timestamp, text, s.httpSmsMsisdnFieldValue, kMethodHttpSms);
+        QueueAlarm(timestamp, text, s.httpSmsMsisdnFieldValue, kMethodHttpSms, type);
     }
     if (flags.email && switchedOn(kMethodEmail)) {
-        QueueAlarm(timestamp, text, s.smtpEmailAddress, kMethodEmail);
+        QueueAlarm(timestamp, text, s.smtpEmailAddress, kMethodEmail, type);
     }
     if (flags.syslog && switchedOn(kMethodSysLog)) {
-        QueueAlarm(timestamp, text, s.syslogIp, kMethodSysLog);
+        QueueAlarm(timestamp, text, s.syslogIp, kMethodSysLog, type);
     }
 }
 
@@ -76,7 +76,7 @@ std::unique_ptr<SenderWorkItem> AlarmQueue::buildSender(std::string_view method,
 }
 
 void AlarmQueue::QueueAlarm(const std::string& timestamp, const std::string& text,
-                            const std::string& target, std::string_view method) {
+                            const std::string& target, std::string_view method, NoticeType type) {
     try {
         std::int64_t id = 0;
         if (std::unique_ptr<SenderWorkItem> sender = buildSender(method, text, target)) {
@@ -88,8 +88,8 @@ void AlarmQueue::QueueAlarm(const std::string& timestamp, const std::string& tex
             ++m_outstanding;
         }
         m_list.TrimAlarmList(m_settings.showLogItem);
-        m_list.insertTop(
-            AlarmRow{std::to_string(id), timestamp, text, std::string(method), target, kPending});
+        m_list.insertTop(AlarmRow{std::to_string(id), timestamp, text, std::string(method), target,
+                                  kPending, std::string(NoticeTypeName(type))});
     } catch (...) {
         // An alarm that cannot be queued is dropped; the other methods of
         // the same failure still go.

@@ -7,6 +7,7 @@
 
 #include "alarm/AlarmFlags.h"
 #include "alarm/AlarmListModel.h"
+#include "alarm/AlarmPolicy.h"
 #include "alarm/SenderWorkItem.h"
 
 namespace vantor::app {
@@ -40,10 +41,11 @@ public:
     void setSmsSenderFactory(SmsSenderFactory factory) { m_smsFactory = std::move(factory); }
 
     // In this order: SMS, SMS by HTTP, Email, SysLog; so SysLog ends on top.
-    void RaiseAlarms(const std::string& timestamp, const std::string& text,
-                     const AlarmFlags& flags);
+    void RaiseAlarms(const std::string& timestamp, const std::string& text, const AlarmFlags& flags,
+                     NoticeType type = NoticeType::Failure);
     void QueueAlarm(const std::string& timestamp, const std::string& text,
-                    const std::string& target, std::string_view method);
+                    const std::string& target, std::string_view method,
+                    NoticeType type = NoticeType::Failure);
     // Senders queued and not back yet.
     int outstanding() const { return m_outstanding; }
     // Told of every sender that came back: its row's id and its status,

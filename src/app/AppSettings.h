@@ -104,6 +104,13 @@ struct AppSettings {
     int historyHourlyKeepDays = 90;
     int historyDailyKeepDays = 400;
     int historyMaxMB = 512;
+    // [AlarmPolicy]: when final verdicts raise alarms.
+    std::string alarmOn = "EveryFailure";  // or "OnChange"
+    int alarmFailAfter = 1;
+    bool alarmRecovery = false;
+    int alarmRecoverAfter = 1;
+    int alarmRemindEvery = 0;  // minutes, 0 = none
+    bool alarmFlapDetect = false;
     // [System] ShowDetailPane: the service's history beside the lists.
     bool showDetailPane = false;
 

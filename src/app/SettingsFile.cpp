@@ -129,6 +129,12 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     Optional(I("History", "HourlyKeepDays", &AppSettings::historyHourlyKeepDays)),
     Optional(I("History", "DailyKeepDays", &AppSettings::historyDailyKeepDays)),
     Optional(I("History", "MaxMB", &AppSettings::historyMaxMB)),
+    Optional(S("AlarmPolicy", "AlarmOn", &AppSettings::alarmOn)),
+    Optional(I("AlarmPolicy", "FailAfter", &AppSettings::alarmFailAfter)),
+    Optional(B("AlarmPolicy", "Recovery", &AppSettings::alarmRecovery)),
+    Optional(I("AlarmPolicy", "RecoverAfter", &AppSettings::alarmRecoverAfter)),
+    Optional(I("AlarmPolicy", "RemindEvery", &AppSettings::alarmRemindEvery)),
+    Optional(B("AlarmPolicy", "FlapDetect", &AppSettings::alarmFlapDetect)),
 });
 
 void ReadKey(const IniFile& ini, const KeyDef& def, const AppSettings& defaults, AppSettings& out) {
@@ -211,6 +217,17 @@ void ApplyClamps(AppSettings& s) {
     notPositive(s.historyHourlyKeepDays, 90);
     notPositive(s.historyDailyKeepDays, 400);
     notPositive(s.historyMaxMB, 512);
+    notPositive(s.alarmFailAfter, 1);
+    notPositive(s.alarmRecoverAfter, 1);
+    // Reminders: none, or at most one every 5 minutes.
+    if (s.alarmRemindEvery < 0) {
+        s.alarmRemindEvery = 0;
+    } else if (s.alarmRemindEvery > 0 && s.alarmRemindEvery < 5) {
+        s.alarmRemindEvery = 5;
+    }
+    if (s.alarmOn != "EveryFailure" && s.alarmOn != "OnChange") {
+        s.alarmOn = "EveryFailure";
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/MonitorEngine.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "alarm/AlarmQueue.h"
 #include "app/AppSettings.h"
@@ -468,6 +469,34 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     m_history->record(std::move(v));
 }
 
+void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult& r) {
+    m_policy.setSettings(alarm::PolicySettings::From(m_settings));
+    const std::optional<alarm::Notice> notice =
+        m_policy.verdict(r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail);
+    if (!notice) {
+        return;
+    }
+    m_log.WriteAlarmBackup(timestamp, r.kind, r.host, std::to_string(r.port), notice->text);
+    m_alarms.RaiseAlarms(timestamp, notice->text, r.alarms, notice->type);
+}
+
+void MonitorEngine::policyRebuilt(const std::vector<history::Verdict>& recent) {
+    m_policy.setSettings(alarm::PolicySettings::From(m_settings));
+    for (const history::Verdict& v : recent) {
+        m_policy.verdict(v.key, v.time, v.failed, v.detail, true);
+    }
+    m_holdAlarms = false;
+    std::vector<HeldVerdict> held;
+    held.swap(m_held);
+    for (const HeldVerdict& h : held) {
+        try {
+            decideAlarm(h.timestamp, h.result);
+        } catch (...) {
+            // One verdict's alarm that cannot be raised leaves the others.
+        }
+    }
+}
+
 void MonitorEngine::checkCameBack(CheckWorkItem& check) {
     --m_inPool;
     if (check.result().originTag == kOriginProduct) {
@@ -499,9 +528,13 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         r.detail = check.neverRanDetail();
     }
     const bool product = r.originTag == kOriginProduct;
-    if (product && r.retryFlag == 0 && !r.passed) {
-        m_log.WriteAlarmBackup(timestamp, r.kind, r.host, std::to_string(r.port), r.detail);
-        m_alarms.RaiseAlarms(timestamp, r.detail, r.alarms);
+    // A final verdict: a pass, or a failure that is not tried again.
+    if (product && (r.passed || r.retryFlag == 0)) {
+        if (m_holdAlarms) {
+            m_held.push_back(HeldVerdict{timestamp, r});
+        } else {
+            decideAlarm(timestamp, r);
+        }
     }
     if (product) {
         // The result is stored (or the retry made) whether or not the list

@@ -11,8 +11,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "alarm/AlarmPolicy.h"
 #include "app/Result.h"
 #include "engine/CheckResult.h"
+#include "history/HistoryTypes.h"
 #include "registry/ServiceFields.h"
 
 namespace vantor::app {
@@ -127,6 +129,21 @@ public:
     // and the file; none keeps no history.
     void setHistory(history::HistoryStore* history) { m_history = history; }
 
+    // The alarm policy's state per service ([AlarmPolicy] in the settings).
+    const alarm::AlarmPolicy& alarmPolicy() const { return m_policy; }
+    // Final verdicts wait with their alarms until the policy's state is
+    // rebuilt from the history (policyRebuilt), so that a restart in an
+    // outage neither repeats its first alarm nor loses its recovery.
+    void holdAlarmsUntilRebuilt() { m_holdAlarms = true; }
+    // The recent verdicts of every service, oldest first per service: they
+    // go through the policy without a notice, then what waited is decided.
+    void policyRebuilt(const std::vector<history::Verdict>& recent);
+    bool alarmsHeld() const { return m_holdAlarms; }
+    // A service's key changed: its alarm state follows it.
+    void keyChanged(const std::string& oldKey, const std::string& newKey) {
+        m_policy.rename(oldKey, newKey);
+    }
+
     std::function<void(bool running, std::string_view text)> onSchedulingChanged;
     // The wizard's test result.
     std::function<void(const CheckResult&)> onSetupResult;
@@ -146,6 +163,14 @@ private:
     void flushGathered();
     void reportUndispatchable(const registry::ServiceRecord& record, std::string_view message);
     void recordVerdict(const CheckResult& r);
+    // A final verdict through the alarm policy: the notice it gives goes to
+    // the backup file and to the service's methods.
+    void decideAlarm(const std::string& timestamp, const CheckResult& r);
+
+    struct HeldVerdict {
+        std::string timestamp;
+        CheckResult result;
+    };
 
     app::AppSettings& m_settings;
     app::SystemLog& m_log;
@@ -157,6 +182,9 @@ private:
     ServiceHealth& m_health;
     alarm::AlarmQueue& m_alarms;
     history::HistoryStore* m_history = nullptr;
+    alarm::AlarmPolicy m_policy;
+    bool m_holdAlarms = false;
+    std::vector<HeldVerdict> m_held;
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;

@@ -185,6 +185,11 @@ int Headless::checkNow() {
                     app::DetailText(word).c_str(), app::DetailText(detail).c_str());
     }
     alarmLog.print();
+    // The alarms above follow a policy other than one per failed check.
+    if (const alarm::PolicySettings policy = alarm::PolicySettings::From(m_session.settings());
+        !policy.isDefault()) {
+        std::printf("Alarm policy: %s\n", policy.describe().c_str());
+    }
     std::fflush(stdout);
     m_session.shutDown(session::Session::Shutdown::WaitQuietly);
     if (m_reporter.terminateRequested()) {

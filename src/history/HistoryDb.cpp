@@ -639,6 +639,69 @@ std::optional<std::int64_t> HistoryDb::lastChangeOf(std::int64_t id) {
     return s.step() ? s.optionalInteger(0) : std::nullopt;
 }
 
+std::vector<Verdict> HistoryDb::recentVerdicts(int window, std::int64_t now, std::int64_t maxAge) {
+    refreshForRead();
+    std::vector<Verdict> out;
+    Statement& lastOnes =
+        query("SELECT t FROM verdict WHERE svc = ? ORDER BY t DESC LIMIT 1 OFFSET ?");
+    Statement& lastChange =
+        query("SELECT t, failed FROM change WHERE svc = ? ORDER BY t DESC LIMIT 1");
+    Statement& rows = query("SELECT t, failed FROM verdict WHERE svc = ? AND t >= ? ORDER BY t");
+    Statement& changes = query(
+        "SELECT t, detail FROM change WHERE svc = ? AND failed = 1 AND t <= ? ORDER BY t DESC "
+        "LIMIT 1");
+    Statement& laterChanges =
+        query("SELECT t, failed, detail FROM change WHERE svc = ? AND t > ? ORDER BY t");
+    const std::int64_t oldest = now - maxAge;
+    for (const auto& [key, id] : m_ids) {
+        // From the window's first verdict, or the failure's start if older.
+        lastOnes.bind(1, id).bind(2, std::max(0, window - 1));
+        std::int64_t from = lastOnes.step() ? lastOnes.integer(0) : oldest;
+        lastOnes.reset();
+        lastChange.bind(1, id);
+        if (lastChange.step() && lastChange.integer(1) != 0) {
+            from = std::min(from, lastChange.integer(0));
+        }
+        lastChange.reset();
+        from = std::max(from, oldest);
+        // The text of the failure the first rows are in, then of each later
+        // change to failed.
+        std::string text;
+        changes.bind(1, id).bind(2, from);
+        if (changes.step()) {
+            text = changes.text(1);
+        }
+        changes.reset();
+        std::vector<std::pair<std::int64_t, std::string>> texts;
+        laterChanges.bind(1, id).bind(2, from);
+        while (laterChanges.step()) {
+            if (laterChanges.integer(1) != 0) {
+                texts.emplace_back(laterChanges.integer(0), laterChanges.text(2));
+            }
+        }
+        laterChanges.reset();
+        std::size_t next = 0;
+        // Rows a second or two ahead of the clock are of verdicts that came
+        // within the same second and took the next free one.
+        rows.bind(1, id).bind(2, from);
+        while (rows.step()) {
+            Verdict v;
+            v.key = key;
+            v.time = rows.integer(0);
+            while (next < texts.size() && texts[next].first <= v.time) {
+                text = texts[next++].second;
+            }
+            v.failed = rows.integer(1) != 0;
+            if (v.failed) {
+                v.detail = text;
+            }
+            out.push_back(std::move(v));
+        }
+        rows.reset();
+    }
+    return out;
+}
+
 Summary HistoryDb::summary(std::string_view key, std::int64_t now) {
     refreshForRead();
     Summary s;

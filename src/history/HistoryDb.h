@@ -41,6 +41,10 @@ public:
 
     Counts counts(std::string_view key, std::int64_t since, std::int64_t now);
     Summary summary(std::string_view key, std::int64_t now);
+    // Per service, oldest first: its last `window` verdicts, and every one
+    // since the start of the failure it is in (at most `maxAge` seconds
+    // back), each failure with the text it went down with.
+    std::vector<Verdict> recentVerdicts(int window, std::int64_t now, std::int64_t maxAge);
     ServiceDetail detail(std::string_view key, std::int64_t now);
     std::vector<ServiceReport> report(std::int64_t since, std::int64_t now);
     // Raw rows from..to (inclusive) as CSV lines; returns the rows written.

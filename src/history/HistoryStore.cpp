@@ -1,5 +1,7 @@
 #include "history/HistoryStore.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
 #include "app/Clock.h"
 #include "app/SystemLog.h"
@@ -63,10 +66,15 @@ std::int64_t HistoryStore::now() const {
 void HistoryStore::record(Verdict verdict) {
     std::lock_guard lock(m_mutex);
     if (m_pending.size() >= kMaxPending) {
-        m_pending.erase(m_pending.begin());
-        ++m_done;
+        // The oldest verdict goes; a question waiting for its answer stays.
+        const auto oldest = std::find_if(m_pending.begin(), m_pending.end(),
+                                         [](const Op& op) { return op.kind != Op::Kind::Recent; });
+        if (oldest != m_pending.end()) {
+            m_pending.erase(oldest);
+            ++m_done;
+        }
     }
-    m_pending.push_back(Op{Op::Kind::Verdict, std::move(verdict), {}});
+    m_pending.push_back(Op{Op::Kind::Verdict, std::move(verdict), {}, 0, {}});
     ++m_handed;
 }
 
@@ -81,7 +89,7 @@ void HistoryStore::roundEnded() {
 void HistoryStore::rename(std::string oldKey, std::string newKey) {
     {
         std::lock_guard lock(m_mutex);
-        Op op{Op::Kind::Rename, {}, std::move(newKey)};
+        Op op{Op::Kind::Rename, {}, std::move(newKey), 0, {}};
         op.verdict.key = std::move(oldKey);
         m_pending.push_back(std::move(op));
         ++m_handed;
@@ -239,6 +247,38 @@ void HistoryStore::refreshAll() {
     refreshSummaries(m_db->keys());
 }
 
+void HistoryStore::recentVerdicts(int window, std::function<void(std::vector<Verdict>)> done) {
+    {
+        std::lock_guard lock(m_mutex);
+        Op op;
+        op.kind = Op::Kind::Recent;
+        op.window = window;
+        op.done = std::move(done);
+        m_pending.push_back(std::move(op));
+        ++m_handed;
+        m_flush = true;
+    }
+    m_wake.notify_one();
+}
+
+void HistoryStore::answerRecent(Op& op) {
+    if (op.kind != Op::Kind::Recent || !op.done) {
+        return;
+    }
+    std::vector<Verdict> found;
+    if (m_db) {
+        try {
+            const std::int64_t span =
+                static_cast<std::int64_t>(std::max(1, m_settings.rawKeepDays)) * 86400;
+            found = m_db->recentVerdicts(op.window, now(), span);
+        } catch (const std::exception&) {
+            // What cannot be read is not known: the policy starts afresh.
+            found.clear();
+        }
+    }
+    std::exchange(op.done, nullptr)(std::move(found));
+}
+
 void HistoryStore::writeOps(std::vector<Op>& ops) {
     std::vector<Verdict> batch;
     std::vector<std::string> touched;
@@ -255,6 +295,12 @@ void HistoryStore::writeOps(std::vector<Op>& ops) {
         batch.clear();
     };
     for (Op& op : ops) {
+        if (op.kind == Op::Kind::Recent) {
+            // What was handed over before the question, and nothing after.
+            flushBatch();
+            answerRecent(op);
+            continue;
+        }
         if (op.kind == Op::Kind::Rename) {
             flushBatch();
             m_db->rename(op.verdict.key, op.newKey);
@@ -330,6 +376,10 @@ void HistoryStore::run() {
             } catch (const std::exception& e) {
                 failed(e);
             }
+        }
+        // Answered also when the database could not be used.
+        for (Op& op : ops) {
+            answerRecent(op);
         }
         {
             std::lock_guard lock(m_mutex);

@@ -49,6 +49,10 @@ public:
     void roundEnded();
     // The rows of a service follow it to its new key.
     void rename(std::string oldKey, std::string newKey);
+    // Calls `done` on the writer thread with every service's recent
+    // verdicts (HistoryDb::recentVerdicts, at most the raw rows' span back),
+    // or with none when there is no database: always once.
+    void recentVerdicts(int window, std::function<void(std::vector<Verdict>)> done);
     // The last summary of a service, if the writer has made one.
     std::optional<Summary> summary(const std::string& key) const;
     // Called on the writer thread with the keys whose summary changed.
@@ -71,15 +75,19 @@ public:
 
 private:
     struct Op {
-        enum class Kind { Verdict, Rename } kind = Kind::Verdict;
+        enum class Kind { Verdict, Rename, Recent } kind = Kind::Verdict;
         Verdict verdict;
         std::string newKey;
+        int window = 0;
+        std::function<void(std::vector<Verdict>)> done;
     };
     void run();
     bool ensureOpen();
     void failed(const std::exception& e);
     void moveAside();
     void writeOps(std::vector<Op>& ops);
+    // Answers a Recent op not answered yet, from the database if it is open.
+    void answerRecent(Op& op);
     void refreshSummaries(const std::vector<std::string>& keys);
     void refreshAll();
     std::int64_t now() const;

@@ -63,6 +63,9 @@ EditOutcome ServiceEdits::change(std::string_view key, const registry::ServiceFi
     if (m_history != nullptr && newKey != key) {
         m_history->rename(std::string(key), newKey);
     }
+    if (onKeyChanged && newKey != key) {
+        onKeyChanged(std::string(key), newKey);
+    }
     refill(words::kAll);
     return {};
 }

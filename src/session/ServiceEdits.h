@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,8 @@ public:
 
     // Where a changed key takes its history; none keeps none.
     void setHistory(history::HistoryStore* history) { m_history = history; }
+    // Told of a key that changed (old, new): the alarm state goes with it.
+    std::function<void(const std::string&, const std::string&)> onKeyChanged;
 
     // The service list with a filter ("ALL", a kind, "Email" or a host).
     void showServices(std::string_view filter);

@@ -159,6 +159,20 @@ void Session::createEngine() {
         engine::PoolLimits{200, 100, 300});
     m_parts.engine->setHistory(m_history.get());
     m_edits.setHistory(m_history.get());
+    m_edits.onKeyChanged = [this](const std::string& oldKey, const std::string& newKey) {
+        m_parts.engine->keyChanged(oldKey, newKey);
+    };
+    // An alarm policy that counts verdicts (failures in a row, reminders,
+    // flapping) takes up where the last run left off: its state comes back
+    // from the history before any alarm of this run is decided.
+    if (m_history && !alarm::PolicySettings::From(m_settings).isDefault()) {
+        m_parts.engine->holdAlarmsUntilRebuilt();
+        m_history->recentVerdicts(
+            alarm::AlarmPolicy::kFlapWindow, [this](std::vector<history::Verdict> recent) {
+                m_owner.post(
+                    [this, recent = std::move(recent)] { m_parts.engine->policyRebuilt(recent); });
+            });
+    }
     m_edits.refill(words::kAll);
 }
 
@@ -263,7 +277,9 @@ int Session::outstanding() const {
     if (!m_parts.engine) {
         return 0;
     }
-    return m_parts.engine->outstanding() + m_parts.alarmQueue->outstanding();
+    // Verdicts waiting for the alarm policy's state count as one.
+    return m_parts.engine->outstanding() + m_parts.alarmQueue->outstanding() +
+           (m_parts.engine->alarmsHeld() ? 1 : 0);
 }
 
 void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {

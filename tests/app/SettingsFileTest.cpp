@@ -222,22 +222,40 @@ TEST_F(SettingsFileTest, TlsKeysAppearOnlyOnceSetAndThenStay) {
     // The history's keys are not there while they hold their defaults.
     for (const std::string& key : keys) {
         EXPECT_NE(key.rfind("History/", 0), 0u) << key;
+        EXPECT_NE(key.rfind("AlarmPolicy/", 0), 0u) << key;
         EXPECT_NE(key, "System/ShowDetailPane");
     }
     settings.historyMaxMB = 100;
     settings.showDetailPane = true;
+    settings.alarmOn = "OnChange";
+    settings.alarmRemindEvery = 30;
     ASSERT_TRUE(file.SaveSettings(settings));
     keys = KeysInOrder(ReadFile(iniPath()));
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "History/MaxMB"), 1);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "History/Enable"), 0);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "System/ShowDetailPane"), 1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "AlarmPolicy/AlarmOn"), 1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "AlarmPolicy/FailAfter"), 0);
     {
         AppSettings history;
         ASSERT_TRUE(file.LoadSettings(history));
         EXPECT_EQ(history.historyMaxMB, 100);
         EXPECT_TRUE(history.showDetailPane);
         EXPECT_EQ(history.historyRawKeepDays, 7);
+        EXPECT_EQ(history.alarmOn, "OnChange");
+        EXPECT_EQ(history.alarmRemindEvery, 30);
     }
+    // What the policy cannot use reads as the nearest it can.
+    test::WriteFile(iniPath(),
+                    "[AlarmPolicy]\r\nAlarmOn=Sometimes\r\nFailAfter=0\r\nRemindEvery=2\r\n");
+    {
+        AppSettings odd;
+        ASSERT_TRUE(file.LoadSettings(odd));
+        EXPECT_EQ(odd.alarmOn, "EveryFailure");
+        EXPECT_EQ(odd.alarmFailAfter, 1);
+        EXPECT_EQ(odd.alarmRemindEvery, 5);
+    }
+    ASSERT_TRUE(file.SaveSettings(settings));
 
     AppSettings reloaded;
     ASSERT_TRUE(file.LoadSettings(reloaded));

@@ -20,6 +20,7 @@
 #include "alarm/AlarmQueue.h"
 #include "app/EventLoop.h"
 #include "app/Messages.h"
+#include "app/TimeFormat.h"
 #include "engine/MinuteTicker.h"
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceListModel.h"
@@ -529,6 +530,59 @@ TEST_F(EngineTest, AFailedCheckWithoutRetryIsBackedUpAlarmedShownAndStored) {
     ASSERT_TRUE(drain());
     EXPECT_EQ(backupLines().size(), 1u);
     EXPECT_EQ(alarms.rows().size(), 2u);
+}
+
+TEST_F(EngineTest, TheAlarmPolicyDecidesWhatAVerdictSendsAndTheRowSaysWhichNoticeItIs) {
+    // Requests 0 to 2 fail, then the server is back.
+    FakeHttpServer web([](const test::SeenHttpRequest&, int index) {
+        return test::HttpReply(HttpResponse(index < 3 ? kServerError : "HTTP/1.1 200 OK"));
+    });
+    settings.backupEnable = true;
+    settings.alarmOn = "OnChange";
+    settings.alarmFailAfter = 2;
+    settings.alarmRecovery = true;
+    enableSyslog();
+    const std::string key = add(urlOn(web, "/down"));
+    services.Fill(store, "ALL");
+    const std::string url = web.url("/down");
+    const std::string port = std::to_string(web.port());
+    const std::string detail = "[" + url + ":" + port + "] " + kServerError + ":" + kServerError;
+
+    // The state comes back from the history first: one failure before the
+    // restart. The verdict that comes meanwhile waits for it.
+    engine->holdAlarmsUntilRebuilt();
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(loop.runUntil([&] { return results.size() == 1; }, 5s));
+    EXPECT_TRUE(alarms.rows().empty());
+    history::Verdict before;
+    before.key = key;
+    before.failed = true;
+    before.detail = detail;
+    before.time = app::EpochSeconds(clock.now()) - 300;
+    engine->policyRebuilt({before});
+    ASSERT_TRUE(drain());
+    ASSERT_EQ(alarms.rows().size(), 1u) << "the second failure in a row alarms";
+    EXPECT_EQ(alarms.rows()[0].message, detail);
+    EXPECT_EQ(alarms.cellText(0, alarm::AlarmListModel::Column::Type), "Failure");
+
+    // Still down: nothing (no reminders). Back: one recovery notice that
+    // counts from the failure before the restart, sent,
+    // backed up and in the list with its type.
+    for (int i = 0; i < 3; ++i) {
+        engine->DispatchServiceByKey(key);
+        ASSERT_TRUE(drain());
+    }
+    ASSERT_EQ(alarms.rows().size(), 2u);
+    const std::string recovered = "RECOVERED after 5 min: " + detail;
+    EXPECT_EQ(alarms.rows()[0].message, recovered);
+    EXPECT_EQ(alarms.rows()[0].type, "Recovery");
+    EXPECT_EQ(alarms.rows()[0].status, "Sent");
+    EXPECT_EQ(backupLines().back(),
+              std::string(kStamp) + " [URL] [" + url + "] [" + port + "] " + recovered);
+    ASSERT_TRUE(udp.receive());
+    const auto second = udp.receive();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->find("RECOVERED after 5 min: "), std::string::npos) << *second;
 }
 
 TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {

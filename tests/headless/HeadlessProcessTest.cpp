@@ -373,6 +373,37 @@ TEST_F(HeadlessTest, CheckNowPrintsEveryAlarmItRaisedNotOnlyTheListsNewest) {
     EXPECT_EQ(log.find("History is not kept", said + 30), std::string::npos) << "once";
 }
 
+TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
+    test::ClosedPort closed;
+    test::UdpReceiver syslog;
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(UrlServices(closed.port(), 1)));
+    const std::string ini =
+        "[http]\r\nHTTPRetry=0\r\n[SysLog Alarm]\r\nEnable=1\r\nIP=127.0.0.1\r\nPort=" +
+        std::to_string(syslog.port()) + "\r\n[AlarmPolicy]\r\nAlarmOn=OnChange\r\nFailAfter=2\r\n";
+    WriteFile(dir.file("conf/SysInit.ini"), ini);
+    // Each run is a new process: what came before comes from the history.
+    std::vector<std::size_t> alarmsPerRun;
+    for (int run = 0; run < 3; ++run) {
+        auto p = start({"--check-now"});
+        ASSERT_EQ(p->wait(60s), 1) << p->err();
+        EXPECT_NE(p->out().find("Alarm policy: AlarmOn OnChange, FailAfter 2\n"), std::string::npos)
+            << p->out();
+        std::size_t sent = 0;
+        for (auto at = p->out().find("ALARM\t"); at != std::string::npos;
+             at = p->out().find("ALARM\t", at + 1)) {
+            ++sent;
+        }
+        alarmsPerRun.push_back(sent);
+    }
+    // The first failure is below the threshold, the second alarms, the
+    // third is the same outage.
+    EXPECT_EQ(alarmsPerRun, (std::vector<std::size_t>{0, 1, 0}));
+    EXPECT_NE(ReadFile(dir.file("conf/SysInit.ini"))
+                  .find("[AlarmPolicy]\r\nAlarmOn=OnChange\r\nFailAfter=2\r\n"),
+              std::string::npos);
+}
+
 // A hand-edited key with a line break, tabs and a C1 escape would forge
 // lines and fields of the output: each result stays one line of three
 // fields.

@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <future>
+#include <map>
 
 #include <chrono>
 #include <cmath>
@@ -142,6 +145,30 @@ TEST_F(HistoryDbTest, OutagesKeepTheirFirstFailureAndARenameTakesTheRowsAlong) {
     EXPECT_EQ(db->exportRaw(kStart, kStart + 300, csv), 2);
     EXPECT_EQ(csv.str(),
               "b,2026-12-01 00:00:00,Passed,50000,\nb,2026-12-01 00:05:00,Failed,50000,\n");
+}
+
+TEST_F(HistoryDbTest, RecentVerdictsGoBackToTheStartOfTheFailureAServiceIsIn) {
+    auto db = HistoryDb::openWriter(path(), kStart);
+    std::vector<Verdict> vs;
+    for (int i = 0; i < 40; ++i) {
+        vs.push_back(V("up", kStart + i * 300, false));
+        // Down since verdict 5, first with one text and then another.
+        vs.push_back(V("down", kStart + i * 300, i >= 5));
+        vs.back().detail = i == 5 ? "went down" : "still down";
+    }
+    db->write(vs);
+    const auto recent = db->recentVerdicts(21, kStart + 40 * 300, 7 * kDay);
+    std::map<std::string, std::vector<Verdict>> per;
+    for (const Verdict& v : recent) {
+        per[v.key].push_back(v);
+    }
+    ASSERT_EQ(per["up"].size(), 21u);
+    EXPECT_EQ(per["up"].front().time, kStart + 19 * 300) << "oldest first";
+    ASSERT_EQ(per["down"].size(), 35u) << "back to the failure's start, past the window";
+    EXPECT_EQ(per["down"].front().time, kStart + 5 * 300);
+    EXPECT_EQ(per["down"].back().detail, "went down") << "the text it went down with";
+    // Not further back than asked.
+    EXPECT_EQ(db->recentVerdicts(21, kStart + 40 * 300, 10 * 300).size(), 20u);
 }
 
 TEST_F(HistoryDbTest, RowsForHoursAlreadyRolledUpAreRolledUpAgain) {
@@ -302,6 +329,12 @@ TEST_F(HistoryStoreTest, AFolderThatCannotBeWrittenIsSaidOnceAndNothingWaits) {
     const auto first = text.find("History is not kept: ");
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_EQ(text.find("History is not kept: ", first + 1), std::string::npos) << "said once";
+    // A question for the recent verdicts is answered all the same.
+    std::promise<std::size_t> answered;
+    store.recentVerdicts(21, [&](std::vector<Verdict> v) { answered.set_value(v.size()); });
+    auto answer = answered.get_future();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(answer.get(), 0u);
 }
 
 // A writer killed in the middle of a burst: the file opens as sound every

@@ -156,7 +156,7 @@ void MainLists::createAlarmList() {
         new AlarmTable(m_session.alarms(),
                        {QStringLiteral("ID"), QStringLiteral("DateTime"), QStringLiteral("Message"),
                         QStringLiteral("Alarm Methods"), QStringLiteral("Alarm SMS / Email / IP"),
-                        QStringLiteral("Status")},
+                        QStringLiteral("Status"), QStringLiteral("Type")},
                        this);
     auto* proxy = new ListSortProxy(this);
     proxy->setSourceModel(table);
@@ -164,7 +164,7 @@ void MainLists::createAlarmList() {
     m_alarmList->setModel(proxy);
     m_alarmList->setItemDelegate(new RowColourDelegate(-1, this));
     InstallColumnSorting(*m_alarmList, *proxy, m_sortDirections, false);
-    const int alarmWidths[] = {50, 140, 420, 100, 180, 60};
+    const int alarmWidths[] = {50, 140, 420, 100, 180, 60, 70};
     for (int column = 0; column < static_cast<int>(std::size(alarmWidths)); ++column) {
         m_alarmList->setColumnWidth(column, alarmWidths[column]);
     }

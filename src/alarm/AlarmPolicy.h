@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace vantor::app {
+struct AppSettings;
+}
+
+namespace vantor::alarm {
+
+// What an alarm row says it is.
+enum class NoticeType { Failure, Reminder, Recovery, Flapping, Stable };
+
+// "Failure", "Reminder", "Recovery", "Flapping", "Stable".
+std::string_view NoticeTypeName(NoticeType type);
+
+// When a service's final verdicts raise alarms. The defaults are an alarm
+// for every failed verdict and nothing else.
+struct PolicySettings {
+    bool onChange = false;  // AlarmOn=OnChange: one alarm per outage
+    int failAfter = 1;      // failed verdicts in a row before the first alarm
+    bool recovery = false;  // a notice when an alarmed outage ends
+    int recoverAfter = 1;   // passed verdicts in a row that end an outage
+    int remindEvery = 0;    // minutes between reminders (OnChange), 0 = none
+    bool flapDetect = false;
+
+    static PolicySettings From(const app::AppSettings& settings);
+    bool isDefault() const;
+    // "AlarmOn OnChange, FailAfter 3, ...": the settings that differ from
+    // the defaults, for a line of output.
+    std::string describe() const;
+};
+
+// One notice to send: the text goes to every method the service asks for.
+struct Notice {
+    NoticeType type = NoticeType::Failure;
+    std::string text;
+};
+
+// The alarm state of each service, fed with its final verdicts in order.
+// Owner thread only. The state lives in memory; after a restart it is
+// rebuilt by replaying the recent verdicts with `muted` set.
+class AlarmPolicy final {
+public:
+    // The verdicts that flap detection looks at.
+    static constexpr int kFlapWindow = 21;
+
+    explicit AlarmPolicy(PolicySettings settings = {});
+
+    const PolicySettings& settings() const { return m_settings; }
+    void setSettings(const PolicySettings& settings) { m_settings = settings; }
+
+    // A final verdict at `time` (epoch seconds); `detail` is the failure
+    // text. Returns what to send, if anything; nothing when muted.
+    std::optional<Notice> verdict(const std::string& key, std::int64_t time, bool failed,
+                                  const std::string& detail, bool muted = false);
+    void forget(const std::string& key) { m_states.erase(key); }
+    void rename(const std::string& oldKey, const std::string& newKey);
+
+    // What the state of a service is, for tests and the windows.
+    struct View {
+        int failedInARow = 0;
+        bool alarmed = false;
+        std::int64_t failingSince = 0;
+        int notices = 0;  // of the present outage: the alarm and its reminders
+        bool flapping = false;
+    };
+    View view(const std::string& key) const;
+
+private:
+    struct State {
+        int failedInARow = 0;
+        int passedInARow = 0;
+        std::int64_t failingSince = 0;  // the outage's first failed verdict
+        std::int64_t alarmedAt = 0;     // 0 = no alarm raised for the outage
+        int reminders = 0;
+        std::int64_t remindSlot = 0;  // the last reminder's slot from alarmedAt
+        std::string firstText;        // of the outage's first alarm
+        std::string lastText;         // of the latest failed verdict
+        std::deque<bool> last;        // the last verdicts, true = failed
+        bool flapping = false;
+    };
+
+    std::optional<Notice> decide(State& s, std::int64_t time, bool failed,
+                                 const std::string& detail);
+    // Changes of state among the verdicts of the window.
+    static int Changes(const std::deque<bool>& last);
+
+    PolicySettings m_settings;
+    std::unordered_map<std::string, State> m_states;
+};
+
+}  // namespace vantor::alarm
