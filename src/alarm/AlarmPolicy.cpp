@@ -123,11 +123,13 @@ std::optional<Notice> AlarmPolicy::decide(State& s, std::int64_t time, bool fail
     auto endOutage = [&s] {
         s.alarmedAt = 0;
         s.reminders = 0;
+        s.notices = 0;
         s.failingSince = 0;
     };
     auto startAlarm = [&s, time, &detail] {
         s.alarmedAt = time;
         s.reminders = 0;
+        s.notices = 0;
         s.remindSlot = 0;
         s.firstText = detail;
     };
@@ -181,9 +183,11 @@ std::optional<Notice> AlarmPolicy::decide(State& s, std::int64_t time, bool fail
             return std::nullopt;
         }
         startAlarm();
+        ++s.notices;
         return Notice{NoticeType::Failure, detail};
     }
     if (!p.onChange) {
+        ++s.notices;
         return Notice{NoticeType::Failure, detail};
     }
     if (p.remindEvery == 0) {
@@ -198,6 +202,7 @@ std::optional<Notice> AlarmPolicy::decide(State& s, std::int64_t time, bool fail
     }
     s.remindSlot = slot;
     ++s.reminders;
+    ++s.notices;
     return Notice{NoticeType::Reminder, "STILL FAILING since " + HourMinute(s.failingSince) +
                                             " (#" + std::to_string(s.reminders + 1) +
                                             "): " + detail};
@@ -223,9 +228,21 @@ AlarmPolicy::View AlarmPolicy::view(const std::string& key) const {
     v.failedInARow = s.failedInARow;
     v.alarmed = s.alarmedAt != 0;
     v.failingSince = s.failingSince;
-    v.notices = s.alarmedAt != 0 ? s.reminders + 1 : 0;
+    v.alarmedAt = s.alarmedAt;
+    v.notices = s.notices;
     v.flapping = s.flapping;
     return v;
+}
+
+std::string AlarmPolicy::stateText(const std::string& key) const {
+    const View v = view(key);
+    if (v.flapping) {
+        return "Flapping";
+    }
+    if (v.alarmed) {
+        return "Alarmed since " + HourMinute(v.alarmedAt) + " \u00d7" + std::to_string(v.notices);
+    }
+    return {};
 }
 
 }  // namespace vantor::alarm

@@ -67,9 +67,12 @@ public:
         int failedInARow = 0;
         bool alarmed = false;
         std::int64_t failingSince = 0;
-        int notices = 0;  // of the present outage: the alarm and its reminders
+        std::int64_t alarmedAt = 0;  // the outage's first alarm
+        int notices = 0;             // of the present outage: its alarms and reminders
         bool flapping = false;
     };
+    // "Alarmed since 13:05 ×3", "Flapping" or "" for the Alarm state column.
+    std::string stateText(const std::string& key) const;
     View view(const std::string& key) const;
 
 private:
@@ -79,6 +82,7 @@ private:
         std::int64_t failingSince = 0;  // the outage's first failed verdict
         std::int64_t alarmedAt = 0;     // 0 = no alarm raised for the outage
         int reminders = 0;
+        int notices = 0;              // alarms and reminders of the present outage
         std::int64_t remindSlot = 0;  // the last reminder's slot from alarmedAt
         std::string firstText;        // of the outage's first alarm
         std::string lastText;         // of the latest failed verdict

@@ -111,6 +111,16 @@ struct AppSettings {
     int alarmRecoverAfter = 1;
     int alarmRemindEvery = 0;  // minutes, 0 = none
     bool alarmFlapDetect = false;
+    // Response-time limits per kind in ms, 0 = none: slower than SlowAfterMs
+    // a passed check is marked slow, slower than FailAfterMs it fails.
+    int httpSlowAfterMs = 0;
+    int httpFailAfterMs = 0;
+    int pingSlowAfterMs = 0;
+    int pingFailAfterMs = 0;
+    int ftpSlowAfterMs = 0;
+    int ftpFailAfterMs = 0;
+    int emailSlowAfterMs = 0;
+    int emailFailAfterMs = 0;
     // [System] ShowDetailPane: the service's history beside the lists.
     bool showDetailPane = false;
 

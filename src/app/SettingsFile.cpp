@@ -135,6 +135,14 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     Optional(I("AlarmPolicy", "RecoverAfter", &AppSettings::alarmRecoverAfter)),
     Optional(I("AlarmPolicy", "RemindEvery", &AppSettings::alarmRemindEvery)),
     Optional(B("AlarmPolicy", "FlapDetect", &AppSettings::alarmFlapDetect)),
+    Optional(I("AlarmPolicy", "HTTPSlowAfterMs", &AppSettings::httpSlowAfterMs)),
+    Optional(I("AlarmPolicy", "HTTPFailAfterMs", &AppSettings::httpFailAfterMs)),
+    Optional(I("AlarmPolicy", "PingSlowAfterMs", &AppSettings::pingSlowAfterMs)),
+    Optional(I("AlarmPolicy", "PingFailAfterMs", &AppSettings::pingFailAfterMs)),
+    Optional(I("AlarmPolicy", "FTPSlowAfterMs", &AppSettings::ftpSlowAfterMs)),
+    Optional(I("AlarmPolicy", "FTPFailAfterMs", &AppSettings::ftpFailAfterMs)),
+    Optional(I("AlarmPolicy", "EmailSlowAfterMs", &AppSettings::emailSlowAfterMs)),
+    Optional(I("AlarmPolicy", "EmailFailAfterMs", &AppSettings::emailFailAfterMs)),
 });
 
 void ReadKey(const IniFile& ini, const KeyDef& def, const AppSettings& defaults, AppSettings& out) {
@@ -224,6 +232,11 @@ void ApplyClamps(AppSettings& s) {
         s.alarmRemindEvery = 0;
     } else if (s.alarmRemindEvery > 0 && s.alarmRemindEvery < 5) {
         s.alarmRemindEvery = 5;
+    }
+    for (int* limit :
+         {&s.httpSlowAfterMs, &s.httpFailAfterMs, &s.pingSlowAfterMs, &s.pingFailAfterMs,
+          &s.ftpSlowAfterMs, &s.ftpFailAfterMs, &s.emailSlowAfterMs, &s.emailFailAfterMs}) {
+        belowZero(*limit, 0);
     }
     if (s.alarmOn != "EveryFailure" && s.alarmOn != "OnChange") {
         s.alarmOn = "EveryFailure";

@@ -35,6 +35,7 @@ struct CheckResult {
     std::optional<std::chrono::microseconds> responseTime;
     bool repeat = false;  // the repeat after a first failure
     bool runNow = false;  // asked for with "Run Now"
+    bool slow = false;    // passed, slower than its kind's SlowAfterMs
 };
 
 // The inputs every check takes, as the dispatch or the wizard reads them.

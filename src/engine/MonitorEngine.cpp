@@ -141,9 +141,13 @@ MonitorEngine::MonitorEngine(app::AppSettings& settings, app::SystemLog& log,
       m_pool(pool),
       m_services(services),
       m_health(health),
-      m_alarms(alarms) {}
+      m_alarms(alarms) {
+    m_services.setAlarmStates([this](const std::string& key) { return alarmStateText(key); });
+}
 
-MonitorEngine::~MonitorEngine() = default;
+MonitorEngine::~MonitorEngine() {
+    m_services.setAlarmStates(nullptr);
+}
 
 void MonitorEngine::queue(std::unique_ptr<CheckWorkItem> check) {
     m_pool.QueueWorkItem<CheckWorkItem>(std::move(check),
@@ -462,22 +466,72 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     if (r.responseTime) {
         v.responseUs = r.responseTime->count();
     }
-    v.flags = (r.repeat ? history::kRetried : 0u) | (r.runNow ? history::kRunNow : 0u);
+    v.flags = (r.repeat ? history::kRetried : 0u) | (r.runNow ? history::kRunNow : 0u) |
+              (r.slow ? history::kSlow : 0u);
     if (v.failed) {
         v.detail = r.detail;
     }
     m_history->record(std::move(v));
 }
 
+std::string MonitorEngine::alarmStateText(const std::string& key) const {
+    std::string text = m_policy.stateText(key);
+    if (text.empty() && m_slow.count(key) != 0) {
+        text = "Slow";
+    }
+    return text;
+}
+
+void MonitorEngine::applyResponseLimits(CheckResult& r) const {
+    if (!r.passed || !r.responseTime) {
+        return;
+    }
+    const app::AppSettings& s = m_settings;
+    std::pair<int, int> limits{0, 0};  // slow, fail
+    if (r.kind == words::kUrl) {
+        limits = {s.httpSlowAfterMs, s.httpFailAfterMs};
+    } else if (r.kind == words::kPing) {
+        limits = {s.pingSlowAfterMs, s.pingFailAfterMs};
+    } else if (r.kind == words::kFtp) {
+        limits = {s.ftpSlowAfterMs, s.ftpFailAfterMs};
+    } else if (r.kind == words::kSmtp || r.kind == words::kPop3 || r.kind == words::kImap) {
+        limits = {s.emailSlowAfterMs, s.emailFailAfterMs};
+    }
+    const std::int64_t ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*r.responseTime).count();
+    if (limits.second > 0 && ms > limits.second) {
+        // Too slow to count as up: a failure like any other, not tried again.
+        r.passed = false;
+        r.statusWord = kFailed;
+        r.retryFlag = 0;
+        r.detail = "[" + r.host + ":" + std::to_string(r.port) + "] Response time " +
+                   std::to_string(ms) + " ms over " + std::to_string(limits.second) + " ms";
+    } else if (limits.first > 0 && ms > limits.first) {
+        r.slow = true;
+    }
+}
+
 void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult& r) {
     m_policy.setSettings(alarm::PolicySettings::From(m_settings));
     const std::optional<alarm::Notice> notice =
         m_policy.verdict(r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail);
+    showAlarmState(r);
     if (!notice) {
         return;
     }
     m_log.WriteAlarmBackup(timestamp, r.kind, r.host, std::to_string(r.port), notice->text);
     m_alarms.RaiseAlarms(timestamp, notice->text, r.alarms, notice->type);
+}
+
+void MonitorEngine::showAlarmState(const CheckResult& r) {
+    if (r.slow) {
+        m_slow.insert(r.serviceKey);
+    } else if (r.passed || r.retryFlag == 0) {
+        m_slow.erase(r.serviceKey);
+    }
+    if (const auto row = m_services.findRow(r.serviceKey)) {
+        m_services.setAlarmState(*row, alarmStateText(r.serviceKey));
+    }
 }
 
 void MonitorEngine::policyRebuilt(const std::vector<history::Verdict>& recent) {
@@ -528,6 +582,9 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         r.detail = check.neverRanDetail();
     }
     const bool product = r.originTag == kOriginProduct;
+    if (product) {
+        applyResponseLimits(r);
+    }
     // A final verdict: a pass, or a failure that is not tried again.
     if (product && (r.passed || r.retryFlag == 0)) {
         if (m_holdAlarms) {

@@ -166,6 +166,12 @@ private:
     // A final verdict through the alarm policy: the notice it gives goes to
     // the backup file and to the service's methods.
     void decideAlarm(const std::string& timestamp, const CheckResult& r);
+    // A passed check slower than its kind's limits: marked slow, or failed
+    // with "[host:port] Response time N ms over M ms".
+    void applyResponseLimits(CheckResult& r) const;
+    // The service list's "Alarm state" of a service.
+    std::string alarmStateText(const std::string& key) const;
+    void showAlarmState(const CheckResult& r);
 
     struct HeldVerdict {
         std::string timestamp;
@@ -185,6 +191,7 @@ private:
     alarm::AlarmPolicy m_policy;
     bool m_holdAlarms = false;
     std::vector<HeldVerdict> m_held;
+    std::unordered_set<std::string> m_slow;  // keys whose last pass was slow
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;

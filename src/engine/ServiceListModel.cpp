@@ -88,6 +88,8 @@ std::string_view ServiceListModel::cellText(std::size_t row, Column column) cons
             return r.uptimeDay;
         case Column::UptimeMonth:
             return r.uptimeMonth;
+        case Column::AlarmState:
+            return r.alarmState;
         case Column::Count:
             break;
     }
@@ -119,6 +121,9 @@ void ServiceListModel::Fill(const registry::ServiceStore& store, std::string_vie
     }
     for (ServiceRow& row : m_rows) {
         fillHistory(row);
+        if (m_alarmStateOf) {
+            row.alarmState = m_alarmStateOf(row.id);
+        }
     }
     std::stable_sort(m_rows.begin(), m_rows.end(),
                      [](const ServiceRow& a, const ServiceRow& b) { return a.id < b.id; });
@@ -164,6 +169,14 @@ void ServiceListModel::fillHistory(ServiceRow& row) const {
     row.response = ms.empty() ? std::string() : ms + " ms";
     row.uptimeDay = history::FormatUptime(shown.day);
     row.uptimeMonth = history::FormatUptime(shown.month);
+}
+
+void ServiceListModel::setAlarmState(std::size_t row, std::string text) {
+    if (row >= m_rows.size() || m_rows[row].alarmState == text) {
+        return;
+    }
+    m_rows[row].alarmState = std::move(text);
+    m_observers.notify([row](app::ListObserver& o) { o.rowChanged(row); });
 }
 
 void ServiceListModel::historyChanged(const std::vector<std::string>& keys) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,8 @@ struct ServiceRow {
     std::string response;
     std::string uptimeDay;
     std::string uptimeMonth;
+    // What the alarm policy holds of it: "Alarmed since 13:05 ×3", "Slow".
+    std::string alarmState;
 };
 
 // The service list: the rows of the records that the current filter shows,
@@ -53,6 +56,7 @@ public:
         Response,
         UptimeDay,
         UptimeMonth,
+        AlarmState,
         Count
     };
 
@@ -82,6 +86,11 @@ public:
 
     // Where the history columns come from; none leaves them empty.
     void setHistory(const history::HistoryStore* history) { m_history = history; }
+    // Where the "Alarm state" texts come from, by key.
+    void setAlarmStates(std::function<std::string(const std::string& key)> of) {
+        m_alarmStateOf = std::move(of);
+    }
+    void setAlarmState(std::size_t row, std::string text);
     // The history has new summaries for these services.
     void historyChanged(const std::vector<std::string>& keys);
 
@@ -93,6 +102,7 @@ private:
     std::optional<std::size_t> m_selected;
     app::ListObservers m_observers;
     const history::HistoryStore* m_history = nullptr;
+    std::function<std::string(const std::string& key)> m_alarmStateOf;
 
     void fillHistory(ServiceRow& row) const;
 };

@@ -585,6 +585,38 @@ TEST_F(EngineTest, TheAlarmPolicyDecidesWhatAVerdictSendsAndTheRowSaysWhichNotic
     EXPECT_NE(second->find("RECOVERED after 5 min: "), std::string::npos) << *second;
 }
 
+TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
+    FakeHttpServer web(FakeHttpServer::Delayed(HttpResponse("HTTP/1.1 200 OK"), 800ms));
+    enableSyslog();
+    const std::string key = add(urlOn(web, "/slow"));
+    services.Fill(store, "ALL");
+    const auto row = [&] { return services.rows()[*services.findRow(key)]; };
+
+    settings.httpSlowAfterMs = 500;
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(rowStatus(key), "Passed");
+    EXPECT_EQ(row().alarmState, "Slow");
+    EXPECT_TRUE(alarms.rows().empty());
+
+    settings.httpFailAfterMs = 700;
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_EQ(storedStatus(key), "Failed");
+    ASSERT_EQ(alarms.rows().size(), 1u);
+    const std::string& text = alarms.rows()[0].message;
+    const std::string head =
+        "[" + web.url("/slow") + ":" + std::to_string(web.port()) + "] Response time ";
+    ASSERT_EQ(text.rfind(head, 0), 0u) << text;
+    const int ms = std::stoi(text.substr(head.size()));
+    EXPECT_GE(ms, 800);
+    EXPECT_LT(ms, 1500);
+    EXPECT_EQ(text.substr(head.size() + std::to_string(ms).size()), " ms over 700 ms");
+    EXPECT_EQ(row().alarmState.rfind("Alarmed since 14:00 \u00d71", 0), 0u) << row().alarmState;
+    EXPECT_EQ(web.requests().size(), 2u) << "a slow failure is not tried again";
+}
+
 TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {
     FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
     settings.backupEnable = true;

@@ -205,6 +205,15 @@ private slots:
         click(alarmList->header(), 2);
         QCOMPARE(alarmList->model()->index(0, 2).data().toString(), QStringLiteral("c"));
         QVERIFY(!alarmList->header()->isSortIndicatorShown());
+        // After the columns of old: each notice's type, each service's alarm
+        // state.
+        QCOMPARE(alarmList->model()->headerData(6, Qt::Horizontal).toString(),
+                 QStringLiteral("Type"));
+        QCOMPARE(alarmList->model()->index(0, 6).data().toString(), QStringLiteral("Failure"));
+        const int alarmState =
+            static_cast<int>(vantor::engine::ServiceListModel::Column::AlarmState);
+        QCOMPARE(header->model()->headerData(alarmState, Qt::Horizontal).toString(),
+                 QStringLiteral("Alarm state"));
         // A refill shows the ID order again and keeps the selected record.
         program.find<QAction>("ToolButtonALL")->trigger();
         QCOMPARE(program.cell(0, 2), QStringLiteral("C.example"));

@@ -110,7 +110,7 @@ void MainLists::createServiceList() {
         {QStringLiteral("ID"), QStringLiteral("Service"), QStringLiteral("IP"),
          QStringLiteral("Port"), QStringLiteral("Current Status"), QStringLiteral("By"),
          QStringLiteral("Interval"), QStringLiteral("Status"), QStringLiteral("Response"),
-         QStringLiteral("Uptime 24h"), QStringLiteral("Uptime 30d")},
+         QStringLiteral("Uptime 24h"), QStringLiteral("Uptime 30d"), QStringLiteral("Alarm state")},
         this);
     m_serviceProxy = new ListSortProxy(this);
     m_serviceProxy->setSourceModel(m_serviceTable);
@@ -120,7 +120,7 @@ void MainLists::createServiceList() {
     m_serviceList->setItemDelegate(
         new RowColourDelegate(static_cast<int>(engine::ServiceListModel::Column::Status), this));
     InstallColumnSorting(*m_serviceList, *m_serviceProxy, m_sortDirections, true);
-    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50, 80, 90, 90};
+    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50, 80, 90, 90, 160};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         m_serviceList->setColumnWidth(column, widths[column]);
     }
