@@ -8,6 +8,7 @@
 # apart, before the screenshot. SCREENSHOT_SERVICES=N keeps the first N
 # services of the demo. SCREENSHOT_HISTORY=1 gives them 30 days of history
 # (written by bench_history) and opens the service history pane.
+# SCREENSHOT_INI="[Section]\nKey=Value" is added to SysInit.ini.
 set -euo pipefail
 out=$(realpath -m "$1")
 wait=${2:-8}
@@ -33,6 +34,9 @@ Enable=1
 IP=127.0.0.1
 Port=5514
 INI
+if [ -n "${SCREENSHOT_INI:-}" ]; then
+  printf '%b\n' "$SCREENSHOT_INI" >> "$demo/app/conf/SysInit.ini"
+fi
 echo ok > "$demo/www/index.html"
 python3 -m http.server 18089 --bind 127.0.0.1 --directory "$demo/www" >/dev/null 2>&1 &
 web=$!
