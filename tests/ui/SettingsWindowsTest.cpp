@@ -1,7 +1,11 @@
 // The options window and the alarm options window with their trial sends,
 // driven through their controls, against SysInit.ini and local servers.
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 #include "app/IniFile.h"
@@ -175,6 +179,51 @@ private slots:
         w.click("ButtonCancel");
         w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
         QCOMPARE(w.get<QComboBox>("ComboSmtpSecurity")->currentText(), QStringLiteral("STARTTLS"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "AlarmOn"), std::string("<none>"));
+
+        // The policy page: bad values are refused on it, good ones saved and
+        // read back; what holds its default is not written.
+        auto* pages = w.get<QTabWidget>("AlarmPages");
+        QCOMPARE(pages->tabText(4), QStringLiteral("Alarm Policy"));
+        pages->setCurrentIndex(0);
+        w.choose("ComboAlarmOn", "Once per outage");
+        Type(w, "EditRemindEvery", "3");
+        w.click("ButtonApply");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Remind every must be 0 or at least 5 minutes."));
+        QCOMPARE(pages->currentIndex(), 4);
+        QCOMPARE(w.widget()->focusWidget(), w.get<QWidget>("EditRemindEvery"));
+        Type(w, "EditRemindEvery", "30");
+        Type(w, "EditFailAfter", "0");
+        w.click("ButtonApply");
+        QCOMPARE(
+            program.nextBox(),
+            QStringLiteral("Failed checks before the alarm must be a whole number of 1 or more."));
+        Type(w, "EditFailAfter", "3");
+        Type(w, "EditURLFailAfterMs", "-1");
+        w.click("ButtonApply");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("URL fail after must be a whole number of ms, 0 or more."));
+        QCOMPARE(program.session().settings().alarmOn, std::string("EveryFailure"));
+        Type(w, "EditURLFailAfterMs", "5000");
+        w.tick("CheckBoxRecovery");
+        QVERIFY(!w.get<QPushButton>("ButtonTest")->isEnabled());
+        w.click("ButtonApply");
+        QVERIFY(program.boxes.isEmpty());
+        QCOMPARE(Setting(program, "AlarmPolicy", "AlarmOn"), std::string("OnChange"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "FailAfter"), std::string("3"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "RemindEvery"), std::string("30"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "Recovery"), std::string("1"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "HTTPFailAfterMs"), std::string("5000"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "RecoverAfter"), std::string("<none>"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "PingSlowAfterMs"), std::string("<none>"));
+        w.click("ButtonCancel");
+        w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
+        QCOMPARE(w.get<QComboBox>("ComboAlarmOn")->currentText(),
+                 QStringLiteral("Once per outage"));
+        QCOMPARE(w.text("EditFailAfter"), QStringLiteral("3"));
+        QCOMPARE(w.text("EditURLFailAfterMs"), QStringLiteral("5000"));
+        QVERIFY(w.get<QCheckBox>("CheckBoxRecovery")->isChecked());
     }
 
     void theFourTrialSendsDeliverTheTextOrSayWhyNot() {

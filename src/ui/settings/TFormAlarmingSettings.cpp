@@ -1,5 +1,7 @@
 #include "ui/settings/TFormAlarmingSettings.h"
 
+#include "ui/settings/PolicyPage.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -33,7 +35,10 @@ using enum AlarmingPages::Page;
 
 namespace {
 
-const char* const kTopics[] = {"Email_Alarm", "SMS_Alarm", "SMS_by_HTTP_Alarm", "SysLog_Alarm"};
+const char* const kTopics[] = {"Email_Alarm", "SMS_Alarm", "SMS_by_HTTP_Alarm", "SysLog_Alarm",
+                               "Alarm_Policy"};
+// The page after the four methods' pages.
+constexpr int kPolicyPage = 4;
 const char* const kTestCaptions[] = {"Test Connection [Email]", "Test Connection [SMS]",
                                      "Test Connection [SMS by HTTP]", "Test Connection [SysLog]"};
 const char* const kSending[] = {"SMTP Message is sending out...", "SMS Message is sending out...",
@@ -105,6 +110,8 @@ TFormAlarmingSettings::TFormAlarmingSettings(session::Session& session, CommandL
     setWindowTitle(QStringLiteral("Alarming Options"));
     setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
     m_pages->setObjectName("AlarmPages");
+    m_policy = new PolicyPage;
+    m_pages->addTab(m_policy, QStringLiteral("Alarm Policy"));
     auto* help = new QPushButton(QStringLiteral("&Help"), this);
     help->setToolTip(QStringLiteral("Click for help..."));
     m_test = new QPushButton(this);
@@ -182,6 +189,7 @@ void TFormAlarmingSettings::status(const QString& text) {
 
 void TFormAlarmingSettings::load() {
     m_ui.load(m_session.settings());
+    m_policy->load(m_session.settings());
     followEnable();
     followPage();
     m_apply->setEnabled(false);
@@ -231,6 +239,11 @@ void TFormAlarmingSettings::followEnable() {
 
 void TFormAlarmingSettings::followPage() {
     const int page = m_pages->currentIndex();
+    if (page == kPolicyPage) {
+        m_test->setText(QStringLiteral("Test Connection"));
+        m_test->setEnabled(false);
+        return;
+    }
     m_test->setText(QString::fromLatin1(kTestCaptions[page]));
     m_test->setEnabled(m_ui.enable[page]->isChecked() && !m_trialRunning);
 }
@@ -325,7 +338,14 @@ void TFormAlarmingSettings::apply() {
             return;
         }
     }
+    if (const auto refused = m_policy->validate()) {
+        m_pages->setCurrentIndex(kPolicyPage);
+        MessageBox::show(this, app::MessageBoxKind::Information, refused->message);
+        refused->box->setFocus();
+        return;
+    }
     m_ui.store(m_session.settings());
+    m_policy->store(m_session.settings());
     SaveAppliedSettings(m_session);
     const QString saved = QStringLiteral("Option settings saved.");
     if (onStatus) {
@@ -344,6 +364,9 @@ void TFormAlarmingSettings::reject() {
 
 void TFormAlarmingSettings::runTrial() {
     const int page = m_pages->currentIndex();
+    if (page < Email || page > SysLog) {
+        return;  // the policy page sends nothing
+    }
     const char* messageField[] = {nullptr, "EditSmsMessage", "EditHttpMessage",
                                   "EditSyslogMessage"};
     const QString message =

@@ -50,6 +50,8 @@ private:
     session::Session& m_session;
     QTabWidget* m_pages;
     AlarmingPages m_ui;
+    // The fifth page: when verdicts alarm.
+    class PolicyPage* m_policy = nullptr;
     QPushButton* m_test;
     QPushButton* m_apply;
     QLabel* m_status;
