@@ -111,6 +111,9 @@ struct AppSettings {
     int alarmRecoverAfter = 1;
     int alarmRemindEvery = 0;  // minutes, 0 = none
     bool alarmFlapDetect = false;
+    // Maintenance windows for every service: "daily 02:00 60; weekly Sun
+    // 23:30 120; once 2026-12-24 18:00 2026-12-26 08:00".
+    std::string alarmMaintenance;
     // Response-time limits per kind in ms, 0 = none: slower than SlowAfterMs
     // a passed check is marked slow, slower than FailAfterMs it fails.
     int httpSlowAfterMs = 0;

@@ -135,6 +135,7 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     Optional(I("AlarmPolicy", "RecoverAfter", &AppSettings::alarmRecoverAfter)),
     Optional(I("AlarmPolicy", "RemindEvery", &AppSettings::alarmRemindEvery)),
     Optional(B("AlarmPolicy", "FlapDetect", &AppSettings::alarmFlapDetect)),
+    Optional(S("AlarmPolicy", "Maintenance", &AppSettings::alarmMaintenance)),
     Optional(I("AlarmPolicy", "HTTPSlowAfterMs", &AppSettings::httpSlowAfterMs)),
     Optional(I("AlarmPolicy", "HTTPFailAfterMs", &AppSettings::httpFailAfterMs)),
     Optional(I("AlarmPolicy", "PingSlowAfterMs", &AppSettings::pingSlowAfterMs)),

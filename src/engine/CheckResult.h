@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -36,6 +37,8 @@ struct CheckResult {
     bool repeat = false;  // the repeat after a first failure
     bool runNow = false;  // asked for with "Run Now"
     bool slow = false;    // passed, slower than its kind's SlowAfterMs
+    // Inside a maintenance window: when it ends (epoch seconds), else 0.
+    std::int64_t maintenanceUntil = 0;
 };
 
 // The inputs every check takes, as the dispatch or the wizard reads them.

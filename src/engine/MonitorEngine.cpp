@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "alarm/AlarmQueue.h"
+#include "alarm/MaintenanceWindow.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
 #include "app/DetailText.h"
@@ -467,14 +468,33 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
         v.responseUs = r.responseTime->count();
     }
     v.flags = (r.repeat ? history::kRetried : 0u) | (r.runNow ? history::kRunNow : 0u) |
-              (r.slow ? history::kSlow : 0u);
+              (r.slow ? history::kSlow : 0u) |
+              (r.maintenanceUntil != 0 ? history::kMaintenance : 0u);
     if (v.failed) {
         v.detail = r.detail;
     }
     m_history->record(std::move(v));
 }
 
+std::int64_t MonitorEngine::maintenanceEnd() {
+    if (m_settings.alarmMaintenance.empty()) {
+        return 0;
+    }
+    if (m_settings.alarmMaintenance != m_maintenanceText) {
+        m_maintenanceText = m_settings.alarmMaintenance;
+        m_maintenance = alarm::ParseMaintenance(m_maintenanceText).windows;
+    }
+    return alarm::MaintenanceEnd(m_maintenance, app::EpochSeconds(m_clock.now())).value_or(0);
+}
+
 std::string MonitorEngine::alarmStateText(const std::string& key) const {
+    if (const auto it = m_inMaintenance.find(key); it != m_inMaintenance.end()) {
+        const app::LocalTime until = app::ToLocalTime(
+            std::chrono::system_clock::time_point(std::chrono::seconds(it->second)));
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "Maintenance until %02d:%02d", until.hour, until.minute);
+        return buf;
+    }
     std::string text = m_policy.stateText(key);
     if (text.empty() && m_slow.count(key) != 0) {
         text = "Slow";
@@ -512,6 +532,11 @@ void MonitorEngine::applyResponseLimits(CheckResult& r) const {
 }
 
 void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult& r) {
+    if (r.maintenanceUntil != 0) {
+        // Kept and shown, but neither alarmed nor counted by the policy.
+        showAlarmState(r);
+        return;
+    }
     m_policy.setSettings(alarm::PolicySettings::From(m_settings));
     const std::optional<alarm::Notice> notice =
         m_policy.verdict(r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail);
@@ -524,6 +549,11 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
 }
 
 void MonitorEngine::showAlarmState(const CheckResult& r) {
+    if (r.maintenanceUntil != 0) {
+        m_inMaintenance[r.serviceKey] = r.maintenanceUntil;
+    } else {
+        m_inMaintenance.erase(r.serviceKey);
+    }
     if (r.slow) {
         m_slow.insert(r.serviceKey);
     } else if (r.passed || r.retryFlag == 0) {
@@ -584,6 +614,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
     const bool product = r.originTag == kOriginProduct;
     if (product) {
         applyResponseLimits(r);
+        r.maintenanceUntil = maintenanceEnd();
     }
     // A final verdict: a pass, or a failure that is not tried again.
     if (product && (r.passed || r.retryFlag == 0)) {

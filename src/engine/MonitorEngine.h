@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alarm/AlarmPolicy.h"
+#include "alarm/MaintenanceWindow.h"
 #include "app/Result.h"
 #include "engine/CheckResult.h"
 #include "history/HistoryTypes.h"
@@ -172,6 +173,9 @@ private:
     // The service list's "Alarm state" of a service.
     std::string alarmStateText(const std::string& key) const;
     void showAlarmState(const CheckResult& r);
+    // When the maintenance window that holds the clock's now ends, 0 when
+    // none does.
+    std::int64_t maintenanceEnd();
 
     struct HeldVerdict {
         std::string timestamp;
@@ -192,6 +196,10 @@ private:
     bool m_holdAlarms = false;
     std::vector<HeldVerdict> m_held;
     std::unordered_set<std::string> m_slow;  // keys whose last pass was slow
+    // Keys whose last verdict fell in a maintenance window, and its end.
+    std::unordered_map<std::string, std::int64_t> m_inMaintenance;
+    std::string m_maintenanceText;
+    std::vector<alarm::MaintenanceWindow> m_maintenance;
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;

@@ -304,10 +304,12 @@ void HistoryDb::rollUp(std::int64_t fromHour, std::int64_t toHour) {
 void HistoryDb::rollUp(const std::vector<std::int64_t>& ids, std::int64_t fromHour,
                        std::int64_t toHour, bool rebuild) {
     // A rebuild reads every row of its hours, moved or not, and replaces
-    // what the rollups held for them.
-    Statement rows(*m_db,
-                   rebuild ? "SELECT t, failed, rt FROM verdict WHERE svc = ? AND t >= ? AND t < ?"
-                           : "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND t < ?");
+    // what the rollups held for them. Verdicts in a maintenance window are
+    // not part of uptime or response times.
+    Statement rows(*m_db, rebuild ? "SELECT t, failed, rt FROM verdict WHERE svc = ? AND t >= ? "
+                                    "AND t < ? AND (flags & 4) = 0"
+                                  : "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND "
+                                    "t < ? AND (flags & 4) = 0");
     Statement getHours(*m_db, "SELECT hours FROM hourly WHERE svc = ? AND day = ?");
     Statement putHours(*m_db, "INSERT OR REPLACE INTO hourly(svc, day, hours) VALUES (?,?,?)");
     Statement getDay(*m_db,
@@ -526,9 +528,10 @@ Counts HistoryDb::rawCounts(std::int64_t id, std::int64_t from, std::int64_t to)
     // The two tables one by one: through their union view SQLite reads
     // each row twice as slowly.
     for (const char* sql :
-         {"SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND t >= ? AND t < ?",
+         {"SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND t >= ? AND t < ? "
+          "AND (flags & 4) = 0",
           "SELECT count(*), coalesce(sum(failed), 0) FROM recent WHERE svc = ? AND t >= ? AND "
-          "t < ?"}) {
+          "t < ? AND (flags & 4) = 0"}) {
         c += CountsOf(query(sql), id, from, to);
     }
     return c;
@@ -590,9 +593,9 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
             return;
         }
         for (const char* sql : {"SELECT rt FROM raw WHERE svc = ? AND t >= ? AND t < ? AND "
-                                "failed = 0 AND rt IS NOT NULL",
+                                "failed = 0 AND rt IS NOT NULL AND (flags & 4) = 0",
                                 "SELECT rt FROM recent WHERE svc = ? AND t >= ? AND t < ? AND "
-                                "failed = 0 AND rt IS NOT NULL"}) {
+                                "failed = 0 AND rt IS NOT NULL AND (flags & 4) = 0"}) {
             Statement& raw = query(sql);
             raw.bind(1, id).bind(2, from).bind(3, to);
             while (raw.step()) {
@@ -642,11 +645,14 @@ std::optional<std::int64_t> HistoryDb::lastChangeOf(std::int64_t id) {
 std::vector<Verdict> HistoryDb::recentVerdicts(int window, std::int64_t now, std::int64_t maxAge) {
     refreshForRead();
     std::vector<Verdict> out;
-    Statement& lastOnes =
-        query("SELECT t FROM verdict WHERE svc = ? ORDER BY t DESC LIMIT 1 OFFSET ?");
+    Statement& lastOnes = query(
+        "SELECT t FROM verdict WHERE svc = ? AND (flags & 4) = 0 ORDER BY t DESC LIMIT 1 "
+        "OFFSET ?");
     Statement& lastChange =
         query("SELECT t, failed FROM change WHERE svc = ? ORDER BY t DESC LIMIT 1");
-    Statement& rows = query("SELECT t, failed FROM verdict WHERE svc = ? AND t >= ? ORDER BY t");
+    // Verdicts in a maintenance window never went through the policy.
+    Statement& rows = query(
+        "SELECT t, failed FROM verdict WHERE svc = ? AND t >= ? AND (flags & 4) = 0 ORDER BY t");
     Statement& changes = query(
         "SELECT t, detail FROM change WHERE svc = ? AND failed = 1 AND t <= ? ORDER BY t DESC "
         "LIMIT 1");

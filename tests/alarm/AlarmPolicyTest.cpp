@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "alarm/AlarmPolicy.h"
+#include "alarm/MaintenanceWindow.h"
 #include "support/ScopedEnv.h"
 
 namespace vantor::alarm {
@@ -163,6 +164,61 @@ TEST_F(AlarmPolicyTest, TheStateFollowsARenamedKey) {
     ASSERT_TRUE(n);
     EXPECT_EQ(n->type, NoticeType::Recovery);
     EXPECT_FALSE(policy.view("svc").alarmed);
+}
+
+// Local wall-clock readings in Berlin, where the clocks went forward at
+// 02:00 on 2026-03-29 and back at 03:00 on 2026-10-25.
+class MaintenanceTest : public ::testing::Test {
+protected:
+    MaintenanceTest() : tz("TZ", "Europe/Berlin") { ::tzset(); }
+    ~MaintenanceTest() override { ::tzset(); }
+    static std::int64_t Local(int y, int mo, int d, int h, int mi) {
+        std::tm tm{};
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+        tm.tm_hour = h;
+        tm.tm_min = mi;
+        tm.tm_isdst = -1;
+        return static_cast<std::int64_t>(std::mktime(&tm));
+    }
+    test::ScopedEnv tz;
+};
+
+TEST_F(MaintenanceTest, WindowsAreReadAndWhatIsNotOneIsNamed) {
+    const MaintenanceList list = ParseMaintenance(
+        " daily 02:00 60 ;weekly Sun 23:30 120; once 2026-12-24 18:00 "
+        "2026-12-26 08:00;");
+    EXPECT_EQ(list.error, "");
+    ASSERT_EQ(list.windows.size(), 3u);
+    EXPECT_EQ(list.windows[1].weekday, 0);
+    for (const char* bad : {"daily 2:00 60", "daily 24:00 60", "weekly Sunday 23:30 120",
+                            "daily 02:00 0", "once 2026-02-30 18:00 2026-03-01 08:00",
+                            "once 2026-12-26 08:00 2026-12-24 18:00", "nightly 02:00 60"}) {
+        EXPECT_EQ(ParseMaintenance(bad).error,
+                  std::string("Maintenance window \"") + bad + "\" is not understood.");
+    }
+}
+
+TEST_F(MaintenanceTest, AWeeklyWindowRunsOnPastMidnightAndDailyOnesKeepToTheLocalClock) {
+    const auto list = ParseMaintenance("weekly Sun 23:30 120").windows;
+    // 2026-12-13 is a Sunday.
+    EXPECT_FALSE(MaintenanceEnd(list, Local(2026, 12, 13, 23, 29)));
+    EXPECT_EQ(MaintenanceEnd(list, Local(2026, 12, 14, 0, 45)), Local(2026, 12, 14, 1, 30));
+    EXPECT_FALSE(MaintenanceEnd(list, Local(2026, 12, 14, 1, 30)));
+    EXPECT_FALSE(MaintenanceEnd(list, Local(2026, 12, 21, 0, 45) - 86400 * 3));
+
+    // The night the clocks go forward: 01:30 CET plus two real hours is
+    // 04:30 CEST; a start the clocks skip (02:30) begins at 03:30.
+    const auto night = ParseMaintenance("daily 01:30 120").windows;
+    EXPECT_EQ(MaintenanceEnd(night, Local(2026, 3, 29, 3, 59)), Local(2026, 3, 29, 4, 30));
+    EXPECT_FALSE(MaintenanceEnd(night, Local(2026, 3, 29, 4, 30)));
+    const auto skipped = ParseMaintenance("daily 02:30 30").windows;
+    EXPECT_TRUE(MaintenanceEnd(skipped, Local(2026, 3, 29, 3, 45)));
+    // The night they go back, and the day after: each day at its 01:30.
+    EXPECT_EQ(MaintenanceEnd(night, Local(2026, 10, 25, 1, 40)), Local(2026, 10, 25, 1, 30) + 7200);
+    EXPECT_TRUE(MaintenanceEnd(night, Local(2026, 10, 26, 1, 30)));
+    EXPECT_FALSE(MaintenanceEnd(night, Local(2026, 10, 26, 1, 29)));
 }
 
 }  // namespace

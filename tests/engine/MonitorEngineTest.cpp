@@ -585,6 +585,41 @@ TEST_F(EngineTest, TheAlarmPolicyDecidesWhatAVerdictSendsAndTheRowSaysWhichNotic
     EXPECT_NE(second->find("RECOVERED after 5 min: "), std::string::npos) << *second;
 }
 
+TEST_F(EngineTest, InAMaintenanceWindowAFailureIsKeptFlaggedButNeitherAlarmedNorCounted) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    enableSyslog();
+    settings.backupEnable = true;
+    const std::string key = add(urlOn(web, "/down"));
+    services.Fill(store, "ALL");
+    history::HistoryStore kept(paths.historyDirPath(), {}, log, clock);
+    engine->setHistory(&kept);
+    // The fixture's clock says 14:00.
+    settings.alarmMaintenance = "daily 13:30 90";
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(rowStatus(key), "Failed");
+    EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_TRUE(backupLines().empty());
+    EXPECT_EQ(services.rows()[*services.findRow(key)].alarmState, "Maintenance until 15:00");
+
+    settings.alarmMaintenance = "daily 15:00 60";
+    engine->DispatchServiceByKey(key);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(alarms.rows().size(), 1u) << "outside the window it alarms";
+    EXPECT_EQ(services.rows()[*services.findRow(key)].alarmState.rfind("Alarmed since", 0), 0u);
+
+    kept.waitWritten();
+    auto db =
+        history::HistoryDb::openReader(history::HistoryStore::databaseIn(paths.historyDirPath()));
+    std::ostringstream csv;
+    const std::int64_t now = app::EpochSeconds(clock.now());
+    ASSERT_EQ(db->exportRaw(now - 60, now + 60, csv), 2);
+    EXPECT_NE(csv.str().find("maintenance"), std::string::npos) << csv.str();
+    const history::Counts counted = db->counts(key, now - 3600, now + 60);
+    EXPECT_EQ(counted.checks, 1) << "the verdict in the window is not part of uptime";
+    EXPECT_EQ(counted.failed, 1);
+}
+
 TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
     FakeHttpServer web(FakeHttpServer::Delayed(HttpResponse("HTTP/1.1 200 OK"), 800ms));
     enableSyslog();

@@ -206,6 +206,12 @@ private slots:
                  QStringLiteral("URL fail after must be a whole number of ms, 0 or more."));
         QCOMPARE(program.session().settings().alarmOn, std::string("EveryFailure"));
         Type(w, "EditURLFailAfterMs", "5000");
+        Type(w, "EditMaintenance", "daily 02:00 60; weekly Sunday 23:30 120");
+        w.click("ButtonApply");
+        QCOMPARE(
+            program.nextBox(),
+            QStringLiteral("Maintenance window \"weekly Sunday 23:30 120\" is not understood."));
+        Type(w, "EditMaintenance", "daily 02:00 60; weekly Sun 23:30 120");
         w.tick("CheckBoxRecovery");
         QVERIFY(!w.get<QPushButton>("ButtonTest")->isEnabled());
         w.click("ButtonApply");
@@ -215,6 +221,8 @@ private slots:
         QCOMPARE(Setting(program, "AlarmPolicy", "RemindEvery"), std::string("30"));
         QCOMPARE(Setting(program, "AlarmPolicy", "Recovery"), std::string("1"));
         QCOMPARE(Setting(program, "AlarmPolicy", "HTTPFailAfterMs"), std::string("5000"));
+        QCOMPARE(Setting(program, "AlarmPolicy", "Maintenance"),
+                 std::string("daily 02:00 60; weekly Sun 23:30 120"));
         QCOMPARE(Setting(program, "AlarmPolicy", "RecoverAfter"), std::string("<none>"));
         QCOMPARE(Setting(program, "AlarmPolicy", "PingSlowAfterMs"), std::string("<none>"));
         w.click("ButtonCancel");

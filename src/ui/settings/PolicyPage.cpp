@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "alarm/MaintenanceWindow.h"
 #include "app/AppSettings.h"
 
 namespace vantor::ui {
@@ -57,6 +58,15 @@ PolicyPage::PolicyPage(QWidget* parent) : QWidget(parent) {
         QStringLiteral("Detect flapping (one notice instead of the alarms between)"), when);
     m_flapDetect->setObjectName("CheckBoxFlapDetect");
     rows->addRow(QString(), m_flapDetect);
+    m_maintenance = new QLineEdit(when);
+    m_maintenance->setObjectName("EditMaintenance");
+    m_maintenance->setAccessibleName(QStringLiteral("Maintenance windows"));
+    m_maintenance->setPlaceholderText(QStringLiteral(
+        "daily 02:00 60; weekly Sun 23:30 120; once 2026-12-24 18:00 2026-12-26 08:00"));
+    m_maintenance->setToolTip(QStringLiteral(
+        "For every service: checks run and are kept, but raise no alarm and do not count for "
+        "uptime. Local time; several windows separated by \";\"."));
+    rows->addRow(QStringLiteral("Maintenance windows"), m_maintenance);
     layout->addWidget(when);
 
     auto* slow = new QGroupBox(QStringLiteral("Response time (ms, 0 = no limit)"), this);
@@ -107,6 +117,7 @@ void PolicyPage::load(const app::AppSettings& s) {
     m_recoverAfter->setText(QString::number(s.alarmRecoverAfter));
     m_remindEvery->setText(QString::number(s.alarmRemindEvery));
     m_flapDetect->setChecked(s.alarmFlapDetect);
+    m_maintenance->setText(QString::fromStdString(s.alarmMaintenance));
     for (int kind = 0; kind < 4; ++kind) {
         for (int which = 0; which < 2; ++which) {
             m_limits[kind][which]->setText(QString::number(s.*kLimitKeys[kind][which]));
@@ -138,6 +149,10 @@ std::optional<PolicyPage::Refusal> PolicyPage::validate() const {
             }
         }
     }
+    const std::string error = alarm::ParseMaintenance(m_maintenance->text().toStdString()).error;
+    if (!error.empty()) {
+        return Refusal{QString::fromStdString(error), m_maintenance};
+    }
     return std::nullopt;
 }
 
@@ -148,6 +163,7 @@ void PolicyPage::store(app::AppSettings& s) const {
     s.alarmRecoverAfter = Whole(m_recoverAfter).value_or(s.alarmRecoverAfter);
     s.alarmRemindEvery = Whole(m_remindEvery).value_or(s.alarmRemindEvery);
     s.alarmFlapDetect = m_flapDetect->isChecked();
+    s.alarmMaintenance = m_maintenance->text().trimmed().toStdString();
     for (int kind = 0; kind < 4; ++kind) {
         for (int which = 0; which < 2; ++which) {
             s.*kLimitKeys[kind][which] =

@@ -40,6 +40,7 @@ private:
     QLineEdit* m_recoverAfter = nullptr;
     QLineEdit* m_remindEvery = nullptr;
     QCheckBox* m_flapDetect = nullptr;
+    QLineEdit* m_maintenance = nullptr;
     // URL, Ping, FTP, Email: slow after, fail after (ms).
     QLineEdit* m_limits[4][2] = {};
 };
