@@ -476,6 +476,31 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     m_history->record(std::move(v));
 }
 
+std::string MonitorEngine::parentOf(const std::string& key) const {
+    const auto record = m_store.findRecord(key);
+    if (!record) {
+        return {};
+    }
+    std::string parent(record->text(registry::Element::Parent));
+    return parent == key ? std::string() : parent;
+}
+
+void MonitorEngine::releaseChildrenOf(const std::string& parent) {
+    const auto it = m_waitingForParent.find(parent);
+    if (it == m_waitingForParent.end() || m_checking.contains(parent)) {
+        return;  // none waits, or the parent's repeat is still out
+    }
+    std::vector<HeldVerdict> children = std::move(it->second);
+    m_waitingForParent.erase(it);
+    for (const HeldVerdict& h : children) {
+        try {
+            decideAlarm(h.timestamp, h.result);
+        } catch (...) {
+            // One child's alarm that cannot be raised leaves the others.
+        }
+    }
+}
+
 std::int64_t MonitorEngine::maintenanceEnd() {
     if (m_settings.alarmMaintenance.empty()) {
         return 0;
@@ -488,6 +513,9 @@ std::int64_t MonitorEngine::maintenanceEnd() {
 }
 
 std::string MonitorEngine::alarmStateText(const std::string& key) const {
+    if (m_unreachable.contains(key)) {
+        return "Unreachable (parent down)";
+    }
     if (const auto it = m_inMaintenance.find(key); it != m_inMaintenance.end()) {
         const app::LocalTime until = app::ToLocalTime(
             std::chrono::system_clock::time_point(std::chrono::seconds(it->second)));
@@ -536,6 +564,22 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
         // Kept and shown, but neither alarmed nor counted by the policy.
         showAlarmState(r);
         return;
+    }
+    m_unreachable.erase(r.serviceKey);
+    if (!r.passed) {
+        const std::string parent = parentOf(r.serviceKey);
+        if (!parent.empty()) {
+            if (m_checking.contains(parent)) {
+                // The parent's own check is under way: its verdict decides.
+                m_waitingForParent[parent].push_back(HeldVerdict{timestamp, r});
+                return;
+            }
+            if (m_health.failing(parent)) {
+                m_unreachable.insert(r.serviceKey);
+                showAlarmState(r);
+                return;
+            }
+        }
     }
     m_policy.setSettings(alarm::PolicySettings::From(m_settings));
     const std::optional<alarm::Notice> notice =
@@ -653,6 +697,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
             m_services.select(*row);
             m_services.setCurrentStatus(*row, r.statusWord);
         }
+        releaseChildrenOf(r.serviceKey);
         if (onProductResult) {
             onProductResult(r, false);
         }

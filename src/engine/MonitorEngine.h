@@ -176,6 +176,11 @@ private:
     // When the maintenance window that holds the clock's now ends, 0 when
     // none does.
     std::int64_t maintenanceEnd();
+    // The key the record names as its parent, "" for none (or itself).
+    std::string parentOf(const std::string& key) const;
+    // The parent's final verdict is in: the children's failures that
+    // waited for it are decided now.
+    void releaseChildrenOf(const std::string& parent);
 
     struct HeldVerdict {
         std::string timestamp;
@@ -198,6 +203,9 @@ private:
     std::unordered_set<std::string> m_slow;  // keys whose last pass was slow
     // Keys whose last verdict fell in a maintenance window, and its end.
     std::unordered_map<std::string, std::int64_t> m_inMaintenance;
+    // Failures of children whose parent's check was out, by parent.
+    std::unordered_map<std::string, std::vector<HeldVerdict>> m_waitingForParent;
+    std::unordered_set<std::string> m_unreachable;
     std::string m_maintenanceText;
     std::vector<alarm::MaintenanceWindow> m_maintenance;
     bool m_running = false;

@@ -51,6 +51,7 @@ constexpr std::array<ElementEntry, kElementCount> kTable{{
     Rec(E::AlarmSyslog, "alarm_syslog", &F::alarmSyslog, kKindsChecked),
     Opt(E::Tls, "tls", &F::tls),
     Opt(E::TlsVerify, "tls_verify", &F::tlsVerify),
+    Opt(E::Parent, "parent", &F::parent),
     Url(E::Referer, "referer", &R::referer),
     Url(E::Cookie, "cookie", &R::cookie),
     Url(E::HeaderData, "headerData", &R::headerData, false),

@@ -37,6 +37,7 @@ enum class Element : std::uint8_t {
     AlarmSyslog,
     Tls,
     TlsVerify,
+    Parent,
     Referer,
     Cookie,
     HeaderData,
@@ -98,6 +99,9 @@ struct ServiceFields {
     std::string alarmSyslog = "n";
     std::string tls;              // "", "starttls" or "implicit" (mail, FTP)
     std::string tlsVerify = "y";  // "n" accepts any certificate
+    // The key of the service this one depends on: while that one is down,
+    // this one's failures are Unreachable and raise no alarm.
+    std::string parent;
     UrlRequestFields request;
     std::vector<ExtraField> extraFields;
 

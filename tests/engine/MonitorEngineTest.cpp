@@ -620,6 +620,46 @@ TEST_F(EngineTest, InAMaintenanceWindowAFailureIsKeptFlaggedButNeitherAlarmedNor
     EXPECT_EQ(counted.failed, 1);
 }
 
+TEST_F(EngineTest, WhileTheParentIsDownItsChildrenAreUnreachableAndRaiseNoAlarm) {
+    // The parent answers slowly, so that the children's failures come back
+    // first and wait for its verdict: down once, then up.
+    FakeHttpServer host([](const test::SeenHttpRequest&, int index) {
+        return test::HttpReply(HttpResponse(index == 0 ? kServerError : "HTTP/1.1 200 OK"), 300ms);
+    });
+    enableSyslog();
+    ServiceFields parentFields = urlOn(host, "/host");
+    const std::string parent = add(parentFields);
+    std::vector<std::string> children;
+    for (int i = 0; i < 4; ++i) {
+        ServiceFields child = Fields(
+            "URL", "http://127.0.0.1:" + std::to_string(closed.port()) + "/app" + std::to_string(i),
+            std::to_string(closed.port()), "Daily", "03", "07");
+        child.alarmSyslog = "y";
+        child.parent = parent;
+        children.push_back(add(child));
+    }
+    EXPECT_EQ(store.findRecord(children[0])->text(registry::Element::Parent), parent);
+    services.Fill(store, "ALL");
+    auto round = [&] {
+        engine->DispatchServiceByKey(parent);
+        for (const std::string& key : children) {
+            engine->DispatchServiceByKey(key);
+        }
+        ASSERT_TRUE(drain());
+    };
+    round();
+    ASSERT_EQ(alarms.rows().size(), 1u) << "the parent's alarm only";
+    EXPECT_NE(alarms.rows()[0].message.find("/host"), std::string::npos);
+    for (const std::string& key : children) {
+        EXPECT_EQ(rowStatus(key), "Failed");
+        EXPECT_EQ(services.rows()[*services.findRow(key)].alarmState, "Unreachable (parent down)");
+    }
+    // The parent is back: the children's own failures alarm again.
+    round();
+    EXPECT_EQ(alarms.rows().size(), 5u);
+    EXPECT_EQ(services.rows()[*services.findRow(children[0])].alarmState.rfind("Alarmed", 0), 0u);
+}
+
 TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
     FakeHttpServer web(FakeHttpServer::Delayed(HttpResponse("HTTP/1.1 200 OK"), 800ms));
     enableSyslog();

@@ -572,10 +572,22 @@ private slots:
         QCOMPARE(u.widget()->focusWidget(), u.get<QWidget>("EditEmailHost"));
 
         u.type("EditEmailHost", "10.0.0.9");
+        // The record names what it depends on; the file gains the element
+        // only for it.
+        u.type("EditParent", "FTP:10.0.0.7:21");
         u.click("ButtonSave");
         QCOMPARE(dialog.loadedKey(), std::string("SMTP:10.0.0.9:25"));
         QVERIFY(program.rowOf("SMTP:10.0.0.9:25") >= 0);
         QCOMPARE(program.rowOf("SMTP:10.0.0.5:25"), -1);
+        {
+            const std::string file = vantor::test::ReadFile(program.serviceFile());
+            QCOMPARE(file.find("<parent>FTP:10.0.0.7:21</parent>") != std::string::npos, true);
+            QCOMPARE(file.find("<parent"), file.rfind("<parent"));
+        }
+        u.click("ButtonCancel");
+        program.selectRow(program.rowOf("SMTP:10.0.0.9:25"));
+        u = OpenUpdate(program);
+        QCOMPARE(u.text("EditParent"), QStringLiteral("FTP:10.0.0.7:21"));
 
         // Onto the FTP record's key: refused, nothing written.
         const std::string before = vantor::test::ReadFile(program.serviceFile());

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace vantor::ui {
@@ -20,6 +21,15 @@ AlarmBoxes::AlarmBoxes(QWidget* parent) : QWidget(parent) {
     CheckBoxSMS = box("CheckBoxAlarmSMS", QStringLiteral("SMS"));
     CheckBoxSMSByHTTP = box("CheckBoxAlarmSMSByHTTP", QStringLiteral("SMS by HTTP"));
     CheckBoxSysLog = box("CheckBoxAlarmSysLog", QStringLiteral("SysLog"));
+    rows->addSpacing(12);
+    rows->addWidget(new QLabel(
+        QStringLiteral("Depends on (the ID of another service; while it is down, this one's "
+                       "failures raise no alarm):"),
+        this));
+    EditParent = new QLineEdit(this);
+    EditParent->setObjectName("EditParent");
+    EditParent->setPlaceholderText(QStringLiteral("Ping:192.168.1.10:0"));
+    rows->addWidget(EditParent);
     rows->addStretch(1);
 }
 
@@ -27,6 +37,7 @@ void AlarmBoxes::reset() {
     for (QCheckBox* b : {CheckBoxEmail, CheckBoxSMS, CheckBoxSMSByHTTP, CheckBoxSysLog}) {
         b->setChecked(false);
     }
+    EditParent->clear();
 }
 
 }  // namespace vantor::ui

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QLineEdit;
 
 namespace vantor::ui {
 
@@ -16,6 +17,8 @@ public:
     QCheckBox* CheckBoxSMS;
     QCheckBox* CheckBoxSMSByHTTP;
     QCheckBox* CheckBoxSysLog;
+    // The key of the service this one depends on; empty for none.
+    QLineEdit* EditParent;
 };
 
 }  // namespace vantor::ui

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTabWidget>
 
 #include "ui/editor/AlarmBoxes.h"
@@ -72,6 +73,7 @@ registry::ServiceFields ServiceForm::read() const {
     f.alarmSmpp = Flag(m_alarms.CheckBoxSMS);
     f.alarmHttpSms = Flag(m_alarms.CheckBoxSMSByHTTP);
     f.alarmSyslog = Flag(m_alarms.CheckBoxSysLog);
+    f.parent = StdText(m_alarms.EditParent->text().trimmed());
     if (DetailFrame* frame = m_kinds.currentDetail()) {
         frame->read(f);
     }
@@ -88,6 +90,7 @@ void ServiceForm::load(const registry::ServiceFields& service) const {
     m_alarms.CheckBoxEmail->setChecked(service.alarmEmail == "y");
     m_alarms.CheckBoxSMS->setChecked(service.alarmSmpp == "y");
     m_alarms.CheckBoxSMSByHTTP->setChecked(service.alarmHttpSms == "y");
+    m_alarms.EditParent->setText(QString::fromStdString(service.parent));
     m_alarms.CheckBoxSysLog->setChecked(service.alarmSyslog == "y");
 }
 
