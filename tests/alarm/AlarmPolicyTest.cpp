@@ -9,6 +9,8 @@
 
 #include "alarm/AlarmPolicy.h"
 #include "alarm/MaintenanceWindow.h"
+#include "app/TimeFormat.h"
+#include "support/MockClock.h"
 #include "support/ScopedEnv.h"
 
 namespace vantor::alarm {
@@ -173,14 +175,7 @@ protected:
     MaintenanceTest() : tz("TZ", "Europe/Berlin") { ::tzset(); }
     ~MaintenanceTest() override { ::tzset(); }
     static std::int64_t Local(int y, int mo, int d, int h, int mi) {
-        std::tm tm{};
-        tm.tm_year = y - 1900;
-        tm.tm_mon = mo - 1;
-        tm.tm_mday = d;
-        tm.tm_hour = h;
-        tm.tm_min = mi;
-        tm.tm_isdst = -1;
-        return static_cast<std::int64_t>(std::mktime(&tm));
+        return app::EpochSeconds(test::MockClock(y, mo, d, h, mi).now());
     }
     test::ScopedEnv tz;
 };
