@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <ostream>
 
@@ -89,7 +90,7 @@ CREATE TABLE IF NOT EXISTS service(id INTEGER PRIMARY KEY, key TEXT NOT NULL UNI
 CREATE TABLE IF NOT EXISTS raw(svc INTEGER NOT NULL, t INTEGER NOT NULL, failed INTEGER NOT NULL,
     rt INTEGER, flags INTEGER NOT NULL, PRIMARY KEY(svc, t)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS recent(svc INTEGER NOT NULL, t INTEGER NOT NULL, failed INTEGER NOT NULL,
-    rt INTEGER, flags INTEGER NOT NULL, PRIMARY KEY(svc, t)) WITHOUT ROWID;
+    rt INTEGER, flags INTEGER NOT NULL, PRIMARY KEY(t, svc)) WITHOUT ROWID;
 CREATE VIEW IF NOT EXISTS verdict AS SELECT * FROM raw UNION ALL SELECT * FROM recent;
 CREATE TABLE IF NOT EXISTS hourly(svc INTEGER NOT NULL, day INTEGER NOT NULL, hours BLOB NOT NULL,
     PRIMARY KEY(svc, day)) WITHOUT ROWID;
@@ -134,6 +135,7 @@ std::unique_ptr<HistoryDb> HistoryDb::openWriter(const std::string& path, std::i
     while (last.step()) {
         db->m_lastFailed[last.integer(0)] = last.integer(1) != 0;
     }
+    db->loadRecent();
     return db;
 }
 
@@ -165,6 +167,7 @@ std::unique_ptr<HistoryDb> HistoryDb::openReader(const std::string& path) {
 
 void HistoryDb::createTables(std::int64_t now) {
     Transaction tx(*m_db);
+    migrateRecent();
     m_db->exec(kSchema);
     Statement s(*m_db, "INSERT OR IGNORE INTO meta(name, value) VALUES (?, ?)");
     const std::pair<const char*, std::int64_t> initial[] = {
@@ -193,11 +196,110 @@ void HistoryDb::loadMeta() {
     }
 }
 
-void HistoryDb::refreshForRead() {
-    // A reader beside a writer sees the writer's horizons of now.
-    if (m_reader) {
-        loadMeta();
+void HistoryDb::migrateRecent() {
+    // A file of the first layout keeps the unrolled hour by service: every
+    // round wrote into every page of it.
+    std::string sql;
+    {
+        Statement s(*m_db,
+                    "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'recent'");
+        if (s.step()) {
+            sql = s.text(0);
+        }
     }
+    if (sql.find("PRIMARY KEY(svc, t)") == std::string::npos) {
+        return;
+    }
+    m_db->exec("DROP VIEW IF EXISTS verdict; ALTER TABLE recent RENAME TO recent_by_service");
+    m_db->exec(kSchema);
+    m_db->exec(
+        "INSERT OR IGNORE INTO recent SELECT * FROM recent_by_service; DROP TABLE "
+        "recent_by_service");
+}
+
+void HistoryDb::loadRecent() {
+    m_recent.clear();
+    Statement s(*m_db, "SELECT svc, t, failed, rt, flags FROM recent ORDER BY t");
+    while (s.step()) {
+        m_recent[s.integer(0)].push_back({s.integer(1), s.optionalInteger(3), s.integer(2) != 0,
+                                          static_cast<unsigned>(s.integer(4))});
+    }
+}
+
+HistoryDb::ReadScope::ReadScope(HistoryDb* db) : m_db(db) {
+    if (m_db->m_reader) {
+        m_db->m_db->exec("BEGIN");
+    }
+}
+
+HistoryDb::ReadScope::~ReadScope() {
+    if (!m_db) {
+        return;
+    }
+    for (auto& [sql, statement] : m_db->m_statements) {
+        statement->reset();
+    }
+    if (m_db->m_reader) {
+        try {
+            m_db->m_db->exec("COMMIT");
+        } catch (...) {
+            // A read transaction has nothing to lose.
+        }
+    }
+}
+
+HistoryDb::ReadScope HistoryDb::refreshForRead() {
+    ReadScope scope(this);
+    if (!m_reader) {
+        return scope;
+    }
+    // A reader beside a writer sees, per question, the horizons, the keys
+    // and the unrolled hour of now, and the rows that go with them.
+    loadMeta();
+    const std::int64_t version = m_db->scalar("PRAGMA data_version");
+    if (version != m_recentVersion) {
+        m_ids.clear();
+        Statement ids(*m_db, "SELECT id, key FROM service");
+        while (ids.step()) {
+            m_ids.emplace(ids.text(1), ids.integer(0));
+        }
+        loadRecent();
+        m_recentVersion = version;
+    }
+    return scope;
+}
+
+std::vector<HistoryDb::RecentRow> HistoryDb::rowsOf(std::int64_t id, std::int64_t from,
+                                                    std::int64_t to, bool withMaintenance) {
+    std::vector<RecentRow> out;
+    if (from >= to) {
+        return out;
+    }
+    Statement& raw = query(withMaintenance ? "SELECT t, failed, rt, flags FROM raw WHERE svc = ? "
+                                             "AND t >= ? AND t < ? ORDER BY t"
+                                           : "SELECT t, failed, rt, flags FROM raw WHERE svc = ? "
+                                             "AND t >= ? AND t < ? AND (flags & 4) = 0 ORDER BY t");
+    raw.bind(1, id).bind(2, from).bind(3, to);
+    while (raw.step()) {
+        out.push_back({raw.integer(0), raw.optionalInteger(2), raw.integer(1) != 0,
+                       static_cast<unsigned>(raw.integer(3))});
+    }
+    const auto split = static_cast<std::ptrdiff_t>(out.size());
+    if (const auto it = m_recent.find(id); it != m_recent.end()) {
+        const auto& rows = it->second;
+        const auto byTime = [](const RecentRow& r, std::int64_t t) { return r.t < t; };
+        auto at = std::lower_bound(rows.begin(), rows.end(), from, byTime);
+        const auto end = std::lower_bound(at, rows.end(), to, byTime);
+        for (; at != end; ++at) {
+            if (withMaintenance || (at->flags & kMaintenance) == 0) {
+                out.push_back(*at);
+            }
+        }
+    }
+    // Rows of a clock set back are in recent but older than raw ones.
+    std::inplace_merge(out.begin(), out.begin() + split, out.end(),
+                       [](const RecentRow& a, const RecentRow& b) { return a.t < b.t; });
+    return out;
 }
 
 std::int64_t HistoryDb::meta(std::string_view name, std::int64_t fallback) const {
@@ -245,10 +347,24 @@ void HistoryDb::write(const std::vector<Verdict>& verdicts) {
     if (verdicts.empty()) {
         return;
     }
+    try {
+        writeBatch(verdicts);
+    } catch (...) {
+        // The rows went back with the transaction; so do they here.
+        try {
+            loadRecent();
+        } catch (...) {
+            m_recent.clear();
+        }
+        throw;
+    }
+}
+
+void HistoryDb::writeBatch(const std::vector<Verdict>& verdicts) {
     Transaction tx(*m_db);
-    // Into the small table of the hours not yet rolled up: a round touches
-    // one page of it for many services, where raw would take one page per
-    // service.
+    // Into the small table of the hours not yet rolled up, ordered by time:
+    // a round's rows are appended to its last pages, where raw would take
+    // one page per service.
     Statement raw(*m_db,
                   "INSERT OR IGNORE INTO recent(svc, t, failed, rt, flags) VALUES (?,?,?,?,?)");
     Statement change(*m_db,
@@ -273,6 +389,17 @@ void HistoryDb::write(const std::vector<Verdict>& verdicts) {
             raw.step();
             raw.reset();
             if (m_db->changes() > 0) {
+                auto& rows = m_recent[id];
+                const RecentRow row{t, v.responseUs, v.failed, v.flags};
+                if (rows.empty() || rows.back().t <= t) {
+                    rows.push_back(row);
+                } else {
+                    rows.insert(std::upper_bound(rows.begin(), rows.end(), row,
+                                                 [](const RecentRow& a, const RecentRow& b) {
+                                                     return a.t < b.t;
+                                                 }),
+                                row);
+                }
                 break;
             }
         }
@@ -306,10 +433,9 @@ void HistoryDb::rollUp(const std::vector<std::int64_t>& ids, std::int64_t fromHo
     // A rebuild reads every row of its hours, moved or not, and replaces
     // what the rollups held for them. Verdicts in a maintenance window are
     // not part of uptime or response times.
-    Statement rows(*m_db, rebuild ? "SELECT t, failed, rt FROM verdict WHERE svc = ? AND t >= ? "
-                                    "AND t < ? AND (flags & 4) = 0"
-                                  : "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND "
-                                    "t < ? AND (flags & 4) = 0");
+    Statement rows(*m_db,
+                   "SELECT t, failed, rt FROM raw WHERE svc = ? AND t >= ? AND t < ? AND (flags & "
+                   "4) = 0");
     Statement getHours(*m_db, "SELECT hours FROM hourly WHERE svc = ? AND day = ?");
     Statement putHours(*m_db, "INSERT OR REPLACE INTO hourly(svc, day, hours) VALUES (?,?,?)");
     Statement getDay(*m_db,
@@ -325,26 +451,33 @@ void HistoryDb::rollUp(const std::vector<std::int64_t>& ids, std::int64_t fromHo
     };
     for (const std::int64_t id : ids) {
         std::map<std::int64_t, DayWork> days;
-        rows.bind(1, id).bind(2, fromHour * kHour).bind(3, toHour * kHour);
-        while (rows.step()) {
-            const std::int64_t t = rows.integer(0);
+        const auto add = [&days](std::int64_t t, bool failed, std::optional<std::int64_t> rt) {
             DayWork& d = days[FloorDiv(t, kDay)];
             HourEntry& h = d.hours[static_cast<int>(FloorDiv(t, kHour) - FloorDiv(t, kDay) * 24)];
-            const bool failed = rows.integer(1) != 0;
             for (HourEntry* e : {&h, &d.total}) {
                 ++e->checks;
                 e->failed += failed ? 1 : 0;
             }
-            if (!failed && !rows.isNull(2)) {
-                const std::int64_t rt = rows.integer(2);
+            if (!failed && rt) {
                 for (HourEntry* e : {&h, &d.total}) {
-                    e->rtSum += rt;
-                    e->rtMax = std::max(e->rtMax, rt);
+                    e->rtSum += *rt;
+                    e->rtMax = std::max(e->rtMax, *rt);
                 }
-                d.sketch.add(rt);
+                d.sketch.add(*rt);
             }
+        };
+        if (rebuild) {
+            // Every row of those hours, moved or not.
+            for (const RecentRow& r : rowsOf(id, fromHour * kHour, toHour * kHour, false)) {
+                add(r.t, r.failed, r.rt);
+            }
+        } else {
+            rows.bind(1, id).bind(2, fromHour * kHour).bind(3, toHour * kHour);
+            while (rows.step()) {
+                add(rows.integer(0), rows.integer(1) != 0, rows.optionalInteger(2));
+            }
+            rows.reset();
         }
-        rows.reset();
         for (auto& [day, work] : days) {
             getHours.bind(1, id).bind(2, day);
             HourMap hours = !rebuild && getHours.step() ? DecodeHours(getHours.blob(0)) : HourMap{};
@@ -444,6 +577,11 @@ int HistoryDb::housekeep(std::int64_t now, const HistorySettings& settings) {
             }
         }
         tx.commit();
+        const auto moved = [cut = hourDone * kHour](const RecentRow& r) { return r.t < cut; };
+        for (auto it = m_recent.begin(); it != m_recent.end();) {
+            std::erase_if(it->second, moved);
+            it = it->second.empty() ? m_recent.erase(it) : std::next(it);
+        }
     }
     // The size cap: the oldest days go first, whatever their tier.
     const std::int64_t cap = static_cast<std::int64_t>(std::max(1, settings.maxMB)) * 1024 * 1024;
@@ -505,6 +643,7 @@ void HistoryDb::rename(std::string_view oldKey, std::string_view newKey) {
         del.bind(1, *from);
         del.step();
         tx.commit();
+        loadRecent();
         m_ids.erase(std::string(oldKey));
         if (const auto it = m_lastFailed.find(*from); it != m_lastFailed.end()) {
             m_lastFailed[*to] = it->second;
@@ -525,14 +664,16 @@ Counts HistoryDb::rawCounts(std::int64_t id, std::int64_t from, std::int64_t to)
     if (from >= to) {
         return c;
     }
-    // The two tables one by one: through their union view SQLite reads
-    // each row twice as slowly.
-    for (const char* sql :
-         {"SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND t >= ? AND t < ? "
-          "AND (flags & 4) = 0",
-          "SELECT count(*), coalesce(sum(failed), 0) FROM recent WHERE svc = ? AND t >= ? AND "
-          "t < ? AND (flags & 4) = 0"}) {
-        c += CountsOf(query(sql), id, from, to);
+    c += CountsOf(query("SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND "
+                        "t >= ? AND t < ? AND (flags & 4) = 0"),
+                  id, from, to);
+    if (const auto it = m_recent.find(id); it != m_recent.end()) {
+        for (const RecentRow& r : it->second) {
+            if (r.t >= from && r.t < to && (r.flags & kMaintenance) == 0) {
+                ++c.checks;
+                c.failed += r.failed ? 1 : 0;
+            }
+        }
     }
     return c;
 }
@@ -579,7 +720,7 @@ Counts HistoryDb::countsOf(std::int64_t id, std::int64_t since, std::int64_t now
 }
 
 Counts HistoryDb::counts(std::string_view key, std::int64_t since, std::int64_t now) {
-    refreshForRead();
+    const auto snapshot = refreshForRead();
     const auto id = idOf(key);
     return id ? countsOf(*id, since, now) : Counts{};
 }
@@ -592,15 +733,20 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
         if (from >= to) {
             return;
         }
-        for (const char* sql : {"SELECT rt FROM raw WHERE svc = ? AND t >= ? AND t < ? AND "
-                                "failed = 0 AND rt IS NOT NULL AND (flags & 4) = 0",
-                                "SELECT rt FROM recent WHERE svc = ? AND t >= ? AND t < ? AND "
-                                "failed = 0 AND rt IS NOT NULL AND (flags & 4) = 0"}) {
-            Statement& raw = query(sql);
-            raw.bind(1, id).bind(2, from).bind(3, to);
-            while (raw.step()) {
-                p.add(raw.integer(0));
-                addMax(raw.integer(0));
+        Statement& raw = query(
+            "SELECT rt FROM raw WHERE svc = ? AND t >= ? AND t < ? AND failed = 0 AND rt IS NOT "
+            "NULL AND (flags & 4) = 0");
+        raw.bind(1, id).bind(2, from).bind(3, to);
+        while (raw.step()) {
+            p.add(raw.integer(0));
+            addMax(raw.integer(0));
+        }
+        if (const auto it = m_recent.find(id); it != m_recent.end()) {
+            for (const RecentRow& r : it->second) {
+                if (r.t >= from && r.t < to && !r.failed && r.rt && (r.flags & kMaintenance) == 0) {
+                    p.add(*r.rt);
+                    addMax(*r.rt);
+                }
             }
         }
     };
@@ -643,16 +789,12 @@ std::optional<std::int64_t> HistoryDb::lastChangeOf(std::int64_t id) {
 }
 
 std::vector<Verdict> HistoryDb::recentVerdicts(int window, std::int64_t now, std::int64_t maxAge) {
-    refreshForRead();
+    const auto snapshot = refreshForRead();
     std::vector<Verdict> out;
     Statement& lastOnes = query(
-        "SELECT t FROM verdict WHERE svc = ? AND (flags & 4) = 0 ORDER BY t DESC LIMIT 1 "
-        "OFFSET ?");
+        "SELECT t FROM raw WHERE svc = ? AND (flags & 4) = 0 ORDER BY t DESC LIMIT 1 OFFSET ?");
     Statement& lastChange =
         query("SELECT t, failed FROM change WHERE svc = ? ORDER BY t DESC LIMIT 1");
-    // Verdicts in a maintenance window never went through the policy.
-    Statement& rows = query(
-        "SELECT t, failed FROM verdict WHERE svc = ? AND t >= ? AND (flags & 4) = 0 ORDER BY t");
     Statement& changes = query(
         "SELECT t, detail FROM change WHERE svc = ? AND failed = 1 AND t <= ? ORDER BY t DESC "
         "LIMIT 1");
@@ -661,9 +803,24 @@ std::vector<Verdict> HistoryDb::recentVerdicts(int window, std::int64_t now, std
     const std::int64_t oldest = now - maxAge;
     for (const auto& [key, id] : m_ids) {
         // From the window's first verdict, or the failure's start if older.
-        lastOnes.bind(1, id).bind(2, std::max(0, window - 1));
-        std::int64_t from = lastOnes.step() ? lastOnes.integer(0) : oldest;
-        lastOnes.reset();
+        // Verdicts in a maintenance window never went through the policy.
+        std::int64_t from = oldest;
+        std::int64_t inRecent = 0;
+        if (const auto it = m_recent.find(id); it != m_recent.end()) {
+            for (auto r = it->second.rbegin(); r != it->second.rend(); ++r) {
+                if ((r->flags & kMaintenance) == 0 && ++inRecent == window) {
+                    from = r->t;
+                    break;
+                }
+            }
+        }
+        if (inRecent < window) {
+            lastOnes.bind(1, id).bind(2, std::max<std::int64_t>(0, window - 1 - inRecent));
+            if (lastOnes.step()) {
+                from = lastOnes.integer(0);
+            }
+            lastOnes.reset();
+        }
         lastChange.bind(1, id);
         if (lastChange.step() && lastChange.integer(1) != 0) {
             from = std::min(from, lastChange.integer(0));
@@ -689,36 +846,39 @@ std::vector<Verdict> HistoryDb::recentVerdicts(int window, std::int64_t now, std
         std::size_t next = 0;
         // Rows a second or two ahead of the clock are of verdicts that came
         // within the same second and took the next free one.
-        rows.bind(1, id).bind(2, from);
-        while (rows.step()) {
+        for (const RecentRow& row :
+             rowsOf(id, from, std::numeric_limits<std::int64_t>::max(), false)) {
             Verdict v;
             v.key = key;
-            v.time = rows.integer(0);
+            v.time = row.t;
             while (next < texts.size() && texts[next].first <= v.time) {
                 text = texts[next++].second;
             }
-            v.failed = rows.integer(1) != 0;
+            v.failed = row.failed;
             if (v.failed) {
                 v.detail = text;
             }
             out.push_back(std::move(v));
         }
-        rows.reset();
     }
     return out;
 }
 
 Summary HistoryDb::summary(std::string_view key, std::int64_t now) {
-    refreshForRead();
+    const auto snapshot = refreshForRead();
     Summary s;
     const auto id = idOf(key);
     if (!id) {
         return s;
     }
-    Statement& last = query("SELECT rt FROM verdict WHERE svc = ? ORDER BY t DESC LIMIT 1");
-    last.bind(1, *id);
-    if (last.step()) {
-        s.lastResponseUs = last.optionalInteger(0);
+    if (const auto it = m_recent.find(*id); it != m_recent.end()) {
+        s.lastResponseUs = it->second.back().rt;
+    } else {
+        Statement& last = query("SELECT rt FROM raw WHERE svc = ? ORDER BY t DESC LIMIT 1");
+        last.bind(1, *id);
+        if (last.step()) {
+            s.lastResponseUs = last.optionalInteger(0);
+        }
     }
     s.day = countsOf(*id, now - kDay + 1, now);
     s.month = countsOf(*id, now - 30 * kDay + 1, now);
@@ -726,19 +886,16 @@ Summary HistoryDb::summary(std::string_view key, std::int64_t now) {
 }
 
 ServiceDetail HistoryDb::detail(std::string_view key, std::int64_t now) {
-    refreshForRead();
+    const auto snapshot = refreshForRead();
     ServiceDetail d;
     d.days.resize(30);
     const auto id = idOf(key);
     if (!id) {
         return d;
     }
-    Statement points(
-        *m_db, "SELECT t, failed, rt FROM verdict WHERE svc = ? AND t > ? AND t <= ? ORDER BY t");
-    points.bind(1, *id).bind(2, now - kDay).bind(3, now);
     Percentiles p;
-    while (points.step()) {
-        Point pt{points.integer(0), points.integer(1) != 0, points.optionalInteger(2)};
+    for (const RecentRow& row : rowsOf(*id, now - kDay + 1, now + 1, true)) {
+        Point pt{row.t, row.failed, row.rt};
         if (!pt.failed && pt.responseUs) {
             p.add(*pt.responseUs);
             d.dayResponse.max = std::max(d.dayResponse.max.value_or(0), *pt.responseUs);
@@ -774,7 +931,7 @@ ServiceDetail HistoryDb::detail(std::string_view key, std::int64_t now) {
 }
 
 std::vector<ServiceReport> HistoryDb::report(std::int64_t since, std::int64_t now) {
-    refreshForRead();
+    const auto snapshot = refreshForRead();
     std::vector<ServiceReport> out;
     Statement s(*m_db, "SELECT id, key FROM service ORDER BY key");
     while (s.step()) {

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "history/HistoryTypes.h"
@@ -64,7 +66,22 @@ private:
     explicit HistoryDb(std::unique_ptr<Database> db);
     void createTables(std::int64_t now);
     void loadMeta();
-    void refreshForRead();
+    // A question: a reader sees one snapshot of the file for it, and at its
+    // end every statement is reset, so that no read of it holds on to that
+    // snapshot (or keeps the journal from being checkpointed).
+    class ReadScope final {
+    public:
+        explicit ReadScope(HistoryDb* db);
+        ~ReadScope();
+        ReadScope(ReadScope&& other) noexcept : m_db(std::exchange(other.m_db, nullptr)) {}
+        ReadScope(const ReadScope&) = delete;
+        ReadScope& operator=(const ReadScope&) = delete;
+        ReadScope& operator=(ReadScope&&) = delete;
+
+    private:
+        HistoryDb* m_db;
+    };
+    [[nodiscard]] ReadScope refreshForRead();
     std::int64_t meta(std::string_view name, std::int64_t fallback) const;
     void setMeta(std::string_view name, std::int64_t value);
     std::optional<std::int64_t> idOf(std::string_view key);
@@ -78,6 +95,22 @@ private:
                 bool rebuild);
     void dropBefore(const char* table, const char* column, std::int64_t bound);
     std::vector<std::int64_t> serviceIds();
+    // The unrolled hour, kept in memory: recent is ordered by time so that
+    // a round's rows are appended, and this answers its questions per
+    // service. A reader loads it again when the writer has committed.
+    struct RecentRow {
+        std::int64_t t = 0;
+        std::optional<std::int64_t> rt;
+        bool failed = false;
+        unsigned flags = 0;
+    };
+    void loadRecent();
+    // The rows of one service from..to (exclusive), oldest first: raw rows
+    // and the unrolled hour's together; maintenance rows only when asked.
+    std::vector<RecentRow> rowsOf(std::int64_t id, std::int64_t from, std::int64_t to,
+                                  bool withMaintenance);
+    void migrateRecent();
+    void writeBatch(const std::vector<Verdict>& verdicts);
     // A statement prepared once per connection (sql is a literal), reset.
     Statement& query(const char* sql);
 
@@ -91,6 +124,8 @@ private:
     // Per service: whether its last verdict failed, so that the first
     // failure of an outage keeps its text.
     std::unordered_map<std::int64_t, bool> m_lastFailed;
+    std::unordered_map<std::int64_t, std::vector<RecentRow>> m_recent;
+    std::int64_t m_recentVersion = -1;  // PRAGMA data_version it was loaded at
 };
 
 }  // namespace vantor::history

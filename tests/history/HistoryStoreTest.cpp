@@ -187,6 +187,47 @@ TEST_F(HistoryDbTest, RowsForHoursAlreadyRolledUpAreRolledUpAgain) {
     EXPECT_EQ(db->counts("late", kStart, now).checks, 289);
 }
 
+TEST_F(HistoryDbTest, AFileWhoseUnrolledHourIsKeptByServiceIsTakenUpWithItsRows) {
+    const std::int64_t now = kStart + 600;
+    HistoryDb::openWriter(path(), kStart)->write({V("web", kStart, false), V("db", kStart, true)});
+    {
+        // The layout the first version of the file had.
+        Database old(path(), Database::Mode::ReadWrite);
+        old.exec(
+            "DROP VIEW verdict; CREATE TABLE by_service(svc INTEGER NOT NULL, t INTEGER NOT "
+            "NULL, failed INTEGER NOT NULL, rt INTEGER, flags INTEGER NOT NULL, PRIMARY KEY(svc, "
+            "t)) WITHOUT ROWID; INSERT INTO by_service SELECT * FROM recent; DROP TABLE recent; "
+            "ALTER TABLE by_service RENAME TO recent; CREATE VIEW verdict AS SELECT * FROM raw "
+            "UNION ALL SELECT * FROM recent");
+    }
+    auto db = HistoryDb::openWriter(path(), now);
+    db->write({V("web", kStart + 300, true)});
+    EXPECT_EQ(db->counts("web", kStart, now).checks, 2);
+    EXPECT_EQ(db->counts("web", kStart, now).failed, 1);
+    EXPECT_EQ(db->counts("db", kStart, now).failed, 1);
+    std::ostringstream rows;
+    EXPECT_EQ(db->exportRaw(kStart, now, rows), 3);
+    Database check(path(), Database::Mode::ReadExisting);
+    Statement sql(check, "SELECT sql FROM sqlite_master WHERE name = 'recent'");
+    ASSERT_TRUE(sql.step());
+    EXPECT_NE(sql.text(0).find("PRIMARY KEY(t, svc)"), std::string::npos) << sql.text(0);
+}
+
+TEST_F(HistoryDbTest, AReaderBesideTheWriterSeesEachCommitOnceAndNewServices) {
+    auto writer = HistoryDb::openWriter(path(), kStart);
+    writer->write({V("web", kStart, false)});
+    auto reader = HistoryDb::openReader(path());
+    EXPECT_EQ(reader->counts("web", kStart, kStart + 600).checks, 1);
+    writer->write({V("web", kStart + 300, true), V("added", kStart + 300, false)});
+    EXPECT_EQ(reader->counts("web", kStart, kStart + 600).checks, 2);
+    EXPECT_EQ(reader->counts("added", kStart, kStart + 600).checks, 1)
+        << "a service that came after the reader opened";
+    // Once its hour is moved to raw, the reader counts it there, once.
+    writer->housekeep(kStart + 2 * 3600, HistorySettings{});
+    EXPECT_EQ(reader->counts("web", kStart, kStart + 2 * 3600).checks, 2);
+    EXPECT_EQ(reader->summary("web", kStart + 600).lastResponseUs, 50000);
+}
+
 TEST_F(HistoryDbTest, TheSizeCapDropsTheOldestDaysFirst) {
     auto db = HistoryDb::openWriter(path(), kStart);
     for (int d = 0; d < 40; ++d) {
