@@ -85,13 +85,14 @@ std::string PolicySettings::describe() const {
 AlarmPolicy::AlarmPolicy(PolicySettings settings) : m_settings(settings) {}
 
 std::optional<Notice> AlarmPolicy::verdict(const std::string& key, std::int64_t time, bool failed,
-                                           const std::string& detail, bool muted) {
+                                           const std::string& detail, bool muted,
+                                           const PolicySettings* own) {
     State& s = m_states[key];
     s.last.push_back(failed);
     if (s.last.size() > static_cast<std::size_t>(kFlapWindow)) {
         s.last.pop_front();
     }
-    std::optional<Notice> notice = decide(s, time, failed, detail);
+    std::optional<Notice> notice = decide(s, own ? *own : m_settings, time, failed, detail);
     if (muted) {
         return std::nullopt;
     }
@@ -106,9 +107,8 @@ int AlarmPolicy::Changes(const std::deque<bool>& last) {
     return changes;
 }
 
-std::optional<Notice> AlarmPolicy::decide(State& s, std::int64_t time, bool failed,
-                                          const std::string& detail) {
-    const PolicySettings& p = m_settings;
+std::optional<Notice> AlarmPolicy::decide(State& s, const PolicySettings& p, std::int64_t time,
+                                          bool failed, const std::string& detail) {
     if (failed) {
         ++s.failedInARow;
         s.passedInARow = 0;

@@ -57,8 +57,10 @@ public:
 
     // A final verdict at `time` (epoch seconds); `detail` is the failure
     // text. Returns what to send, if anything; nothing when muted.
+    // `own` is the service's own policy where it has one (else settings()).
     std::optional<Notice> verdict(const std::string& key, std::int64_t time, bool failed,
-                                  const std::string& detail, bool muted = false);
+                                  const std::string& detail, bool muted = false,
+                                  const PolicySettings* own = nullptr);
     void forget(const std::string& key) { m_states.erase(key); }
     void rename(const std::string& oldKey, const std::string& newKey);
 
@@ -90,7 +92,7 @@ private:
         bool flapping = false;
     };
 
-    std::optional<Notice> decide(State& s, std::int64_t time, bool failed,
+    std::optional<Notice> decide(State& s, const PolicySettings& p, std::int64_t time, bool failed,
                                  const std::string& detail);
     // Changes of state among the verdicts of the window.
     static int Changes(const std::deque<bool>& last);

@@ -501,15 +501,46 @@ void MonitorEngine::releaseChildrenOf(const std::string& parent) {
     }
 }
 
-std::int64_t MonitorEngine::maintenanceEnd() {
-    if (m_settings.alarmMaintenance.empty()) {
-        return 0;
+std::int64_t MonitorEngine::maintenanceEnd(const std::string& own) {
+    const std::int64_t now = app::EpochSeconds(m_clock.now());
+    std::int64_t end = 0;
+    if (!m_settings.alarmMaintenance.empty()) {
+        if (m_settings.alarmMaintenance != m_maintenanceText) {
+            m_maintenanceText = m_settings.alarmMaintenance;
+            m_maintenance = alarm::ParseMaintenance(m_maintenanceText).windows;
+        }
+        end = alarm::MaintenanceEnd(m_maintenance, now).value_or(0);
     }
-    if (m_settings.alarmMaintenance != m_maintenanceText) {
-        m_maintenanceText = m_settings.alarmMaintenance;
-        m_maintenance = alarm::ParseMaintenance(m_maintenanceText).windows;
+    if (!own.empty()) {
+        auto it = m_ownMaintenance.find(own);
+        if (it == m_ownMaintenance.end()) {
+            if (m_ownMaintenance.size() >= 4096) {
+                m_ownMaintenance.clear();  // texts of records long gone
+            }
+            it = m_ownMaintenance.emplace(own, alarm::ParseMaintenance(own).windows).first;
+        }
+        end = std::max(end, alarm::MaintenanceEnd(it->second, now).value_or(0));
     }
-    return alarm::MaintenanceEnd(m_maintenance, app::EpochSeconds(m_clock.now())).value_or(0);
+    return end;
+}
+
+ServicePolicy MonitorEngine::policyFor(const std::string& key, std::string_view kind) const {
+    const app::AppSettings& s = m_settings;
+    std::pair<int, int> limits{0, 0};  // slow, fail
+    if (kind == words::kUrl) {
+        limits = {s.httpSlowAfterMs, s.httpFailAfterMs};
+    } else if (kind == words::kPing) {
+        limits = {s.pingSlowAfterMs, s.pingFailAfterMs};
+    } else if (kind == words::kFtp) {
+        limits = {s.ftpSlowAfterMs, s.ftpFailAfterMs};
+    } else if (kind == words::kSmtp || kind == words::kPop3 || kind == words::kImap) {
+        limits = {s.emailSlowAfterMs, s.emailFailAfterMs};
+    }
+    const alarm::PolicySettings base = alarm::PolicySettings::From(s);
+    if (const auto record = m_store.findRecord(key)) {
+        return PolicyOf(*record, base, limits);
+    }
+    return ServicePolicy{base, limits.first, limits.second, {}};
 }
 
 std::string MonitorEngine::alarmStateText(const std::string& key) const {
@@ -530,21 +561,11 @@ std::string MonitorEngine::alarmStateText(const std::string& key) const {
     return text;
 }
 
-void MonitorEngine::applyResponseLimits(CheckResult& r) const {
+void MonitorEngine::applyResponseLimits(CheckResult& r, const ServicePolicy& own) const {
     if (!r.passed || !r.responseTime) {
         return;
     }
-    const app::AppSettings& s = m_settings;
-    std::pair<int, int> limits{0, 0};  // slow, fail
-    if (r.kind == words::kUrl) {
-        limits = {s.httpSlowAfterMs, s.httpFailAfterMs};
-    } else if (r.kind == words::kPing) {
-        limits = {s.pingSlowAfterMs, s.pingFailAfterMs};
-    } else if (r.kind == words::kFtp) {
-        limits = {s.ftpSlowAfterMs, s.ftpFailAfterMs};
-    } else if (r.kind == words::kSmtp || r.kind == words::kPop3 || r.kind == words::kImap) {
-        limits = {s.emailSlowAfterMs, s.emailFailAfterMs};
-    }
+    const std::pair<int, int> limits{own.slowAfterMs, own.failAfterMs};
     const std::int64_t ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(*r.responseTime).count();
     if (limits.second > 0 && ms > limits.second) {
@@ -582,8 +603,9 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
         }
     }
     m_policy.setSettings(alarm::PolicySettings::From(m_settings));
-    const std::optional<alarm::Notice> notice =
-        m_policy.verdict(r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail);
+    const ServicePolicy own = policyFor(r.serviceKey, r.kind);
+    const std::optional<alarm::Notice> notice = m_policy.verdict(
+        r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail, false, &own.policy);
     showAlarmState(r);
     if (!notice) {
         return;
@@ -610,8 +632,15 @@ void MonitorEngine::showAlarmState(const CheckResult& r) {
 
 void MonitorEngine::policyRebuilt(const std::vector<history::Verdict>& recent) {
     m_policy.setSettings(alarm::PolicySettings::From(m_settings));
+    // Each service's own policy, read once: a key's verdicts come together.
+    std::string key;
+    alarm::PolicySettings own;
     for (const history::Verdict& v : recent) {
-        m_policy.verdict(v.key, v.time, v.failed, v.detail, true);
+        if (v.key != key) {
+            key = v.key;
+            own = policyFor(key, std::string_view()).policy;
+        }
+        m_policy.verdict(v.key, v.time, v.failed, v.detail, true, &own);
     }
     m_holdAlarms = false;
     std::vector<HeldVerdict> held;
@@ -657,8 +686,9 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
     }
     const bool product = r.originTag == kOriginProduct;
     if (product) {
-        applyResponseLimits(r);
-        r.maintenanceUntil = maintenanceEnd();
+        const ServicePolicy own = policyFor(r.serviceKey, r.kind);
+        applyResponseLimits(r, own);
+        r.maintenanceUntil = maintenanceEnd(own.maintenance);
     }
     // A final verdict: a pass, or a failure that is not tried again.
     if (product && (r.passed || r.retryFlag == 0)) {

@@ -15,6 +15,7 @@
 #include "alarm/MaintenanceWindow.h"
 #include "app/Result.h"
 #include "engine/CheckResult.h"
+#include "engine/ServicePolicy.h"
 #include "history/HistoryTypes.h"
 #include "registry/ServiceFields.h"
 
@@ -169,13 +170,15 @@ private:
     void decideAlarm(const std::string& timestamp, const CheckResult& r);
     // A passed check slower than its kind's limits: marked slow, or failed
     // with "[host:port] Response time N ms over M ms".
-    void applyResponseLimits(CheckResult& r) const;
+    void applyResponseLimits(CheckResult& r, const ServicePolicy& own) const;
+    // The policy for all with the service's own values (kind: its limits).
+    ServicePolicy policyFor(const std::string& key, std::string_view kind) const;
     // The service list's "Alarm state" of a service.
     std::string alarmStateText(const std::string& key) const;
     void showAlarmState(const CheckResult& r);
     // When the maintenance window that holds the clock's now ends, 0 when
     // none does.
-    std::int64_t maintenanceEnd();
+    std::int64_t maintenanceEnd(const std::string& own);
     // The key the record names as its parent, "" for none (or itself).
     std::string parentOf(const std::string& key) const;
     // The parent's final verdict is in: the children's failures that
@@ -208,6 +211,8 @@ private:
     std::unordered_set<std::string> m_unreachable;
     std::string m_maintenanceText;
     std::vector<alarm::MaintenanceWindow> m_maintenance;
+    // Services' own windows, parsed once per text.
+    std::unordered_map<std::string, std::vector<alarm::MaintenanceWindow>> m_ownMaintenance;
     bool m_running = false;
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;

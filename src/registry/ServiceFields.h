@@ -38,6 +38,15 @@ enum class Element : std::uint8_t {
     Tls,
     TlsVerify,
     Parent,
+    AlarmOn,
+    FailAfter,
+    Recovery,
+    RecoverAfter,
+    RemindEvery,
+    FlapDetect,
+    SlowAfterMs,
+    FailAfterMs,
+    Maintenance,
     Referer,
     Cookie,
     HeaderData,
@@ -102,6 +111,20 @@ struct ServiceFields {
     // The key of the service this one depends on: while that one is down,
     // this one's failures are Unreachable and raise no alarm.
     std::string parent;
+    // The service's own alarm policy, each empty where it follows the one
+    // for all: alarm_on "EveryFailure"/"OnChange", fail_after,
+    // recovery "y"/"n", recover_after, remind_every (minutes),
+    // flap_detect "y"/"n", slow_after_ms, fail_after_ms, and maintenance
+    // windows of its own.
+    std::string alarmOn;
+    std::string failAfter;
+    std::string recovery;
+    std::string recoverAfter;
+    std::string remindEvery;
+    std::string flapDetect;
+    std::string slowAfterMs;
+    std::string failAfterMs;
+    std::string maintenance;
     UrlRequestFields request;
     std::vector<ExtraField> extraFields;
 

@@ -10,7 +10,9 @@
 #include "app/UnexpectedError.h"
 #include "app/Words.h"
 #include "engine/MonitorEngine.h"
+#include "engine/ServicePolicy.h"
 #include "pool/ThreadPoolManager.h"
+#include "registry/ServiceRecord.h"
 
 namespace vantor::session {
 
@@ -165,7 +167,14 @@ void Session::createEngine() {
     // An alarm policy that counts verdicts (failures in a row, reminders,
     // flapping) takes up where the last run left off: its state comes back
     // from the history before any alarm of this run is decided.
-    if (m_history && !alarm::PolicySettings::From(m_settings).isDefault()) {
+    // A service with a policy of its own counts verdicts as well.
+    bool ownPolicy = false;
+    if (m_history) {
+        m_store.forEachRecord([&ownPolicy](const registry::ServiceRecord& record) {
+            ownPolicy = ownPolicy || engine::CountsOwnVerdicts(record);
+        });
+    }
+    if (m_history && (ownPolicy || !alarm::PolicySettings::From(m_settings).isDefault())) {
         m_parts.engine->holdAlarmsUntilRebuilt();
         m_history->recentVerdicts(
             alarm::AlarmPolicy::kFlapWindow, [this](std::vector<history::Verdict> recent) {

@@ -692,6 +692,43 @@ TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
     EXPECT_EQ(web.requests().size(), 2u) << "a slow failure is not tried again";
 }
 
+TEST_F(EngineTest, AServicesOwnPolicyWinsOverTheOneForAllWhichTheOthersKeep) {
+    FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
+    enableSyslog();
+    ServiceFields once = urlOn(web, "/once");
+    once.alarmOn = "OnChange";
+    once.failAfter = "2";
+    const std::string onceKey = add(once);
+    const std::string plainKey = add(urlOn(web, "/plain"));
+    ServiceFields resting = urlOn(web, "/resting");
+    // The fixture's clock says 14:00.
+    resting.maintenance = "daily 13:30 90";
+    const std::string restingKey = add(resting);
+    ServiceFields strict = urlOn(web, "/strict");
+    strict.alarmOn = "sometimes";  // not a value: the policy for all holds
+    const std::string strictKey = add(strict);
+    services.Fill(store, "ALL");
+    EXPECT_EQ(store.findRecord(onceKey)->text(registry::Element::FailAfter), "2");
+    EXPECT_FALSE(store.findRecord(plainKey)->find(registry::Element::FailAfter))
+        << "nothing of its own, nothing written";
+    const auto alarmsOf = [&](const std::string& path) {
+        return std::count_if(alarms.rows().begin(), alarms.rows().end(), [&](const auto& row) {
+            return row.message.find(web.url(path)) != std::string::npos;
+        });
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string& key : {onceKey, plainKey, restingKey, strictKey}) {
+            engine->DispatchServiceByKey(key);
+        }
+        ASSERT_TRUE(drain());
+    }
+    EXPECT_EQ(alarmsOf("/once"), 1) << "from the second failure, once per outage";
+    EXPECT_EQ(alarmsOf("/plain"), 3);
+    EXPECT_EQ(alarmsOf("/strict"), 3);
+    EXPECT_EQ(alarmsOf("/resting"), 0);
+    EXPECT_EQ(services.rows()[*services.findRow(restingKey)].alarmState, "Maintenance until 15:00");
+}
+
 TEST_F(EngineTest, AFirstFailureIsRetriedOnceAndOnlyTheRepeatsFailureAlarms) {
     FakeHttpServer web(FakeHttpServer::Always(HttpResponse(kServerError)));
     settings.backupEnable = true;

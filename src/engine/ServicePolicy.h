@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "alarm/AlarmPolicy.h"
+
+namespace vantor::registry {
+class ServiceRecord;
+struct ServiceFields;
+}  // namespace vantor::registry
+
+namespace vantor::engine {
+
+// One service's alarm policy: the one for all, with what the service's own
+// elements say instead.
+struct ServicePolicy {
+    alarm::PolicySettings policy;
+    int slowAfterMs = 0;  // 0 = no limit
+    int failAfterMs = 0;
+    // Its own maintenance windows, besides the ones for all.
+    std::string maintenance;
+};
+
+// `base` is the policy for all and `limits` the response-time limits of
+// the service's kind (slow, fail). A value of its own that cannot be read
+// is left out: the editors refuse it (CheckOwnPolicy), a hand-edited file
+// may still hold one.
+ServicePolicy PolicyOf(const registry::ServiceRecord& record, const alarm::PolicySettings& base,
+                       std::pair<int, int> limits);
+
+// Whether the record has a value of its own that changes what the policy
+// counts (anything but the response-time limits and maintenance).
+bool CountsOwnVerdicts(const registry::ServiceRecord& record);
+
+// The first value of its own that is not one, as the editors say it; empty
+// when every one is fine or left empty.
+std::string CheckOwnPolicy(const registry::ServiceFields& fields);
+
+}  // namespace vantor::engine
