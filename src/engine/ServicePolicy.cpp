@@ -59,17 +59,21 @@ struct Own {
     std::optional<bool> flapDetect;
     std::optional<int> slowAfterMs;
     std::optional<int> failAfterMs;
-    std::string error;
+    std::optional<OwnPolicyProblem> problem;
 };
 
 Own Read(const std::optional<std::string_view> (&v)[kOwnCount]) {
     Own own;
-    const auto refuse = [&own](std::string text) {
-        if (own.error.empty()) {
-            own.error = std::move(text);
+    std::size_t at = 0;  // the value looked at
+    const auto refuse = [&own, &at](std::string text) {
+        if (!own.problem) {
+            own.problem = OwnPolicyProblem{kOwn[at], std::move(text)};
         }
     };
-    const auto given = [&v](std::size_t i) { return v[i] && !Trimmed(*v[i]).empty(); };
+    const auto given = [&v, &at](std::size_t i) {
+        at = i;
+        return v[i] && !Trimmed(*v[i]).empty();
+    };
     if (given(0)) {
         const std::string_view on = Trimmed(*v[0]);
         if (on == "OnChange" || on == "EveryFailure") {
@@ -169,11 +173,11 @@ bool CountsOwnVerdicts(const registry::ServiceRecord& record) {
     return false;
 }
 
-std::string CheckOwnPolicy(const registry::ServiceFields& f) {
+std::optional<OwnPolicyProblem> CheckOwnPolicy(const registry::ServiceFields& f) {
     const std::optional<std::string_view> v[kOwnCount] = {
         f.alarmOn,    f.failAfter,   f.recovery,    f.recoverAfter, f.remindEvery,
         f.flapDetect, f.slowAfterMs, f.failAfterMs, f.maintenance};
-    return Read(v).error;
+    return Read(v).problem;
 }
 
 }  // namespace vantor::engine

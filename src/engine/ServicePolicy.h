@@ -1,13 +1,15 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "alarm/AlarmPolicy.h"
 
+#include "registry/ServiceFields.h"
+
 namespace vantor::registry {
 class ServiceRecord;
-struct ServiceFields;
 }  // namespace vantor::registry
 
 namespace vantor::engine {
@@ -33,8 +35,12 @@ ServicePolicy PolicyOf(const registry::ServiceRecord& record, const alarm::Polic
 // counts (anything but the response-time limits and maintenance).
 bool CountsOwnVerdicts(const registry::ServiceRecord& record);
 
-// The first value of its own that is not one, as the editors say it; empty
-// when every one is fine or left empty.
-std::string CheckOwnPolicy(const registry::ServiceFields& fields);
+// The first value of its own that is not one, and what the editors say of
+// it; none when every one is fine or left empty.
+struct OwnPolicyProblem {
+    registry::Element element;
+    std::string text;
+};
+std::optional<OwnPolicyProblem> CheckOwnPolicy(const registry::ServiceFields& fields);
 
 }  // namespace vantor::engine

@@ -575,6 +575,16 @@ private slots:
         // The record names what it depends on; the file gains the element
         // only for it.
         u.type("EditParent", "FTP:10.0.0.7:21");
+        // And an alarm policy of its own: a value that is not one is refused
+        // on its page.
+        u.choose("ComboOwnAlarmOn", "Once per outage");
+        u.type("EditOwnRemindEvery", "3");
+        u.click("ButtonSave");
+        QCOMPARE(program.nextBox(),
+                 QStringLiteral("Remind every must be 0 or at least 5 minutes."));
+        QCOMPARE(u.currentTab("UpdateTabs"), QStringLiteral("Alarm"));
+        QCOMPARE(u.widget()->focusWidget(), u.get<QWidget>("EditOwnRemindEvery"));
+        u.type("EditOwnRemindEvery", "30");
         u.click("ButtonSave");
         QCOMPARE(dialog.loadedKey(), std::string("SMTP:10.0.0.9:25"));
         QVERIFY(program.rowOf("SMTP:10.0.0.9:25") >= 0);
@@ -583,11 +593,18 @@ private slots:
             const std::string file = vantor::test::ReadFile(program.serviceFile());
             QCOMPARE(file.find("<parent>FTP:10.0.0.7:21</parent>") != std::string::npos, true);
             QCOMPARE(file.find("<parent"), file.rfind("<parent"));
+            QCOMPARE(file.find("<alarm_on>OnChange</alarm_on>") != std::string::npos, true);
+            QCOMPARE(file.find("<remind_every>30</remind_every>") != std::string::npos, true);
+            QCOMPARE(file.find("<fail_after>"), std::string::npos);
         }
         u.click("ButtonCancel");
         program.selectRow(program.rowOf("SMTP:10.0.0.9:25"));
         u = OpenUpdate(program);
         QCOMPARE(u.text("EditParent"), QStringLiteral("FTP:10.0.0.7:21"));
+        QCOMPARE(u.get<QComboBox>("ComboOwnAlarmOn")->currentText(),
+                 QStringLiteral("Once per outage"));
+        QCOMPARE(u.text("EditOwnRemindEvery"), QStringLiteral("30"));
+        QCOMPARE(u.text("EditOwnFailAfter"), QString());
 
         // Onto the FTP record's key: refused, nothing written.
         const std::string before = vantor::test::ReadFile(program.serviceFile());

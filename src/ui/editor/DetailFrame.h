@@ -12,8 +12,8 @@ class QWidget;
 
 namespace vantor::ui {
 
-// What is wrong with the form, and where: the schedule, or a field of the
-// service's frame.
+// What is wrong with the form, and where: the schedule, a field of the
+// service's frame or of the alarm page.
 struct FormProblem {
     QString message;
     QWidget* field = nullptr;  // null: the schedule

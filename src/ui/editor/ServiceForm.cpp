@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 
+#include "engine/ServicePolicy.h"
 #include "ui/editor/AlarmBoxes.h"
 #include "ui/editor/FrameWidgets.h"
 #include "ui/editor/SchedulePicker.h"
@@ -53,6 +54,20 @@ std::optional<FormProblem> ServiceForm::checkService() const {
                         [frame] { return RefuseControlCharacters(&frame->tabs()); });
 }
 
+std::optional<FormProblem> ServiceForm::checkAlarms() const {
+    registry::ServiceFields f;
+    m_alarms.read(f);
+    if (const auto problem = engine::CheckOwnPolicy(f)) {
+        return FormProblem{QString::fromStdString(problem->text),
+                           m_alarms.control(problem->element)};
+    }
+    return std::nullopt;
+}
+
+bool ServiceForm::onAlarmPage(const FormProblem& problem) const {
+    return problem.field != nullptr && m_alarms.isAncestorOf(problem.field);
+}
+
 void ServiceForm::point(const FormProblem& problem) const {
     if (problem.field == nullptr) {
         return;
@@ -73,7 +88,7 @@ registry::ServiceFields ServiceForm::read() const {
     f.alarmSmpp = Flag(m_alarms.CheckBoxSMS);
     f.alarmHttpSms = Flag(m_alarms.CheckBoxSMSByHTTP);
     f.alarmSyslog = Flag(m_alarms.CheckBoxSysLog);
-    f.parent = StdText(m_alarms.EditParent->text().trimmed());
+    m_alarms.read(f);
     if (DetailFrame* frame = m_kinds.currentDetail()) {
         frame->read(f);
     }
@@ -90,7 +105,7 @@ void ServiceForm::load(const registry::ServiceFields& service) const {
     m_alarms.CheckBoxEmail->setChecked(service.alarmEmail == "y");
     m_alarms.CheckBoxSMS->setChecked(service.alarmSmpp == "y");
     m_alarms.CheckBoxSMSByHTTP->setChecked(service.alarmHttpSms == "y");
-    m_alarms.EditParent->setText(QString::fromStdString(service.parent));
+    m_alarms.load(service);
     m_alarms.CheckBoxSysLog->setChecked(service.alarmSyslog == "y");
 }
 

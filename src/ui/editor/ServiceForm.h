@@ -29,6 +29,9 @@ public:
     // The kind's frame, then no line break or other control character
     // anywhere in it.
     std::optional<FormProblem> checkService() const;
+    // The service's own alarm policy: a value that is not one.
+    std::optional<FormProblem> checkAlarms() const;
+    bool onAlarmPage(const FormProblem& problem) const;
     // Brings the frame's page with the field to the front and puts the
     // focus in it.
     void point(const FormProblem& problem) const;

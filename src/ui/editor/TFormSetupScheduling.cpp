@@ -183,7 +183,7 @@ void TFormSetupScheduling::goTo(int step) {
 }
 
 // Shows what is wrong, then the page, the frame's tab and the field.
-bool TFormSetupScheduling::validate(bool schedule, bool service) {
+bool TFormSetupScheduling::validate(bool schedule, bool service, bool alarms) {
     std::optional<FormProblem> problem;
     if (schedule) {
         problem = m_form.checkSchedule();
@@ -191,11 +191,14 @@ bool TFormSetupScheduling::validate(bool schedule, bool service) {
     if (!problem && service) {
         problem = m_form.checkService();
     }
+    if (!problem && alarms) {
+        problem = m_form.checkAlarms();
+    }
     if (!problem) {
         return true;
     }
     MessageBox::show(this, app::MessageBoxKind::Information, problem->message);
-    goTo(problem->field == nullptr ? kSchedule : kService);
+    goTo(problem->field == nullptr ? kSchedule : m_form.onAlarmPage(*problem) ? kAlarms : kService);
     m_form.point(*problem);
     return false;
 }
@@ -273,7 +276,7 @@ void TFormSetupScheduling::testConnection() {
 }
 
 void TFormSetupScheduling::finish() {
-    if (!validate(true, true)) {
+    if (!validate(true, true, true)) {
         return;
     }
     if (!ShowEditOutcome(this, m_session.edits().add(m_form.read()))) {

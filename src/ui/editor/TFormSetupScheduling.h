@@ -44,7 +44,7 @@ private:
     void fillTestLabels();
     void testConnection();
     void finish();
-    bool validate(bool schedule, bool service);
+    bool validate(bool schedule, bool service, bool alarms = false);
     void status(const QString& text);
 
     session::Session& m_session;

@@ -223,10 +223,13 @@ bool TFormUpdateScheduling::validate() {
         problem = m_form.checkService();
     }
     if (!problem) {
+        problem = m_form.checkAlarms();
+    }
+    if (!problem) {
         return true;
     }
     MessageBox::show(this, app::MessageBoxKind::Information, problem->message);
-    m_tabs->setCurrentIndex(problem->field == nullptr ? 0 : 1);
+    m_tabs->setCurrentIndex(problem->field == nullptr ? 0 : m_form.onAlarmPage(*problem) ? 2 : 1);
     m_form.point(*problem);
     return false;
 }
