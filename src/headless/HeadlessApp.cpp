@@ -13,6 +13,7 @@
 #include "app/UnexpectedError.h"
 #include "app/Words.h"
 #include "engine/MonitorEngine.h"
+#include "engine/ServicePolicy.h"
 #include "headless/ConsoleReporter.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
@@ -186,9 +187,19 @@ int Headless::checkNow() {
     }
     alarmLog.print();
     // The alarms above follow a policy other than one per failed check.
-    if (const alarm::PolicySettings policy = alarm::PolicySettings::From(m_session.settings());
-        !policy.isDefault()) {
+    const alarm::PolicySettings policy = alarm::PolicySettings::From(m_session.settings());
+    if (!policy.isDefault()) {
         std::printf("Alarm policy: %s\n", policy.describe().c_str());
+    }
+    // And the services that have one of their own.
+    for (const std::string& key : order) {
+        const auto record = store.findRecord(key);
+        if (!record || !engine::CountsOwnVerdicts(*record)) {
+            continue;
+        }
+        const alarm::PolicySettings own = engine::PolicyOf(*record, policy, {0, 0}).policy;
+        std::printf("Alarm policy of %s: %s\n", app::OneLine(key, app::kLineMaxBytes).c_str(),
+                    own.isDefault() ? "AlarmOn EveryFailure" : own.describe().c_str());
     }
     std::fflush(stdout);
     m_session.shutDown(session::Session::Shutdown::WaitQuietly);

@@ -377,7 +377,10 @@ TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
     test::ClosedPort closed;
     test::UdpReceiver syslog;
     ::mkdir(dir.file("conf").c_str(), 0700);
-    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(UrlServices(closed.port(), 1)));
+    auto services = UrlServices(closed.port(), 2);
+    // The second has a policy of its own.
+    services[1].optional = "<alarm_on>EveryFailure</alarm_on><fail_after>3</fail_after>";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
     const std::string ini =
         "[http]\r\nHTTPRetry=0\r\n[SysLog Alarm]\r\nEnable=1\r\nIP=127.0.0.1\r\nPort=" +
         std::to_string(syslog.port()) + "\r\n[AlarmPolicy]\r\nAlarmOn=OnChange\r\nFailAfter=2\r\n";
@@ -387,7 +390,9 @@ TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
     for (int run = 0; run < 3; ++run) {
         auto p = start({"--check-now"});
         ASSERT_EQ(p->wait(60s), 1) << p->err();
-        EXPECT_NE(p->out().find("Alarm policy: AlarmOn OnChange, FailAfter 2\n"), std::string::npos)
+        EXPECT_NE(p->out().find("Alarm policy: AlarmOn OnChange, FailAfter 2\nAlarm policy of " +
+                                services[1].key() + ": FailAfter 3\n"),
+                  std::string::npos)
             << p->out();
         std::size_t sent = 0;
         for (auto at = p->out().find("ALARM\t"); at != std::string::npos;
@@ -397,8 +402,9 @@ TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
         alarmsPerRun.push_back(sent);
     }
     // The first failure is below the threshold, the second alarms, the
-    // third is the same outage.
-    EXPECT_EQ(alarmsPerRun, (std::vector<std::size_t>{0, 1, 0}));
+    // third is the same outage; the second service alarms from its third
+    // failure on.
+    EXPECT_EQ(alarmsPerRun, (std::vector<std::size_t>{0, 1, 1}));
     EXPECT_NE(ReadFile(dir.file("conf/SysInit.ini"))
                   .find("[AlarmPolicy]\r\nAlarmOn=OnChange\r\nFailAfter=2\r\n"),
               std::string::npos);

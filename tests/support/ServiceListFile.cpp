@@ -49,6 +49,7 @@ std::string ServiceListXml(const std::vector<ServiceEntry>& entries) {
         xml += Element("url_method", s.urlMethod) + Element("ftp_proxytype", "");
         xml += Element("alarm_email", s.alarmEmail) + Element("alarm_smpp", s.alarmSmpp) +
                Element("alarm_httpsms", s.alarmHttpSms) + Element("alarm_syslog", s.alarmSyslog);
+        xml += s.optional;
         if (s.service == "URL") {
             xml += "<service_url>" + Element("referer", "") + Element("cookie", s.cookie) +
                    Element("headerData", "") + Element("userAgent", s.userAgent) +

@@ -28,6 +28,8 @@ struct ServiceEntry {
     std::string accept = "text/html";
     std::string acceptCharSet;
     std::string acceptLanguage;
+    // Optional elements of the record, as XML (a parent, its own policy).
+    std::string optional;
 
     std::string key() const { return service + ":" + ip + ":" + port; }
 };
