@@ -721,7 +721,7 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         recordVerdict(r);
         // A service deleted while its check ran fails nothing any more.
         if (m_store.findRecord(r.serviceKey)) {
-            m_health.resultCame(r.serviceKey, r.passed);
+            m_health.resultCame(r.serviceKey, r.passed, r.slow);
         }
         if (const auto row = m_services.findRow(r.serviceKey)) {
             m_services.select(*row);

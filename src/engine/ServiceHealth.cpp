@@ -11,24 +11,34 @@ void ServiceHealth::removeObserver(Observer* observer) {
                       m_observers.end());
 }
 
-void ServiceHealth::resultCame(std::string_view key, bool passed) {
-    const bool moved =
-        passed ? m_failing.erase(std::string(key)) > 0 : m_failing.emplace(key).second;
-    if (moved) {
-        changed();
+bool ServiceHealth::erase(const std::string& key) {
+    return m_failing.erase(key) + m_passed.erase(key) + m_slow.erase(key) > 0;
+}
+
+void ServiceHealth::resultCame(std::string_view key, bool passed, bool slow) {
+    std::unordered_set<std::string>& into = !passed ? m_failing : slow ? m_slow : m_passed;
+    std::string k(key);
+    if (into.contains(k)) {
+        return;
     }
+    erase(k);
+    into.insert(std::move(k));
+    changed();
 }
 
 void ServiceHealth::forget(std::string_view key) {
-    if (m_failing.erase(std::string(key)) > 0) {
+    if (erase(std::string(key))) {
         changed();
     }
 }
 
 void ServiceHealth::keepOnly(const registry::ServiceStore& store) {
-    const std::size_t before = m_failing.size();
-    std::erase_if(m_failing, [&store](const std::string& key) { return !store.findRecord(key); });
-    if (m_failing.size() != before) {
+    const auto gone = [&store](const std::string& key) { return !store.findRecord(key); };
+    std::size_t dropped = 0;
+    for (auto* set : {&m_failing, &m_passed, &m_slow}) {
+        dropped += std::erase_if(*set, gone);
+    }
+    if (dropped > 0) {
         changed();
     }
 }

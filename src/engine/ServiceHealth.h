@@ -29,8 +29,8 @@ public:
     void removeObserver(Observer* observer);
 
     // The final result of a scheduled check (a retry's, not the failure it
-    // repeats).
-    void resultCame(std::string_view key, bool passed);
+    // repeats); slow: it passed over its response-time limit.
+    void resultCame(std::string_view key, bool passed, bool slow = false);
     // The service went, or its last result did (an update stores "Unknown").
     void forget(std::string_view key);
     // After the list changed as a whole: only the services still there count.
@@ -39,12 +39,19 @@ public:
 
     TrayState trayState() const;
     std::size_t failingCount() const { return m_failing.size(); }
+    // Of the services with a result: passed in time, and passed but slow.
+    std::size_t passedCount() const { return m_passed.size(); }
+    std::size_t slowCount() const { return m_slow.size(); }
     bool failing(std::string_view key) const { return m_failing.contains(std::string(key)); }
 
 private:
     void changed();
 
+    bool erase(const std::string& key);
+
     std::unordered_set<std::string> m_failing;
+    std::unordered_set<std::string> m_passed;
+    std::unordered_set<std::string> m_slow;
     bool m_scheduling = false;
     std::vector<Observer*> m_observers;
 };

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextBrowser>
 #include <QThread>
@@ -278,6 +279,9 @@ private slots:
                                       QStringLiteral("Failed"), 15000);
         }
         QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Failing);
+        const auto* tray = program.window().findChild<QSystemTrayIcon*>();
+        QVERIFY(tray != nullptr);
+        QCOMPARE(tray->toolTip(), QStringLiteral("Vantor Lite\n0 passed, 0 slow, 2 failed"));
 
         program.selectRow(program.rowOf(QStringLiteral("SMTP:127.0.0.1:1")));
         vantor::test::Controls update = program.open("ActionUpdateService", "FormUpdateScheduling");
@@ -286,6 +290,7 @@ private slots:
         QCOMPARE(update.status(), QStringLiteral("The service has been updated."));
         QCOMPARE(program.session().health().failingCount(), std::size_t(1));
         QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Failing);
+        QCOMPARE(tray->toolTip(), QStringLiteral("Vantor Lite\n0 passed, 0 slow, 1 failed"));
         update.click("ButtonCancel");
         QTRY_VERIFY(program.window().menuBar()->isEnabled());
 

@@ -80,8 +80,11 @@ void TrayIcon::healthChanged() {
         m_icon->setIcon(QIcon(QString::fromLatin1(IconOf(state))));
     }
     QString tip = QStringLiteral("Vantor Lite");
-    if (m_health.failingCount() > 0) {
-        tip += QStringLiteral("\n%1 service(s) failing").arg(m_health.failingCount());
+    const std::size_t failed = m_health.failingCount();
+    const std::size_t passed = m_health.passedCount();
+    const std::size_t slow = m_health.slowCount();
+    if (failed + passed + slow > 0) {
+        tip += QStringLiteral("\n%1 passed, %2 slow, %3 failed").arg(passed).arg(slow).arg(failed);
     }
     m_icon->setToolTip(tip);
 }
