@@ -574,6 +574,13 @@ private slots:
         u.type("EditEmailHost", "10.0.0.9");
         // The record names what it depends on; the file gains the element
         // only for it.
+        // A parent that is not in the list is a typing error.
+        u.type("EditParent", "FTP:10.0.0.8:21");
+        u.click("ButtonSave");
+        QCOMPARE(
+            program.nextBox(),
+            QStringLiteral("There is no service with the ID \"FTP:10.0.0.8:21\" to depend on."));
+        QCOMPARE(u.widget()->focusWidget(), u.get<QWidget>("EditParent"));
         u.type("EditParent", "FTP:10.0.0.7:21");
         // And an alarm policy of its own: a value that is not one is refused
         // on its page.
@@ -606,11 +613,15 @@ private slots:
         QCOMPARE(u.text("EditOwnRemindEvery"), QStringLiteral("30"));
         QCOMPARE(u.text("EditOwnFailAfter"), QString());
 
-        // Onto the FTP record's key: refused, nothing written.
+        // Onto the FTP record's key: it would depend on itself; without
+        // that, the key is taken. Refused, nothing written.
         const std::string before = vantor::test::ReadFile(program.serviceFile());
         u.choose("ComboBoxServiceKind", "FTP");
         u.type("EditFTPHost", "10.0.0.7");
         u.type("EditFTPPort", "21");
+        u.click("ButtonSave");
+        QCOMPARE(program.nextBox(), QStringLiteral("A service cannot depend on itself."));
+        u.type("EditParent", "");
         u.click("ButtonSave");
         QCOMPARE(program.nextBox(), QStringLiteral("A service with this key already exists."));
         QCOMPARE(vantor::test::ReadFile(program.serviceFile()), before);

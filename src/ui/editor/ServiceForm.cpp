@@ -54,9 +54,22 @@ std::optional<FormProblem> ServiceForm::checkService() const {
                         [frame] { return RefuseControlCharacters(&frame->tabs()); });
 }
 
-std::optional<FormProblem> ServiceForm::checkAlarms() const {
+std::optional<FormProblem> ServiceForm::checkAlarms(
+    const std::function<bool(const std::string&)>& exists) const {
     registry::ServiceFields f;
     m_alarms.read(f);
+    if (!f.parent.empty()) {
+        if (f.parent == registry::KeyOf(read())) {
+            return FormProblem{QStringLiteral("A service cannot depend on itself."),
+                               m_alarms.EditParent};
+        }
+        if (!exists(f.parent)) {
+            return FormProblem{
+                QStringLiteral("There is no service with the ID \"%1\" to depend on.")
+                    .arg(QString::fromStdString(f.parent)),
+                m_alarms.EditParent};
+        }
+    }
     if (const auto problem = engine::CheckOwnPolicy(f)) {
         return FormProblem{QString::fromStdString(problem->text),
                            m_alarms.control(problem->element)};

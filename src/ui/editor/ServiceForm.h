@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "registry/ServiceFields.h"
@@ -29,8 +30,10 @@ public:
     // The kind's frame, then no line break or other control character
     // anywhere in it.
     std::optional<FormProblem> checkService() const;
-    // The service's own alarm policy: a value that is not one.
-    std::optional<FormProblem> checkAlarms() const;
+    // The alarm page: a parent that is not in the list (exists says which
+    // keys are) or is the service itself, a policy value that is not one.
+    std::optional<FormProblem> checkAlarms(
+        const std::function<bool(const std::string&)>& exists) const;
     bool onAlarmPage(const FormProblem& problem) const;
     // Brings the frame's page with the field to the front and puts the
     // focus in it.

@@ -192,7 +192,9 @@ bool TFormSetupScheduling::validate(bool schedule, bool service, bool alarms) {
         problem = m_form.checkService();
     }
     if (!problem && alarms) {
-        problem = m_form.checkAlarms();
+        problem = m_form.checkAlarms([this](const std::string& key) {
+            return m_session.store().findRecord(key).has_value();
+        });
     }
     if (!problem) {
         return true;

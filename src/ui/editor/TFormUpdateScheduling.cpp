@@ -223,7 +223,9 @@ bool TFormUpdateScheduling::validate() {
         problem = m_form.checkService();
     }
     if (!problem) {
-        problem = m_form.checkAlarms();
+        problem = m_form.checkAlarms([this](const std::string& key) {
+            return m_session.store().findRecord(key).has_value();
+        });
     }
     if (!problem) {
         return true;
