@@ -9,6 +9,9 @@
 # services of the demo. SCREENSHOT_HISTORY=1 gives them 30 days of history
 # (written by bench_history) and opens the service history pane.
 # SCREENSHOT_INI="[Section]\nKey=Value" is added to SysInit.ini.
+# SCREENSHOT_FLAP=1 puts first a URL service whose page comes and goes
+# each minute for its first five checks and then stays (alarmed by syslog):
+# with a policy that detects flapping, it flaps and later is stable.
 set -euo pipefail
 out=$(realpath -m "$1")
 wait=${2:-8}
@@ -17,7 +20,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/release/bin/vantor-lite"
 demo=$(mktemp -d)
 app=
-trap 'kill $app "$xvfb" "$web" 2>/dev/null; wait 2>/dev/null; rm -rf "$demo" || true' EXIT
+flap=
+trap 'kill $app "$xvfb" "$web" $flap 2>/dev/null; wait 2>/dev/null; rm -rf "$demo" || true' EXIT
 
 mkdir -p -m 0700 "$demo/run"
 mkdir -p "$demo/app/conf" "$demo/app/log" "$demo/app/help" "$demo/app/bin" "$demo/cfg/korvane" "$demo/www"
@@ -40,12 +44,25 @@ fi
 echo ok > "$demo/www/index.html"
 python3 -m http.server 18089 --bind 127.0.0.1 --directory "$demo/www" >/dev/null 2>&1 &
 web=$!
-python3 - "$demo/app/conf/service.xml" "${SCREENSHOT_SERVICES:-}" <<'PY'
+if [ -n "${SCREENSHOT_FLAP:-}" ]; then
+  echo ok > "$demo/www/flap.html"
+  # Between the minute's checks: gone, back, gone, back, gone, then there.
+  ( sleep $(( (90 - $(date +%-S)) % 60 + 60 ))
+    for _ in 1 2 3 4 5; do
+      if [ -e "$demo/www/flap.html" ]; then rm "$demo/www/flap.html"; else echo ok > "$demo/www/flap.html"; fi
+      sleep 60
+    done
+    echo ok > "$demo/www/flap.html" ) &
+  flap=$!
+fi
+python3 - "$demo/app/conf/service.xml" "${SCREENSHOT_SERVICES:-}" "${SCREENSHOT_FLAP:-}" <<'PY'
 import sys
 from xml.sax.saxutils import escape
 rows = []
 def add(kind, ip, port, alarm="n", by="Minutely", hour="00", minute="1"):
     rows.append((kind, ip, port, alarm, by, hour, minute))
+if len(sys.argv) > 3 and sys.argv[3]:
+    add("URL", "http://127.0.0.1:18089/flap.html", "80", alarm="y")
 # The first five are of five kinds.
 add("URL", "http://127.0.0.1:18089/index.html?site=0", "80")
 add("Ping", "127.0.0.1", "0", by="Hourly", minute="00")
