@@ -137,12 +137,13 @@ std::optional<Notice> AlarmPolicy::decide(State& s, const PolicySettings& p, std
 
     if (p.flapDetect) {
         // The share of changes among the verdicts seen, over the last 21
-        // once there are that many; three verdicts at least before it
-        // starts (failed, passed, failed is flapping already).
+        // once there are that many; two changes at least before it starts
+        // (failed, passed, failed is flapping already, but passed, passed,
+        // failed is a service going down).
         const int changes = Changes(s.last);
         const int steps = static_cast<int>(s.last.size()) - 1;
         const std::string counted = std::to_string(changes) + "/" + std::to_string(s.last.size());
-        if (!s.flapping && steps >= 2 && changes * 5 > steps) {
+        if (!s.flapping && changes >= 2 && changes * 5 > steps) {
             s.flapping = true;
             return Notice{NoticeType::Flapping, "FLAPPING (" + counted + "): " + s.lastText};
         }

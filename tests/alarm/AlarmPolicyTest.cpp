@@ -139,6 +139,12 @@ TEST_F(AlarmPolicyTest, AFlappingServiceSendsOneFlappingAndOneStableNotice) {
     const Outcome settled = feed(policy, std::string(21, 'F') + "P", at);
     EXPECT_EQ(settled.types(), "Stable Recovery");
     EXPECT_EQ(settled.notices[0].text, "STABLE again: " + kDown);
+
+    // A service that goes down after a good start is not flapping: one
+    // change is an outage.
+    AlarmPolicy fresh(p);
+    EXPECT_EQ(feed(fresh, "PPFF", at).types(), "Failure Failure");
+    EXPECT_FALSE(fresh.view("svc").flapping);
 }
 
 TEST_F(AlarmPolicyTest, AMutedReplayGivesTheStateOfALiveRun) {
