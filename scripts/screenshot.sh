@@ -11,7 +11,8 @@
 # SCREENSHOT_INI="[Section]\nKey=Value" is added to SysInit.ini.
 # SCREENSHOT_FLAP=1 puts first a URL service whose page comes and goes
 # each minute for its first five checks and then stays (alarmed by syslog):
-# with a policy that detects flapping, it flaps and later is stable.
+# with a policy that detects flapping, it flaps and later is stable; and a
+# second one whose page is missing for its first checks only.
 set -euo pipefail
 out=$(realpath -m "$1")
 wait=${2:-8}
@@ -48,6 +49,7 @@ if [ -n "${SCREENSHOT_FLAP:-}" ]; then
   echo ok > "$demo/www/flap.html"
   # Between the minute's checks: gone, back, gone, back, gone, then there.
   ( sleep $(( (90 - $(date +%-S)) % 60 + 60 ))
+    echo ok > "$demo/www/back.html"
     for _ in 1 2 3 4 5; do
       if [ -e "$demo/www/flap.html" ]; then rm "$demo/www/flap.html"; else echo ok > "$demo/www/flap.html"; fi
       sleep 60
@@ -63,6 +65,7 @@ def add(kind, ip, port, alarm="n", by="Minutely", hour="00", minute="1"):
     rows.append((kind, ip, port, alarm, by, hour, minute))
 if len(sys.argv) > 3 and sys.argv[3]:
     add("URL", "http://127.0.0.1:18089/flap.html", "80", alarm="y")
+    add("URL", "http://127.0.0.1:18089/back.html", "80", alarm="y")
 # The first five are of five kinds.
 add("URL", "http://127.0.0.1:18089/index.html?site=0", "80")
 add("Ping", "127.0.0.1", "0", by="Hourly", minute="00")
