@@ -24,6 +24,7 @@
 #include "engine/MinuteTicker.h"
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceListModel.h"
+#include "engine/ServicePolicy.h"
 #include "engine/ThreadURLCheck.h"
 #include "history/HistoryDb.h"
 #include "history/HistoryStore.h"
@@ -673,6 +674,8 @@ TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
     EXPECT_EQ(rowStatus(key), "Passed");
     EXPECT_EQ(row().alarmState, "Slow");
     EXPECT_TRUE(alarms.rows().empty());
+    EXPECT_EQ(health.slowCount(), 1u) << "the tray counts it slow";
+    EXPECT_EQ(health.passedCount(), 0u);
 
     settings.httpFailAfterMs = 700;
     engine->DispatchServiceByKey(key);
@@ -690,6 +693,64 @@ TEST_F(EngineTest, ASlowAnswerIsMarkedSlowAndATooSlowOneFailsWithItsTime) {
     EXPECT_EQ(text.substr(head.size() + std::to_string(ms).size()), " ms over 700 ms");
     EXPECT_EQ(row().alarmState.rfind("Alarmed since 14:00 \u00d71", 0), 0u) << row().alarmState;
     EXPECT_EQ(web.requests().size(), 2u) << "a slow failure is not tried again";
+    EXPECT_EQ(health.slowCount(), 0u);
+    EXPECT_EQ(health.failingCount(), 1u);
+
+    // A service of its own limit, above the one for its kind: slow only.
+    ServiceFields patient = urlOn(web, "/patient");
+    patient.failAfterMs = "5000";
+    const std::string patientKey = add(patient);
+    services.Fill(store, "ALL");
+    engine->DispatchServiceByKey(patientKey);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(rowStatus(patientKey), "Passed");
+    EXPECT_EQ(services.rows()[*services.findRow(patientKey)].alarmState, "Slow");
+    EXPECT_EQ(alarms.rows().size(), 1u);
+}
+
+TEST(OwnPolicy, AValueTheEditorsRefuseIsNamedWithItsElement) {
+    using registry::Element;
+    struct Case {
+        std::string ServiceFields::*field;
+        const char* value;
+        Element element;
+        const char* text;
+    };
+    const Case cases[] = {
+        {&ServiceFields::alarmOn, "Sometimes", Element::AlarmOn,
+         "Alarm on must be EveryFailure or OnChange."},
+        {&ServiceFields::failAfter, "0", Element::FailAfter,
+         "Failed checks before the alarm must be a whole number of 1 or more."},
+        {&ServiceFields::recovery, "yes", Element::Recovery, "Recovery must be y or n."},
+        {&ServiceFields::recoverAfter, "2x", Element::RecoverAfter,
+         "Passed checks that end an outage must be a whole number of 1 or more."},
+        {&ServiceFields::remindEvery, "4", Element::RemindEvery,
+         "Remind every must be 0 or at least 5 minutes."},
+        {&ServiceFields::flapDetect, "1", Element::FlapDetect, "Flap detection must be y or n."},
+        {&ServiceFields::slowAfterMs, "-1", Element::SlowAfterMs,
+         "Slow after must be a whole number of ms, 0 or more."},
+        {&ServiceFields::failAfterMs, "1.5", Element::FailAfterMs,
+         "Fail after must be a whole number of ms, 0 or more."},
+        {&ServiceFields::maintenance, "nightly", Element::Maintenance,
+         "Maintenance window \"nightly\" is not understood."},
+    };
+    for (const Case& c : cases) {
+        ServiceFields f;
+        f.*c.field = c.value;
+        const auto problem = CheckOwnPolicy(f);
+        ASSERT_TRUE(problem) << c.value;
+        EXPECT_EQ(problem->element, c.element) << c.value;
+        EXPECT_EQ(problem->text, c.text);
+    }
+    ServiceFields fine;
+    fine.alarmOn = "OnChange";
+    fine.failAfter = " 3 ";
+    fine.recovery = "y";
+    fine.remindEvery = "0";
+    fine.slowAfterMs = "0";
+    fine.maintenance = "daily 02:00 60";
+    EXPECT_FALSE(CheckOwnPolicy(fine));
+    EXPECT_FALSE(CheckOwnPolicy(ServiceFields{})) << "all empty: the policy for all";
 }
 
 TEST_F(EngineTest, AServicesOwnPolicyWinsOverTheOneForAllWhichTheOthersKeep) {

@@ -410,6 +410,38 @@ TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
               std::string::npos);
 }
 
+// Only a service's own policy counts verdicts: its state still comes back
+// from the history at each start.
+TEST_F(HeadlessTest, AServicesOwnPolicyIsTakenUpAcrossRestartsUnderTheDefaultOne) {
+    test::ClosedPort closed;
+    test::UdpReceiver syslog;
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    auto services = UrlServices(closed.port(), 1);
+    services[0].optional = "<alarm_on>OnChange</alarm_on><fail_after>2</fail_after>";
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    WriteFile(dir.file("conf/SysInit.ini"),
+              "[http]\r\nHTTPRetry=0\r\n[SysLog Alarm]\r\nEnable=1\r\nIP=127.0.0.1\r\nPort=" +
+                  std::to_string(syslog.port()) + "\r\n");
+    std::vector<std::size_t> alarmsPerRun;
+    for (int run = 0; run < 3; ++run) {
+        auto p = start({"--check-now"});
+        ASSERT_EQ(p->wait(60s), 1) << p->err();
+        EXPECT_EQ(p->out().find("Alarm policy: "), std::string::npos) << p->out();
+        EXPECT_NE(p->out().find("Alarm policy of " + services[0].key() +
+                                ": AlarmOn OnChange, FailAfter 2\n"),
+                  std::string::npos)
+            << p->out();
+        const std::string& out = p->out();
+        std::size_t sent = 0;
+        for (auto at = out.find("ALARM\t"); at != std::string::npos;
+             at = out.find("ALARM\t", at + 1)) {
+            ++sent;
+        }
+        alarmsPerRun.push_back(sent);
+    }
+    EXPECT_EQ(alarmsPerRun, (std::vector<std::size_t>{0, 1, 0}));
+}
+
 // A hand-edited key with a line break, tabs and a C1 escape would forge
 // lines and fields of the output: each result stays one line of three
 // fields.
