@@ -59,6 +59,7 @@ struct Own {
     std::optional<bool> flapDetect;
     std::optional<int> slowAfterMs;
     std::optional<int> failAfterMs;
+    std::optional<std::string> maintenance;  // given and understood
     std::optional<OwnPolicyProblem> problem;
 };
 
@@ -82,15 +83,19 @@ Own Read(const std::optional<std::string_view> (&v)[kOwnCount]) {
             refuse("Alarm on must be EveryFailure or OnChange.");
         }
     }
-    const auto atLeastOne = [&](std::size_t i, std::optional<int>& out, const char* name) {
+    // A whole number of at least `least`; `rule` says so after the name.
+    const auto whole = [&](std::size_t i, std::optional<int>& out, const char* name, int least,
+                           const char* rule) {
         if (given(i)) {
             out = Whole(*v[i]);
-            if (!out || *out < 1) {
+            if (!out || *out < least) {
                 out.reset();
-                refuse(std::string(name) + " must be a whole number of 1 or more.");
+                refuse(std::string(name) + rule);
             }
         }
     };
+    constexpr const char* kAtLeastOne = " must be a whole number of 1 or more.";
+    constexpr const char* kMs = " must be a whole number of ms, 0 or more.";
     const auto yesNo = [&](std::size_t i, std::optional<bool>& out, const char* name) {
         if (given(i)) {
             out = YesNo(*v[i]);
@@ -99,9 +104,9 @@ Own Read(const std::optional<std::string_view> (&v)[kOwnCount]) {
             }
         }
     };
-    atLeastOne(1, own.failAfter, "Failed checks before the alarm");
+    whole(1, own.failAfter, "Failed checks before the alarm", 1, kAtLeastOne);
     yesNo(2, own.recovery, "Recovery");
-    atLeastOne(3, own.recoverAfter, "Passed checks that end an outage");
+    whole(3, own.recoverAfter, "Passed checks that end an outage", 1, kAtLeastOne);
     if (given(4)) {
         own.remindEvery = Whole(*v[4]);
         if (!own.remindEvery || *own.remindEvery < 0 ||
@@ -111,20 +116,13 @@ Own Read(const std::optional<std::string_view> (&v)[kOwnCount]) {
         }
     }
     yesNo(5, own.flapDetect, "Flap detection");
-    const auto ms = [&](std::size_t i, std::optional<int>& out, const char* name) {
-        if (given(i)) {
-            out = Whole(*v[i]);
-            if (!out || *out < 0) {
-                out.reset();
-                refuse(std::string(name) + " must be a whole number of ms, 0 or more.");
-            }
-        }
-    };
-    ms(6, own.slowAfterMs, "Slow after");
-    ms(7, own.failAfterMs, "Fail after");
+    whole(6, own.slowAfterMs, "Slow after", 0, kMs);
+    whole(7, own.failAfterMs, "Fail after", 0, kMs);
     if (given(8)) {
         if (std::string error = alarm::ParseMaintenance(*v[8]).error; !error.empty()) {
             refuse(std::move(error));
+        } else {
+            own.maintenance = std::string(Trimmed(*v[8]));
         }
     }
     return own;
@@ -156,9 +154,7 @@ ServicePolicy PolicyOf(const registry::ServiceRecord& record, const alarm::Polic
     p.policy.flapDetect = own.flapDetect.value_or(p.policy.flapDetect);
     p.slowAfterMs = own.slowAfterMs.value_or(p.slowAfterMs);
     p.failAfterMs = own.failAfterMs.value_or(p.failAfterMs);
-    if (v[8] && alarm::ParseMaintenance(*v[8]).error.empty()) {
-        p.maintenance = std::string(Trimmed(*v[8]));
-    }
+    p.maintenance = own.maintenance.value_or(std::string());
     return p;
 }
 

@@ -290,6 +290,15 @@ TEST_F(HeadlessTest, AKillInABurstOfResultsLosesNoRecordAndACleanEndNoResult) {
 }
 
 // URL services on this port, each with the syslog alarm asked for.
+// The ALARM lines of a --check-now run's output.
+std::size_t AlarmLines(const std::string& out) {
+    std::size_t lines = 0;
+    for (auto at = out.find("ALARM\t"); at != std::string::npos; at = out.find("ALARM\t", at + 1)) {
+        ++lines;
+    }
+    return lines;
+}
+
 std::vector<test::ServiceEntry> UrlServices(int port, std::size_t count) {
     std::vector<test::ServiceEntry> entries(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -394,12 +403,7 @@ TEST_F(HeadlessTest, CheckNowRunsFollowTheAlarmPolicyAcrossRestarts) {
                                 services[1].key() + ": FailAfter 3\n"),
                   std::string::npos)
             << p->out();
-        std::size_t sent = 0;
-        for (auto at = p->out().find("ALARM\t"); at != std::string::npos;
-             at = p->out().find("ALARM\t", at + 1)) {
-            ++sent;
-        }
-        alarmsPerRun.push_back(sent);
+        alarmsPerRun.push_back(AlarmLines(p->out()));
     }
     // The first failure is below the threshold, the second alarms, the
     // third is the same outage; the second service alarms from its third
@@ -431,13 +435,7 @@ TEST_F(HeadlessTest, AServicesOwnPolicyIsTakenUpAcrossRestartsUnderTheDefaultOne
                                 ": AlarmOn OnChange, FailAfter 2\n"),
                   std::string::npos)
             << p->out();
-        const std::string& out = p->out();
-        std::size_t sent = 0;
-        for (auto at = out.find("ALARM\t"); at != std::string::npos;
-             at = out.find("ALARM\t", at + 1)) {
-            ++sent;
-        }
-        alarmsPerRun.push_back(sent);
+        alarmsPerRun.push_back(AlarmLines(p->out()));
     }
     EXPECT_EQ(alarmsPerRun, (std::vector<std::size_t>{0, 1, 0}));
 }
