@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <map>
 #include <ostream>
@@ -269,6 +270,23 @@ HistoryDb::ReadScope HistoryDb::refreshForRead() {
     return scope;
 }
 
+void HistoryDb::eachRecent(std::int64_t id, std::int64_t from, std::int64_t to,
+                           bool withMaintenance, const std::function<void(const RecentRow&)>& fn) {
+    const auto it = m_recent.find(id);
+    if (it == m_recent.end()) {
+        return;
+    }
+    const auto& rows = it->second;
+    const auto byTime = [](const RecentRow& r, std::int64_t t) { return r.t < t; };
+    auto at = std::lower_bound(rows.begin(), rows.end(), from, byTime);
+    const auto end = std::lower_bound(at, rows.end(), to, byTime);
+    for (; at != end; ++at) {
+        if (withMaintenance || (at->flags & kMaintenance) == 0) {
+            fn(*at);
+        }
+    }
+}
+
 std::vector<HistoryDb::RecentRow> HistoryDb::rowsOf(std::int64_t id, std::int64_t from,
                                                     std::int64_t to, bool withMaintenance) {
     std::vector<RecentRow> out;
@@ -285,17 +303,7 @@ std::vector<HistoryDb::RecentRow> HistoryDb::rowsOf(std::int64_t id, std::int64_
                        static_cast<unsigned>(raw.integer(3))});
     }
     const auto split = static_cast<std::ptrdiff_t>(out.size());
-    if (const auto it = m_recent.find(id); it != m_recent.end()) {
-        const auto& rows = it->second;
-        const auto byTime = [](const RecentRow& r, std::int64_t t) { return r.t < t; };
-        auto at = std::lower_bound(rows.begin(), rows.end(), from, byTime);
-        const auto end = std::lower_bound(at, rows.end(), to, byTime);
-        for (; at != end; ++at) {
-            if (withMaintenance || (at->flags & kMaintenance) == 0) {
-                out.push_back(*at);
-            }
-        }
-    }
+    eachRecent(id, from, to, withMaintenance, [&out](const RecentRow& r) { out.push_back(r); });
     // Rows of a clock set back are in recent but older than raw ones.
     std::inplace_merge(out.begin(), out.begin() + split, out.end(),
                        [](const RecentRow& a, const RecentRow& b) { return a.t < b.t; });
@@ -667,14 +675,10 @@ Counts HistoryDb::rawCounts(std::int64_t id, std::int64_t from, std::int64_t to)
     c += CountsOf(query("SELECT count(*), coalesce(sum(failed), 0) FROM raw WHERE svc = ? AND "
                         "t >= ? AND t < ? AND (flags & 4) = 0"),
                   id, from, to);
-    if (const auto it = m_recent.find(id); it != m_recent.end()) {
-        for (const RecentRow& r : it->second) {
-            if (r.t >= from && r.t < to && (r.flags & kMaintenance) == 0) {
-                ++c.checks;
-                c.failed += r.failed ? 1 : 0;
-            }
-        }
-    }
+    eachRecent(id, from, to, false, [&c](const RecentRow& r) {
+        ++c.checks;
+        c.failed += r.failed ? 1 : 0;
+    });
     return c;
 }
 
@@ -741,14 +745,12 @@ ResponseStats HistoryDb::responseOf(std::int64_t id, std::int64_t since, std::in
             p.add(raw.integer(0));
             addMax(raw.integer(0));
         }
-        if (const auto it = m_recent.find(id); it != m_recent.end()) {
-            for (const RecentRow& r : it->second) {
-                if (r.t >= from && r.t < to && !r.failed && r.rt && (r.flags & kMaintenance) == 0) {
-                    p.add(*r.rt);
-                    addMax(*r.rt);
-                }
+        eachRecent(id, from, to, false, [&](const RecentRow& r) {
+            if (!r.failed && r.rt) {
+                p.add(*r.rt);
+                addMax(*r.rt);
             }
-        }
+        });
     };
     const std::int64_t end = now + 1;
     const std::int64_t rolledT = meta("rolled_to", 0) * kHour;

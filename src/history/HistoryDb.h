@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -109,6 +110,10 @@ private:
     // and the unrolled hour's together; maintenance rows only when asked.
     std::vector<RecentRow> rowsOf(std::int64_t id, std::int64_t from, std::int64_t to,
                                   bool withMaintenance);
+    // The unrolled hour's rows of one service from..to (exclusive), oldest
+    // first, without those of a maintenance window unless asked.
+    void eachRecent(std::int64_t id, std::int64_t from, std::int64_t to, bool withMaintenance,
+                    const std::function<void(const RecentRow&)>& fn);
     void migrateRecent();
     void writeBatch(const std::vector<Verdict>& verdicts);
     // A statement prepared once per connection (sql is a literal), reset.
