@@ -6,6 +6,7 @@
 #include <string>
 
 #include "alarm/AlarmFlags.h"
+#include "app/ProbeFacts.h"
 #include "app/Words.h"
 #include "net/Tls.h"
 
@@ -34,6 +35,8 @@ struct CheckResult {
     // nullopt for a check that never ran. It is not part of the detail, and
     // service.xml does not hold it.
     std::optional<std::chrono::microseconds> responseTime;
+    // What the run learned of its target on the way (for the metrics).
+    app::ProbeFacts probe;
     bool repeat = false;  // the repeat after a first failure
     bool runNow = false;  // asked for with "Run Now"
     bool slow = false;    // passed, slower than its kind's SlowAfterMs

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/DetailText.h"
+#include "net/Probe.h"
 #include "net/TextProtocol.h"
 
 namespace vantor::engine {
@@ -45,6 +46,7 @@ std::string CheckWorkItem::failedDetail(const std::string& error) const {
 void CheckWorkItem::Execute() {
     // The run's own time, on this thread: the queue's wait is over.
     const auto started = std::chrono::steady_clock::now();
+    net::StartProbe();
     Status outcome;
     try {
         // One limit for the whole exchange, so that a server that drips its
@@ -57,6 +59,7 @@ void CheckWorkItem::Execute() {
     }
     m_result.responseTime = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - started);
+    m_result.probe = net::TakeProbe();
     m_result.passed = outcome.ok();
     m_result.statusWord = outcome.ok() ? kPassed : kFailed;
     m_result.detail =

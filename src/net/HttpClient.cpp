@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/Deadline.h"
+#include "net/Probe.h"
 #include "net/Resolver.h"
 #include "net/TextProtocol.h"
 
@@ -141,7 +142,9 @@ void ReadCertificateDate(Exchange& exchange) {
         info == nullptr || info->backend != CURLSSLBACKEND_OPENSSL || info->internals == nullptr) {
         return;
     }
-    exchange.notAfter = ChainEndOf(static_cast<const SSL*>(info->internals), exchange.verified);
+    const auto* ssl = static_cast<const SSL*>(info->internals);
+    exchange.notAfter = ChainEndOf(ssl, exchange.verified);
+    NoteTlsSession(ssl, exchange.notAfter);
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -453,6 +456,52 @@ bool FollowRedirect(CURL* h, long code, const char* location, const UrlParts& fi
 // every new easy handle; a thread's own multi handle is made once. It keeps
 // nothing between requests: every request connects afresh and resolves its
 // host afresh (see Configure).
+// One request's phases, added to this thread's probe facts: the name
+// lookup, the connect, the TLS handshake, the wait for the answer's first
+// byte (processing) and the rest of the answer (transfer).
+void NoteHttpRequest(CURL* h, int n, bool https) {
+    curl_off_t lookup = 0, connect = 0, tls = 0, pretransfer = 0, first = 0, total = 0;
+    curl_easy_getinfo(h, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connect);
+    curl_easy_getinfo(h, CURLINFO_APPCONNECT_TIME_T, &tls);
+    curl_easy_getinfo(h, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+    curl_easy_getinfo(h, CURLINFO_STARTTRANSFER_TIME_T, &first);
+    curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
+    app::ProbeFacts& probe = ThisProbe();
+    app::ProbeFacts::Http& http = probe.http ? *probe.http : probe.http.emplace();
+    // Each mark counts from the request's start and is 0 for a phase not
+    // reached.
+    const auto since = [](curl_off_t later, curl_off_t earlier) {
+        return later > earlier ? static_cast<std::int64_t>(later - earlier) : 0;
+    };
+    const curl_off_t connected = std::max(lookup, connect);
+    const curl_off_t secured = tls > 0 ? std::max(connected, tls) : connected;
+    http.resolveUs += static_cast<std::int64_t>(lookup);
+    http.connectUs += since(connect, lookup);
+    http.tlsUs += tls > 0 ? since(tls, connected) : 0;
+    http.processingUs += first > 0 ? since(first, std::max(secured, pretransfer)) : 0;
+    http.transferUs += first > 0 ? since(total, first) : 0;
+    if (n == 1 && !probe.dnsLookupUs) {
+        probe.dnsLookupUs = static_cast<std::int64_t>(lookup);
+    }
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    http.statusCode = static_cast<int>(code);
+    long version = 0;
+    curl_easy_getinfo(h, CURLINFO_HTTP_VERSION, &version);
+    http.version = version == CURL_HTTP_VERSION_1_0   ? 1.0
+                   : version == CURL_HTTP_VERSION_1_1 ? 1.1
+                   : version == CURL_HTTP_VERSION_2_0 ? 2.0
+                   : version == CURL_HTTP_VERSION_3   ? 3.0
+                                                      : 0.0;
+    http.ssl = https;
+    http.redirects = n - 1;
+    const char* ip = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip != nullptr && *ip) {
+        probe.ipProtocol = std::string_view(ip).find(':') != std::string_view::npos ? 6 : 4;
+    }
+}
+
 CURLcode PerformOnThisThread(CURL* h) {
     thread_local const MultiHandle multi(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
@@ -540,6 +589,7 @@ HttpResult PerformHttp(const HttpRequest& request) {
         Configure(h, request, hop, proxy, left, exchange, headers.get(), errorBuffer);
 
         const CURLcode rc = PerformOnThisThread(h);
+        NoteHttpRequest(h, n, IsHttpsUrl(hop.url));
         result.requests = n;
         result.statusLine = exchange.statusLine;
         result.body = std::move(exchange.body);

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
+#include "net/Probe.h"
 #include "net/Resolver.h"
 
 namespace vantor::net {
@@ -239,10 +241,16 @@ std::optional<std::string> ReadErrorQueue(int fd, bool ipv6, std::uint16_t seque
 }  // namespace
 
 Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
+    using std::chrono::steady_clock;
+    const auto micros = [](steady_clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+    };
+    const auto started = steady_clock::now();
     Expected<std::vector<Address>> addresses = Resolve(host, 0, SOCK_DGRAM, deadline);
     if (!addresses) {
         return Error{addresses.error()};
     }
+    const auto resolved = steady_clock::now();
     // IPv4 first, like every other client here.
     const Address* target = &addresses->front();
     for (const Address& a : *addresses) {
@@ -298,10 +306,16 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
         // The kernel fills in the ICMPv6 checksum itself.
         Write16(packet + 2, Checksum(packet, sizeof packet));
     }
+    const auto sent = steady_clock::now();
     if (::sendto(fd, packet, sizeof packet, 0, target->get(), target->length) < 0) {
         return Error{"Cannot send the echo request to " + target->ip() + ": " +
                      std::strerror(errno)};
     }
+    app::ProbeFacts& probe = ThisProbe();
+    probe.ipProtocol = ipv6 ? 6 : 4;
+    app::ProbeFacts::Icmp& icmp = probe.icmp.emplace();
+    icmp.resolveUs = micros(resolved - started);
+    icmp.setupUs = micros(sent - resolved);
 
     // Read first and wait only when nothing is there: on a near host the
     // answer is often queued by the time sendto returns.
@@ -312,6 +326,7 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
             const IcmpAnswer answer = ParseIcmpAnswer(buffer, static_cast<std::size_t>(n), ipv6,
                                                       raw && !ipv6, id, sequence, raw);
             if (answer.kind == IcmpAnswer::Kind::EchoReply) {
+                icmp.rttUs = micros(steady_clock::now() - sent);
                 return true;
             }
             if (answer.kind == IcmpAnswer::Kind::Error) {

@@ -4,11 +4,14 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "net/Probe.h"
 
 namespace vantor::net {
 
@@ -80,6 +83,16 @@ Expected<std::vector<Address>> Resolve(const std::string& host, int port, int so
     // read in the character set of LC_CTYPE, which the program sets to UTF-8.
     hints.ai_flags = AI_ADDRCONFIG | AI_IDN;
     const std::string service = std::to_string(port);
+    // The first lookup of a check is the one its facts tell.
+    app::ProbeFacts& probe = ThisProbe();
+    const auto started = std::chrono::steady_clock::now();
+    auto noteLookup = [&] {
+        if (!probe.dnsLookupUs) {
+            probe.dnsLookupUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now() - started)
+                                    .count();
+        }
+    };
 
     // An address text needs no lookup and is answered at once.
     addrinfo numericHints = hints;
@@ -88,6 +101,7 @@ Expected<std::vector<Address>> Resolve(const std::string& host, int port, int so
     if (::getaddrinfo(host.c_str(), service.c_str(), &numericHints, &list) == 0) {
         std::vector<Address> out = Collect(list);
         ::freeaddrinfo(list);
+        noteLookup();
         return out;
     }
 
@@ -118,6 +132,7 @@ Expected<std::vector<Address>> Resolve(const std::string& host, int port, int so
     if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
         return Error{"Cannot resolve host name \"" + host + "\": the lookup timed out"};
     }
+    noteLookup();
     if (lookup->rc != 0) {
         return Error{LookupError(host, lookup->rc, lookup->savedErrno)};
     }

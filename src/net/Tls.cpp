@@ -13,6 +13,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "net/Probe.h"
+
 namespace vantor::net {
 
 namespace {
@@ -234,6 +236,19 @@ std::optional<std::time_t> ChainEndOf(const SSL* ssl, bool verified) {
     return earliest;
 }
 
+void NoteTlsSession(const SSL* ssl, std::optional<std::time_t> notAfter) {
+    app::ProbeFacts& probe = ThisProbe();
+    // "TLSv1.3" as "TLS 1.3".
+    std::string version = SSL_get_version(ssl);
+    if (version.rfind("TLSv", 0) == 0) {
+        version = "TLS " + version.substr(4);
+    }
+    probe.tlsVersion = version;
+    if (notAfter && (!probe.certNotAfter || *notAfter < *probe.certNotAfter)) {
+        probe.certNotAfter = *notAfter;
+    }
+}
+
 std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::time_t now) {
     if (notAfter <= now) {
         return "The server's certificate expired on " + UtcDate(notAfter);
@@ -334,6 +349,7 @@ Expected<std::unique_ptr<TlsSession>> TlsSession::Handshake(int fd, const std::s
         return Error{"The server closed the connection in the TLS handshake"};
     }
     session->m_notAfter = ChainEndOf(h.ssl, options.verify);
+    NoteTlsSession(h.ssl, session->m_notAfter);
     if (session->m_notAfter) {
         const std::string problem =
             CertificateExpiryProblem(*session->m_notAfter, options.expiryDays, std::time(nullptr));

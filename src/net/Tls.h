@@ -41,6 +41,10 @@ std::string CertificateExpiryProblem(std::time_t notAfter, int expiryDays, std::
 // server's certificate alone when nothing was verified.
 std::optional<std::time_t> ChainEndOf(const ssl_st* ssl, bool verified);
 
+// Notes the session's protocol and the chain's end in this thread's probe
+// facts (the earliest end met in the check).
+void NoteTlsSession(const ssl_st* ssl, std::optional<std::time_t> notAfter);
+
 // The TLS side of one client connection: a session of its own, begun from
 // a client context that all connections share (its trust store is read
 // once, and again when SSL_CERT_FILE or SSL_CERT_DIR changes; no session

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/ProbeFacts.h"
+
+namespace vantor::net {
+
+// The facts this thread's exchanges gathered since StartProbe(): a check
+// runs alone on its pool thread from its start to its verdict, and the
+// clients it uses (the name lookup, the connection, TLS, HTTP, the echo)
+// note here what they learned on the way.
+void StartProbe();
+app::ProbeFacts TakeProbe();
+app::ProbeFacts& ThisProbe();
+
+}  // namespace vantor::net
