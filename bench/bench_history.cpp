@@ -117,6 +117,8 @@ int main(int argc, char** argv) {
 
     std::vector<double> handOverUs;
     std::vector<double> batchMs;
+    std::vector<bool> afterHousekeep;  // the round came right after one
+    bool housekept = false;
     const int rounds = days * 288;
     const auto started = Clock::now();
     std::int64_t housekeepUs = 0;
@@ -155,6 +157,10 @@ int main(int argc, char** argv) {
             store.roundEnded();
             store.waitWritten();
             batchMs.push_back(static_cast<double>(store.lastBatchMicros()) / 1000.0);
+            // A housekeeping runs after the round's batch: the next round
+            // is the one that follows it.
+            afterHousekeep.push_back(housekept);
+            housekept = store.housekeepMicros() != housekeepUs;
             clock.advance(std::chrono::minutes(5));
             housekeepUs = store.housekeepMicros();
             if ((round + 1) % (288 * 30) == 0 || round + 1 == rounds) {
@@ -192,6 +198,21 @@ int main(int argc, char** argv) {
                 hand.p50, hand.p99, hand.max);
     std::printf("writer transaction per round of %d: p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
                 services, batch.p50, batch.p99, batch.max);
+    // Where the slowest rounds fell: a housekeeping just before, or the
+    // time of day of their simulated disk.
+    std::vector<std::size_t> order(batchMs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return batchMs[a] > batchMs[b]; });
+    std::printf("slowest rounds:");
+    for (std::size_t i = 0; i < std::min<std::size_t>(8, order.size()); ++i) {
+        const std::size_t r = order[i];
+        std::printf(" %.1f ms (day %zu, %02zu:%02zu%s)", batchMs[r], r / 288, r % 288 / 12,
+                    r % 12 * 5, afterHousekeep[r] ? ", after housekeeping" : "");
+    }
+    std::printf("\n");
     std::printf("alarm policy state from the history: %zu verdicts of %d services in %.0f ms\n",
                 rebuildRows, services, rebuildMs);
     for (const std::string& box : reporter.boxes()) {

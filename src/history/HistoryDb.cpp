@@ -989,10 +989,12 @@ std::vector<std::string> HistoryDb::keys() const {
     return out;
 }
 
-void HistoryDb::checkpoint() {
+void HistoryDb::checkpoint(bool truncate) {
     // Passive: a reader in the middle of its query keeps its pages, and the
-    // rest is copied next time.
-    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // rest is copied next time. A busy truncate leaves the journal as it is.
+    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr,
+                              truncate ? SQLITE_CHECKPOINT_TRUNCATE : SQLITE_CHECKPOINT_PASSIVE,
+                              nullptr, nullptr);
 }
 
 std::int64_t HistoryDb::usedBytes() {

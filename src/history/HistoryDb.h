@@ -57,8 +57,10 @@ public:
     std::vector<std::string> keys() const;
 
     // Copies the journal into the database file (the writer, between its
-    // transactions).
-    void checkpoint();
+    // transactions). truncate: and cuts the journal to nothing, waiting
+    // for readers of older snapshots (after a large transaction, so that
+    // the next one neither pays for cutting it nor writes into its tail).
+    void checkpoint(bool truncate = false);
 
     // Bytes the tables hold (the file's pages less its free ones).
     std::int64_t usedBytes();

@@ -355,7 +355,7 @@ void HistoryStore::run() {
                 if (housekeepNow || t >= m_nextHousekeep) {
                     const auto started = std::chrono::steady_clock::now();
                     m_db->housekeep(t, m_settings);
-                    m_db->checkpoint();
+                    m_db->checkpoint(true);
                     m_housekeepUs += std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - started)
                                          .count();
