@@ -4,7 +4,7 @@
 # one line stand on the same floor):
 #
 #   app
-#   pool net registry history
+#   pool net registry history metrics
 #   smpp
 #   alarm
 #   engine
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 
 declare -A floor=(
   [app]=0
-  [pool]=1 [net]=1 [registry]=1 [history]=1
+  [pool]=1 [net]=1 [registry]=1 [history]=1 [metrics]=1
   [smpp]=2
   [alarm]=3
   [engine]=4

@@ -8,6 +8,9 @@ packages=(
   qt6-base-dev libqt6svg6 libpugixml-dev libsqlite3-dev libcurl4-openssl-dev
   # TLS for our own clients, and the system's trust store.
   libssl-dev ca-certificates
+  # The metrics endpoint, its web configuration and the service manager's
+  # readiness and watchdog.
+  libmicrohttpd-dev libyaml-cpp-dev libcrypt-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # Servers that the interop tests start on 127.0.0.1 themselves.
   nginx tinyproxy dovecot-pop3d dovecot-imapd vsftpd python3-aiosmtpd

@@ -20,6 +20,10 @@ namespace vantor::pool {
 class ThreadPoolManager;
 }
 
+namespace vantor::metrics {
+class MetricsRegistry;
+}  // namespace vantor::metrics
+
 namespace vantor::alarm {
 
 // Raises the alarms of a failed check: one sender per method that the
@@ -39,6 +43,8 @@ public:
     AlarmQueue& operator=(const AlarmQueue&) = delete;
 
     void setSmsSenderFactory(SmsSenderFactory factory) { m_smsFactory = std::move(factory); }
+    // Where each sent or failed notice is counted; none counts nothing.
+    void setMetrics(metrics::MetricsRegistry* metrics) { m_metrics = metrics; }
 
     // In this order: SMS, SMS by HTTP, Email, SysLog; so SysLog ends on top.
     void RaiseAlarms(const std::string& timestamp, const std::string& text, const AlarmFlags& flags,
@@ -69,6 +75,7 @@ private:
     const app::Clock& m_clock;
     SmsSenderFactory m_smsFactory;
     int m_outstanding = 0;
+    metrics::MetricsRegistry* m_metrics = nullptr;
 };
 
 }  // namespace vantor::alarm

@@ -126,6 +126,15 @@ struct AppSettings {
     int emailFailAfterMs = 0;
     // [System] ShowDetailPane: the service's history beside the lists.
     bool showDetailPane = false;
+    // [Metrics]: the Prometheus exposition, served nowhere unless asked:
+    // the endpoint's address ("127.0.0.1:9469"), its web configuration
+    // (TLS, basic authentication) and node_exporter's textfile folder.
+    std::string metricsListen;
+    std::string metricsWebConfig;
+    std::string metricsTextfileDir;
+    // [Alertmanager] URL: Alertmanagers that get every alarm notice as an
+    // alert ("http://127.0.0.1:9093", several with commas between).
+    std::string alertmanagerUrl;
 
     // Not stored in the file.
     bool settingsFileMissing = false;

@@ -144,6 +144,10 @@ constexpr auto kKeys = std::to_array<KeyDef>({
     Optional(I("AlarmPolicy", "FTPFailAfterMs", &AppSettings::ftpFailAfterMs)),
     Optional(I("AlarmPolicy", "EmailSlowAfterMs", &AppSettings::emailSlowAfterMs)),
     Optional(I("AlarmPolicy", "EmailFailAfterMs", &AppSettings::emailFailAfterMs)),
+    Optional(S("Metrics", "Listen", &AppSettings::metricsListen)),
+    Optional(S("Metrics", "WebConfig", &AppSettings::metricsWebConfig)),
+    Optional(S("Metrics", "TextfileDir", &AppSettings::metricsTextfileDir)),
+    Optional(S("Alertmanager", "URL", &AppSettings::alertmanagerUrl)),
 });
 
 void ReadKey(const IniFile& ini, const KeyDef& def, const AppSettings& defaults, AppSettings& out) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "alarm/AlarmQueue.h"
+#include "alarm/AlertmanagerSink.h"
 #include "alarm/MaintenanceWindow.h"
 #include "app/AppSettings.h"
 #include "app/Clock.h"
@@ -20,6 +21,7 @@
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "history/HistoryStore.h"
+#include "metrics/MetricsExporter.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceElements.h"
 #include "registry/ServiceStore.h"
@@ -246,6 +248,11 @@ void MonitorEngine::MenuServiceStopClick() {
         const std::string key = m_services.rows()[*row].id;
         static_cast<void>(m_store.SetServiceRunState(key, words::kStop));
         m_services.setRunState(*row, words::kStop);
+        // A stopped service is not watched: its last verdict goes stale.
+        if (m_metrics != nullptr) {
+            m_metrics->registry().remove(key);
+            m_metrics->publish();
+        }
     }
 }
 
@@ -476,6 +483,41 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     m_history->record(std::move(v));
 }
 
+namespace {
+
+// "Minutely 5", "Hourly :30", "Daily 06:30".
+std::string ScheduleText(const registry::ServiceRecord& record) {
+    const std::string_view by = record.text(Element::ScheduleBy);
+    const std::string_view hour = record.text(Element::ScheduleHour);
+    const std::string_view minute = record.text(Element::ScheduleMinute);
+    std::string text(by.empty() ? std::string_view("None") : by);
+    if (by == words::kDaily) {
+        text += " " + std::string(hour) + ":" + std::string(minute);
+    } else if (by == words::kHourly) {
+        text += " :" + std::string(minute);
+    } else if (!minute.empty()) {
+        text += " " + std::string(minute);
+    }
+    return text;
+}
+
+}  // namespace
+
+void MonitorEngine::exportVerdict(const CheckResult& r, const registry::ServiceRecord& record) {
+    // A check that was under way when its service was stopped says nothing.
+    if (m_metrics == nullptr || record.text(Element::Status) != words::kStart) {
+        return;
+    }
+    metrics::ServiceMetrics::Verdict v;
+    v.success = r.passed;
+    v.durationUs = r.responseTime ? r.responseTime->count() : 0;
+    v.time = app::EpochSeconds(m_clock.now());
+    v.probe = r.probe;
+    m_metrics->registry().verdict(
+        r.serviceKey, r.kind, metrics::InstanceOf(r.kind, r.host, r.port, r.serviceKey),
+        ScheduleText(record), std::move(v), m_policy.view(r.serviceKey).alarmed);
+}
+
 std::string MonitorEngine::parentOf(const std::string& key) const {
     const auto record = m_store.findRecord(key);
     if (!record) {
@@ -607,6 +649,21 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
     const std::optional<alarm::Notice> notice = m_policy.verdict(
         r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail, false, &own.policy);
     showAlarmState(r);
+    if (m_alertmanager != nullptr) {
+        const std::string instance = metrics::InstanceOf(r.kind, r.host, r.port, r.serviceKey);
+        const std::int64_t now = app::EpochSeconds(m_clock.now());
+        if (notice) {
+            m_alertmanager->notice(notice->type, r.serviceKey, instance, r.kind, notice->text, now);
+        }
+        // A pass ends what fires; a failure without a notice keeps it firing.
+        if (!notice || r.passed) {
+            const auto record = m_store.findRecord(r.serviceKey);
+            const bool storedFailed =
+                record && record->text(Element::ServiceStatus) == words::kFailed;
+            m_alertmanager->verdict(r.serviceKey, instance, r.kind, r.passed, r.detail, now,
+                                    storedFailed);
+        }
+    }
     if (!notice) {
         return;
     }
@@ -670,8 +727,13 @@ void MonitorEngine::checkCameBack(CheckWorkItem& check) {
         // What stays in the backlog goes with the next check that comes back.
     }
     // The round is over: its verdicts are written now, not in a second.
-    if (m_history != nullptr && outstanding() == 0) {
-        m_history->roundEnded();
+    if (outstanding() == 0) {
+        if (m_history != nullptr) {
+            m_history->roundEnded();
+        }
+        if (m_metrics != nullptr) {
+            m_metrics->publish();
+        }
     }
 }
 
@@ -720,8 +782,9 @@ void MonitorEngine::OnCheckDone(CheckWorkItem& check) {
         static_cast<void>(m_store.SetServiceResult(r.serviceKey, r.statusWord));
         recordVerdict(r);
         // A service deleted while its check ran fails nothing any more.
-        if (m_store.findRecord(r.serviceKey)) {
+        if (const auto record = m_store.findRecord(r.serviceKey)) {
             m_health.resultCame(r.serviceKey, r.passed, r.slow);
+            exportVerdict(r, *record);
         }
         if (const auto row = m_services.findRow(r.serviceKey)) {
             m_services.select(*row);

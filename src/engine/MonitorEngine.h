@@ -33,7 +33,12 @@ class ServiceStore;
 
 namespace vantor::alarm {
 class AlarmQueue;
-}
+class AlertmanagerSink;
+}  // namespace vantor::alarm
+
+namespace vantor::metrics {
+class MetricsExporter;
+}  // namespace vantor::metrics
 
 namespace vantor::history {
 class HistoryStore;
@@ -130,6 +135,11 @@ public:
     // Where every final verdict of a scheduled check goes besides the list
     // and the file; none keeps no history.
     void setHistory(history::HistoryStore* history) { m_history = history; }
+    // Where the latest verdict of every started service is exported; none
+    // exports nothing.
+    void setMetrics(metrics::MetricsExporter* metrics) { m_metrics = metrics; }
+    // Where alarm notices go as alerts besides the service's methods.
+    void setAlertmanager(alarm::AlertmanagerSink* sink) { m_alertmanager = sink; }
 
     // The alarm policy's state per service ([AlarmPolicy] in the settings).
     const alarm::AlarmPolicy& alarmPolicy() const { return m_policy; }
@@ -165,6 +175,7 @@ private:
     void flushGathered();
     void reportUndispatchable(const registry::ServiceRecord& record, std::string_view message);
     void recordVerdict(const CheckResult& r);
+    void exportVerdict(const CheckResult& r, const registry::ServiceRecord& record);
     // A final verdict through the alarm policy: the notice it gives goes to
     // the backup file and to the service's methods.
     void decideAlarm(const std::string& timestamp, const CheckResult& r);
@@ -200,6 +211,8 @@ private:
     ServiceHealth& m_health;
     alarm::AlarmQueue& m_alarms;
     history::HistoryStore* m_history = nullptr;
+    metrics::MetricsExporter* m_metrics = nullptr;
+    alarm::AlertmanagerSink* m_alertmanager = nullptr;
     alarm::AlarmPolicy m_policy;
     bool m_holdAlarms = false;
     std::vector<HeldVerdict> m_held;

@@ -17,6 +17,7 @@
 #include "headless/ConsoleReporter.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceStore.h"
+#include "session/ServiceManager.h"
 #include "session/Session.h"
 #include "session/SignalPolicy.h"
 
@@ -89,6 +90,8 @@ private:
     ConsoleReporter m_reporter;
     const app::Clock& m_clock = app::SystemClock::instance();
     session::Session m_session;
+    // systemd, when it started us: readiness and the watchdog.
+    session::ServiceManager m_manager;
 };
 
 int Headless::run() {
@@ -111,8 +114,10 @@ int Headless::monitor() {
             std::printf("Vantor Lite is running without windows; SIGTERM or SIGINT stops it.\n");
             std::fflush(stdout);
         }
+        m_manager.ready(m_loop);
         exitCode = m_loop.run();
     }
+    m_manager.stopping();
     m_session.shutDown(session::Session::Shutdown::WaitAndLog);
     return m_reporter.terminateRequested() || m_session.lastSaveFailed() ? 1 : exitCode;
 }

@@ -7,6 +7,7 @@
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "history/HistoryStore.h"
+#include "metrics/MetricsExporter.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::session {
@@ -66,6 +67,10 @@ EditOutcome ServiceEdits::change(std::string_view key, const registry::ServiceFi
     if (onKeyChanged && newKey != key) {
         onKeyChanged(std::string(key), newKey);
     }
+    // The last verdict was of the service as it was.
+    if (m_metrics != nullptr) {
+        m_metrics->registry().remove(std::string(key));
+    }
     refill(words::kAll);
     return {};
 }
@@ -88,6 +93,16 @@ void ServiceEdits::refill(std::string_view filter) {
     m_services.Fill(m_store, filter);
     m_hosts.Fill(m_store);
     m_health.keepOnly(m_store);
+    if (m_metrics != nullptr) {
+        std::vector<std::string> started;
+        m_store.forEachRecord([&](const registry::ServiceRecord& record) {
+            if (record.text(registry::Element::Status) == words::kStart) {
+                started.emplace_back(record.key());
+            }
+        });
+        m_metrics->registry().keepOnly(std::move(started));
+        m_metrics->publish();
+    }
 }
 
 void ServiceEdits::refill() {

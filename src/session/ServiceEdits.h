@@ -24,6 +24,10 @@ class ServiceHealth;
 class ServiceListModel;
 }  // namespace vantor::engine
 
+namespace vantor::metrics {
+class MetricsExporter;
+}  // namespace vantor::metrics
+
 namespace vantor::session {
 
 // What an edit came to; the window puts it in its own words.
@@ -65,6 +69,9 @@ public:
 
     // Where a changed key takes its history; none keeps none.
     void setHistory(history::HistoryStore* history) { m_history = history; }
+    // The exported verdicts follow the list: a deleted, stopped or changed
+    // service leaves them at once.
+    void setMetrics(metrics::MetricsExporter* metrics) { m_metrics = metrics; }
     // Told of a key that changed (old, new): the alarm state goes with it.
     std::function<void(const std::string&, const std::string&)> onKeyChanged;
 
@@ -86,6 +93,7 @@ private:
     engine::ServiceHealth& m_health;
     app::SystemLog& m_log;
     history::HistoryStore* m_history = nullptr;
+    metrics::MetricsExporter* m_metrics = nullptr;
 };
 
 }  // namespace vantor::session

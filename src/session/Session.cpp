@@ -161,6 +161,11 @@ void Session::createEngine() {
         engine::PoolLimits{200, 100, 300});
     m_parts.engine->setHistory(m_history.get());
     m_edits.setHistory(m_history.get());
+    createMetrics();
+    if (auto urls = alarm::AlertmanagerSink::ParseList(m_settings.alertmanagerUrl); !urls.empty()) {
+        m_alertmanager = std::make_unique<alarm::AlertmanagerSink>(std::move(urls), m_log);
+        m_parts.engine->setAlertmanager(m_alertmanager.get());
+    }
     m_edits.onKeyChanged = [this](const std::string& oldKey, const std::string& newKey) {
         m_parts.engine->keyChanged(oldKey, newKey);
     };
@@ -185,11 +190,47 @@ void Session::createEngine() {
     m_edits.refill(words::kAll);
 }
 
+void Session::createMetrics() {
+    metrics::MetricsSettings wanted;
+    wanted.listen = m_settings.metricsListen;
+    wanted.webConfig = m_settings.metricsWebConfig;
+    wanted.textfileDir = m_settings.metricsTextfileDir;
+    if (!wanted.any()) {
+        return;
+    }
+    metrics::MetricsRegistry::UptimeSource uptime;
+    if (m_history) {
+        // The writer keeps each service's summary once someone listens.
+        if (!m_summariesShown) {
+            m_history->setOnSummaries([](std::vector<std::string>) {});
+        }
+        uptime = [history = m_history.get()](const std::string& key) {
+            metrics::MetricsRegistry::Uptime out;
+            if (const auto summary = history->summary(key)) {
+                const auto ratio = [](const history::Counts& c) -> std::optional<double> {
+                    if (c.checks <= 0) {
+                        return std::nullopt;
+                    }
+                    return static_cast<double>(c.checks - c.failed) / static_cast<double>(c.checks);
+                };
+                out.day = ratio(summary->day);
+                out.month = ratio(summary->month);
+            }
+            return out;
+        };
+    }
+    m_metrics = std::make_unique<metrics::MetricsExporter>(wanted, m_log, std::move(uptime));
+    m_parts.engine->setMetrics(m_metrics.get());
+    m_parts.alarmQueue->setMetrics(&m_metrics->registry());
+    m_edits.setMetrics(m_metrics.get());
+}
+
 void Session::showHistoryInList() {
     if (!m_history) {
         return;
     }
     m_services.setHistory(m_history.get());
+    m_summariesShown = true;
     // From the writer thread to the owner: the rows are the owner's.
     m_history->setOnSummaries([this](std::vector<std::string> keys) {
         m_owner.post([this, keys = std::move(keys)] { m_services.historyChanged(keys); });
@@ -321,6 +362,10 @@ void Session::shutDown(Shutdown how, const std::function<void()>& beforeWait) {
         m_lastSaveFailed = true;
     }
     m_parts.reset();
+    m_edits.setMetrics(nullptr);
+    m_metrics.reset();
+    // What waits for an Alertmanager gets one more try.
+    m_alertmanager.reset();
     // Every verdict is in; the writer writes them and stops.
     m_history.reset();
     if (m_paths.CheckLogDir()) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "alarm/AlarmListModel.h"
+#include "alarm/AlertmanagerSink.h"
 #include "app/AppPaths.h"
 #include "app/AppSettings.h"
 #include "app/SettingsFile.h"
@@ -18,6 +19,7 @@
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "history/HistoryStore.h"
+#include "metrics/MetricsExporter.h"
 #include "registry/ServiceStore.h"
 #include "session/ServiceEdits.h"
 
@@ -118,11 +120,17 @@ public:
     // The result history once the engine is made; none when [History]
     // Enable is 0.
     history::HistoryStore* history() { return m_history.get(); }
+    // The metrics exporter once the engine is made; none when [Metrics]
+    // asks for no transport.
+    metrics::MetricsExporter* metrics() { return m_metrics.get(); }
     // The service list's history columns follow the history from now on
     // (a front end with windows asks for it).
     void showHistoryInList();
 
 private:
+    // The exporter [Metrics] asks for, wired to the engine, the alarms and
+    // the edits; nothing when it asks for none.
+    void createMetrics();
     bool openServiceStore();
     void armMinuteTimer();
     void armHouseKeeping();
@@ -142,6 +150,9 @@ private:
     alarm::AlarmListModel m_alarms;
     ServiceEdits m_edits;
     std::unique_ptr<history::HistoryStore> m_history;
+    std::unique_ptr<metrics::MetricsExporter> m_metrics;
+    std::unique_ptr<alarm::AlertmanagerSink> m_alertmanager;
+    bool m_summariesShown = false;  // the service list listens to the history
     engine::EngineParts m_parts;
     engine::MinuteTicker m_ticker;
     std::atomic<bool> m_hurry{false};

@@ -14,6 +14,7 @@
 
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
+#include "alarm/AlertmanagerSink.h"
 #include "alarm/SenderWorkItem.h"
 #include "alarm/ThreadSMS.h"
 #include "alarm/ThreadSMTP.h"
@@ -504,6 +505,68 @@ TEST(AlarmSettingsMapping, EveryKeyReachesItsFieldOfTheSendersSettings) {
         EXPECT_EQ(severity, 4);
         EXPECT_EQ(timeoutMs, 5142);
     }
+}
+
+}  // namespace
+}  // namespace vantor::alarm
+
+namespace vantor::alarm {
+namespace {
+
+class AlertmanagerTest : public test::AppFixture {
+protected:
+    std::string logText() const { return test::ReadFile(logFile("2026-12-08")); }
+};
+
+TEST_F(AlertmanagerTest, ANoticeFiresAFailureKeepsItAndTheNextPassResolvesIt) {
+    test::FakeHttpServer alertmanager(
+        test::FakeHttpServer::Always(test::HttpResponse("HTTP/1.1 200 OK")));
+    {
+        AlertmanagerSink sink(AlertmanagerSink::ParseList(alertmanager.url("/") + ", "), log);
+        // Nothing fires yet: a pass and a recovery say nothing.
+        sink.verdict("URL:a", "http://a/", "URL", true, "", 100);
+        sink.notice(NoticeType::Recovery, "URL:a", "http://a/", "URL", "back", 100);
+        sink.notice(NoticeType::Failure, "URL:a", "http://a/", "URL",
+                    "[a:80] Failed:Connection \"refused\"", 200);
+        sink.verdict("URL:a", "http://a/", "URL", false, "[a:80] Failed:Timed out", 500);
+        sink.verdict("URL:a", "http://a/", "URL", true, "", 800);
+        sink.waitSent();
+    }
+    // Posts close together go in one batch: the alerts in order, whatever
+    // the batches.
+    std::string alerts;
+    for (const auto& r : alertmanager.requests()) {
+        EXPECT_EQ(r.method, "POST");
+        EXPECT_EQ(r.target, "/api/v2/alerts");
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
+        ASSERT_GE(r.body.size(), 2u);
+        alerts += (alerts.empty() ? "" : ",") + r.body.substr(1, r.body.size() - 2);
+    }
+    const std::string labels =
+        R"({"labels":{"alertname":"VantorServiceDown","key":"URL:a","instance":"http://a/",)"
+        R"("module":"URL","severity":"critical"},"annotations":{"summary":)";
+    EXPECT_EQ(alerts, labels +
+                          R"("[a:80] Failed:Connection \"refused\""},)"
+                          R"("startsAt":"1970-01-01T00:03:20Z"},)" +
+                          labels +
+                          R"("[a:80] Failed:Timed out"},"startsAt":"1970-01-01T00:03:20Z"},)" +
+                          labels +
+                          R"("[a:80] Failed:Timed out"},"startsAt":"1970-01-01T00:03:20Z",)"
+                          R"("endsAt":"1970-01-01T00:13:20Z"})");
+}
+
+TEST_F(AlertmanagerTest, AnAlertmanagerThatRefusesIsTriedAgainThenLoggedAsAFailedAlarm) {
+    test::ClosedPort closed;
+    const std::string url = "http://127.0.0.1:" + std::to_string(closed.port());
+    {
+        AlertmanagerSink sink({url}, log);
+        sink.notice(NoticeType::Flapping, "Ping:b", "b", "Ping", "flapping", 10);
+        sink.waitSent();
+    }
+    EXPECT_NE(
+        logText().find("Alarming Message - Alertmanager : error [" + url + "/api/v2/alerts] "),
+        std::string::npos)
+        << logText();
 }
 
 }  // namespace

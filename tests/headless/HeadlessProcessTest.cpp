@@ -813,6 +813,70 @@ TEST_F(HeadlessTest, AStopSignalEndsTheWindowProgramAlsoWithABoxUp) {
     EXPECT_TRUE(logShows("Application stops."));
 }
 
+TEST_F(HeadlessTest, AServiceManagerHearsReadinessAndAWatchdogPetThatStopsWithTheLoop) {
+    // The notification socket a service manager hands over, and a watchdog
+    // of 0.4 s: a pet every 0.2 s from the main loop.
+    test::UdpReceiver manager(dir.file("run/notify"));
+    auto app = start({"--headless"}, "run",
+                     {{"NOTIFY_SOCKET", dir.file("run/notify")}, {"WATCHDOG_USEC", "400000"}});
+    ASSERT_EQ(manager.receive(20s), "READY=1") << app->err();
+    EXPECT_EQ(manager.receive(2s), "WATCHDOG=1");
+    EXPECT_EQ(manager.receive(2s), "WATCHDOG=1");
+    // A loop that stops pets no more; one that goes on pets again.
+    app->signal(SIGSTOP);
+    while (manager.receive(100ms)) {
+    }
+    EXPECT_EQ(manager.receive(1s), std::nullopt);
+    app->signal(SIGCONT);
+    EXPECT_EQ(manager.receive(2s), "WATCHDOG=1");
+    app->signal(SIGTERM);
+    std::optional<std::string> last;
+    while (auto next = manager.receive(5s)) {
+        last = next;
+        if (*next != "WATCHDOG=1") {
+            break;
+        }
+    }
+    EXPECT_EQ(last, "STOPPING=1");
+    EXPECT_EQ(app->wait(10s), 0);
+}
+
+TEST_F(HeadlessTest, TheRunningMonitorServesItsVerdictsAndAStoppedServiceLeavesThem) {
+    test::FakeHttpServer failing(
+        test::FakeHttpServer::Always(test::HttpResponse("HTTP/1.1 500 Internal Server Error")));
+    auto services = OneMinutelyService(failing.port());
+    services.push_back(services[0]);
+    services[1].ip = "http://user:pw@127.0.0.1:" + std::to_string(failing.port()) + "/other";
+    services[1].status = "Stop";
+    ::mkdir(dir.file("conf").c_str(), 0700);
+    WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
+    int port = 0;
+    {
+        const test::ClosedPort free;
+        port = free.port();
+    }
+    WriteFile(dir.file("conf/SysInit.ini"),
+              "[Metrics]\r\nListen=127.0.0.1:" + std::to_string(port) + "\r\n");
+    auto app = start();
+    ASSERT_TRUE(app->waitForOutput(kReady, 20s)) << app->err();
+    std::string text;
+    ASSERT_TRUE(test::Eventually(
+        [&] {
+            text = test::HttpGetLocal(port, "/metrics");
+            return text.find("probe_http_status_code{") != std::string::npos;
+        },
+        20s))
+        << text;
+    const std::string labels = "{instance=\"" + services[0].ip +
+                               "\",module=\"URL\",key=\"URL:" + services[0].ip + ":" +
+                               services[0].port + "\"}";
+    EXPECT_NE(text.find("probe_success" + labels + " 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("probe_http_status_code" + labels + " 500\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("/other"), std::string::npos) << "a stopped service is not exported";
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->wait(10s), 0);
+}
+
 TEST_F(HeadlessTest, ReportAndExportReadTheHistoryBesideARunningMonitor) {
     const std::string url = "URL:http://a.example/:80";
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(

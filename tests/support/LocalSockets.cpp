@@ -4,9 +4,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace vantor::test {
 
@@ -37,6 +39,21 @@ UdpReceiver::UdpReceiver() {
     m_fd = BindLoopback(SOCK_DGRAM, m_port);
 }
 
+UdpReceiver::UdpReceiver(const std::string& unixPath) {
+    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (m_fd < 0 || unixPath.size() >= sizeof addr.sun_path) {
+        throw std::runtime_error("cannot open a Unix socket at " + unixPath);
+    }
+    unixPath.copy(addr.sun_path, unixPath.size());
+    ::unlink(unixPath.c_str());
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(m_fd);
+        throw std::runtime_error("cannot bind a Unix socket at " + unixPath);
+    }
+}
+
 UdpReceiver::~UdpReceiver() {
     ::close(m_fd);
 }
@@ -52,6 +69,33 @@ std::optional<std::string> UdpReceiver::receive(std::chrono::milliseconds timeou
         return std::nullopt;
     }
     return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string HttpGetLocal(int port, const std::string& path) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return {};
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            char buf[65536];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
+                answer.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    ::close(fd);
+    return answer;
 }
 
 ClosedPort::ClosedPort() {

@@ -7,10 +7,12 @@
 namespace vantor::test {
 
 // A UDP socket bound to 127.0.0.1 on a free port, for what a sender puts
-// on the wire.
+// on the wire; or a Unix datagram socket at a path (a service manager's
+// notification socket).
 class UdpReceiver final {
 public:
     UdpReceiver();
+    explicit UdpReceiver(const std::string& unixPath);
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver&) = delete;
     UdpReceiver& operator=(const UdpReceiver&) = delete;
@@ -39,5 +41,9 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
+
+// The whole answer (status line, headers, body) to "GET path" over
+// HTTP/1.0 from 127.0.0.1:port; empty when nothing answers within 5 s.
+std::string HttpGetLocal(int port, const std::string& path);
 
 }  // namespace vantor::test

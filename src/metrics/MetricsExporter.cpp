@@ -1,0 +1,115 @@
+#include "metrics/MetricsExporter.h"
+
+#include "app/AtomicFile.h"
+#include "app/SystemLog.h"
+#include "metrics/MetricsServer.h"
+
+namespace vantor::metrics {
+
+MetricsExporter::MetricsExporter(const MetricsSettings& settings, app::SystemLog& log,
+                                 MetricsRegistry::UptimeSource uptime)
+    : m_log(log), m_registry(std::move(uptime)) {
+    if (!settings.listen.empty()) {
+        startServer(settings);
+    }
+    if (!settings.textfileDir.empty()) {
+        std::string dir = settings.textfileDir;
+        while (dir.size() > 1 && dir.back() == '/') {
+            dir.pop_back();
+        }
+        m_textfile = dir + "/" + kTextfileName;
+        m_thread = std::thread([this] { runTextfile(); });
+    }
+}
+
+MetricsExporter::~MetricsExporter() {
+    m_server.reset();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void MetricsExporter::startServer(const MetricsSettings& settings) {
+    const Expected<ListenAddress> where = ListenAddress::Parse(settings.listen);
+    if (!where) {
+        m_log.WriteSystemLog("Metrics are not served: " + settings.listen + " : " + where.error(),
+                             app::LogLevel::Error);
+        return;
+    }
+    WebConfig config;
+    if (!settings.webConfig.empty()) {
+        // A web configuration that cannot be read serves nothing rather
+        // than an endpoint without the protection it asked for.
+        Expected<WebConfig> loaded = WebConfig::Load(settings.webConfig);
+        if (!loaded) {
+            m_log.WriteSystemLog("Metrics are not served: " + settings.webConfig + " : " +
+                                     loaded.error(),
+                                 app::LogLevel::Error);
+            return;
+        }
+        config = std::move(*loaded);
+    }
+    auto server = std::make_unique<MetricsServer>(m_registry, std::move(config));
+    if (const Status started = server->start(*where); !started) {
+        m_log.WriteSystemLog("Metrics are not served: " + settings.listen + " : " +
+                                 started.error(),
+                             app::LogLevel::Error);
+        return;
+    }
+    m_server = std::move(server);
+}
+
+int MetricsExporter::port() const {
+    return m_server ? m_server->port() : 0;
+}
+
+void MetricsExporter::publish() {
+    if (m_textfile.empty()) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_asked;
+    }
+    m_wake.notify_all();
+}
+
+void MetricsExporter::waitWritten() {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t target = m_asked;
+    m_written.wait(lock, [&] { return m_done >= target || m_stop; });
+}
+
+void MetricsExporter::runTextfile() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [&] { return m_stop || m_asked > m_done; });
+        if (m_stop) {
+            break;
+        }
+        const std::uint64_t target = m_asked;
+        lock.unlock();
+        // Written whole under a temporary name and renamed: the collector
+        // reads the old file or the new one, never half of one. Readable
+        // by the collector's own user.
+        const Status written = app::WriteFileAtomically(m_textfile, *m_registry.render(), 0644);
+        lock.lock();
+        if (!written && !m_failing) {
+            lock.unlock();
+            m_log.WriteSystemLog(
+                "The metrics file cannot be written: " + m_textfile + " : " + written.error(),
+                app::LogLevel::Error);
+            lock.lock();
+        }
+        m_failing = !written;
+        m_done = target;
+        m_written.notify_all();
+    }
+}
+
+}  // namespace vantor::metrics
