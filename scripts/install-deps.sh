@@ -14,6 +14,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # Servers that the interop tests start on 127.0.0.1 themselves.
   nginx tinyproxy dovecot-pop3d dovecot-imapd vsftpd python3-aiosmtpd
+  # The Prometheus family that reads the metrics in the end-to-end tests.
+  prometheus prometheus-blackbox-exporter prometheus-node-exporter
+  prometheus-alertmanager
   # The syslog receiver of the end-to-end tests (run with a configuration of
   # their own; the system's daemon is not needed).
   rsyslog

@@ -1,7 +1,7 @@
 #include "metrics/Exposition.h"
 
 #include <charconv>
-#include <functional>
+#include <cstdint>
 
 namespace vantor::metrics {
 
@@ -21,8 +21,47 @@ void AppendInteger(std::string& out, std::uint64_t value) {
     out.append(buf, ec == std::errc() ? end : buf);
 }
 
-double Seconds(std::int64_t micros) {
-    return static_cast<double>(micros) / 1e6;
+// Seconds given in microseconds, written from the integer: "0.0405",
+// "12", "-0.000001".
+struct Seconds {
+    explicit Seconds(std::int64_t us) : micros(us) {}
+    std::int64_t micros;
+};
+
+void AppendSeconds(std::string& out, std::int64_t micros) {
+    if (micros < 0) {
+        out += '-';
+        micros = -micros;
+    }
+    AppendInteger(out, static_cast<std::uint64_t>(micros / 1'000'000));
+    std::int64_t fraction = micros % 1'000'000;
+    if (fraction == 0) {
+        return;
+    }
+    char digits[7] = "000000";
+    for (int i = 5; i >= 0; --i, fraction /= 10) {
+        digits[i] = static_cast<char>('0' + fraction % 10);
+    }
+    int length = 6;
+    while (digits[length - 1] == '0') {
+        --length;
+    }
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(length));
+}
+
+// Whole numbers (codes, flags, epoch seconds) as integers, the rest in
+// their shortest form.
+void AppendValue(std::string& out, double value) {
+    if (value == static_cast<double>(static_cast<std::int64_t>(value)) && value >= 0 &&
+        value < 9e15) {
+        AppendInteger(out, static_cast<std::uint64_t>(value));
+    } else {
+        AppendNumber(out, value);
+    }
+}
+void AppendValue(std::string& out, Seconds value) {
+    AppendSeconds(out, value.micros);
 }
 
 // One family: its HELP and TYPE, then the samples `each` writes through
@@ -33,7 +72,8 @@ public:
         : m_out(out), m_name(name), m_type(type), m_help(help) {}
 
     // labels: the sample's labels, already escaped and joined.
-    void sample(std::string_view labels, double value) {
+    template <typename Value>
+    void sample(std::string_view labels, Value value) {
         header();
         m_out.append(m_name);
         if (!labels.empty()) {
@@ -42,18 +82,21 @@ public:
             m_out += '}';
         }
         m_out += ' ';
-        AppendNumber(m_out, value);
+        AppendValue(m_out, value);
         m_out += '\n';
     }
-    void sample(std::string_view labels, std::string_view extraName, std::string_view extraValue,
-                double value) {
-        m_scratch.assign(labels);
-        m_scratch += ',';
-        m_scratch.append(extraName);
-        m_scratch += "=\"";
-        m_scratch += EscapeLabelValue(extraValue);
-        m_scratch += '"';
-        sample(m_scratch, value);
+    // extra: one more label, already written as name="value".
+    template <typename Value>
+    void sample(std::string_view labels, std::string_view extra, Value value) {
+        header();
+        m_out.append(m_name);
+        m_out += '{';
+        m_out.append(labels);
+        m_out += ',';
+        m_out.append(extra);
+        m_out += "} ";
+        AppendValue(m_out, value);
+        m_out += '\n';
     }
     void count(std::string_view labels, std::uint64_t value) {
         header();
@@ -86,7 +129,6 @@ private:
     std::string_view m_name;
     std::string_view m_type;
     std::string_view m_help;
-    std::string m_scratch;
     bool m_started = false;
 };
 
@@ -107,6 +149,11 @@ std::string EscapeLabelValue(std::string_view value) {
         }
     }
     return out;
+}
+
+std::string ServiceLabels(const ServiceMetrics& s) {
+    return "instance=\"" + EscapeLabelValue(s.instance) + "\",module=\"" +
+           EscapeLabelValue(s.module) + "\",key=\"" + EscapeLabelValue(s.key) + "\"";
 }
 
 std::string InstanceOf(std::string_view kind, std::string_view host, int port,
@@ -142,20 +189,31 @@ std::string InstanceOf(std::string_view kind, std::string_view host, int port,
 std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                              const AlarmCounts& alarms) {
     std::string out;
-    out.reserve(services.size() * 1400 + 2048);
+    RenderExposition(services, alarms, out);
+    return out;
+}
+
+void RenderExposition(const std::vector<const ServiceMetrics*>& services,
+                      const AlarmCounts& alarms, std::string& out) {
+    out.clear();
     // The labels every service's samples carry, escaped once.
-    std::vector<std::string> labels;
+    std::vector<std::string> made;
+    std::vector<std::string_view> labels;
     labels.reserve(services.size());
+    std::size_t labelBytes = 0;
     for (const ServiceMetrics* s : services) {
-        labels.push_back("instance=\"" + EscapeLabelValue(s->instance) + "\",module=\"" +
-                         EscapeLabelValue(s->module) + "\",key=\"" + EscapeLabelValue(s->key) +
-                         "\"");
+        if (s->labels.empty()) {
+            made.push_back(ServiceLabels(*s));
+        }
+        labels.push_back(s->labels.empty() ? std::string_view(made.back()) : s->labels);
+        labelBytes += labels.back().size();
     }
+    // About 25 samples a service at most, each its name, labels and value:
+    // the text is written into one allocation.
+    out.reserve(labelBytes * 25 + services.size() * 25 * 64 + 8192);
     using Verdict = ServiceMetrics::Verdict;
     // A family over the services with a verdict.
-    const auto each = [&](std::string_view name, std::string_view help,
-                          const std::function<void(Family&, const std::string&, const Verdict&)>&
-                              write) {
+    const auto each = [&](std::string_view name, std::string_view help, const auto& write) {
         Family family(out, name, "gauge", help);
         for (std::size_t i = 0; i < services.size(); ++i) {
             if (services[i]->last) {
@@ -166,50 +224,50 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
 
     each("probe_success",
          "Whether the last scheduled check of the service passed (1) or failed (0).",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              f.sample(l, v.success ? 1 : 0);
          });
     each("probe_duration_seconds",
          "How long the last scheduled check of the service took, in seconds.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              f.sample(l, Seconds(v.durationUs));
          });
     each("probe_dns_lookup_time_seconds",
          "How long the name lookup of the last scheduled check took, in seconds.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.dnsLookupUs) {
                  f.sample(l, Seconds(*v.probe.dnsLookupUs));
              }
          });
     each("probe_ip_protocol",
          "The IP version (4 or 6) of the address the last scheduled check reached.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.ipProtocol) {
                  f.sample(l, *v.probe.ipProtocol);
              }
          });
     each("probe_http_status_code",
          "The status code of the last HTTP answer of the last scheduled check (0: no answer).",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.http) {
                  f.sample(l, v.probe.http->statusCode);
              }
          });
     each("probe_http_version", "The HTTP version of the last answer of the last scheduled check.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.http && v.probe.http->version > 0) {
                  f.sample(l, v.probe.http->version);
              }
          });
     each("probe_http_ssl",
          "Whether the last HTTP request of the last scheduled check went over TLS (1) or not (0).",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.http) {
                  f.sample(l, v.probe.http->ssl ? 1 : 0);
              }
          });
     each("probe_http_redirects", "The redirects the last scheduled check followed.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.http) {
                  f.sample(l, v.probe.http->redirects);
              }
@@ -217,45 +275,45 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
     each("probe_http_duration_seconds",
          "The phases of the last scheduled check's HTTP requests, summed over its redirects, in "
          "seconds.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (!v.probe.http) {
                  return;
              }
              const auto& h = *v.probe.http;
-             f.sample(l, "phase", "resolve", Seconds(h.resolveUs));
-             f.sample(l, "phase", "connect", Seconds(h.connectUs));
-             f.sample(l, "phase", "tls", Seconds(h.tlsUs));
-             f.sample(l, "phase", "processing", Seconds(h.processingUs));
-             f.sample(l, "phase", "transfer", Seconds(h.transferUs));
+             f.sample(l, R"(phase="resolve")", Seconds(h.resolveUs));
+             f.sample(l, R"(phase="connect")", Seconds(h.connectUs));
+             f.sample(l, R"(phase="tls")", Seconds(h.tlsUs));
+             f.sample(l, R"(phase="processing")", Seconds(h.processingUs));
+             f.sample(l, R"(phase="transfer")", Seconds(h.transferUs));
          });
     each("probe_ssl_earliest_cert_expiry",
          "When the first certificate to expire in the server's chain ends, in Unix seconds, as "
          "the last scheduled check saw it.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.certNotAfter) {
-                 f.sample(l, static_cast<double>(*v.probe.certNotAfter));
+                 f.sample(l, *v.probe.certNotAfter);
              }
          });
     each("probe_tls_version_info", "The TLS version of the last scheduled check, as a label.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (!v.probe.tlsVersion.empty()) {
-                 f.sample(l, "version", v.probe.tlsVersion, 1);
+                 f.sample(l, "version=\"" + EscapeLabelValue(v.probe.tlsVersion) + "\"", 1);
              }
          });
     each("probe_icmp_duration_seconds",
          "The phases of the last scheduled echo request, in seconds.",
-         [](Family& f, const std::string& l, const Verdict& v) {
+         [](Family& f, std::string_view l, const Verdict& v) {
              if (!v.probe.icmp) {
                  return;
              }
-             f.sample(l, "phase", "resolve", Seconds(v.probe.icmp->resolveUs));
-             f.sample(l, "phase", "setup", Seconds(v.probe.icmp->setupUs));
-             f.sample(l, "phase", "rtt", Seconds(v.probe.icmp->rttUs));
+             f.sample(l, R"(phase="resolve")", Seconds(v.probe.icmp->resolveUs));
+             f.sample(l, R"(phase="setup")", Seconds(v.probe.icmp->setupUs));
+             f.sample(l, R"(phase="rtt")", Seconds(v.probe.icmp->rttUs));
          });
     each("vantor_last_check_timestamp_seconds",
          "When the last scheduled check of the service came back, in Unix seconds.",
-         [](Family& f, const std::string& l, const Verdict& v) {
-             f.sample(l, static_cast<double>(v.time));
+         [](Family& f, std::string_view l, const Verdict& v) {
+             f.sample(l, v.time);
          });
 
     {
@@ -264,10 +322,10 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                       "result history.");
         for (std::size_t i = 0; i < services.size(); ++i) {
             if (services[i]->uptime24h) {
-                uptime.sample(labels[i], "window", "24h", *services[i]->uptime24h);
+                uptime.sample(labels[i], R"(window="24h")", *services[i]->uptime24h);
             }
             if (services[i]->uptime30d) {
-                uptime.sample(labels[i], "window", "30d", *services[i]->uptime30d);
+                uptime.sample(labels[i], R"(window="30d")", *services[i]->uptime30d);
             }
         }
     }
@@ -290,7 +348,7 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
         Family info(out, "vantor_service_info", "gauge",
                     "A watched service and its schedule; the value is always 1.");
         for (std::size_t i = 0; i < services.size(); ++i) {
-            info.sample(labels[i], "schedule", services[i]->schedule, 1);
+            info.sample(labels[i], "schedule=\"" + EscapeLabelValue(services[i]->schedule) + "\"", 1);
         }
     }
     {
@@ -305,7 +363,6 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
             failed.count("method=\"" + std::string(kMethodLabels[m]) + "\"", alarms.failed[m]);
         }
     }
-    return out;
 }
 
 }  // namespace vantor::metrics

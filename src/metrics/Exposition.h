@@ -22,6 +22,9 @@ struct ServiceMetrics {
     std::string module;    // the kind: "URL", "Ping", "SMTP", ...
     std::string instance;  // the target as a prober names it (InstanceOf)
     std::string schedule;  // "Minutely 5", "Hourly 30", "Daily 06:00"
+    // instance, module and key as the samples carry them (ServiceLabels),
+    // kept between renderings; made afresh when empty.
+    std::string labels;
     // The last final verdict; none before the first check came back.
     struct Verdict {
         bool success = false;
@@ -50,6 +53,15 @@ inline constexpr std::string_view kContentType = "text/plain; version=0.0.4; cha
 // (the HTTP families of a Ping service, the TLS ones without TLS).
 std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                              const AlarmCounts& alarms);
+// The same into `out`, whose memory is used again.
+void RenderExposition(const std::vector<const ServiceMetrics*>& services,
+                      const AlarmCounts& alarms, std::string& out);
+
+// instance="...",module="...",key="...", escaped.
+std::string ServiceLabels(const ServiceMetrics& service);
+
+// instance="...",module="...",key="...", escaped.
+std::string ServiceLabels(const ServiceMetrics& service);
 
 // A label value as the text format escapes it: backslash, double quote
 // and line feed.

@@ -18,7 +18,9 @@ MetricsExporter::MetricsExporter(const MetricsSettings& settings, app::SystemLog
             dir.pop_back();
         }
         m_textfile = dir + "/" + kTextfileName;
-        m_thread = std::thread([this] { runTextfile(); });
+    }
+    if (m_server || !m_textfile.empty()) {
+        m_thread = std::thread([this] { runPublisher(); });
     }
 }
 
@@ -69,7 +71,7 @@ int MetricsExporter::port() const {
 }
 
 void MetricsExporter::publish() {
-    if (m_textfile.empty()) {
+    if (!m_thread.joinable()) {
         return;
     }
     {
@@ -85,7 +87,7 @@ void MetricsExporter::waitWritten() {
     m_written.wait(lock, [&] { return m_done >= target || m_stop; });
 }
 
-void MetricsExporter::runTextfile() {
+void MetricsExporter::runPublisher() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [&] { return m_stop || m_asked > m_done; });
@@ -94,10 +96,19 @@ void MetricsExporter::runTextfile() {
         }
         const std::uint64_t target = m_asked;
         lock.unlock();
+        // Rendered here once the round is in, so that a scrape finds the
+        // text made and only sends it.
+        const auto text = m_registry.render(std::chrono::milliseconds(0));
+        if (m_textfile.empty()) {
+            lock.lock();
+            m_done = target;
+            m_written.notify_all();
+            continue;
+        }
         // Written whole under a temporary name and renamed: the collector
         // reads the old file or the new one, never half of one. Readable
         // by the collector's own user.
-        const Status written = app::WriteFileAtomically(m_textfile, *m_registry.render(), 0644);
+        const Status written = app::WriteFileAtomically(m_textfile, *text, 0644);
         lock.lock();
         if (!written && !m_failing) {
             lock.unlock();

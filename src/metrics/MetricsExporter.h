@@ -38,8 +38,8 @@ public:
     MetricsExporter& operator=(const MetricsExporter&) = delete;
 
     MetricsRegistry& registry() { return m_registry; }
-    // A round of checks is over, or a service left: the textfile is written
-    // again (on its thread).
+    // A round of checks is over, or a service left: the exposition is made
+    // again on the exporter's thread, and the textfile written.
     void publish();
     // The endpoint's port, 0 when none is served.
     int port() const;
@@ -49,7 +49,7 @@ public:
 
 private:
     void startServer(const MetricsSettings& settings);
-    void runTextfile();
+    void runPublisher();
 
     app::SystemLog& m_log;
     MetricsRegistry m_registry;

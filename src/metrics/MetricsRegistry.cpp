@@ -4,7 +4,8 @@
 
 namespace vantor::metrics {
 
-MetricsRegistry::MetricsRegistry(UptimeSource uptime) : m_uptime(std::move(uptime)) {}
+MetricsRegistry::MetricsRegistry(UptimeSource uptime)
+    : m_uptime(std::move(uptime)), m_spares(std::make_shared<Spares>()) {}
 
 void MetricsRegistry::verdict(const std::string& key, const std::string& module,
                               const std::string& instance, const std::string& schedule,
@@ -65,7 +66,11 @@ bool MetricsRegistry::applyPending() {
         }
         if (p.latest) {
             ServiceMetrics& s = m_services[key];
+            const bool sameLabels = s.instance == p.latest->instance &&
+                                    s.module == p.latest->module && !s.labels.empty();
+            std::string labels = sameLabels ? std::move(s.labels) : ServiceLabels(*p.latest);
             s = std::move(*p.latest);
+            s.labels = std::move(labels);
             s.checks = before + p.verdicts;
         }
     }
@@ -96,7 +101,26 @@ std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::millisec
         counts.sent[i] = m_sent[i].load(std::memory_order_relaxed);
         counts.failed[i] = m_failed[i].load(std::memory_order_relaxed);
     }
-    m_text = std::make_shared<const std::string>(RenderExposition(services, counts));
+    // A text no scrape holds any more gives its memory back to the spares:
+    // a large exposition is written into memory already in use, not
+    // faulted in afresh each time.
+    std::string buffer;
+    {
+        std::lock_guard spares(m_spares->mutex);
+        if (!m_spares->buffers.empty()) {
+            buffer = std::move(m_spares->buffers.back());
+            m_spares->buffers.pop_back();
+        }
+    }
+    RenderExposition(services, counts, buffer);
+    m_text = std::shared_ptr<const std::string>(
+        new std::string(std::move(buffer)), [spares = m_spares](const std::string* text) {
+            std::unique_ptr<std::string> owned(const_cast<std::string*>(text));
+            std::lock_guard lock(spares->mutex);
+            if (spares->buffers.size() < 2) {
+                spares->buffers.push_back(std::move(*owned));
+            }
+        });
     m_renderedAt = now;
     m_renderedAlarmChanges = alarmChanges;
     return m_text;

@@ -45,7 +45,8 @@ public:
     void alarmDone(Method method, bool sent);
 
     // The exposition as it stands; any thread. Renderings within `maxAge`
-    // of each other with nothing handed over between them share one text.
+    // of each other with nothing handed over between them share one text
+    // (0: made afresh).
     std::shared_ptr<const std::string> render(
         std::chrono::milliseconds maxAge = std::chrono::milliseconds(1000));
     // Services in the exposition (after what was handed over is applied).
@@ -76,6 +77,13 @@ private:
     std::mutex m_renderMutex;  // everything below
     std::map<std::string, ServiceMetrics> m_services;
     std::shared_ptr<const std::string> m_text;
+    // The memory of texts that every scrape has let go, for the next ones;
+    // shared with the texts, which may outlive the registry.
+    struct Spares {
+        std::mutex mutex;
+        std::vector<std::string> buffers;
+    };
+    std::shared_ptr<Spares> m_spares;
     std::chrono::steady_clock::time_point m_renderedAt;
     std::uint64_t m_renderedAlarmChanges = 0;
 };

@@ -111,7 +111,7 @@ TEST(Exposition, EachKindShowsWhatAppliesToItAndEveryFamilyIsDeclaredOnceBeforeI
                   "probe_http_duration_seconds{" + w + ",phase=\"processing\"} 0.004",
                   "probe_http_duration_seconds{" + w + ",phase=\"transfer\"} 0.0005"}));
     EXPECT_EQ(Samples(text, "probe_ssl_earliest_cert_expiry"),
-              std::vector<std::string>{"probe_ssl_earliest_cert_expiry{" + w + "} 1.9e+09"});
+              std::vector<std::string>{"probe_ssl_earliest_cert_expiry{" + w + "} 1900000000"});
     EXPECT_EQ(Samples(text, "probe_tls_version_info"),
               std::vector<std::string>{"probe_tls_version_info{" + w + ",version=\"TLS 1.3\"} 1"});
     EXPECT_EQ(Samples(text, "probe_icmp_duration_seconds").size(), 3u);
