@@ -26,6 +26,9 @@
 //
 //   bench_ui               every measurement, with a table beside the targets
 //   bench_ui --burst [N]   the burst only, with N services (10,000)
+//   bench_ui --scrape-storm [C]  the 300-check stall, then 20 s in all, beside
+//                          wrk with C connections (1,000) scraping the metrics
+//                          endpoint and 100 slow clients (wrk from Debian)
 //   bench_ui --bare        (internal) the bare Qt window, prints its VmHWM
 #include <signal.h>
 #include <sys/wait.h>
@@ -52,6 +55,7 @@
 #include "registry/ServiceStore.h"
 #include "support/FakeHttpServer.h"
 #include "support/GuiProgram.h"
+#include "support/LocalSockets.h"
 #include "support/StallProbe.h"
 #include "ui/GuiApp.h"
 #include "ui/mainwindow/TFormMenu.h"
@@ -242,7 +246,11 @@ struct Burst {
 // local HTTP server that answers each after `delay` (the start-up tick
 // queues them); otherwise results without the network (InstantCheck),
 // queued at once for services that are never due.
-Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}) {
+// scrapers: that many clients scrape the program's metrics endpoint over
+// and over during the burst, beside 100 slow clients that send half a
+// request and wait.
+Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {},
+                  int scrapers = 0) {
     // Answered at once, one connection at a time: a thread per connection
     // would take the CPU that the window is measured on. With a delay, a
     // thread per connection.
@@ -253,6 +261,16 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
                            : vantor::test::FakeServer::Mode::Concurrent);
     Program program(network ? Services(checks, server.url("/")) : Services(checks),
                     /*initStart=*/true, 300ms);
+    int metricsPort = 0;
+    if (scrapers > 0) {
+        {
+            const vantor::test::ClosedPort free;
+            metricsPort = free.port();
+        }
+        vantor::test::WriteFile(program.file("conf/SysInit.ini"),
+                                "[System]\nInitStart=1\n[Metrics]\nListen=127.0.0.1:" +
+                                    std::to_string(metricsPort) + "\n");
+    }
     // The run stays within one minute: a second tick would queue them again.
     while (QTime::currentTime().second() > 40) {
         std::this_thread::sleep_for(1s);
@@ -280,6 +298,26 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
     probe.settle();
     Burst out;
     out.startMs = probe.maxMs();
+    // The scrapers are another process, as Prometheus would be: wrk with
+    // that many connections open at once, each scraping again as soon as
+    // its answer is in; and 100 slow clients that send half a request.
+    pid_t storm = -1;
+    std::vector<int> slow;
+    if (scrapers > 0) {
+        for (int i = 0; i < 100; ++i) {
+            slow.push_back(vantor::test::HalfRequest(metricsPort));
+        }
+        storm = ::fork();
+        if (storm == 0) {
+            const std::string connections = "-c" + std::to_string(scrapers);
+            const std::string url = "http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics";
+            ::execl("/usr/bin/wrk", "wrk", "-t2", connections.c_str(), "-d60s", url.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Under way before the burst is watched.
+        std::this_thread::sleep_for(1s);
+    }
     probe.restart();
     QElapsedTimer run;
     run.start();
@@ -288,7 +326,18 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
         std::exit(1);
     }
     out.seconds = static_cast<double>(run.elapsed()) / 1000.0;
+    // Beside a storm, the window is watched for 20 s of it.
+    if (scrapers > 0) {
+        probe.runUntil([&] { return run.elapsed() > 20000; }, 30000);
+    }
     probe.stop();
+    if (storm > 0) {
+        ::kill(storm, SIGTERM);
+        ::waitpid(storm, nullptr, 0);
+    }
+    for (const int fd : slow) {
+        ::close(fd);
+    }
     out.p50Ms = probe.percentileMs(0.5);
     out.p99Ms = probe.percentileMs(0.99);
     out.maxMs = probe.maxMs();
@@ -331,6 +380,16 @@ int main(int argc, char** argv) {
 
     if (argc > 1 && std::string(argv[1]) == "--burst") {
         Bursts(argc > 2 ? std::atoi(argv[2]) : 10000);
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--scrape-storm") {
+        const int scrapers = argc > 2 ? std::atoi(argv[2]) : 1000;
+        const Burst b = ResultBurst(300, true, 100ms, scrapers);
+        std::printf(
+            "GUI stall, 300 checks in flight (100 ms) beside %d scrapers and 100 slow "
+            "clients: p50 %.1f ms  p99 %.1f ms  max %.1f ms (%d passed in %.1f s)\n",
+            scrapers, b.p50Ms, b.p99Ms, b.maxMs, b.passed, b.seconds);
+        std::printf("  the GUI thread's CPU time in the longest: %.1f ms\n", b.maxCpuMs);
         return 0;
     }
     if (std::getenv("BENCH_UI_STALL_ONLY") != nullptr) {

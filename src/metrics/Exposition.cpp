@@ -193,8 +193,8 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
     return out;
 }
 
-void RenderExposition(const std::vector<const ServiceMetrics*>& services,
-                      const AlarmCounts& alarms, std::string& out) {
+void RenderExposition(const std::vector<const ServiceMetrics*>& services, const AlarmCounts& alarms,
+                      std::string& out) {
     out.clear();
     // The labels every service's samples carry, escaped once.
     std::vector<std::string> made;
@@ -224,9 +224,7 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services,
 
     each("probe_success",
          "Whether the last scheduled check of the service passed (1) or failed (0).",
-         [](Family& f, std::string_view l, const Verdict& v) {
-             f.sample(l, v.success ? 1 : 0);
-         });
+         [](Family& f, std::string_view l, const Verdict& v) { f.sample(l, v.success ? 1 : 0); });
     each("probe_duration_seconds",
          "How long the last scheduled check of the service took, in seconds.",
          [](Family& f, std::string_view l, const Verdict& v) {
@@ -312,9 +310,7 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services,
          });
     each("vantor_last_check_timestamp_seconds",
          "When the last scheduled check of the service came back, in Unix seconds.",
-         [](Family& f, std::string_view l, const Verdict& v) {
-             f.sample(l, v.time);
-         });
+         [](Family& f, std::string_view l, const Verdict& v) { f.sample(l, v.time); });
 
     {
         Family uptime(out, "vantor_uptime_ratio", "gauge",
@@ -348,7 +344,8 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services,
         Family info(out, "vantor_service_info", "gauge",
                     "A watched service and its schedule; the value is always 1.");
         for (std::size_t i = 0; i < services.size(); ++i) {
-            info.sample(labels[i], "schedule=\"" + EscapeLabelValue(services[i]->schedule) + "\"", 1);
+            info.sample(labels[i], "schedule=\"" + EscapeLabelValue(services[i]->schedule) + "\"",
+                        1);
         }
     }
     {

@@ -54,8 +54,8 @@ inline constexpr std::string_view kContentType = "text/plain; version=0.0.4; cha
 std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                              const AlarmCounts& alarms);
 // The same into `out`, whose memory is used again.
-void RenderExposition(const std::vector<const ServiceMetrics*>& services,
-                      const AlarmCounts& alarms, std::string& out);
+void RenderExposition(const std::vector<const ServiceMetrics*>& services, const AlarmCounts& alarms,
+                      std::string& out);
 
 // instance="...",module="...",key="...", escaped.
 std::string ServiceLabels(const ServiceMetrics& service);

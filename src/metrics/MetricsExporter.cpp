@@ -49,17 +49,16 @@ void MetricsExporter::startServer(const MetricsSettings& settings) {
         // than an endpoint without the protection it asked for.
         Expected<WebConfig> loaded = WebConfig::Load(settings.webConfig);
         if (!loaded) {
-            m_log.WriteSystemLog("Metrics are not served: " + settings.webConfig + " : " +
-                                     loaded.error(),
-                                 app::LogLevel::Error);
+            m_log.WriteSystemLog(
+                "Metrics are not served: " + settings.webConfig + " : " + loaded.error(),
+                app::LogLevel::Error);
             return;
         }
         config = std::move(*loaded);
     }
     auto server = std::make_unique<MetricsServer>(m_registry, std::move(config));
     if (const Status started = server->start(*where); !started) {
-        m_log.WriteSystemLog("Metrics are not served: " + settings.listen + " : " +
-                                 started.error(),
+        m_log.WriteSystemLog("Metrics are not served: " + settings.listen + " : " + started.error(),
                              app::LogLevel::Error);
         return;
     }
@@ -88,6 +87,7 @@ void MetricsExporter::waitWritten() {
 }
 
 void MetricsExporter::runPublisher() {
+    LowerThisThreadsPriority();
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [&] { return m_stop || m_asked > m_done; });

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -56,6 +58,16 @@ void FreeBody(void* cls) {
 
 }  // namespace
 
+void LowerThisThreadsPriority() {
+    // Serving scrapes yields to the window and the checks when the
+    // machine is busy: a storm of scrapes takes what they leave.
+    thread_local bool lowered = false;
+    if (!lowered) {
+        lowered = true;
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+    }
+}
+
 Expected<ListenAddress> ListenAddress::Parse(const std::string& text) {
     ListenAddress out;
     std::string host;
@@ -102,9 +114,9 @@ struct MetricsServer::Handler {
 
     static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url,
                              const char* method, const char* /*version*/,
-                             const char* /*uploadData*/, std::size_t* uploadSize,
-                             void** context) {
+                             const char* /*uploadData*/, std::size_t* uploadSize, void** context) {
         auto& self = static_cast<Handler*>(cls)->server;
+        LowerThisThreadsPriority();
         // The first call is for the headers alone; a body is not read.
         if (*context == nullptr) {
             *context = connection;
@@ -117,8 +129,8 @@ struct MetricsServer::Handler {
         if (self.m_auth && self.m_auth->enabled()) {
             char* password = nullptr;
             char* user = MHD_basic_auth_get_username_password(connection, &password);
-            const bool ok = user != nullptr && password != nullptr &&
-                            self.m_auth->check(user, password);
+            const bool ok =
+                user != nullptr && password != nullptr && self.m_auth->check(user, password);
             MHD_free(user);
             MHD_free(password);
             if (!ok) {
@@ -142,8 +154,8 @@ struct MetricsServer::Handler {
             return QueueText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, kNotAllowed);
         }
         auto* body = new Body{self.m_registry.render()};
-        MHD_Response* response = MHD_create_response_from_callback(
-            body->text->size(), 64 * 1024, &ReadBody, body, &FreeBody);
+        MHD_Response* response = MHD_create_response_from_callback(body->text->size(), 64 * 1024,
+                                                                   &ReadBody, body, &FreeBody);
         if (response == nullptr) {
             delete body;
             return MHD_NO;
@@ -196,13 +208,15 @@ Status MetricsServer::start(const ListenAddress& where) {
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kMaxRequestBytes), nullptr},
     };
     if (tls) {
-        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_config.certPem.c_str())});
-        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_config.keyPem.c_str())});
+        options.push_back(
+            {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_config.certPem.c_str())});
+        options.push_back(
+            {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_config.keyPem.c_str())});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
     m_daemon = MHD_start_daemon(flags, static_cast<std::uint16_t>(where.port), nullptr, nullptr,
-                                &Handler::Answer, m_handler.get(), MHD_OPTION_ARRAY,
-                                options.data(), MHD_OPTION_END);
+                                &Handler::Answer, m_handler.get(), MHD_OPTION_ARRAY, options.data(),
+                                MHD_OPTION_END);
     if (m_daemon == nullptr) {
         return Error{std::string("cannot listen on ") + where.host + ":" +
                      std::to_string(where.port) + (tls ? " with TLS" : "")};

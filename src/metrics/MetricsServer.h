@@ -12,6 +12,10 @@ namespace vantor::metrics {
 
 class MetricsRegistry;
 
+// Nice 10 for the calling thread (once per thread): the threads that serve
+// and render the metrics.
+void LowerThisThreadsPriority();
+
 // Where the endpoint listens: "127.0.0.1:9469", "[::1]:9469", or a port
 // alone (":9469", "9469"), which stays on the loopback address; any other
 // address only when it is written out ("0.0.0.0:9469").

@@ -111,7 +111,8 @@ bool BasicAuth::check(const std::string& user, const std::string& password) {
     }
     auto data = std::make_unique<crypt_data>();
     const char* hashed = crypt_r(password.c_str(), it->second.c_str(), data.get());
-    const bool ok = hashed != nullptr && hashed[0] != '*' && it->second.size() == std::strlen(hashed) &&
+    const bool ok = hashed != nullptr && hashed[0] != '*' &&
+                    it->second.size() == std::strlen(hashed) &&
                     CRYPTO_memcmp(hashed, it->second.data(), it->second.size()) == 0;
     if (ok) {
         std::lock_guard lock(m_mutex);

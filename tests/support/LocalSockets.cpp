@@ -98,6 +98,23 @@ std::string HttpGetLocal(int port, const std::string& path) {
     return answer;
 }
 
+int HalfRequest(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    static constexpr char kHalf[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    ::send(fd, kHalf, sizeof kHalf - 1, MSG_NOSIGNAL);
+    return fd;
+}
+
 ClosedPort::ClosedPort() {
     m_fd = BindLoopback(SOCK_STREAM, m_port);
 }

@@ -46,4 +46,8 @@ private:
 // HTTP/1.0 from 127.0.0.1:port; empty when nothing answers within 5 s.
 std::string HttpGetLocal(int port, const std::string& path);
 
+// A client that connects to 127.0.0.1:port, sends half a request and
+// waits: the open socket, to close, or -1.
+int HalfRequest(int port);
+
 }  // namespace vantor::test
