@@ -22,6 +22,8 @@ packages=(
   rsyslog
   # GNU time: peak memory of the program in bench/scale.sh.
   time
+  # wrk: the storm of scrapes in bench_metrics and bench_ui --scrape-storm.
+  wrk
   # What scripts/test-install.sh checks the installed files with.
   desktop-file-utils appstream man-db
   # clang's libFuzzer for the SMPP fuzz target.

@@ -13,6 +13,7 @@ namespace vantor::app {
 struct ProbeFacts {
     std::optional<std::int64_t> dnsLookupUs;
     std::optional<int> ipProtocol;  // 4 or 6, of the address connected to
+    std::string ip;                 // that address, "192.0.2.1"
     // TLS: the earliest end of validity in the server's chain (epoch
     // seconds) and the protocol, as "TLS 1.3".
     std::optional<std::int64_t> certNotAfter;
@@ -23,6 +24,8 @@ struct ProbeFacts {
         double version = 0;  // of the last answer: 1.0, 1.1, 2
         bool ssl = false;    // the last request went over TLS
         int redirects = 0;
+        std::int64_t contentLength = -1;  // the last answer's Content-Length, -1: none
+        std::int64_t bodyBytes = 0;       // of the last answer's body, as received
         std::int64_t resolveUs = 0;
         std::int64_t connectUs = 0;
         std::int64_t tlsUs = 0;

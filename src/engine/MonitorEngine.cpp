@@ -503,6 +503,23 @@ std::string ScheduleText(const registry::ServiceRecord& record) {
 
 }  // namespace
 
+ExportedName ExportedNameOf(const registry::ServiceRecord& record) {
+    ExportedName out;
+    out.module = std::string(record.text(Element::Service));
+    const std::string ip(record.text(Element::Ip));
+    int port = 0;
+    try {
+        port = ReadPort(record.text(Element::Port));
+    } catch (const RecordError&) {
+        // A port that is not a number: the record is never checked.
+    }
+    // The target as the check shows it: a URL completed, its password out.
+    const std::string host = out.module == words::kUrl ? net::UrlForDisplay(CompleteUrl(ip)) : ip;
+    out.instance = metrics::InstanceOf(out.module, host, port, record.key());
+    out.schedule = ScheduleText(record);
+    return out;
+}
+
 void MonitorEngine::exportVerdict(const CheckResult& r, const registry::ServiceRecord& record) {
     // A check that was under way when its service was stopped says nothing.
     if (m_metrics == nullptr || record.text(Element::Status) != words::kStart) {
@@ -513,9 +530,9 @@ void MonitorEngine::exportVerdict(const CheckResult& r, const registry::ServiceR
     v.durationUs = r.responseTime ? r.responseTime->count() : 0;
     v.time = app::EpochSeconds(m_clock.now());
     v.probe = r.probe;
-    m_metrics->registry().verdict(
-        r.serviceKey, r.kind, metrics::InstanceOf(r.kind, r.host, r.port, r.serviceKey),
-        ScheduleText(record), std::move(v), m_policy.view(r.serviceKey).alarmed);
+    ExportedName name = ExportedNameOf(record);
+    m_metrics->registry().verdict(r.serviceKey, name.module, name.instance, name.schedule,
+                                  std::move(v), m_policy.view(r.serviceKey).alarmed);
 }
 
 std::string MonitorEngine::parentOf(const std::string& key) const {

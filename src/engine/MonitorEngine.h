@@ -77,6 +77,15 @@ int ParseRecordInteger(std::string_view text);
 // not an integer.
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
 
+// How the metrics name a service: its kind, its target as a prober names
+// it and its schedule, read from the record.
+struct ExportedName {
+    std::string module;
+    std::string instance;
+    std::string schedule;
+};
+ExportedName ExportedNameOf(const registry::ServiceRecord& record);
+
 // The monitoring engine on the owner thread: the minute tick, the dispatch
 // of due records to their checks, the handling of every finished check
 // (results shown and stored, retries, the alarm backup and the alarms), and

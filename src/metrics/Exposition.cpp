@@ -1,25 +1,13 @@
 #include "metrics/Exposition.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 namespace vantor::metrics {
 
 namespace {
-
-// The shortest text that reads back as the value, in %g style: "0.0005",
-// "1.9e+09", as Prometheus's own clients write them.
-void AppendNumber(std::string& out, double value) {
-    char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general);
-    out.append(buf, ec == std::errc() ? end : buf);
-}
-
-void AppendInteger(std::string& out, std::uint64_t value) {
-    char buf[24];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, ec == std::errc() ? end : buf);
-}
 
 // Seconds given in microseconds, written from the integer: "0.0405",
 // "12", "-0.000001".
@@ -28,84 +16,126 @@ struct Seconds {
     std::int64_t micros;
 };
 
-void AppendSeconds(std::string& out, std::int64_t micros) {
-    if (micros < 0) {
-        out += '-';
-        micros = -micros;
+// Writes into a string whose size runs ahead of what is written: each
+// sample makes room once and is then copied in without a check per piece.
+// finish() cuts the string to what was written; its memory stays for the
+// next rendering.
+class Writer {
+public:
+    explicit Writer(std::string& out) : m_out(out) {}
+    void room(std::size_t n) {
+        if (m_pos + n > m_out.size()) {
+            m_out.resize(std::max(m_out.size() * 2, m_pos + n + 4096));
+        }
     }
-    AppendInteger(out, static_cast<std::uint64_t>(micros / 1'000'000));
-    std::int64_t fraction = micros % 1'000'000;
-    if (fraction == 0) {
-        return;
+    void put(std::string_view text) {
+        std::memcpy(m_out.data() + m_pos, text.data(), text.size());
+        m_pos += text.size();
     }
-    char digits[7] = "000000";
-    for (int i = 5; i >= 0; --i, fraction /= 10) {
-        digits[i] = static_cast<char>('0' + fraction % 10);
+    void put(char c) { m_out[m_pos++] = c; }
+    void integer(std::uint64_t value) {
+        const auto [end, ec] =
+            std::to_chars(m_out.data() + m_pos, m_out.data() + m_pos + 24, value);
+        m_pos = static_cast<std::size_t>(end - m_out.data());
     }
-    int length = 6;
-    while (digits[length - 1] == '0') {
-        --length;
+    // Whole numbers (codes, flags, epoch seconds) as integers, the rest in
+    // the shortest text that reads back as the value, in %g style
+    // ("-1", "0.25", "1.1"), as Prometheus's own clients write them.
+    void value(double v) {
+        if (v == static_cast<double>(static_cast<std::int64_t>(v)) && v >= 0 && v < 9e15) {
+            integer(static_cast<std::uint64_t>(v));
+            return;
+        }
+        const auto [end, ec] = std::to_chars(m_out.data() + m_pos, m_out.data() + m_pos + 32, v,
+                                             std::chars_format::general);
+        m_pos = static_cast<std::size_t>(end - m_out.data());
     }
-    out += '.';
-    out.append(digits, static_cast<std::size_t>(length));
-}
+    void value(std::int64_t v) {
+        if (v < 0) {
+            put('-');
+            integer(static_cast<std::uint64_t>(-v));
+        } else {
+            integer(static_cast<std::uint64_t>(v));
+        }
+    }
+    void value(int v) { value(static_cast<std::int64_t>(v)); }
+    void value(Seconds s) {
+        std::int64_t micros = s.micros;
+        if (micros < 0) {
+            put('-');
+            micros = -micros;
+        }
+        integer(static_cast<std::uint64_t>(micros / 1'000'000));
+        std::int64_t fraction = micros % 1'000'000;
+        if (fraction == 0) {
+            return;
+        }
+        char digits[6];
+        for (int i = 5; i >= 0; --i, fraction /= 10) {
+            digits[i] = static_cast<char>('0' + fraction % 10);
+        }
+        std::size_t length = 6;
+        while (digits[length - 1] == '0') {
+            --length;
+        }
+        put('.');
+        put(std::string_view(digits, length));
+    }
+    void finish() { m_out.resize(m_pos); }
 
-// Whole numbers (codes, flags, epoch seconds) as integers, the rest in
-// their shortest form.
-void AppendValue(std::string& out, double value) {
-    if (value == static_cast<double>(static_cast<std::int64_t>(value)) && value >= 0 &&
-        value < 9e15) {
-        AppendInteger(out, static_cast<std::uint64_t>(value));
-    } else {
-        AppendNumber(out, value);
-    }
-}
-void AppendValue(std::string& out, Seconds value) {
-    AppendSeconds(out, value.micros);
-}
+private:
+    std::string& m_out;
+    std::size_t m_pos = 0;
+};
+
+// Room enough for any value: 32 characters, and the line's punctuation.
+constexpr std::size_t kValueRoom = 40;
 
 // One family: its HELP and TYPE, then the samples `each` writes through
 // `sample`; nothing at all when it writes none.
 class Family {
 public:
-    Family(std::string& out, std::string_view name, std::string_view type, std::string_view help)
+    Family(Writer& out, std::string_view name, std::string_view type, std::string_view help)
         : m_out(out), m_name(name), m_type(type), m_help(help) {}
 
     // labels: the sample's labels, already escaped and joined.
     template <typename Value>
     void sample(std::string_view labels, Value value) {
         header();
-        m_out.append(m_name);
+        m_out.room(m_name.size() + labels.size() + kValueRoom);
+        m_out.put(m_name);
         if (!labels.empty()) {
-            m_out += '{';
-            m_out.append(labels);
-            m_out += '}';
+            m_out.put('{');
+            m_out.put(labels);
+            m_out.put('}');
         }
-        m_out += ' ';
-        AppendValue(m_out, value);
-        m_out += '\n';
+        m_out.put(' ');
+        m_out.value(value);
+        m_out.put('\n');
     }
     // extra: one more label, already written as name="value".
     template <typename Value>
     void sample(std::string_view labels, std::string_view extra, Value value) {
         header();
-        m_out.append(m_name);
-        m_out += '{';
-        m_out.append(labels);
-        m_out += ',';
-        m_out.append(extra);
-        m_out += "} ";
-        AppendValue(m_out, value);
-        m_out += '\n';
+        m_out.room(m_name.size() + labels.size() + extra.size() + kValueRoom);
+        m_out.put(m_name);
+        m_out.put('{');
+        m_out.put(labels);
+        m_out.put(',');
+        m_out.put(extra);
+        m_out.put("} ");
+        m_out.value(value);
+        m_out.put('\n');
     }
     void count(std::string_view labels, std::uint64_t value) {
         header();
-        m_out.append(m_name);
-        m_out += '{';
-        m_out.append(labels);
-        m_out += "} ";
-        AppendInteger(m_out, value);
-        m_out += '\n';
+        m_out.room(m_name.size() + labels.size() + kValueRoom);
+        m_out.put(m_name);
+        m_out.put('{');
+        m_out.put(labels);
+        m_out.put("} ");
+        m_out.integer(value);
+        m_out.put('\n');
     }
 
 private:
@@ -114,23 +144,34 @@ private:
             return;
         }
         m_started = true;
-        m_out += "# HELP ";
-        m_out.append(m_name);
-        m_out += ' ';
-        m_out.append(m_help);
-        m_out += "\n# TYPE ";
-        m_out.append(m_name);
-        m_out += ' ';
-        m_out.append(m_type);
-        m_out += '\n';
+        m_out.room(2 * m_name.size() + m_help.size() + m_type.size() + 20);
+        m_out.put("# HELP ");
+        m_out.put(m_name);
+        m_out.put(' ');
+        m_out.put(m_help);
+        m_out.put("\n# TYPE ");
+        m_out.put(m_name);
+        m_out.put(' ');
+        m_out.put(m_type);
+        m_out.put('\n');
     }
 
-    std::string& m_out;
+    Writer& m_out;
     std::string_view m_name;
     std::string_view m_type;
     std::string_view m_help;
     bool m_started = false;
 };
+
+// FNV-1a, 32 bits.
+std::uint32_t Fnv1a32(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
 
 }  // namespace
 
@@ -194,23 +235,22 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
 }
 
 void RenderExposition(const std::vector<const ServiceMetrics*>& services, const AlarmCounts& alarms,
-                      std::string& out) {
-    out.clear();
-    // The labels every service's samples carry, escaped once.
+                      std::string& text) {
+    Writer out(text);
+    // The labels every service's samples carry, escaped once (held in
+    // `made` where the service keeps none: reserved, so the views stay).
     std::vector<std::string> made;
+    made.reserve(services.size());
     std::vector<std::string_view> labels;
     labels.reserve(services.size());
-    std::size_t labelBytes = 0;
     for (const ServiceMetrics* s : services) {
         if (s->labels.empty()) {
             made.push_back(ServiceLabels(*s));
         }
         labels.push_back(s->labels.empty() ? std::string_view(made.back()) : s->labels);
-        labelBytes += labels.back().size();
     }
-    // About 25 samples a service at most, each its name, labels and value:
-    // the text is written into one allocation.
-    out.reserve(labelBytes * 25 + services.size() * 25 * 64 + 8192);
+    // Each sample makes room for itself; memory used before (the last text
+    // of about the same size) is written over without being cleared first.
     using Verdict = ServiceMetrics::Verdict;
     // A family over the services with a verdict.
     const auto each = [&](std::string_view name, std::string_view help, const auto& write) {
@@ -244,11 +284,33 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services, const 
                  f.sample(l, *v.probe.ipProtocol);
              }
          });
+    each("probe_ip_addr_hash",
+         "A hash of the address the last scheduled check reached: it changes when the address "
+         "does.",
+         [](Family& f, std::string_view l, const Verdict& v) {
+             if (!v.probe.ip.empty()) {
+                 f.sample(l, static_cast<std::int64_t>(Fnv1a32(v.probe.ip)));
+             }
+         });
     each("probe_http_status_code",
          "The status code of the last HTTP answer of the last scheduled check (0: no answer).",
          [](Family& f, std::string_view l, const Verdict& v) {
              if (v.probe.http) {
                  f.sample(l, v.probe.http->statusCode);
+             }
+         });
+    each("probe_http_content_length",
+         "The Content-Length of the last HTTP answer of the last scheduled check (-1: none).",
+         [](Family& f, std::string_view l, const Verdict& v) {
+             if (v.probe.http) {
+                 f.sample(l, v.probe.http->contentLength);
+             }
+         });
+    each("probe_http_uncompressed_body_length",
+         "The bytes of the last HTTP answer's body that the last scheduled check received.",
+         [](Family& f, std::string_view l, const Verdict& v) {
+             if (v.probe.http) {
+                 f.sample(l, v.probe.http->bodyBytes);
              }
          });
     each("probe_http_version", "The HTTP version of the last answer of the last scheduled check.",
@@ -360,6 +422,7 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services, const 
             failed.count("method=\"" + std::string(kMethodLabels[m]) + "\"", alarms.failed[m]);
         }
     }
+    out.finish();
 }
 
 }  // namespace vantor::metrics

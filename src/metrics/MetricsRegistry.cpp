@@ -1,5 +1,7 @@
 #include "metrics/MetricsRegistry.h"
 
+#include <algorithm>
+
 #include <utility>
 
 namespace vantor::metrics {
@@ -29,15 +31,18 @@ void MetricsRegistry::remove(const std::string& key) {
     m_pending[key] = Pending{std::nullopt, 0, true};
 }
 
-void MetricsRegistry::keepOnly(std::vector<std::string> keys) {
-    std::unordered_set<std::string> kept(std::make_move_iterator(keys.begin()),
-                                         std::make_move_iterator(keys.end()));
-    std::lock_guard lock(m_mutex);
-    std::erase_if(m_pending, [&](const auto& entry) { return kept.count(entry.first) == 0; });
-    if (m_filter) {
-        std::erase_if(kept, [&](const std::string& key) { return m_filter->count(key) == 0; });
+void MetricsRegistry::watch(std::vector<ServiceMetrics> services) {
+    std::unordered_set<std::string> keys;
+    keys.reserve(services.size());
+    for (const ServiceMetrics& s : services) {
+        keys.insert(s.key);
     }
-    m_filter = std::move(kept);
+    std::lock_guard lock(m_mutex);
+    // What was handed over for services no longer watched goes; what
+    // comes after this call is applied after it.
+    std::erase_if(m_pending, [&](const auto& entry) { return keys.count(entry.first) == 0; });
+    m_watched = std::move(services);
+    m_watchedKeys = std::move(keys);
 }
 
 void MetricsRegistry::alarmDone(Method method, bool sent) {
@@ -48,33 +53,54 @@ void MetricsRegistry::alarmDone(Method method, bool sent) {
 
 bool MetricsRegistry::applyPending() {
     std::unordered_map<std::string, Pending> pending;
-    std::optional<std::unordered_set<std::string>> filter;
+    std::optional<std::vector<ServiceMetrics>> watched;
+    std::unordered_set<std::string> watchedKeys;
     {
         std::lock_guard lock(m_mutex);
         pending.swap(m_pending);
-        filter.swap(m_filter);
+        watched.swap(m_watched);
+        watchedKeys.swap(m_watchedKeys);
     }
-    if (filter) {
-        std::erase_if(m_services,
-                      [&](const auto& entry) { return filter->count(entry.first) == 0; });
+    // Removals first: a service changed and still watched comes back from
+    // the list without its old verdict.
+    for (const auto& [key, p] : pending) {
+        if (p.removed) {
+            m_reorder = m_services.erase(key) > 0 || m_reorder;
+        }
+    }
+    if (watched) {
+        m_reorder = std::erase_if(m_services,
+                                  [&](const auto& entry) {
+                                      return watchedKeys.count(entry.first) == 0;
+                                  }) > 0 ||
+                    m_reorder;
+        for (ServiceMetrics& s : *watched) {
+            ServiceMetrics& kept = m_services[s.key];
+            m_reorder = m_reorder || kept.key.empty();
+            if (kept.key.empty() || kept.instance != s.instance || kept.module != s.module) {
+                // New, or its target changed: nothing of the old one stays.
+                s.labels = ServiceLabels(s);
+                kept = std::move(s);
+            } else {
+                kept.schedule = std::move(s.schedule);
+            }
+        }
     }
     for (auto& [key, p] : pending) {
-        const auto it = m_services.find(key);
-        const std::uint64_t before = it == m_services.end() || p.removed ? 0 : it->second.checks;
-        if (p.removed && it != m_services.end()) {
-            m_services.erase(it);
+        if (!p.latest) {
+            continue;
         }
-        if (p.latest) {
-            ServiceMetrics& s = m_services[key];
-            const bool sameLabels = s.instance == p.latest->instance &&
-                                    s.module == p.latest->module && !s.labels.empty();
-            std::string labels = sameLabels ? std::move(s.labels) : ServiceLabels(*p.latest);
-            s = std::move(*p.latest);
-            s.labels = std::move(labels);
-            s.checks = before + p.verdicts;
-        }
+        ServiceMetrics& s = m_services[key];
+        m_reorder = m_reorder || s.key.empty();
+        const std::uint64_t before = s.checks;
+        const bool sameLabels =
+            s.instance == p.latest->instance && s.module == p.latest->module && !s.labels.empty();
+        std::string labels = sameLabels ? std::move(s.labels) : ServiceLabels(*p.latest);
+        s = std::move(*p.latest);
+        s.labels = std::move(labels);
+        s.checks = before + p.verdicts;
     }
-    return filter || !pending.empty();
+    return watched || !pending.empty();
 }
 
 std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::milliseconds maxAge) {
@@ -86,15 +112,25 @@ std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::millisec
         now - m_renderedAt < maxAge) {
         return m_text;
     }
-    std::vector<const ServiceMetrics*> services;
-    services.reserve(m_services.size());
-    for (auto& [key, s] : m_services) {
-        if (m_uptime) {
-            const Uptime u = m_uptime(key);
-            s.uptime24h = u.day;
-            s.uptime30d = u.month;
+    if (m_reorder) {
+        m_order.clear();
+        m_order.reserve(m_services.size());
+        for (auto& [key, s] : m_services) {
+            m_order.push_back(&s);
         }
-        services.push_back(&s);
+        std::sort(m_order.begin(), m_order.end(),
+                  [](const ServiceMetrics* a, const ServiceMetrics* b) { return a->key < b->key; });
+        m_reorder = false;
+    }
+    std::vector<const ServiceMetrics*> services;
+    services.reserve(m_order.size());
+    for (ServiceMetrics* s : m_order) {
+        if (m_uptime) {
+            const Uptime u = m_uptime(s->key);
+            s->uptime24h = u.day;
+            s->uptime30d = u.month;
+        }
+        services.push_back(s);
     }
     AlarmCounts counts;
     for (std::size_t i = 0; i < counts.sent.size(); ++i) {

@@ -39,8 +39,11 @@ public:
                  const std::string& schedule, ServiceMetrics::Verdict verdict, bool alarmed);
     // The service is deleted or stopped: it leaves at once.
     void remove(const std::string& key);
-    // Only these services stay (the service list was read again).
-    void keepOnly(std::vector<std::string> keys);
+    // The started services, as the list holds them now (key, module,
+    // instance, schedule): those not in it leave; those not in the
+    // exposition yet join it without a verdict (their info, alarm state and
+    // count), so that a service never checked since the start is there too.
+    void watch(std::vector<ServiceMetrics> services);
     // Any thread.
     void alarmDone(Method method, bool sent);
 
@@ -69,13 +72,20 @@ private:
     // One entry per service however many verdicts came: what waits for a
     // rendering stays as large as the list.
     std::unordered_map<std::string, Pending> m_pending;
-    std::optional<std::unordered_set<std::string>> m_filter;
+    // The last watch() not applied yet, and the keys in it.
+    std::optional<std::vector<ServiceMetrics>> m_watched;
+    std::unordered_set<std::string> m_watchedKeys;
     std::array<std::atomic<std::uint64_t>, 4> m_sent{};
     std::array<std::atomic<std::uint64_t>, 4> m_failed{};
     std::atomic<std::uint64_t> m_alarmChanges{0};
 
     std::mutex m_renderMutex;  // everything below
-    std::map<std::string, ServiceMetrics> m_services;
+    // By key; the nodes stay where they are, so `m_order` (the services in
+    // the order of their keys, for a text that keeps its order) is made
+    // again only when a service comes or goes.
+    std::unordered_map<std::string, ServiceMetrics> m_services;
+    std::vector<ServiceMetrics*> m_order;
+    bool m_reorder = false;
     std::shared_ptr<const std::string> m_text;
     // The memory of texts that every scrape has let go, for the next ones;
     // shared with the texts, which may outlive the registry.

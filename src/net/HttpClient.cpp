@@ -496,9 +496,16 @@ void NoteHttpRequest(CURL* h, int n, bool https) {
                                                       : 0.0;
     http.ssl = https;
     http.redirects = n - 1;
+    curl_off_t length = -1;
+    curl_off_t received = 0;
+    curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(h, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    http.contentLength = static_cast<std::int64_t>(length);
+    http.bodyBytes = static_cast<std::int64_t>(received);
     const char* ip = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip != nullptr && *ip) {
         probe.ipProtocol = std::string_view(ip).find(':') != std::string_view::npos ? 6 : 4;
+        probe.ip = ip;
     }
 }
 

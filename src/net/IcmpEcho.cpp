@@ -313,6 +313,7 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
     }
     app::ProbeFacts& probe = ThisProbe();
     probe.ipProtocol = ipv6 ? 6 : 4;
+    probe.ip = target->ip();
     app::ProbeFacts::Icmp& icmp = probe.icmp.emplace();
     icmp.resolveUs = micros(resolved - started);
     icmp.setupUs = micros(sent - resolved);

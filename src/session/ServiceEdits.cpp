@@ -4,6 +4,7 @@
 #include "app/SystemLog.h"
 #include "app/Words.h"
 #include "engine/HostListModel.h"
+#include "engine/MonitorEngine.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "history/HistoryStore.h"
@@ -94,13 +95,19 @@ void ServiceEdits::refill(std::string_view filter) {
     m_hosts.Fill(m_store);
     m_health.keepOnly(m_store);
     if (m_metrics != nullptr) {
-        std::vector<std::string> started;
+        std::vector<metrics::ServiceMetrics> started;
         m_store.forEachRecord([&](const registry::ServiceRecord& record) {
-            if (record.text(registry::Element::Status) == words::kStart) {
-                started.emplace_back(record.key());
+            if (record.text(registry::Element::Status) == words::kStart &&
+                engine::HasCheck(record.text(registry::Element::Service))) {
+                engine::ExportedName name = engine::ExportedNameOf(record);
+                metrics::ServiceMetrics& s = started.emplace_back();
+                s.key = record.key();
+                s.module = std::move(name.module);
+                s.instance = std::move(name.instance);
+                s.schedule = std::move(name.schedule);
             }
         });
-        m_metrics->registry().keepOnly(std::move(started));
+        m_metrics->registry().watch(std::move(started));
         m_metrics->publish();
     }
 }

@@ -252,10 +252,18 @@ TEST_F(PrometheusTest, TheExpositionPassesPromtoolAndHasTheBlackboxShapeForTheSa
     const auto blackbox = Families(theirs, {});
     const auto mine = Families(ours, {"instance", "module", "key"});
     ASSERT_TRUE(blackbox.count("probe_success")) << theirs;
-    const std::vector<std::string> shared = {
-        "probe_success",     "probe_duration_seconds", "probe_dns_lookup_time_seconds",
-        "probe_ip_protocol", "probe_http_status_code", "probe_http_version",
-        "probe_http_ssl",    "probe_http_redirects",   "probe_http_duration_seconds"};
+    const std::vector<std::string> shared = {"probe_success",
+                                             "probe_duration_seconds",
+                                             "probe_dns_lookup_time_seconds",
+                                             "probe_ip_protocol",
+                                             "probe_ip_addr_hash",
+                                             "probe_http_status_code",
+                                             "probe_http_version",
+                                             "probe_http_ssl",
+                                             "probe_http_redirects",
+                                             "probe_http_content_length",
+                                             "probe_http_uncompressed_body_length",
+                                             "probe_http_duration_seconds"};
     for (const std::string& family : shared) {
         ASSERT_TRUE(blackbox.count(family)) << family << " in\n" << theirs;
         ASSERT_TRUE(mine.count(family)) << family;
@@ -299,6 +307,8 @@ TEST_F(PrometheusTest, PrometheusReadsTheVerdictsAndTheDashboardsQueriesAnswer) 
         R"(probe_tls_version_info{instance=~".+"})",
         R"(probe_dns_lookup_time_seconds{instance=~".+"})",
         R"(probe_ip_protocol{instance=~".+"})",
+        R"(probe_http_content_length{instance=~".+"})",
+        R"(changes(probe_ip_addr_hash{instance=~".+"}[5m]))",
         R"(probe_icmp_duration_seconds{phase="rtt",instance=~".+"})",
         R"(count(probe_success{job=~".+"} == 1))",
         R"(count(probe_success{job=~".+"} == 0))",

@@ -848,6 +848,17 @@ TEST_F(HeadlessTest, TheRunningMonitorServesItsVerdictsAndAStoppedServiceLeavesT
     services.push_back(services[0]);
     services[1].ip = "http://user:pw@127.0.0.1:" + std::to_string(failing.port()) + "/other";
     services[1].status = "Stop";
+    // Due only in twelve hours: watched, never checked in this run.
+    services.push_back(services[0]);
+    services[2].ip = "http://127.0.0.1:" + std::to_string(failing.port()) + "/daily";
+    services[2].scheduleBy = "Daily";
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char hour[8];
+    std::snprintf(hour, sizeof hour, "%02d", (utc.tm_hour + 12) % 24);
+    services[2].scheduleHour = hour;
+    services[2].scheduleMinute = "00";
     ::mkdir(dir.file("conf").c_str(), 0700);
     WriteFile(dir.file("conf/service.xml"), test::ServiceListXml(services));
     int port = 0;
@@ -873,6 +884,12 @@ TEST_F(HeadlessTest, TheRunningMonitorServesItsVerdictsAndAStoppedServiceLeavesT
     EXPECT_NE(text.find("probe_success" + labels + " 0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("probe_http_status_code" + labels + " 500\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("/other"), std::string::npos) << "a stopped service is not exported";
+    const std::string daily =
+        "{instance=\"" + services[2].ip + "\",module=\"URL\",key=\"" + services[2].key() + "\"";
+    EXPECT_NE(text.find("vantor_service_info" + daily + ",schedule=\"Daily " + hour + ":00\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("probe_success" + daily), std::string::npos) << "not checked yet";
     app->signal(SIGTERM);
     EXPECT_EQ(app->wait(10s), 0);
 }

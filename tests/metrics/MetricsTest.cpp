@@ -59,7 +59,9 @@ TEST(Exposition, EachKindShowsWhatAppliesToItAndEveryFamilyIsDeclaredOnceBeforeI
     http.tlsUs = 3000;
     http.processingUs = 4000;
     http.transferUs = 500;
+    http.contentLength = 512;
     web.last->probe.http = http;
+    web.last->probe.ip = "192.0.2.80";
     web.last->probe.dnsLookupUs = 1000;
     web.last->probe.ipProtocol = 4;
     web.last->probe.certNotAfter = 1'900'000'000;
@@ -101,6 +103,9 @@ TEST(Exposition, EachKindShowsWhatAppliesToItAndEveryFamilyIsDeclaredOnceBeforeI
         (std::vector<std::string>{"probe_success{" + w + "} 1", "probe_success{" + p + "} 0"}));
     EXPECT_EQ(Samples(text, "probe_http_status_code"),
               std::vector<std::string>{"probe_http_status_code{" + w + "} 200"});
+    EXPECT_EQ(Samples(text, "probe_http_content_length"),
+              std::vector<std::string>{"probe_http_content_length{" + w + "} 512"});
+    EXPECT_EQ(Samples(text, "probe_ip_addr_hash").size(), 1u) << "only where the address is known";
     EXPECT_EQ(Samples(text, "probe_http_version"),
               std::vector<std::string>{"probe_http_version{" + w + "} 1.1"});
     EXPECT_EQ(Samples(text, "probe_http_duration_seconds"),
@@ -153,7 +158,7 @@ TEST(Exposition, EachKindShowsWhatAppliesToItAndEveryFamilyIsDeclaredOnceBeforeI
     EXPECT_EQ(declared.count("probe_http_status_code"), 1u);
 }
 
-TEST(MetricsRegistry, VerdictsJoinRemovalsLeaveAtOnceAndTheCountSurvivesCoalescing) {
+TEST(MetricsRegistry, VerdictsJoinRemovalsLeaveAtOnceAndTheListDecidesWhoIsThere) {
     MetricsRegistry registry([](const std::string& key) {
         return MetricsRegistry::Uptime{key == "a" ? std::optional<double>(0.75) : std::nullopt,
                                        std::nullopt};
@@ -182,14 +187,28 @@ TEST(MetricsRegistry, VerdictsJoinRemovalsLeaveAtOnceAndTheCountSurvivesCoalesci
     registry.verdict("a", "URL", "http://a/", "Minutely 5", Passed(), false);
     EXPECT_NE(registry.render()->find("key=\"a\"} 1"), std::string::npos);
 
-    // The list read again: only what it holds stays, later verdicts count.
+    // The list read again: only what it holds stays, and a service not
+    // checked yet is there with its info but no verdict.
     registry.verdict("c", "FTP", "c:21", "Minutely 1", Passed(), false);
-    registry.keepOnly({"c", "d"});
-    registry.verdict("d", "FTP", "d:21", "Minutely 1", Passed(), false);
+    ServiceMetrics c;
+    c.key = "c";
+    c.module = "FTP";
+    c.instance = "c:21";
+    c.schedule = "Minutely 1";
+    ServiceMetrics d = c;
+    d.key = "d";
+    d.instance = "d:21";
+    registry.watch({c, d});
     const auto third = registry.render();
     EXPECT_EQ(third->find("key=\"a\""), std::string::npos);
-    EXPECT_NE(third->find("key=\"c\""), std::string::npos);
-    EXPECT_NE(third->find("key=\"d\""), std::string::npos);
+    EXPECT_NE(third->find("probe_success{instance=\"c:21\""), std::string::npos) << *third;
+    EXPECT_NE(third->find("vantor_service_info{instance=\"d:21\",module=\"FTP\",key=\"d\","
+                          "schedule=\"Minutely 1\"} 1"),
+              std::string::npos)
+        << *third;
+    EXPECT_EQ(third->find("probe_success{instance=\"d:21\""), std::string::npos);
+    registry.verdict("d", "FTP", "d:21", "Minutely 1", Passed(), false);
+    EXPECT_NE(registry.render()->find("probe_success{instance=\"d:21\""), std::string::npos);
 
     registry.alarmDone(Method::HttpSms, false);
     EXPECT_NE(registry.render()->find("vantor_alarms_failed_total{method=\"http_sms\"} 1"),
