@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,7 +14,9 @@ namespace vantor::app {
 struct ProbeFacts {
     std::optional<std::int64_t> dnsLookupUs;
     std::optional<int> ipProtocol;  // 4 or 6, of the address connected to
-    std::string ip;                 // that address, "192.0.2.1"
+    // That address's bytes (4 or 16; 0: none).
+    std::array<std::uint8_t, 16> ipBytes{};
+    std::uint8_t ipLength = 0;
     // TLS: the earliest end of validity in the server's chain (epoch
     // seconds) and the protocol, as "TLS 1.3".
     std::optional<std::int64_t> certNotAfter;

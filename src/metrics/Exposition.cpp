@@ -163,7 +163,7 @@ private:
     bool m_started = false;
 };
 
-// FNV-1a, 32 bits.
+// FNV-1a, 32 bits (of the address's bytes, as blackbox hashes them).
 std::uint32_t Fnv1a32(std::string_view text) {
     std::uint32_t hash = 2166136261u;
     for (const char c : text) {
@@ -288,8 +288,10 @@ void RenderExposition(const std::vector<const ServiceMetrics*>& services, const 
          "A hash of the address the last scheduled check reached: it changes when the address "
          "does.",
          [](Family& f, std::string_view l, const Verdict& v) {
-             if (!v.probe.ip.empty()) {
-                 f.sample(l, static_cast<std::int64_t>(Fnv1a32(v.probe.ip)));
+             if (v.probe.ipLength > 0) {
+                 f.sample(l, static_cast<std::int64_t>(Fnv1a32(std::string_view(
+                                 reinterpret_cast<const char*>(v.probe.ipBytes.data()),
+                                 v.probe.ipLength))));
              }
          });
     each("probe_http_status_code",

@@ -1,5 +1,6 @@
 #include "net/HttpClient.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -468,7 +469,10 @@ void NoteHttpRequest(CURL* h, int n, bool https) {
     curl_easy_getinfo(h, CURLINFO_STARTTRANSFER_TIME_T, &first);
     curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
     app::ProbeFacts& probe = ThisProbe();
-    app::ProbeFacts::Http& http = probe.http ? *probe.http : probe.http.emplace();
+    if (!probe.http) {
+        probe.http = app::ProbeFacts::Http{};
+    }
+    app::ProbeFacts::Http& http = *probe.http;
     // Each mark counts from the request's start and is 0 for a phase not
     // reached.
     const auto since = [](curl_off_t later, curl_off_t earlier) {
@@ -504,8 +508,15 @@ void NoteHttpRequest(CURL* h, int n, bool https) {
     http.bodyBytes = static_cast<std::int64_t>(received);
     const char* ip = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip != nullptr && *ip) {
-        probe.ipProtocol = std::string_view(ip).find(':') != std::string_view::npos ? 6 : 4;
-        probe.ip = ip;
+        sockaddr_storage address{};
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        if (::inet_pton(AF_INET, ip, &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+        } else if (::inet_pton(AF_INET6, ip, &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+        }
+        NoteAddress(reinterpret_cast<const sockaddr*>(&address));
     }
 }
 

@@ -312,9 +312,9 @@ Expected<bool> SendIcmpEcho(const std::string& host, Deadline deadline) {
                      std::strerror(errno)};
     }
     app::ProbeFacts& probe = ThisProbe();
-    probe.ipProtocol = ipv6 ? 6 : 4;
-    probe.ip = target->ip();
-    app::ProbeFacts::Icmp& icmp = probe.icmp.emplace();
+    NoteAddress(target->get());
+    probe.icmp = app::ProbeFacts::Icmp{};
+    app::ProbeFacts::Icmp& icmp = *probe.icmp;
     icmp.resolveUs = micros(resolved - started);
     icmp.setupUs = micros(sent - resolved);
 

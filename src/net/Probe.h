@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include "app/ProbeFacts.h"
 
 namespace vantor::net {
@@ -11,5 +13,8 @@ namespace vantor::net {
 void StartProbe();
 app::ProbeFacts TakeProbe();
 app::ProbeFacts& ThisProbe();
+
+// Notes the address connected to (its family and bytes).
+void NoteAddress(const sockaddr* address);
 
 }  // namespace vantor::net

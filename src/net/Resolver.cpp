@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -94,7 +95,29 @@ Expected<std::vector<Address>> Resolve(const std::string& host, int port, int so
         }
     };
 
-    // An address text needs no lookup and is answered at once.
+    // An address text needs no lookup and is answered at once: a dotted
+    // quad or an IPv6 address without a zone straight from inet_pton, the
+    // other forms (127.1, fe80::1%eth0) through getaddrinfo.
+    {
+        Address a;
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+        if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(static_cast<std::uint16_t>(port));
+            a.length = sizeof *v4;
+            noteLookup();
+            return std::vector<Address>{a};
+        }
+        a = Address{};
+        if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+            a.length = sizeof *v6;
+            noteLookup();
+            return std::vector<Address>{a};
+        }
+    }
     addrinfo numericHints = hints;
     numericHints.ai_flags = AI_NUMERICHOST;
     addrinfo* list = nullptr;

@@ -80,8 +80,7 @@ Status TcpConnection::connect(const std::string& host, int port, Deadline deadli
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             m_fd = fd;
-            ThisProbe().ipProtocol = address.family() == AF_INET6 ? 6 : 4;
-            ThisProbe().ip = address.ip();
+            NoteAddress(address.get());
             return {};
         }
         ::close(fd);

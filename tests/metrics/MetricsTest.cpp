@@ -61,7 +61,8 @@ TEST(Exposition, EachKindShowsWhatAppliesToItAndEveryFamilyIsDeclaredOnceBeforeI
     http.transferUs = 500;
     http.contentLength = 512;
     web.last->probe.http = http;
-    web.last->probe.ip = "192.0.2.80";
+    web.last->probe.ipBytes = {192, 0, 2, 80};
+    web.last->probe.ipLength = 4;
     web.last->probe.dnsLookupUs = 1000;
     web.last->probe.ipProtocol = 4;
     web.last->probe.certNotAfter = 1'900'000'000;
