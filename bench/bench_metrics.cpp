@@ -175,7 +175,9 @@ int Storm(int scrapes, int slow) {
             }
         }
     });
-    // The storm starts at the next minute's tick and lasts 20 s.
+    // The storm starts a second before a minute's tick and lasts 20 s; the
+    // start-up's own round is over by then (at least 5 s after it).
+    std::this_thread::sleep_for(5s);
     const auto wall = std::chrono::system_clock::now().time_since_epoch();
     const double intoMinute = std::fmod(std::chrono::duration<double>(wall).count(), 60.0);
     std::this_thread::sleep_for(std::chrono::duration<double>(60.0 - intoMinute - 1.0));
