@@ -4,10 +4,11 @@
 # one line stand on the same floor):
 #
 #   app
-#   pool net registry history metrics
+#   pool net registry history
 #   smpp
 #   alarm
 #   engine
+#   metrics
 #   session
 #   headless ui
 #
@@ -19,12 +20,13 @@ cd "$(dirname "$0")/.."
 
 declare -A floor=(
   [app]=0
-  [pool]=1 [net]=1 [registry]=1 [history]=1 [metrics]=1
+  [pool]=1 [net]=1 [registry]=1 [history]=1
   [smpp]=2
   [alarm]=3
   [engine]=4
-  [session]=5
-  [headless]=6 [ui]=6
+  [metrics]=5
+  [session]=6
+  [headless]=7 [ui]=7
 )
 
 faults=0

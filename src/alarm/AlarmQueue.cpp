@@ -5,7 +5,6 @@
 #include "alarm/ThreadURL.h"
 #include "app/AppSettings.h"
 #include "app/SystemLog.h"
-#include "metrics/MetricsRegistry.h"
 #include "pool/ThreadPoolManager.h"
 
 namespace vantor::alarm {
@@ -103,13 +102,8 @@ void AlarmQueue::OnSenderDone(SenderWorkItem& sender) {
         sender.markNeverRan(sender.neverRanReason());
     }
     const SenderResult& result = sender.result();
-    if (m_metrics != nullptr) {
-        const std::string_view method = sender.methodWord();
-        const metrics::Method counted = method == kMethodEmail     ? metrics::Method::Email
-                                        : method == kMethodSms     ? metrics::Method::Smpp
-                                        : method == kMethodHttpSms ? metrics::Method::HttpSms
-                                                                   : metrics::Method::Syslog;
-        m_metrics->alarmDone(counted, result.ok);
+    if (onSent) {
+        onSent(sender.methodWord(), result.ok);
     }
     if (!result.ok) {
         m_log.WriteSystemLog(sender.failureLogLine() + " " + sender.statusMessage(),

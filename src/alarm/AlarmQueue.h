@@ -20,10 +20,6 @@ namespace vantor::pool {
 class ThreadPoolManager;
 }
 
-namespace vantor::metrics {
-class MetricsRegistry;
-}  // namespace vantor::metrics
-
 namespace vantor::alarm {
 
 // Raises the alarms of a failed check: one sender per method that the
@@ -43,8 +39,6 @@ public:
     AlarmQueue& operator=(const AlarmQueue&) = delete;
 
     void setSmsSenderFactory(SmsSenderFactory factory) { m_smsFactory = std::move(factory); }
-    // Where each sent or failed notice is counted; none counts nothing.
-    void setMetrics(metrics::MetricsRegistry* metrics) { m_metrics = metrics; }
 
     // In this order: SMS, SMS by HTTP, Email, SysLog; so SysLog ends on top.
     void RaiseAlarms(const std::string& timestamp, const std::string& text, const AlarmFlags& flags,
@@ -57,6 +51,8 @@ public:
     // Told of every sender that came back: its row's id and its status,
     // also when the list no longer shows the row.
     std::function<void(const std::string& id, const std::string& status)> onSenderResult;
+    // Every notice sent or failed, by its method's word (kMethodEmail, ...).
+    std::function<void(std::string_view method, bool sent)> onSent;
     // How many senders one failure raises at most: the methods switched on.
     int sendersPerFailure() const;
 
@@ -75,7 +71,6 @@ private:
     const app::Clock& m_clock;
     SmsSenderFactory m_smsFactory;
     int m_outstanding = 0;
-    metrics::MetricsRegistry* m_metrics = nullptr;
 };
 
 }  // namespace vantor::alarm

@@ -14,6 +14,7 @@
 #include "app/SystemLog.h"
 #include "app/TimeFormat.h"
 #include "app/UnexpectedError.h"
+#include "engine/ExportedName.h"
 #include "engine/ServiceHealth.h"
 #include "engine/ServiceListModel.h"
 #include "engine/ThreadFTPCheck.h"
@@ -21,7 +22,6 @@
 #include "engine/ThreadPingCheck.h"
 #include "engine/ThreadURLCheck.h"
 #include "history/HistoryStore.h"
-#include "metrics/MetricsExporter.h"
 #include "pool/ThreadPoolManager.h"
 #include "registry/ServiceElements.h"
 #include "registry/ServiceStore.h"
@@ -248,10 +248,8 @@ void MonitorEngine::MenuServiceStopClick() {
         const std::string key = m_services.rows()[*row].id;
         static_cast<void>(m_store.SetServiceRunState(key, words::kStop));
         m_services.setRunState(*row, words::kStop);
-        // A stopped service is not watched: its last verdict goes stale.
-        if (m_metrics != nullptr) {
-            m_metrics->registry().remove(key);
-            m_metrics->publish();
+        if (onServiceStopped) {
+            onServiceStopped(key);
         }
     }
 }
@@ -483,56 +481,11 @@ void MonitorEngine::recordVerdict(const CheckResult& r) {
     m_history->record(std::move(v));
 }
 
-namespace {
-
-// "Minutely 5", "Hourly :30", "Daily 06:30".
-std::string ScheduleText(const registry::ServiceRecord& record) {
-    const std::string_view by = record.text(Element::ScheduleBy);
-    const std::string_view hour = record.text(Element::ScheduleHour);
-    const std::string_view minute = record.text(Element::ScheduleMinute);
-    std::string text(by.empty() ? std::string_view("None") : by);
-    if (by == words::kDaily) {
-        text += " " + std::string(hour) + ":" + std::string(minute);
-    } else if (by == words::kHourly) {
-        text += " :" + std::string(minute);
-    } else if (!minute.empty()) {
-        text += " " + std::string(minute);
-    }
-    return text;
-}
-
-}  // namespace
-
-ExportedName ExportedNameOf(const registry::ServiceRecord& record) {
-    ExportedName out;
-    out.module = std::string(record.text(Element::Service));
-    const std::string ip(record.text(Element::Ip));
-    int port = 0;
-    try {
-        port = ReadPort(record.text(Element::Port));
-    } catch (const RecordError&) {
-        // A port that is not a number: the record is never checked.
-    }
-    // The target as the check shows it: a URL completed, its password out.
-    const std::string host = out.module == words::kUrl ? net::UrlForDisplay(CompleteUrl(ip)) : ip;
-    out.instance = metrics::InstanceOf(out.module, host, port, record.key());
-    out.schedule = ScheduleText(record);
-    return out;
-}
-
 void MonitorEngine::exportVerdict(const CheckResult& r, const registry::ServiceRecord& record) {
     // A check that was under way when its service was stopped says nothing.
-    if (m_metrics == nullptr || record.text(Element::Status) != words::kStart) {
-        return;
+    if (onVerdict && record.text(Element::Status) == words::kStart) {
+        onVerdict(r, record, m_policy.view(r.serviceKey).alarmed);
     }
-    metrics::ServiceMetrics::Verdict v;
-    v.success = r.passed;
-    v.durationUs = r.responseTime ? r.responseTime->count() : 0;
-    v.time = app::EpochSeconds(m_clock.now());
-    v.probe = r.probe;
-    ExportedName name = ExportedNameOf(record);
-    m_metrics->registry().verdict(r.serviceKey, name.module, name.instance, name.schedule,
-                                  std::move(v), m_policy.view(r.serviceKey).alarmed);
 }
 
 std::string MonitorEngine::parentOf(const std::string& key) const {
@@ -667,7 +620,7 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
         r.serviceKey, app::EpochSeconds(m_clock.now()), !r.passed, r.detail, false, &own.policy);
     showAlarmState(r);
     if (m_alertmanager != nullptr) {
-        const std::string instance = metrics::InstanceOf(r.kind, r.host, r.port, r.serviceKey);
+        const std::string instance = InstanceOf(r.kind, r.host, r.port, r.serviceKey);
         const std::int64_t now = app::EpochSeconds(m_clock.now());
         if (notice) {
             m_alertmanager->notice(notice->type, r.serviceKey, instance, r.kind, notice->text, now);
@@ -748,8 +701,8 @@ void MonitorEngine::checkCameBack(CheckWorkItem& check) {
         if (m_history != nullptr) {
             m_history->roundEnded();
         }
-        if (m_metrics != nullptr) {
-            m_metrics->publish();
+        if (onRoundEnded) {
+            onRoundEnded();
         }
     }
 }

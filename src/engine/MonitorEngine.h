@@ -36,10 +36,6 @@ class AlarmQueue;
 class AlertmanagerSink;
 }  // namespace vantor::alarm
 
-namespace vantor::metrics {
-class MetricsExporter;
-}  // namespace vantor::metrics
-
 namespace vantor::history {
 class HistoryStore;
 }
@@ -76,15 +72,6 @@ int ParseRecordInteger(std::string_view text);
 // matches "05". Throws RecordError for a field it lacks or a period that is
 // not an integer.
 bool IsDue(const registry::ServiceRecord& record, std::string_view hh, std::string_view mm);
-
-// How the metrics name a service: its kind, its target as a prober names
-// it and its schedule, read from the record.
-struct ExportedName {
-    std::string module;
-    std::string instance;
-    std::string schedule;
-};
-ExportedName ExportedNameOf(const registry::ServiceRecord& record);
 
 // The monitoring engine on the owner thread: the minute tick, the dispatch
 // of due records to their checks, the handling of every finished check
@@ -144,9 +131,6 @@ public:
     // Where every final verdict of a scheduled check goes besides the list
     // and the file; none keeps no history.
     void setHistory(history::HistoryStore* history) { m_history = history; }
-    // Where the latest verdict of every started service is exported; none
-    // exports nothing.
-    void setMetrics(metrics::MetricsExporter* metrics) { m_metrics = metrics; }
     // Where alarm notices go as alerts besides the service's methods.
     void setAlertmanager(alarm::AlertmanagerSink* sink) { m_alertmanager = sink; }
 
@@ -170,6 +154,15 @@ public:
     std::function<void(const CheckResult&)> onSetupResult;
     // Every scheduled check's result; retried: a repeat was dispatched.
     std::function<void(const CheckResult& result, bool retried)> onProductResult;
+    // Every final verdict of a started service that is still in the list,
+    // with its record and whether the policy holds a failure alarm for it.
+    std::function<void(const CheckResult& result, const registry::ServiceRecord& record,
+                       bool alarmed)>
+        onVerdict;
+    // A service stopped with its pop-up command.
+    std::function<void(const std::string& key)> onServiceStopped;
+    // Every check queued has come back.
+    std::function<void()> onRoundEnded;
 
 private:
     // The check of the input's kind with the kind's time limit and retry
@@ -220,7 +213,6 @@ private:
     ServiceHealth& m_health;
     alarm::AlarmQueue& m_alarms;
     history::HistoryStore* m_history = nullptr;
-    metrics::MetricsExporter* m_metrics = nullptr;
     alarm::AlertmanagerSink* m_alertmanager = nullptr;
     alarm::AlarmPolicy m_policy;
     bool m_holdAlarms = false;

@@ -20,7 +20,7 @@ inline constexpr std::array<std::string_view, 4> kMethodLabels = {"email", "smpp
 struct ServiceMetrics {
     std::string key;
     std::string module;    // the kind: "URL", "Ping", "SMTP", ...
-    std::string instance;  // the target as a prober names it (InstanceOf)
+    std::string instance;  // the target as a prober names it (engine::InstanceOf)
     std::string schedule;  // "Minutely 5", "Hourly 30", "Daily 06:00"
     // instance, module and key as the samples carry them (ServiceLabels),
     // kept between renderings; made afresh when empty.
@@ -66,12 +66,5 @@ std::string ServiceLabels(const ServiceMetrics& service);
 // A label value as the text format escapes it: backslash, double quote
 // and line feed.
 std::string EscapeLabelValue(std::string_view value);
-
-// The target of a service as a prober would name it: the URL without its
-// user info for URL services, the host for Ping, "host:port" otherwise
-// ("[2001:db8::1]:25" for an IPv6 address). Never empty: the key stands in
-// for a missing host.
-std::string InstanceOf(std::string_view kind, std::string_view host, int port,
-                       std::string_view key);
 
 }  // namespace vantor::metrics

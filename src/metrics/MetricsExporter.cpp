@@ -1,8 +1,15 @@
 #include "metrics/MetricsExporter.h"
 
+#include "alarm/AlarmQueue.h"
+#include "alarm/SenderWorkItem.h"
 #include "app/AtomicFile.h"
+#include "app/Clock.h"
 #include "app/SystemLog.h"
+#include "app/TimeFormat.h"
+#include "engine/ExportedName.h"
+#include "engine/MonitorEngine.h"
 #include "metrics/MetricsServer.h"
+#include "registry/ServiceRecord.h"
 
 namespace vantor::metrics {
 
@@ -63,6 +70,34 @@ void MetricsExporter::startServer(const MetricsSettings& settings) {
         return;
     }
     m_server = std::move(server);
+}
+
+void MetricsExporter::follow(engine::MonitorEngine& engine, alarm::AlarmQueue& alarms,
+                             const app::Clock& clock) {
+    engine.onVerdict = [this, &clock](const engine::CheckResult& r,
+                                      const registry::ServiceRecord& record, bool alarmed) {
+        ServiceMetrics::Verdict v;
+        v.success = r.passed;
+        v.durationUs = r.responseTime ? r.responseTime->count() : 0;
+        v.time = app::EpochSeconds(clock.now());
+        v.probe = r.probe;
+        engine::ExportedName name = engine::ExportedNameOf(record);
+        m_registry.verdict(r.serviceKey, name.module, name.instance, name.schedule, std::move(v),
+                           alarmed);
+    };
+    // A stopped service is not watched: its last verdict would go stale.
+    engine.onServiceStopped = [this](const std::string& key) {
+        m_registry.remove(key);
+        publish();
+    };
+    engine.onRoundEnded = [this] { publish(); };
+    alarms.onSent = [this](std::string_view method, bool sent) {
+        m_registry.alarmDone(method == alarm::kMethodEmail     ? Method::Email
+                             : method == alarm::kMethodSms     ? Method::Smpp
+                             : method == alarm::kMethodHttpSms ? Method::HttpSms
+                                                               : Method::Syslog,
+                             sent);
+    };
 }
 
 int MetricsExporter::port() const {

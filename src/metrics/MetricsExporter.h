@@ -9,8 +9,17 @@
 #include "metrics/MetricsRegistry.h"
 
 namespace vantor::app {
+class Clock;
 class SystemLog;
 }  // namespace vantor::app
+
+namespace vantor::alarm {
+class AlarmQueue;
+}  // namespace vantor::alarm
+
+namespace vantor::engine {
+class MonitorEngine;
+}  // namespace vantor::engine
 
 namespace vantor::metrics {
 
@@ -38,6 +47,10 @@ public:
     MetricsExporter& operator=(const MetricsExporter&) = delete;
 
     MetricsRegistry& registry() { return m_registry; }
+    // Takes the engine's final verdicts, stops and rounds, and the alarm
+    // queue's sent and failed notices, from now on (owner thread). The
+    // exporter outlives neither.
+    void follow(engine::MonitorEngine& engine, alarm::AlarmQueue& alarms, const app::Clock& clock);
     // A round of checks is over, or a service left: the exposition is made
     // again on the exporter's thread, and the textfile written.
     void publish();

@@ -3,6 +3,7 @@
 #include "app/Messages.h"
 #include "app/SystemLog.h"
 #include "app/Words.h"
+#include "engine/ExportedName.h"
 #include "engine/HostListModel.h"
 #include "engine/MonitorEngine.h"
 #include "engine/ServiceHealth.h"

@@ -220,8 +220,7 @@ void Session::createMetrics() {
         };
     }
     m_metrics = std::make_unique<metrics::MetricsExporter>(wanted, m_log, std::move(uptime));
-    m_parts.engine->setMetrics(m_metrics.get());
-    m_parts.alarmQueue->setMetrics(&m_metrics->registry());
+    m_metrics->follow(*m_parts.engine, *m_parts.alarmQueue, m_clock);
     m_edits.setMetrics(m_metrics.get());
 }
 

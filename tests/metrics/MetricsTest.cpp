@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/AtomicFile.h"
+#include "engine/ExportedName.h"
 #include "metrics/Exposition.h"
 #include "metrics/MetricsExporter.h"
 #include "metrics/MetricsRegistry.h"
@@ -18,6 +19,8 @@
 
 namespace vantor::metrics {
 namespace {
+
+using engine::InstanceOf;
 
 ServiceMetrics::Verdict Passed(std::int64_t durationUs = 12000) {
     ServiceMetrics::Verdict v;
