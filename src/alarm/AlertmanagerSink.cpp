@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/JsonText.h"
 #include "app/SystemLog.h"
 #include "net/HttpClient.h"
 
@@ -21,24 +22,6 @@ std::string Rfc3339(std::int64_t epoch) {
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return buf;
-}
-
-void AppendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
 }
 
 }  // namespace
@@ -63,17 +46,17 @@ std::string AlertsJson(const std::vector<Alert>& alerts) {
                 out += ',';
             }
             first = false;
-            AppendJsonString(out, name);
+            out += app::JsonString(name);
             out += ':';
-            AppendJsonString(out, *value);
+            out += app::JsonString(*value);
         }
         out += "},\"annotations\":{\"summary\":";
-        AppendJsonString(out, a.summary);
+        out += app::JsonString(a.summary);
         out += "},\"startsAt\":";
-        AppendJsonString(out, Rfc3339(a.startsAt));
+        out += app::JsonString(Rfc3339(a.startsAt));
         if (a.endsAt) {
             out += ",\"endsAt\":";
-            AppendJsonString(out, Rfc3339(*a.endsAt));
+            out += app::JsonString(Rfc3339(*a.endsAt));
         }
         out += '}';
     }

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/AppPaths.h"
+#include "app/JsonText.h"
 #include "history/HistoryDb.h"
 #include "history/HistoryStore.h"
 
@@ -37,24 +38,6 @@ std::string Ms(std::optional<std::int64_t> us) {
 
 std::string ChangeText(std::optional<std::int64_t> t) {
     return t ? history::FormatTime(*t) : std::string();
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string JsonNumber(std::optional<std::int64_t> us) {
@@ -198,13 +181,13 @@ int RunReport(const ReportOptions& options, std::int64_t now, std::ostream& out,
                 const double up = history::UptimePercent(r.counts).value_or(0.0);
                 char upText[32];
                 std::snprintf(upText, sizeof upText, "%.3f", up);
-                out << (first ? "\n" : ",\n") << "  {\"key\": " << JsonString(r.key)
+                out << (first ? "\n" : ",\n") << "  {\"key\": " << app::JsonString(r.key)
                     << ", \"checks\": " << r.counts.checks << ", \"failed\": " << r.counts.failed
                     << ", \"uptime_percent\": " << upText
                     << ", \"p50_ms\": " << JsonNumber(r.response.p50)
                     << ", \"p95_ms\": " << JsonNumber(r.response.p95)
                     << ", \"max_ms\": " << JsonNumber(r.response.max) << ", \"last_change\": "
-                    << (r.lastChange ? JsonString(ChangeText(r.lastChange)) : "null") << "}";
+                    << (r.lastChange ? app::JsonString(ChangeText(r.lastChange)) : "null") << "}";
                 first = false;
             }
             out << (first ? "]\n" : "\n]\n");
