@@ -16,23 +16,23 @@ struct Seconds {
     std::int64_t micros;
 };
 
-// Writes into a string whose size runs ahead of what is written: each
-// sample makes room once and is then copied in without a check per piece.
-// finish() cuts the string to what was written; its memory stays for the
-// next rendering.
+// Writes into a buffer that has room ahead of what is written: each sample
+// makes room once and is then copied in without a check per piece.
+// finish() sets the text's length; its memory stays for the next rendering.
 class Writer {
 public:
-    explicit Writer(std::string& out) : m_out(out) {}
+    explicit Writer(TextBuffer& out) : m_out(out) {}
     void room(std::size_t n) {
-        if (m_pos + n > m_out.size()) {
-            m_out.resize(std::max(m_out.size() * 2, m_pos + n + 4096));
+        if (m_pos + n > m_out.capacity()) {
+            m_out.resize(m_pos);
+            m_out.reserve(std::max(m_out.capacity() * 2, m_pos + n + 65536));
         }
     }
     void put(std::string_view text) {
         std::memcpy(m_out.data() + m_pos, text.data(), text.size());
         m_pos += text.size();
     }
-    void put(char c) { m_out[m_pos++] = c; }
+    void put(char c) { m_out.data()[m_pos++] = c; }
     void integer(std::uint64_t value) {
         const auto [end, ec] =
             std::to_chars(m_out.data() + m_pos, m_out.data() + m_pos + 24, value);
@@ -84,7 +84,7 @@ public:
     void finish() { m_out.resize(m_pos); }
 
 private:
-    std::string& m_out;
+    TextBuffer& m_out;
     std::size_t m_pos = 0;
 };
 
@@ -199,13 +199,13 @@ std::string ServiceLabels(const ServiceMetrics& s) {
 
 std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                              const AlarmCounts& alarms) {
-    std::string out;
+    TextBuffer out;
     RenderExposition(services, alarms, out);
-    return out;
+    return std::string(out.view());
 }
 
 void RenderExposition(const std::vector<const ServiceMetrics*>& services, const AlarmCounts& alarms,
-                      std::string& text) {
+                      TextBuffer& text) {
     Writer out(text);
     // The labels every service's samples carry, escaped once (held in
     // `made` where the service keeps none: reserved, so the views stay).

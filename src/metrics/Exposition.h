@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ProbeFacts.h"
+#include "metrics/TextBuffer.h"
 
 namespace vantor::metrics {
 
@@ -55,10 +56,7 @@ std::string RenderExposition(const std::vector<const ServiceMetrics*>& services,
                              const AlarmCounts& alarms);
 // The same into `out`, whose memory is used again.
 void RenderExposition(const std::vector<const ServiceMetrics*>& services, const AlarmCounts& alarms,
-                      std::string& out);
-
-// instance="...",module="...",key="...", escaped.
-std::string ServiceLabels(const ServiceMetrics& service);
+                      TextBuffer& out);
 
 // instance="...",module="...",key="...", escaped.
 std::string ServiceLabels(const ServiceMetrics& service);

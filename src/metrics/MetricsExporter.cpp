@@ -134,6 +134,7 @@ void MetricsExporter::runPublisher() {
         // Rendered here once the round is in, so that a scrape finds the
         // text made and only sends it.
         const auto text = m_registry.render(std::chrono::milliseconds(0));
+        m_registry.warm();
         if (m_textfile.empty()) {
             lock.lock();
             m_done = target;
@@ -143,7 +144,7 @@ void MetricsExporter::runPublisher() {
         // Written whole under a temporary name and renamed: the collector
         // reads the old file or the new one, never half of one. Readable
         // by the collector's own user.
-        const Status written = app::WriteFileAtomically(m_textfile, *text, 0644);
+        const Status written = app::WriteFileAtomically(m_textfile, text->view(), 0644);
         lock.lock();
         if (!written && !m_failing) {
             lock.unlock();

@@ -103,7 +103,7 @@ bool MetricsRegistry::applyPending() {
     return watched || !pending.empty();
 }
 
-std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::milliseconds maxAge) {
+std::shared_ptr<const TextBuffer> MetricsRegistry::render(std::chrono::milliseconds maxAge) {
     std::lock_guard lock(m_renderMutex);
     const bool changed = applyPending();
     const std::uint64_t alarmChanges = m_alarmChanges.load(std::memory_order_relaxed);
@@ -140,7 +140,7 @@ std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::millisec
     // A text no scrape holds any more gives its memory back to the spares:
     // a large exposition is written into memory already in use, not
     // faulted in afresh each time.
-    std::string buffer;
+    TextBuffer buffer;
     {
         std::lock_guard spares(m_spares->mutex);
         if (!m_spares->buffers.empty()) {
@@ -148,10 +148,12 @@ std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::millisec
             m_spares->buffers.pop_back();
         }
     }
+    buffer.reserve(m_renderedSize + m_renderedSize / 8);
     RenderExposition(services, counts, buffer);
-    m_text = std::shared_ptr<const std::string>(
-        new std::string(std::move(buffer)), [spares = m_spares](const std::string* text) {
-            std::unique_ptr<std::string> owned(const_cast<std::string*>(text));
+    m_renderedSize = buffer.size();
+    m_text = std::shared_ptr<const TextBuffer>(
+        new TextBuffer(std::move(buffer)), [spares = m_spares](const TextBuffer* text) {
+            std::unique_ptr<TextBuffer> owned(const_cast<TextBuffer*>(text));
             std::lock_guard lock(spares->mutex);
             if (spares->buffers.size() < 2) {
                 spares->buffers.push_back(std::move(*owned));
@@ -160,6 +162,29 @@ std::shared_ptr<const std::string> MetricsRegistry::render(std::chrono::millisec
     m_renderedAt = now;
     m_renderedAlarmChanges = alarmChanges;
     return m_text;
+}
+
+void MetricsRegistry::warm() {
+    std::size_t size = 0;
+    {
+        std::lock_guard lock(m_renderMutex);
+        size = m_renderedSize + m_renderedSize / 8;
+    }
+    {
+        std::lock_guard lock(m_spares->mutex);
+        if (size == 0 || std::any_of(m_spares->buffers.begin(), m_spares->buffers.end(),
+                                     [&](const TextBuffer& b) { return b.capacity() >= size; })) {
+            return;
+        }
+    }
+    TextBuffer buffer;
+    buffer.reserve(size);
+    buffer.prefault();
+    std::lock_guard lock(m_spares->mutex);
+    if (m_spares->buffers.size() == 2) {
+        m_spares->buffers.erase(m_spares->buffers.begin());
+    }
+    m_spares->buffers.push_back(std::move(buffer));
 }
 
 std::size_t MetricsRegistry::size() {

@@ -50,8 +50,12 @@ public:
     // The exposition as it stands; any thread. Renderings within `maxAge`
     // of each other with nothing handed over between them share one text
     // (0: made afresh).
-    std::shared_ptr<const std::string> render(
+    std::shared_ptr<const TextBuffer> render(
         std::chrono::milliseconds maxAge = std::chrono::milliseconds(1000));
+    // Makes memory for the next rendering ready when no text has given its
+    // own back: for the thread that renders after each round, so that a
+    // scrape's rendering writes into pages already there.
+    void warm();
     // Services in the exposition (after what was handed over is applied).
     std::size_t size();
 
@@ -86,14 +90,16 @@ private:
     std::unordered_map<std::string, ServiceMetrics> m_services;
     std::vector<ServiceMetrics*> m_order;
     bool m_reorder = false;
-    std::shared_ptr<const std::string> m_text;
+    std::shared_ptr<const TextBuffer> m_text;
     // The memory of texts that every scrape has let go, for the next ones;
     // shared with the texts, which may outlive the registry.
     struct Spares {
         std::mutex mutex;
-        std::vector<std::string> buffers;
+        std::vector<TextBuffer> buffers;
     };
     std::shared_ptr<Spares> m_spares;
+    // The last text's length: the next one is given room for it at once.
+    std::size_t m_renderedSize = 0;
     std::chrono::steady_clock::time_point m_renderedAt;
     std::uint64_t m_renderedAlarmChanges = 0;
 };

@@ -39,7 +39,7 @@ MHD_Result QueueText(MHD_Connection* connection, unsigned status, std::string_vi
 
 // The rendered text stays alive while MHD sends it.
 struct Body {
-    std::shared_ptr<const std::string> text;
+    std::shared_ptr<const TextBuffer> text;
 };
 
 ssize_t ReadBody(void* cls, std::uint64_t pos, char* buf, std::size_t max) {

@@ -173,23 +173,24 @@ TEST(MetricsRegistry, VerdictsJoinRemovalsLeaveAtOnceAndTheListDecidesWhoIsThere
     }
     registry.verdict("b", "Ping", "b", "Minutely 1", Passed(), false);
     const auto first = registry.render();
-    EXPECT_NE(first->find("vantor_checks_total{instance=\"http://a/\",module=\"URL\",key=\"a\"} 3"),
+    EXPECT_NE(first->view().find(
+                  "vantor_checks_total{instance=\"http://a/\",module=\"URL\",key=\"a\"} 3"),
               std::string::npos)
-        << *first;
-    EXPECT_NE(first->find("window=\"24h\"} 0.75"), std::string::npos);
+        << first->view();
+    EXPECT_NE(first->view().find("window=\"24h\"} 0.75"), std::string::npos);
     // Nothing new: the same text.
     EXPECT_EQ(registry.render().get(), first.get());
 
     registry.verdict("a", "URL", "http://a/", "Minutely 5", Passed(), true);
     registry.remove("b");
     const auto second = registry.render();
-    EXPECT_NE(second->find("key=\"a\"} 4"), std::string::npos);
-    EXPECT_EQ(second->find("key=\"b\""), std::string::npos);
+    EXPECT_NE(second->view().find("key=\"a\"} 4"), std::string::npos);
+    EXPECT_EQ(second->view().find("key=\"b\""), std::string::npos);
 
     // Removed and checked again (started after a stop): counted afresh.
     registry.remove("a");
     registry.verdict("a", "URL", "http://a/", "Minutely 5", Passed(), false);
-    EXPECT_NE(registry.render()->find("key=\"a\"} 1"), std::string::npos);
+    EXPECT_NE(registry.render()->view().find("key=\"a\"} 1"), std::string::npos);
 
     // The list read again: only what it holds stays, and a service not
     // checked yet is there with its info but no verdict.
@@ -204,19 +205,56 @@ TEST(MetricsRegistry, VerdictsJoinRemovalsLeaveAtOnceAndTheListDecidesWhoIsThere
     d.instance = "d:21";
     registry.watch({c, d});
     const auto third = registry.render();
-    EXPECT_EQ(third->find("key=\"a\""), std::string::npos);
-    EXPECT_NE(third->find("probe_success{instance=\"c:21\""), std::string::npos) << *third;
-    EXPECT_NE(third->find("vantor_service_info{instance=\"d:21\",module=\"FTP\",key=\"d\","
-                          "schedule=\"Minutely 1\"} 1"),
+    EXPECT_EQ(third->view().find("key=\"a\""), std::string::npos);
+    EXPECT_NE(third->view().find("probe_success{instance=\"c:21\""), std::string::npos)
+        << third->view();
+    EXPECT_NE(third->view().find("vantor_service_info{instance=\"d:21\",module=\"FTP\",key=\"d\","
+                                 "schedule=\"Minutely 1\"} 1"),
               std::string::npos)
-        << *third;
-    EXPECT_EQ(third->find("probe_success{instance=\"d:21\""), std::string::npos);
+        << third->view();
+    EXPECT_EQ(third->view().find("probe_success{instance=\"d:21\""), std::string::npos);
     registry.verdict("d", "FTP", "d:21", "Minutely 1", Passed(), false);
-    EXPECT_NE(registry.render()->find("probe_success{instance=\"d:21\""), std::string::npos);
+    EXPECT_NE(registry.render()->view().find("probe_success{instance=\"d:21\""), std::string::npos);
 
     registry.alarmDone(Method::HttpSms, false);
-    EXPECT_NE(registry.render()->find("vantor_alarms_failed_total{method=\"http_sms\"} 1"),
+    EXPECT_NE(registry.render()->view().find("vantor_alarms_failed_total{method=\"http_sms\"} 1"),
               std::string::npos);
+}
+
+TEST(MetricsRegistry, ALargeTextGrowsWholeAndMemoryMadeReadyOrGivenBackIsWrittenOverCleanly) {
+    MetricsRegistry registry;
+    const auto checkAll = [&](int services, int round) {
+        for (int i = 0; i < services; ++i) {
+            registry.verdict("k" + std::to_string(i), "URL", "http://h" + std::to_string(i) + "/",
+                             "Minutely 5", Passed(1000 + round), false);
+        }
+    };
+    // Far past the first room of the text: it grows several times as it is
+    // written, and every sample of every family is still there.
+    checkAll(3000, 0);
+    std::string first(registry.render(std::chrono::milliseconds(0))->view());
+    EXPECT_EQ(Samples(first, "probe_success").size(), 3000u);
+    EXPECT_EQ(Samples(first, "vantor_service_info").size(), 3000u);
+    EXPECT_TRUE(first.ends_with("vantor_alarms_failed_total{method=\"syslog\"} 0\n"));
+    // Renderings into memory made ready ahead, then into the memory of
+    // texts let go: a shorter text leaves nothing of the longer one behind.
+    registry.warm();
+    checkAll(3000, 1);
+    const std::string second(registry.render(std::chrono::milliseconds(0))->view());
+    EXPECT_EQ(Samples(second, "vantor_checks_total").size(), 3000u);
+    EXPECT_NE(second.find("probe_duration_seconds{instance=\"http://h7/\",module=\"URL\","
+                          "key=\"k7\"} 0.001001\n"),
+              std::string::npos);
+    std::vector<ServiceMetrics> few(1);
+    few[0].key = "k1";
+    few[0].module = "URL";
+    few[0].instance = "http://h1/";
+    few[0].schedule = "Minutely 5";
+    registry.watch(few);
+    const std::string third(registry.render(std::chrono::milliseconds(0))->view());
+    EXPECT_EQ(Samples(third, "probe_success").size(), 1u);
+    EXPECT_LT(third.size(), 4096u);
+    EXPECT_TRUE(third.ends_with("vantor_alarms_failed_total{method=\"syslog\"} 0\n"));
 }
 
 TEST(ListenAddress, APortAloneStaysOnLoopbackAndOtherAddressesOnlyWhenWritten) {
