@@ -63,13 +63,17 @@ int ParseRecordInteger(std::string_view text) {
     return static_cast<int>(value);
 }
 
+RecordError MissingElement(std::string_view key, registry::Element element) {
+    return RecordError("The service \"" + app::DetailText(key) + "\" has no " +
+                       std::string(registry::ElementName(element)));
+}
+
 namespace {
 
 using registry::Element;
 
 [[noreturn]] void Missing(std::string_view key, Element element) {
-    throw RecordError("The service \"" + app::DetailText(key) + "\" has no " +
-                      std::string(registry::ElementName(element)));
+    throw MissingElement(key, element);
 }
 
 // What a record holds, as one number: a report about the record is made
@@ -100,12 +104,6 @@ std::string_view Require(const registry::ServiceRecord& record, Element element)
 
 int ReadPort(std::string_view text) {
     return text == "0" ? 0 : ParseRecordInteger(text);
-}
-
-std::string TwoDigits(int value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d", value);
-    return buf;
 }
 
 // The schedule rule itself, on texts already read.
@@ -159,56 +157,44 @@ void MonitorEngine::queue(std::unique_ptr<CheckWorkItem> check) {
 
 void MonitorEngine::TimerServiceTimer() {
     const app::LocalTime now = app::ToLocalTime(m_clock.now());
-    const std::string hh = TwoDigits(now.hour);
-    const std::string mm = TwoDigits(now.minute);
-    static constexpr Element kFields[] = {Element::Status, Element::ScheduleBy,
-                                          Element::ScheduleHour, Element::ScheduleMinute};
-    // Whatever ends the walk, the checks dispatched so far are queued.
+    // Whatever ends the tick, the checks dispatched so far are queued.
     struct Flush {
         MonitorEngine& engine;
         ~Flush() { engine.flushGathered(); }
     } flush{*this};
     m_gathering = true;
-    m_store.forEachRecord([&](const registry::ServiceRecord& record) {
-        // The four fields of the rule, read in one pass over the record.
-        std::optional<std::string_view> v[4];
-        record.findAll(kFields, v, 4);
-        if (!v[0]) {
-            Missing(record.key(), kFields[0]);
-        }
-        if (*v[0] != words::kStart) {
-            return;
-        }
-        for (int i = 1; i < 4; ++i) {
-            if (!v[i]) {
-                Missing(record.key(), kFields[i]);
-            }
-        }
-        if (!IsDueAt(*v[1], *v[2], *v[3], hh, mm)) {
-            return;
-        }
-        // A check still queued or running is not queued again: under load a
-        // tick would otherwise pile up copies of the same service.
-        if (m_checking.contains(std::string(record.key()))) {
-            return;
-        }
-        // A record that cannot be dispatched is reported, and the tick goes
-        // on: the records after it are due all the same. Its row keeps what
-        // it showed, so that "Run Now" may try (and report) it again.
-        try {
-            DispatchService(record);
-        } catch (const RecordError& e) {
-            reportUndispatchable(record, e.what());
-            return;
-        }
-        if (!m_undispatchable.empty()) {
-            m_undispatchable.erase(std::string(record.key()));
-        }
-        if (const auto row = m_services.findRow(record.key())) {
-            m_services.select(*row);
-            m_services.setCurrentStatus(*row, words::kProcess);
-        }
-    });
+    // Only the records due in this minute are read, in document order.
+    const ScheduleIndex::Due due = m_schedule.due(m_store, now.hour, now.minute);
+    for (const registry::ServiceRecord& record : due.records) {
+        dispatchDue(record);
+    }
+    if (due.unreadable) {
+        throw RecordError(*due.unreadable);
+    }
+}
+
+void MonitorEngine::dispatchDue(const registry::ServiceRecord& record) {
+    // A check still queued or running is not queued again: under load a
+    // tick would otherwise pile up copies of the same service.
+    if (m_checking.contains(std::string(record.key()))) {
+        return;
+    }
+    // A record that cannot be dispatched is reported, and the tick goes on:
+    // the records after it are due all the same. Its row keeps what it
+    // showed, so that "Run Now" may try (and report) it again.
+    try {
+        DispatchService(record);
+    } catch (const RecordError& e) {
+        reportUndispatchable(record, e.what());
+        return;
+    }
+    if (!m_undispatchable.empty()) {
+        m_undispatchable.erase(std::string(record.key()));
+    }
+    if (const auto row = m_services.findRow(record.key())) {
+        m_services.select(*row);
+        m_services.setCurrentStatus(*row, words::kProcess);
+    }
 }
 
 void MonitorEngine::reportUndispatchable(const registry::ServiceRecord& record,

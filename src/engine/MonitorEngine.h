@@ -15,6 +15,7 @@
 #include "alarm/MaintenanceWindow.h"
 #include "app/Result.h"
 #include "engine/CheckResult.h"
+#include "engine/ScheduleIndex.h"
 #include "engine/ServicePolicy.h"
 #include "history/HistoryTypes.h"
 #include "registry/ServiceFields.h"
@@ -61,6 +62,10 @@ public:
 // Whether a kind of service has a check: URL, Ping, SMTP, POP3, IMAP and
 // FTP ("Database" has none).
 bool HasCheck(std::string_view kind);
+
+// "The service "key" has no <element>": a record that lacks a field its
+// schedule or its check needs.
+RecordError MissingElement(std::string_view key, registry::Element element);
 
 // Reads an integer as the service list stores it: an optional sign and
 // digits. Throws RecordError ("'x' is not a valid integer value").
@@ -170,6 +175,8 @@ private:
     // a number.
     std::unique_ptr<CheckWorkItem> buildCheck(const registry::ServiceFields& input,
                                               CheckSettings settings, bool retry) const;
+    // A record the tick found due: its check queued, or why not reported.
+    void dispatchDue(const registry::ServiceRecord& record);
     void queue(std::unique_ptr<CheckWorkItem> check);
     void queueCheck(std::unique_ptr<CheckWorkItem> check);
     void checkCameBack(CheckWorkItem& check);
@@ -233,6 +240,7 @@ private:
     std::deque<std::unique_ptr<CheckWorkItem>> m_backlog;
     // The services whose scheduled check is queued or running.
     std::unordered_set<std::string> m_checking;
+    ScheduleIndex m_schedule;
     // While a tick runs, its checks gather here and go to the pool in one
     // hand-over at its end, so that woken workers do not slow the walk.
     bool m_gathering = false;

@@ -52,6 +52,7 @@ void ServiceDocument::close() {
     m_doc.reset();
     m_index.clear();
     m_count = 0;
+    ++m_edits;
     m_held.clear();
     m_holding = false;
     m_active = false;
@@ -62,6 +63,7 @@ pugi::xml_node ServiceDocument::list() const {
 }
 
 void ServiceDocument::rebuildIndex() {
+    ++m_edits;
     m_index.clear();
     m_count = 0;
     for (pugi::xml_node rec = list().first_child(); rec; rec = rec.next_sibling()) {
@@ -107,6 +109,7 @@ void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool
     }
     m_index[key] = record;
     ++m_count;
+    ++m_edits;
     changed();
 }
 
@@ -178,6 +181,7 @@ bool ServiceDocument::change(std::string_view key,
         return false;
     }
     edit(record);
+    ++m_edits;
     changed();
     return true;
 }

@@ -72,6 +72,11 @@ public:
     bool setResult(std::string_view key, std::string_view status);
     // The records in the document; owner thread.
     std::size_t count() const { return m_count; }
+    // Counts the changes to the records other than their results (edits,
+    // run states, a file opened, taken in or closed): a record read before
+    // is still where it was, unchanged but for its result, while this stays
+    // the same. Owner thread.
+    std::uint64_t edits() const { return m_edits; }
     // Applies the results held back. wait: also while the writer serialises
     // (then it waits for it); otherwise only when the document is free.
     // True when none is held any more.
@@ -98,6 +103,7 @@ private:
     // The last record of each key, and how many records there are.
     std::unordered_map<std::string, pugi::xml_node> m_index;
     std::size_t m_count = 0;
+    std::uint64_t m_edits = 0;
     // Changes made, and the change the file holds; under m_mutex.
     std::uint64_t m_version = 0;
     std::uint64_t m_savedVersion = 0;

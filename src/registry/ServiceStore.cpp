@@ -467,6 +467,10 @@ std::size_t ServiceStore::recordCount() const {
     return n;
 }
 
+std::uint64_t ServiceStore::editCount() const {
+    return m_doc->edits();
+}
+
 std::optional<ServiceRecord> ServiceStore::findRecord(std::string_view key) const {
     const pugi::xml_node node = m_doc->find(key);
     if (!node) {

@@ -130,6 +130,9 @@ public:
     // visitor must not change the store.
     void forEachRecord(const std::function<void(const ServiceRecord&)>& visit) const;
     std::size_t recordCount() const;
+    // Moves with every change to the records but their results (see
+    // ServiceDocument::edits): what was read of them holds while it stays.
+    std::uint64_t editCount() const;
     // The last record with this key.
     std::optional<ServiceRecord> findRecord(std::string_view key) const;
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <map>
@@ -39,6 +41,7 @@
 #include "support/HostileTls.h"
 #include "support/LocalSockets.h"
 #include "support/ScriptedServers.h"
+#include "support/ServiceListFile.h"
 #include "support/Text.h"
 
 namespace vantor::engine {
@@ -277,6 +280,100 @@ TEST_F(EngineTest, AnUnreadablePeriodEndsTheTickAtItsRecord) {
     EXPECT_EQ(results[0].result.serviceKey, before);
     EXPECT_EQ(storedStatus(after), "Unknown");
     (void)broken;
+}
+
+// The tick reads only the records of its minute; what it reads them from
+// follows every change to the list but the results.
+TEST_F(EngineTest, TheTickFollowsEditsStartsStopsDeletesInsertsAndAFileTakenIn) {
+    const std::string a = addRefused("/a");
+    const std::string b = addRefused("/b", "Hourly", "00", "30");
+    services.Fill(store, "ALL");
+    EXPECT_EQ(tickAt(14, 0), (std::set<std::string>{a}));
+    ASSERT_TRUE(store.SetServiceRunState(a, "Stop"));
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{}));
+    ASSERT_TRUE(store.SetServiceRunState(a, "Start"));
+    EXPECT_EQ(tickAt(14, 10), (std::set<std::string>{a}));
+    const auto record = store.findRecord(b);
+    ASSERT_TRUE(record);
+    ServiceFields moved = record->fields();
+    moved.scheduleBy = "Minutely";
+    moved.scheduleMinute = "15";
+    ASSERT_TRUE(store.UpdateURLService(b, moved, moved.request));
+    EXPECT_EQ(tickAt(14, 15), (std::set<std::string>{a, b}));
+    EXPECT_EQ(tickAt(14, 30), (std::set<std::string>{a, b})) << "no longer at :30 hourly only";
+    ASSERT_TRUE(*store.DeleteService(a));
+    EXPECT_EQ(tickAt(14, 45), (std::set<std::string>{b}));
+    const std::string c = addRefused("/c", "Minutely", "00", "1");
+    EXPECT_EQ(tickAt(14, 46), (std::set<std::string>{c}));
+    // Someone else's version of the file, taken in on a signal.
+    test::ServiceEntry d;
+    d.ip = "http://127.0.0.1:" + std::to_string(closed.port()) + "/d";
+    d.port = std::to_string(closed.port());
+    d.scheduleBy = "Daily";
+    d.scheduleHour = "14";
+    d.scheduleMinute = "47";
+    test::WriteFile(paths.serviceFilePath(), test::ServiceListXml({d}));
+    ASSERT_TRUE(store.reloadNow());
+    services.Fill(store, "ALL");
+    EXPECT_EQ(tickAt(14, 47), (std::set<std::string>{d.key()}));
+    // Results alone change nothing of it.
+    EXPECT_EQ(tickAt(14, 47), (std::set<std::string>{d.key()}));
+}
+
+// Whatever texts a schedule holds, the minutes the tick finds a record due
+// in are those the rule says, over a whole day.
+TEST_F(EngineTest, TheTickFindsDueWhatTheRuleSaysAtEveryMinuteOfTheDay) {
+    const std::vector<std::array<const char*, 3>> schedules = {
+        {"Minutely", "00", "5"},  {"Minutely", "00", "05"}, {"Minutely", "00", "-15"},
+        {"Minutely", "00", "0"},  {"Minutely", "00", "60"}, {"Minutely", "00", "1"},
+        {"Minutely", "00", "7"},  {"Daily", "14", "05"},    {"Daily", "14", "5"},
+        {"Daily", "24", "00"},    {"Daily", "7", "30"},     {"Daily", "23", "59"},
+        {"Daily", "00", "00"},    {"Hourly", "99", "30"},   {"Hourly", "00", "5"},
+        {"Hourly", "00", "60"},   {"Hourly", "00", "00"},   {"Weekly", "00", "00"},
+        {"Minutely", "00", "30"}, {"Daily", "14", "05"}};
+    int n = 0;
+    for (const auto& [by, hour, minute] : schedules) {
+        addRefused("/s" + std::to_string(n++), by, hour, minute);
+    }
+    ASSERT_TRUE(store.SetServiceRunState(addRefused("/stopped", "Minutely", "00", "1"), "Stop"));
+    ScheduleIndex index;
+    std::vector<std::string> dueAtTwo;
+    char hh[3];
+    char mm[3];
+    for (int hour = 0; hour < 24; ++hour) {
+        for (int minute = 0; minute < 60; ++minute) {
+            std::snprintf(hh, sizeof hh, "%02d", hour);
+            std::snprintf(mm, sizeof mm, "%02d", minute);
+            std::vector<std::string> expected;
+            store.forEachRecord([&](const registry::ServiceRecord& r) {
+                if (r.text(registry::Element::Status) == "Start" && IsDue(r, hh, mm)) {
+                    expected.emplace_back(r.key());
+                }
+            });
+            const ScheduleIndex::Due due = index.due(store, hour, minute);
+            std::vector<std::string> found;
+            for (const registry::ServiceRecord& r : due.records) {
+                found.emplace_back(r.key());
+            }
+            ASSERT_EQ(found, expected) << hh << ":" << mm;
+            EXPECT_FALSE(due.unreadable);
+            if (hour == 14 && minute == 0) {
+                dueAtTwo = found;
+            }
+        }
+    }
+    EXPECT_EQ(index.walked(), schedules.size() + 1) << "walked once for the whole day";
+    // A record the rule cannot read ends the list there, with its error.
+    addRefused("/broken", "Minutely", "00", "x");
+    addRefused("/after", "Minutely", "00", "1");
+    const ScheduleIndex::Due due = index.due(store, 14, 0);
+    ASSERT_TRUE(due.unreadable);
+    EXPECT_EQ(*due.unreadable, "'x' is not a valid integer value");
+    std::vector<std::string> found;
+    for (const registry::ServiceRecord& r : due.records) {
+        found.emplace_back(r.key());
+    }
+    EXPECT_EQ(found, dueAtTwo) << "those before it, and none after it";
 }
 
 // A hand-edited record whose port is not a number: reported once, and

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <cstdlib>
 #include <string>
 
 namespace vantor::test {
@@ -45,6 +46,13 @@ private:
 // The whole answer (status line, headers, body) to "GET path" over
 // HTTP/1.0 from 127.0.0.1:port; empty when nothing answers within 5 s.
 std::string HttpGetLocal(int port, const std::string& path);
+
+// The nice level of a local load generator (wrk) in the benchmarks: 19
+// unless VANTOR_WRK_NICE says otherwise (0: as the program itself).
+inline int WrkNice() {
+    const char* text = std::getenv("VANTOR_WRK_NICE");
+    return text != nullptr && *text != '\0' ? std::atoi(text) : 19;
+}
 
 // A client that connects to 127.0.0.1:port, sends half a request and
 // waits: the open socket, to close, or -1.

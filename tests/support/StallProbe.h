@@ -29,6 +29,7 @@ public:
         m_clock.start();
         m_last = m_clock.nsecsElapsed();
         m_lastCpu = ThreadCpuMs();
+        m_lastUser = ThreadUserMs();
         m_timer.start();
     }
     void stop() { m_timer.stop(); }
@@ -36,8 +37,10 @@ public:
     void restart() {
         m_gaps.clear();
         m_longestCpuMs = 0;
+        m_longestUserMs = 0;
         m_last = m_clock.nsecsElapsed();
         m_lastCpu = ThreadCpuMs();
+        m_lastUser = ThreadUserMs();
     }
 
     // Runs the event loop until `done` or the timeout; false on the timeout.
@@ -67,6 +70,8 @@ public:
     // the thread (the program's, or the kernel's on its behalf); far below
     // it, the thread waited for a CPU.
     double longestGapCpuMs() const { return m_longestCpuMs; }
+    // Of it, the time in the program's own code (the rest was the kernel's).
+    double longestGapUserMs() const { return m_longestUserMs; }
     double maxMs() const {
         return m_gaps.empty() ? 0 : *std::max_element(m_gaps.begin(), m_gaps.end());
     }
@@ -85,13 +90,16 @@ private:
     void tick() {
         const qint64 now = m_clock.nsecsElapsed();
         const double cpu = ThreadCpuMs();
+        const double user = ThreadUserMs();
         const double gap = std::max(0.0, static_cast<double>(now - m_last) / 1e6 - m_intervalMs);
         if (m_gaps.empty() || gap > maxMs()) {
             m_longestCpuMs = cpu - m_lastCpu;
+            m_longestUserMs = user - m_lastUser;
         }
         m_gaps.push_back(gap);
         m_last = now;
         m_lastCpu = cpu;
+        m_lastUser = user;
     }
 
     int m_intervalMs;
@@ -100,6 +108,8 @@ private:
     qint64 m_last = 0;
     double m_lastCpu = 0;
     double m_longestCpuMs = 0;
+    double m_lastUser = 0;
+    double m_longestUserMs = 0;
     std::vector<double> m_gaps;
 };
 
