@@ -148,7 +148,11 @@ std::shared_ptr<const TextBuffer> MetricsRegistry::render(std::chrono::milliseco
             m_spares->buffers.pop_back();
         }
     }
-    buffer.reserve(m_renderedSize + m_renderedSize / 8);
+    // The first text is given 4 KiB a service (more than the most one
+    // needs): pages never written cost nothing, a text grown by doubling
+    // costs a copy and fresh pages for every step.
+    buffer.reserve(m_renderedSize > 0 ? m_renderedSize + m_renderedSize / 8
+                                      : (services.size() + 16) * 4096);
     RenderExposition(services, counts, buffer);
     m_renderedSize = buffer.size();
     m_text = std::shared_ptr<const TextBuffer>(

@@ -229,8 +229,13 @@ TEST(MetricsRegistry, ALargeTextGrowsWholeAndMemoryMadeReadyOrGivenBackIsWritten
                              "Minutely 5", Passed(1000 + round), false);
         }
     };
-    // Far past the first room of the text: it grows several times as it is
-    // written, and every sample of every family is still there.
+    // A short text first, then one far past its room: the text grows several
+    // times as it is written, and every sample of every family is there.
+    checkAll(1, 0);
+    EXPECT_EQ(
+        Samples(std::string(registry.render(std::chrono::milliseconds(0))->view()), "probe_success")
+            .size(),
+        1u);
     checkAll(3000, 0);
     std::string first(registry.render(std::chrono::milliseconds(0))->view());
     EXPECT_EQ(Samples(first, "probe_success").size(), 3000u);
