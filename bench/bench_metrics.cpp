@@ -15,10 +15,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>

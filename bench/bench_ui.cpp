@@ -31,8 +31,8 @@
 //                          endpoint and 100 slow clients (wrk from Debian)
 //   bench_ui --bare        (internal) the bare Qt window, prints its VmHWM
 #include <signal.h>
-#include <sys/wait.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace vantor::test {
