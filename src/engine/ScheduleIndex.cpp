@@ -41,55 +41,50 @@ void ScheduleIndex::rebuild(const registry::ServiceStore& store) {
         m_records.push_back(record);
         return static_cast<std::uint32_t>(m_records.size() - 1);
     };
-    try {
-        store.forEachRecord([&](const registry::ServiceRecord& record) {
-            if (m_unreadable) {
-                return;  // the tick never gets past it
-            }
-            ++m_walked;
-            try {
-                std::optional<std::string_view> v[4];
-                record.findAll(kFields, v, 4);
-                for (int i = 0; i < 4; ++i) {
-                    if (!v[i]) {
-                        throw MissingElement(record.key(), kFields[i]);
-                    }
-                    if (i == 0 && *v[0] != words::kStart) {
-                        return;
-                    }
+    // A walk cut short leaves the count it was built for behind the store's:
+    // the next tick walks again.
+    store.forEachRecord([&](const registry::ServiceRecord& record) {
+        if (m_unreadable) {
+            return;  // the tick never gets past it
+        }
+        ++m_walked;
+        try {
+            std::optional<std::string_view> v[4];
+            record.findAll(kFields, v, 4);
+            for (int i = 0; i < 4; ++i) {
+                if (!v[i]) {
+                    throw MissingElement(record.key(), kFields[i]);
                 }
-                const std::string_view by = *v[1];
-                if (by == words::kDaily) {
-                    const auto hour = TwoDigitValue(*v[2], 23);
-                    const auto minute = TwoDigitValue(*v[3], 59);
-                    if (hour && minute) {
-                        m_daily[static_cast<std::size_t>(*hour * 60 + *minute)].push_back(
-                            add(record));
-                    }
-                } else if (by == words::kHourly) {
-                    if (const auto minute = TwoDigitValue(*v[3], 59)) {
-                        m_hourly[static_cast<std::size_t>(*minute)].push_back(add(record));
-                    }
-                } else if (by == words::kMinutely) {
-                    const int period = ParseRecordInteger(*v[3]);
-                    if (period != 0) {
-                        auto it = std::find_if(m_minutely.begin(), m_minutely.end(),
-                                               [&](const auto& p) { return p.first == period; });
-                        if (it == m_minutely.end()) {
-                            it = m_minutely.insert(m_minutely.end(), {period, {}});
-                        }
-                        it->second.push_back(add(record));
-                    }
+                if (i == 0 && *v[0] != words::kStart) {
+                    return;
                 }
-            } catch (const RecordError& e) {
-                m_unreadable = e.what();
             }
-        });
-    } catch (...) {
-        // Half a walk is no index: the next tick walks again.
-        m_builtFor.reset();
-        throw;
-    }
+            const std::string_view by = *v[1];
+            if (by == words::kDaily) {
+                const auto hour = TwoDigitValue(*v[2], 23);
+                const auto minute = TwoDigitValue(*v[3], 59);
+                if (hour && minute) {
+                    m_daily[static_cast<std::size_t>(*hour * 60 + *minute)].push_back(add(record));
+                }
+            } else if (by == words::kHourly) {
+                if (const auto minute = TwoDigitValue(*v[3], 59)) {
+                    m_hourly[static_cast<std::size_t>(*minute)].push_back(add(record));
+                }
+            } else if (by == words::kMinutely) {
+                const int period = ParseRecordInteger(*v[3]);
+                if (period != 0) {
+                    auto it = std::find_if(m_minutely.begin(), m_minutely.end(),
+                                           [&](const auto& p) { return p.first == period; });
+                    if (it == m_minutely.end()) {
+                        it = m_minutely.insert(m_minutely.end(), {period, {}});
+                    }
+                    it->second.push_back(add(record));
+                }
+            }
+        } catch (const RecordError& e) {
+            m_unreadable = e.what();
+        }
+    });
     m_builtFor = store.editCount();
 }
 
