@@ -90,7 +90,8 @@ namespace {
 
 // The data in a new temporary file beside `path`, written and flushed: its
 // name.
-Expected<std::string> WriteTemporary(const std::string& path, std::string_view data, mode_t mode) {
+Expected<std::string> WriteTemporary(const std::string& path, const ContentWriter& write,
+                                     mode_t mode) {
     std::string tmpl = DirectoryOf(path) + "/." + BaseNameOf(path) + ".tmp-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
@@ -108,7 +109,11 @@ Expected<std::string> WriteTemporary(const std::string& path, std::string_view d
     if (::fchmod(fd, mode) != 0) {
         return fail("Cannot set the permissions of");
     }
-    if (!WriteAll(fd, data)) {
+    errno = 0;
+    if (!write(fd)) {
+        if (errno == 0) {
+            errno = EIO;
+        }
         return fail("Cannot write");
     }
     if (::fsync(fd) != 0) {
@@ -154,12 +159,20 @@ Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& linkOrPat
                                                     std::string_view data,
                                                     const std::optional<FileStamp>& known,
                                                     mode_t mode) {
+    return ReplaceKnownFile(
+        linkOrPath, [data](int fd) { return WriteAll(fd, data); }, known, mode);
+}
+
+Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& linkOrPath,
+                                                    const ContentWriter& write,
+                                                    const std::optional<FileStamp>& known,
+                                                    mode_t mode) {
     const Expected<std::string> behind = FileBehind(linkOrPath);
     if (!behind) {
         return Error{behind.error()};
     }
     const std::string& path = behind.value();
-    const Expected<std::string> tmp = WriteTemporary(path, data, mode);
+    const Expected<std::string> tmp = WriteTemporary(path, write, mode);
     if (!tmp) {
         return Error{tmp.error()};
     }

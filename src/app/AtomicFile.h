@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,14 @@ std::optional<FileStamp> StampOf(const std::string& path);
 // the two files change places in one step, so that one that came in the
 // moment between is put back at once.
 Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& path, std::string_view data,
+                                                    const std::optional<FileStamp>& known,
+                                                    mode_t mode = 0600);
+// The same with the contents written by `write` straight into the temporary
+// file (a large file need not be held in memory first). write returns false
+// with errno set when it failed; it runs before the file is flushed.
+using ContentWriter = std::function<bool(int fd)>;
+Expected<std::optional<FileStamp>> ReplaceKnownFile(const std::string& path,
+                                                    const ContentWriter& write,
                                                     const std::optional<FileStamp>& known,
                                                     mode_t mode = 0600);
 

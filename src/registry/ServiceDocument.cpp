@@ -19,7 +19,6 @@ const char* StatusElement() {
 void ServiceDocument::open(Parsed parsed) {
     std::lock_guard lock(m_mutex);
     m_doc = std::move(parsed.doc);
-    m_snapshotSize = parsed.size;
     m_active = true;
     m_savedVersion = m_version;
     m_held.clear();
@@ -42,7 +41,6 @@ void ServiceDocument::takeIn(Parsed parsed) {
         }
     }
     m_doc = std::move(parsed.doc);
-    m_snapshotSize = parsed.size;
     changed();  // the results carried over go to the file
     rebuildIndex();
 }
@@ -238,15 +236,12 @@ void ServiceDocument::applyHeldLocked() {
     m_holding = false;
 }
 
-ServiceDocument::Snapshot ServiceDocument::snapshot() const {
-    Snapshot now;
-    {
-        std::lock_guard lock(m_mutex);
-        now = {xml::Serialise(m_doc, m_snapshotSize), m_version};
-        m_snapshotSize = now.text.size();
+std::optional<std::uint64_t> ServiceDocument::saveTo(int fd) const {
+    std::lock_guard lock(m_mutex);
+    if (!xml::Save(m_doc, fd)) {
+        return std::nullopt;
     }
-    now.text = xml::EscapeTextCarriageReturns(std::move(now.text));
-    return now;
+    return m_version;
 }
 
 bool ServiceDocument::saved() const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -29,12 +30,6 @@ public:
     // A file as read from disk, not yet in use.
     struct Parsed {
         pugi::xml_document doc;
-        std::size_t size = 0;
-    };
-    // The document as text, and the change it is up to.
-    struct Snapshot {
-        std::string text;
-        std::uint64_t version = 0;
     };
 
     bool active() const { return m_active; }
@@ -84,8 +79,10 @@ public:
     // Whether results are held back; any thread.
     bool holdsResults() const { return m_holding.load(); }
 
-    // Any thread (the writer): the document as text.
-    Snapshot snapshot() const;
+    // Any thread (the writer): writes the document to fd, holding the
+    // lock meanwhile; the change it is up to, or nullopt with errno set
+    // when a write failed.
+    std::optional<std::uint64_t> saveTo(int fd) const;
     // Whether the file has every change up to now.
     bool saved() const;
     void markSaved(std::uint64_t version);
@@ -107,7 +104,6 @@ private:
     // Changes made, and the change the file holds; under m_mutex.
     std::uint64_t m_version = 0;
     std::uint64_t m_savedVersion = 0;
-    mutable std::size_t m_snapshotSize = 0;
     // Owner thread only: results that came while the writer held the lock,
     // by key, the latest of each.
     std::vector<std::pair<std::string, std::string>> m_held;

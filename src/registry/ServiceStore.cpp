@@ -24,8 +24,7 @@ Status ParseFile(const std::string& path, ServiceDocument::Parsed& parsed,
     if (!data) {
         return Error{data.error()};
     }
-    parsed.size = data->size();
-    return xml::Parse(*data, path, parsed.doc);
+    return xml::Parse(std::move(*data), path, parsed.doc);
 }
 
 // An edit whose text an XML 1.0 file cannot hold is refused whole: a file
@@ -211,12 +210,21 @@ Expected<bool> ServiceStore::write(bool onOwner) {
     if (m_doc->saved()) {
         return true;  // the file has it already
     }
-    ServiceDocument::Snapshot now = m_doc->snapshot();
-    if (!onOwner && m_doc->holdsResults()) {
-        askOwnerToApplyHeld();
-    }
+    std::uint64_t version = 0;
+    const auto save = [&](int fd) {
+        const std::optional<std::uint64_t> saved = m_doc->saveTo(fd);
+        // Results that came while the document was written wait no longer
+        // than that (the flush to disk comes after).
+        if (!onOwner && m_doc->holdsResults()) {
+            const int err = errno;
+            askOwnerToApplyHeld();
+            errno = err;
+        }
+        version = saved.value_or(0);
+        return saved.has_value();
+    };
     const Expected<std::optional<app::FileStamp>> replaced =
-        app::ReplaceKnownFile(m_filePath, now.text, m_watch.known());
+        app::ReplaceKnownFile(m_filePath, save, m_watch.known());
     if (!replaced) {
         return Error{replaced.error()};
     }
@@ -231,7 +239,7 @@ Expected<bool> ServiceStore::write(bool onOwner) {
     // Ours, not whatever stands there now: a version that came since is not
     // taken for ours.
     m_watch.remember(*replaced);
-    m_doc->markSaved(now.version);
+    m_doc->markSaved(version);
     return true;
 }
 

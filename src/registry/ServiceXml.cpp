@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <utility>
 
+#include "app/AtomicFile.h"
 #include "app/Words.h"
 #include "registry/ServiceElements.h"
 
@@ -87,6 +91,48 @@ struct StringWriter final : pugi::xml_writer {
     }
 };
 
+// Hands pugixml's output to a file in large pieces. pugixml cannot be told
+// that a write failed: after the first failure the rest is dropped, and
+// failed() says so with the write's errno.
+class FileWriter final : public pugi::xml_writer {
+public:
+    explicit FileWriter(int fd) : m_fd(fd) { m_buffer.reserve(kPiece); }
+    void write(const void* data, size_t size) override {
+        if (m_errno != 0) {
+            return;
+        }
+        if (m_buffer.size() + size > kPiece) {
+            flush();
+        }
+        if (size >= kPiece) {
+            put(std::string_view(static_cast<const char*>(data), size));
+        } else {
+            m_buffer.append(static_cast<const char*>(data), size);
+        }
+    }
+    // False with errno set when a write failed.
+    bool finish() {
+        flush();
+        errno = m_errno;
+        return m_errno == 0;
+    }
+
+private:
+    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+    void flush() {
+        put(m_buffer);
+        m_buffer.clear();
+    }
+    void put(std::string_view piece) {
+        if (m_errno == 0 && !app::WriteAll(m_fd, piece)) {
+            m_errno = errno != 0 ? errno : EIO;
+        }
+    }
+    int m_fd;
+    int m_errno = 0;
+    std::string m_buffer;
+};
+
 // Where the comment, CDATA section, processing instruction or document type
 // that starts at `at` ends; npos when none starts there.
 std::size_t RawMarkupEnd(const std::string& xml, std::size_t at) {
@@ -160,9 +206,19 @@ void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
 
 }  // namespace
 
-Status Parse(const std::string& data, const std::string& where, pugi::xml_document& doc) {
+Status Parse(std::string data, const std::string& where, pugi::xml_document& doc) {
+    // The document keeps the names and texts in its own copy of the file;
+    // ours goes before the parse, so that a large file is not held twice
+    // while its nodes are made.
+    const std::size_t size = data.size();
+    void* own = pugi::get_memory_allocation_function()(std::max<std::size_t>(size, 1));
+    if (own == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::memcpy(own, data.data(), size);
+    std::string().swap(data);
     const pugi::xml_parse_result parsed =
-        doc.load_buffer(data.data(), data.size(), kParseFlags, pugi::encoding_auto);
+        doc.load_buffer_inplace_own(own, size, kParseFlags, pugi::encoding_auto);
     if (!parsed) {
         return Error{where + ": " + parsed.description() + " at offset " +
                      std::to_string(parsed.offset)};
@@ -177,44 +233,6 @@ Status Parse(const std::string& data, const std::string& where, pugi::xml_docume
     DeclareUtf8(doc);
     BlankControlsXmlCannotHold(doc);
     return {};
-}
-
-std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint) {
-    StringWriter writer;
-    // Room for about the last write's size at once: growing a large text
-    // step by step would hold two or three copies of it for a while.
-    writer.out.reserve(sizeHint + sizeHint / 16 + 4096);
-    // No control character XML 1.0 cannot hold reaches the document: the
-    // edits refuse one and the parse reads one as a blank. (pugixml's
-    // format_skip_control_chars would also drop the tab, LF and CR that an
-    // attribute value holds as "&#9;", "&#10;" and "&#13;".)
-    doc.save(writer, "  ",
-             pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
-             pugi::encoding_utf8);
-    return std::move(writer.out);
-}
-
-// pugixml writes a CR inside a text as it is, and XML readers turn it (alone
-// or before an LF) into an LF; written as "&#13;" it reads back as a CR.
-// Attribute values come out escaped already; comments, CDATA sections,
-// processing instructions and the document type are left as they are.
-std::string EscapeTextCarriageReturns(std::string xml) {
-    if (xml.find('\r') == std::string::npos) {
-        return xml;  // the usual case, without a copy of the whole file
-    }
-    std::string out;
-    out.reserve(xml.size() + 64);
-    for (std::size_t i = 0; i < xml.size();) {
-        const std::size_t end = xml[i] == '<' ? RawMarkupEnd(xml, i) : std::string::npos;
-        if (end != std::string::npos) {
-            out.append(xml, i, end - i);
-            i = end;
-        } else {
-            out += xml[i] == '\r' ? std::string_view("&#13;") : std::string_view(&xml[i], 1);
-            ++i;
-        }
-    }
-    return out;
 }
 
 std::optional<std::string> WhyNotXmlText(std::string_view text) {
@@ -255,6 +273,82 @@ std::optional<std::string> WhyNotXmlText(std::string_view text) {
         i += length;
     }
     return std::nullopt;
+}
+
+namespace {
+
+constexpr unsigned kSaveFlags =
+    pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags;
+
+// Whether a text of the document holds a CR: only a text's CR comes out of
+// pugixml raw outside markup that is written as it is (a comment, a CDATA
+// section, ...), so without one the output needs no second pass.
+bool HasTextCarriageReturn(const pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        // A text node, or the text kept in its element.
+        if ((node.type() == pugi::node_pcdata || node.type() == pugi::node_element) &&
+            std::strchr(node.value(), '\r') != nullptr) {
+            return true;
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return false;
+}
+
+std::string Serialise(const pugi::xml_document& doc) {
+    StringWriter writer;
+    // No control character XML 1.0 cannot hold reaches the document: the
+    // edits refuse one and the parse reads one as a blank. (pugixml's
+    // format_skip_control_chars would also drop the tab, LF and CR that an
+    // attribute value holds as "&#9;", "&#10;" and "&#13;".)
+    doc.save(writer, "  ", kSaveFlags, pugi::encoding_utf8);
+    return std::move(writer.out);
+}
+
+// pugixml writes a CR inside a text as it is, and XML readers turn it (alone
+// or before an LF) into an LF; written as "&#13;" it reads back as a CR.
+// Attribute values come out escaped already; comments, CDATA sections,
+// processing instructions and the document type are left as they are.
+std::string EscapeTextCarriageReturns(std::string xml) {
+    if (xml.find('\r') == std::string::npos) {
+        return xml;  // the usual case, without a copy of the whole file
+    }
+    std::string out;
+    out.reserve(xml.size() + 64);
+    for (std::size_t i = 0; i < xml.size();) {
+        const std::size_t end = xml[i] == '<' ? RawMarkupEnd(xml, i) : std::string::npos;
+        if (end != std::string::npos) {
+            out.append(xml, i, end - i);
+            i = end;
+        } else {
+            out += xml[i] == '\r' ? std::string_view("&#13;") : std::string_view(&xml[i], 1);
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool Save(const pugi::xml_document& doc, int fd) {
+    if (HasTextCarriageReturn(doc)) {
+        // Rare (a CR typed into a text): the whole text once, mended.
+        const std::string text = EscapeTextCarriageReturns(Serialise(doc));
+        return app::WriteAll(fd, text);
+    }
+    // The usual case: straight to the file, without a copy of it in memory.
+    FileWriter writer(fd);
+    doc.save(writer, "  ", kSaveFlags, pugi::encoding_utf8);
+    return writer.finish();
 }
 
 void SetChildText(pugi::xml_node parent, const char* name, std::string_view value) {

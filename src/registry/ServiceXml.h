@@ -18,14 +18,12 @@ namespace vantor::registry::xml {
 // or it could not be written back saying the same (declared entities,
 // nesting without bound). Whatever encoding it declared, it is declared
 // UTF-8 after, as it will be saved.
-Status Parse(const std::string& data, const std::string& where, pugi::xml_document& doc);
+Status Parse(std::string data, const std::string& where, pugi::xml_document& doc);
 
-// The document as text: indented, without a declaration of pugixml's own.
-// sizeHint: about the size of the last text, to allocate once.
-std::string Serialise(const pugi::xml_document& doc, std::size_t sizeHint);
-// A CR inside a text of that, written so that it reads back as one: what
-// the file then holds.
-std::string EscapeTextCarriageReturns(std::string xml);
+// Writes the document to fd as the file holds it: indented, without a
+// declaration of pugixml's own, a CR inside a text written so that it reads
+// back as one. False with errno set when a write failed.
+bool Save(const pugi::xml_document& doc, int fd);
 
 // What in a text an XML 1.0 file cannot hold ("U+0001", "bytes that are not
 // UTF-8"), or nullopt when it can hold all of it.

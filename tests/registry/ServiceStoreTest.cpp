@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <pugixml.hpp>
@@ -567,6 +569,38 @@ TEST_F(ServiceStoreTest, AFailedSaveKeepsTheChangeForTheNextSave) {
     EXPECT_EQ(again.findRecord("Ping:b:0")->text("status"), "Stop");
     EXPECT_EQ(test::ListDir(dir.file("conf")), std::vector<std::string>{"service.xml"})
         << "no temporary file is left behind";
+}
+
+// The document goes to the temporary file piece by piece: a disk that fills
+// in the middle of it (here a file size limit) fails the save and leaves the
+// old file whole and no piece of the new one behind.
+TEST_F(ServiceStoreTest, ADiskThatFillsInTheMiddleOfASaveLeavesTheOldFileWhole) {
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(store.InsertService(Ping("host" + std::to_string(i))));
+    }
+    const std::string before = ReadFile(path);
+    ASSERT_GT(before.size(), 4096u);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = before.size() / 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Status saved = store.SetServiceRunState("Ping:host7:0", "Stop");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().find("Cannot write"), std::string::npos) << saved.error();
+    EXPECT_NE(saved.error().find(path), std::string::npos) << saved.error();
+    EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
+    EXPECT_EQ(test::ListDir(dir.file("conf")), std::vector<std::string>{"service.xml"});
+
+    ASSERT_TRUE(store.SetServiceRunState("Ping:host8:0", "Stop"));
+    ServiceStore again(path);
+    ASSERT_TRUE(again.OpenServiceFile(true).ok());
+    EXPECT_EQ(again.recordCount(), 40u);
+    EXPECT_EQ(again.findRecord("Ping:host7:0")->text("status"), "Stop");
 }
 
 // Results change the document at once and reach the file through the
