@@ -88,10 +88,8 @@ std::optional<Notice> AlarmPolicy::verdict(const std::string& key, std::int64_t 
                                            const std::string& detail, bool muted,
                                            const PolicySettings* own) {
     State& s = m_states[key];
-    s.last.push_back(failed);
-    if (s.last.size() > static_cast<std::size_t>(kFlapWindow)) {
-        s.last.pop_front();
-    }
+    static_assert(kFlapWindow <= 32);
+    s.last.push(failed, kFlapWindow);
     std::optional<Notice> notice = decide(s, own ? *own : m_settings, time, failed, detail);
     if (muted) {
         return std::nullopt;
@@ -99,7 +97,7 @@ std::optional<Notice> AlarmPolicy::verdict(const std::string& key, std::int64_t 
     return notice;
 }
 
-int AlarmPolicy::Changes(const std::deque<bool>& last) {
+int AlarmPolicy::Changes(const State::Window& last) {
     int changes = 0;
     for (std::size_t i = 1; i < last.size(); ++i) {
         changes += last[i] != last[i - 1] ? 1 : 0;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,7 +47,7 @@ struct Notice {
 class AlarmPolicy final {
 public:
     // The verdicts that flap detection looks at.
-    static constexpr int kFlapWindow = 21;
+    static constexpr int kFlapWindow = 21;  // at most 32
 
     explicit AlarmPolicy(PolicySettings settings = {});
 
@@ -88,14 +87,30 @@ private:
         std::int64_t remindSlot = 0;  // the last reminder's slot from alarmedAt
         std::string firstText;        // of the outage's first alarm
         std::string lastText;         // of the latest failed verdict
-        std::deque<bool> last;        // the last verdicts, true = failed
+        // The last verdicts, the oldest first, true = failed: one bit each
+        // (a list of many services keeps one of these per service).
+        struct Window {
+            std::uint32_t bits = 0;  // bit i: the i-th of them
+            std::uint8_t count = 0;
+            std::size_t size() const { return count; }
+            bool operator[](std::size_t i) const { return ((bits >> i) & 1U) != 0; }
+            void push(bool failed, int most) {
+                if (count == most) {
+                    bits >>= 1;
+                    --count;
+                }
+                bits |= std::uint32_t{failed} << count;
+                ++count;
+            }
+        };
+        Window last;
         bool flapping = false;
     };
 
     std::optional<Notice> decide(State& s, const PolicySettings& p, std::int64_t time, bool failed,
                                  const std::string& detail);
     // Changes of state among the verdicts of the window.
-    static int Changes(const std::deque<bool>& last);
+    static int Changes(const State::Window& last);
 
     PolicySettings m_settings;
     std::unordered_map<std::string, State> m_states;
