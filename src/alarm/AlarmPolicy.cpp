@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/AppSettings.h"
+#include "app/ReserveFor.h"
 #include "app/TimeFormat.h"
 
 namespace vantor::alarm {
@@ -205,6 +206,10 @@ std::optional<Notice> AlarmPolicy::decide(State& s, const PolicySettings& p, std
     return Notice{NoticeType::Reminder, "STILL FAILING since " + HourMinute(s.failingSince) +
                                             " (#" + std::to_string(s.reminders + 1) +
                                             "): " + detail};
+}
+
+void AlarmPolicy::reserve(std::size_t n) {
+    app::ReserveFor(m_states, n);
 }
 
 void AlarmPolicy::rename(const std::string& oldKey, const std::string& newKey) {

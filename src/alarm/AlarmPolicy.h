@@ -61,6 +61,8 @@ public:
                                   const std::string& detail, bool muted = false,
                                   const PolicySettings* own = nullptr);
     void forget(const std::string& key) { m_states.erase(key); }
+    // Room for the state of n services (a table never shrinks by it).
+    void reserve(std::size_t n);
     void rename(const std::string& oldKey, const std::string& newKey);
 
     // What the state of a service is, for tests and the windows.

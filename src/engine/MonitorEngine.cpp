@@ -1,5 +1,6 @@
 #include "engine/MonitorEngine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include "app/DetailText.h"
 #include "app/Messages.h"
 #include "app/Reporter.h"
+#include "app/ReserveFor.h"
 #include "app/SystemLog.h"
 #include "app/TimeFormat.h"
 #include "app/UnexpectedError.h"
@@ -165,15 +167,61 @@ void MonitorEngine::TimerServiceTimer() {
     m_gathering = true;
     // Only the records due in this minute are read, in document order.
     const ScheduleIndex::Due due = m_schedule.due(m_store, now.hour, now.minute);
-    for (const registry::ServiceRecord& record : due.records) {
+    // What the pool can run now is built and handed over at the end of the
+    // tick; the rest wait by key and are built one by one as checks come
+    // back, so that a tick of many due records stays short and holds no
+    // checks that cannot run yet.
+    const int limit = m_pool.maxPooled();
+    const registry::ServiceRecord* lastWaiting = nullptr;
+    // Room for every due record's state at once, instead of growing (and
+    // rehashing a large table) while the results come in.
+    const std::size_t checking = m_checking.size() + due.records.size();
+    app::ReserveFor(m_checking, checking);
+    m_policy.reserve(checking);
+    m_health.reserve(checking);
+    // Those of an earlier tick that still wait are not taken twice (a round
+    // longer than its period).
+    std::unordered_set<std::string_view> waitingBefore;
+    if (m_waitingCount > 0) {
+        for (const Waiting& w : m_waiting) {
+            for (std::size_t i = w.next; i < w.positions.size(); ++i) {
+                if (w.positions[i] != kTakenOut) {
+                    waitingBefore.insert((*w.keys)[w.positions[i]]);
+                }
+            }
+        }
+    }
+    Waiting waiting{due.keys, {}, 0};
+    for (std::size_t i = 0; i < due.records.size(); ++i) {
+        const registry::ServiceRecord& record = due.records[i];
+        if (limit > 0 && (m_inPool >= limit || !m_backlog.empty() || m_waitingCount > 0 ||
+                          !waiting.positions.empty())) {
+            const std::string& key = (*due.keys)[due.positions[i]];
+            if (!m_checking.contains(key) && !waitingBefore.contains(key)) {
+                waiting.positions.push_back(due.positions[i]);
+                lastWaiting = &record;
+            }
+            continue;
+        }
         dispatchDue(record);
+    }
+    if (!waiting.positions.empty()) {
+        m_waitingCount += waiting.positions.size();
+        m_waiting.push_back(std::move(waiting));
+    }
+    // The selection ends on the last record dispatched, as it does when
+    // every one is dispatched at once.
+    if (lastWaiting != nullptr) {
+        if (const auto row = m_services.findRow(lastWaiting->key())) {
+            m_services.select(*row);
+        }
     }
     if (due.unreadable) {
         throw RecordError(*due.unreadable);
     }
 }
 
-void MonitorEngine::dispatchDue(const registry::ServiceRecord& record) {
+void MonitorEngine::dispatchDue(const registry::ServiceRecord& record, bool select) {
     // A check still queued or running is not queued again: under load a
     // tick would otherwise pile up copies of the same service.
     if (m_checking.contains(std::string(record.key()))) {
@@ -192,8 +240,39 @@ void MonitorEngine::dispatchDue(const registry::ServiceRecord& record) {
         m_undispatchable.erase(std::string(record.key()));
     }
     if (const auto row = m_services.findRow(record.key())) {
-        m_services.select(*row);
+        if (select) {
+            m_services.select(*row);
+        }
         m_services.setCurrentStatus(*row, words::kProcess);
+    }
+}
+
+bool MonitorEngine::waits(std::string_view key) const {
+    if (m_waitingCount == 0) {
+        return false;
+    }
+    for (const Waiting& w : m_waiting) {
+        for (std::size_t i = w.next; i < w.positions.size(); ++i) {
+            if (w.positions[i] != kTakenOut && (*w.keys)[w.positions[i]] == key) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void MonitorEngine::dispatchWaiting(const std::string& key) {
+    // A record deleted since its tick has nothing to check.
+    const auto record = m_store.findRecord(key);
+    if (!record) {
+        return;
+    }
+    try {
+        // Built now, as a slot frees: the operator's selection stays.
+        dispatchDue(*record, /*select=*/false);
+    } catch (const std::exception& e) {
+        // The records after it still get their checks.
+        app::ApplicationEventsException(m_reporter, m_log, e.what());
     }
 }
 
@@ -262,6 +341,17 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry, bool 
     const auto record = m_store.findRecord(key);
     if (!record) {
         throw RecordError("Cannot find the service \"" + app::DetailText(key) + "\"");
+    }
+    if (!retry && m_waitingCount > 0) {
+        // Asked for while its tick's check still waited: this one is it.
+        for (Waiting& w : m_waiting) {
+            for (std::size_t i = w.next; i < w.positions.size(); ++i) {
+                if (w.positions[i] != kTakenOut && (*w.keys)[w.positions[i]] == key) {
+                    w.positions[i] = kTakenOut;
+                    --m_waitingCount;
+                }
+            }
+        }
     }
     // "Process" once the check is out: a record that cannot be dispatched
     // keeps what its row showed, and "Run Now" may try it again.
@@ -405,7 +495,7 @@ void MonitorEngine::queueCheck(std::unique_ptr<CheckWorkItem> check) {
     // a check the pool refused as busy would be taken for a failure of its
     // service. The waiting list stays free for retries' senders and alarms.
     const int limit = m_pool.maxPooled();
-    if (limit > 0 && (m_inPool >= limit || !m_backlog.empty())) {
+    if (limit > 0 && (m_inPool >= limit || !m_backlog.empty() || m_waitingCount > 0)) {
         m_backlog.push_back(std::move(check));
         return;
     }
@@ -431,11 +521,33 @@ void MonitorEngine::flushGathered() {
 
 void MonitorEngine::drainBacklog() {
     const int limit = m_pool.maxPooled();
-    while (!m_backlog.empty() && (limit <= 0 || m_inPool < limit)) {
-        std::unique_ptr<CheckWorkItem> next = std::move(m_backlog.front());
-        m_backlog.pop_front();
-        ++m_inPool;
-        queue(std::move(next));
+    while (limit <= 0 || m_inPool < limit) {
+        // Checks already built (repeats, "Run Now") go before the tick's
+        // records that wait to be built.
+        if (!m_backlog.empty()) {
+            std::unique_ptr<CheckWorkItem> next = std::move(m_backlog.front());
+            m_backlog.pop_front();
+            ++m_inPool;
+            queue(std::move(next));
+            continue;
+        }
+        if (m_waitingCount == 0) {
+            m_waiting.clear();
+            return;
+        }
+        Waiting& w = m_waiting.front();
+        if (w.next == w.positions.size()) {
+            m_waiting.pop_front();
+            continue;
+        }
+        const std::uint32_t position = w.positions[w.next++];
+        if (position == kTakenOut) {
+            continue;
+        }
+        --m_waitingCount;
+        // Held by the copy: the walk's keys may go with the batch.
+        const std::string key = (*w.keys)[position];
+        dispatchWaiting(key);
     }
 }
 
@@ -485,7 +597,7 @@ std::string MonitorEngine::parentOf(const std::string& key) const {
 
 void MonitorEngine::releaseChildrenOf(const std::string& parent) {
     const auto it = m_waitingForParent.find(parent);
-    if (it == m_waitingForParent.end() || m_checking.contains(parent)) {
+    if (it == m_waitingForParent.end() || m_checking.contains(parent) || waits(parent)) {
         return;  // none waits, or the parent's repeat is still out
     }
     std::vector<HeldVerdict> children = std::move(it->second);
@@ -588,7 +700,7 @@ void MonitorEngine::decideAlarm(const std::string& timestamp, const CheckResult&
     if (!r.passed) {
         const std::string parent = parentOf(r.serviceKey);
         if (!parent.empty()) {
-            if (m_checking.contains(parent)) {
+            if (m_checking.contains(parent) || waits(parent)) {
                 // The parent's own check is under way: its verdict decides.
                 m_waitingForParent[parent].push_back(HeldVerdict{timestamp, r});
                 return;

@@ -129,9 +129,11 @@ public:
     void OnCheckDone(CheckWorkItem& check);
 
     // Checks queued (or waiting to be) that have not come back yet.
-    int outstanding() const { return m_inPool + static_cast<int>(m_backlog.size()); }
+    int outstanding() const {
+        return m_inPool + static_cast<int>(m_backlog.size() + m_waitingCount);
+    }
     // Checks held back until the pool has a thread for them.
-    std::size_t backlog() const { return m_backlog.size(); }
+    std::size_t backlog() const { return m_backlog.size() + m_waitingCount; }
 
     // Where every final verdict of a scheduled check goes besides the list
     // and the file; none keeps no history.
@@ -176,7 +178,12 @@ private:
     std::unique_ptr<CheckWorkItem> buildCheck(const registry::ServiceFields& input,
                                               CheckSettings settings, bool retry) const;
     // A record the tick found due: its check queued, or why not reported.
-    void dispatchDue(const registry::ServiceRecord& record);
+    // select: its row becomes the selected one.
+    void dispatchDue(const registry::ServiceRecord& record, bool select = true);
+    // A record that waited for a slot in the pool: dispatched now.
+    void dispatchWaiting(const std::string& key);
+    // Whether a tick found the key due and its check is not built yet.
+    bool waits(std::string_view key) const;
     void queue(std::unique_ptr<CheckWorkItem> check);
     void queueCheck(std::unique_ptr<CheckWorkItem> check);
     void checkCameBack(CheckWorkItem& check);
@@ -238,6 +245,17 @@ private:
     // Checks handed to the pool (or gathered for it) and not back yet.
     int m_inPool = 0;
     std::deque<std::unique_ptr<CheckWorkItem>> m_backlog;
+    // The due records of a tick whose checks are not built yet, in the
+    // order it found them: positions in the keys of the schedule's walk
+    // (kTakenOut: "Run Now" took it), the first `next` already dispatched.
+    struct Waiting {
+        ScheduleIndex::Keys keys;
+        std::vector<std::uint32_t> positions;
+        std::size_t next = 0;
+    };
+    static constexpr std::uint32_t kTakenOut = 0xFFFFFFFFU;
+    std::deque<Waiting> m_waiting;
+    std::size_t m_waitingCount = 0;  // positions left, not taken out
     // The services whose scheduled check is queued or running.
     std::unordered_set<std::string> m_checking;
     ScheduleIndex m_schedule;

@@ -37,8 +37,10 @@ void ScheduleIndex::rebuild(const registry::ServiceStore& store) {
     m_walked = 0;
     static constexpr Element kFields[] = {Element::Status, Element::ScheduleBy,
                                           Element::ScheduleHour, Element::ScheduleMinute};
-    const auto add = [this](const registry::ServiceRecord& record) {
+    auto keys = std::make_shared<std::vector<std::string>>();
+    const auto add = [this, &keys](const registry::ServiceRecord& record) {
         m_records.push_back(record);
+        keys->emplace_back(record.key());
         return static_cast<std::uint32_t>(m_records.size() - 1);
     };
     // A walk cut short leaves the count it was built for behind the store's:
@@ -85,6 +87,7 @@ void ScheduleIndex::rebuild(const registry::ServiceStore& store) {
             m_unreadable = e.what();
         }
     });
+    m_keys = std::move(keys);
     m_builtFor = store.editCount();
 }
 
@@ -112,6 +115,8 @@ ScheduleIndex::Due ScheduleIndex::due(const registry::ServiceStore& store, int h
     for (const std::uint32_t i : at) {
         due.records.push_back(m_records[i]);
     }
+    due.positions = std::move(at);
+    due.keys = m_keys;
     due.unreadable = m_unreadable;
     return due;
 }

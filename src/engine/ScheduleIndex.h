@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,9 +25,15 @@ namespace vantor::engine {
 // Owner thread.
 class ScheduleIndex final {
 public:
+    // The keys of the records of one walk, by position: they outlive the
+    // walk's records for as long as someone holds them.
+    using Keys = std::shared_ptr<const std::vector<std::string>>;
     struct Due {
         // In document order.
         std::vector<registry::ServiceRecord> records;
+        // Each record's position in keys.
+        std::vector<std::uint32_t> positions;
+        Keys keys;
         // The error of the record that ends the tick after them.
         std::optional<std::string> unreadable;
     };
@@ -43,6 +50,7 @@ private:
     // The started records that can fall due, in document order; the lists
     // below hold their positions in it, ascending.
     std::vector<registry::ServiceRecord> m_records;
+    Keys m_keys;
     std::array<std::vector<std::uint32_t>, 24 * 60> m_daily;             // by minute of the day
     std::array<std::vector<std::uint32_t>, 60> m_hourly;                 // by minute of the hour
     std::vector<std::pair<int, std::vector<std::uint32_t>>> m_minutely;  // by period

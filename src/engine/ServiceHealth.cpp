@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/ReserveFor.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
@@ -24,6 +25,10 @@ void ServiceHealth::resultCame(std::string_view key, bool passed, bool slow) {
     erase(k);
     into.insert(std::move(k));
     changed();
+}
+
+void ServiceHealth::reserve(std::size_t n) {
+    app::ReserveFor(m_passed, n);
 }
 
 void ServiceHealth::forget(std::string_view key) {

@@ -36,6 +36,8 @@ public:
     // After the list changed as a whole: only the services still there count.
     void keepOnly(const registry::ServiceStore& store);
     void setScheduling(bool running);
+    // Room for the results of n services (most of them pass).
+    void reserve(std::size_t n);
 
     TrayState trayState() const;
     std::size_t failingCount() const { return m_failing.size(); }

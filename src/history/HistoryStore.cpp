@@ -328,8 +328,11 @@ void HistoryStore::run() {
         m_opened = true;
     }
     m_written.notify_all();
+    // Kept from batch to batch: the verdicts of a large round then go into
+    // room already there rather than a vector grown (and copied) anew.
+    std::vector<Op> ops;
     for (;;) {
-        std::vector<Op> ops;
+        ops.clear();
         bool stop = false;
         bool housekeepNow = false;
         bool refreshAllNow = false;

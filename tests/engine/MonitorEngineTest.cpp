@@ -1026,6 +1026,40 @@ TEST_F(EngineTest, ABurstOfDueChecksWaitsForThreadsInsteadOfBeingRefusedAsBusy) 
     }
 }
 
+TEST_F(EngineTest, DueChecksBeyondThePoolWaitUnbuiltUntilAThreadFrees) {
+    pool->setMaxPooled(1);
+    block();
+    ASSERT_TRUE(Eventually([&] { return pool->ExecutingCount() == 1; }));
+    const std::string a = addRefused("/a");
+    const std::string b = addRefused("/b");
+    const std::string c = addRefused("/c");
+    const std::string d = addRefused("/d");
+    services.Fill(store, "ALL");
+    clock.setLocal(2026, 12, 8, 14, 0, 0);
+    engine->TimerServiceTimer();
+    EXPECT_EQ(rowStatus(a), "Process");
+    EXPECT_EQ(rowStatus(b), "Unknown") << "its check is built once a thread is free for it";
+    EXPECT_EQ(engine->outstanding(), 4);
+    EXPECT_EQ(services.selected(), services.findRow(d)) << "the last due row, as when all go";
+    // "Run Now" on one that waits takes it out of the wait: checked once.
+    services.select(*services.findRow(c));
+    engine->MenuServiceRunNowClick();
+    EXPECT_EQ(rowStatus(c), "Process");
+    EXPECT_EQ(engine->outstanding(), 4);
+    // One deleted while it waits is not checked.
+    ASSERT_TRUE(*store.DeleteService(d));
+    gate.open();
+    ASSERT_TRUE(drain());
+    std::multiset<std::string> checked;
+    for (const auto& r : results) {
+        checked.insert(r.result.serviceKey);
+    }
+    EXPECT_EQ(checked, (std::multiset<std::string>{a, b, c}));
+    EXPECT_EQ(rowStatus(b), "Failed");
+    EXPECT_EQ(engine->outstanding(), 0);
+    EXPECT_EQ(tickAt(14, 5), (std::set<std::string>{a, b, c})) << "all due again once back";
+}
+
 TEST_F(EngineTest, ADueServiceWhoseCheckIsStillOutIsNotQueuedAgain) {
     const std::string key = addRefused("/slow");
     services.Fill(store, "ALL");
