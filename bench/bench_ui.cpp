@@ -29,6 +29,14 @@
 //   bench_ui --scrape-storm [C]  the 300-check stall, then 20 s in all, beside
 //                          wrk with C connections (1,000) scraping the metrics
 //                          endpoint and 100 slow clients (wrk from Debian)
+//   bench_ui --large [N]   N services (100,000): the fill (median of 9),
+//                          then N URL services all due every minute against
+//                          the local server: the GUI thread's stalls from
+//                          before the next minute's tick until its round of
+//                          N results is back (the tick's own step included),
+//                          and the peak RSS of the process (window, checks
+//                          and the local server). Targets: fill 300 ms,
+//                          longest stall 50 ms, 400 MB.
 //   bench_ui --bare        (internal) the bare Qt window, prints its VmHWM
 #include <signal.h>
 #include <sys/resource.h>
@@ -355,6 +363,89 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
     return out;
 }
 
+// n URL services due every minute against the local server: once the
+// start-up round is back, the GUI thread is watched from before the next
+// minute's tick until the round it dispatches is back.
+struct Round {
+    Burst stalls;
+    double peakMb = 0;
+};
+
+Round NextMinuteRound(int n) {
+    vantor::test::FakeHttpServer server(
+        vantor::test::FakeHttpServer::Delayed(
+            vantor::test::HttpResponse("HTTP/1.1 200 OK", "", "ok"), 0ms),
+        vantor::test::FakeServer::Mode::OneAtATime);
+    Program program(Services(n, server.url("/")), /*initStart=*/true, 300ms);
+    // The start-up round early in a minute, so that it is back before the
+    // next tick.
+    while (QTime::currentTime().second() > 5) {
+        std::this_thread::sleep_for(500ms);
+    }
+    if (!program.start()) {
+        std::fprintf(stderr, "bench_ui: the program did not start\n");
+        std::exit(1);
+    }
+    auto& session = program.session();
+    vantor::test::StallProbe probe;
+    probe.start();
+    if (!probe.runUntil(
+            [&] { return program.window().initialised() && session.outstanding() == 0; }, 120000)) {
+        std::fprintf(stderr, "bench_ui: the start-up round did not come back\n");
+        std::exit(1);
+    }
+    const int minute = QTime::currentTime().minute();
+    probe.restart();
+    QElapsedTimer run;
+    bool ticked = false;
+    const bool back = probe.runUntil(
+        [&] {
+            if (!ticked && session.outstanding() > 0 && QTime::currentTime().minute() != minute) {
+                ticked = true;
+                run.start();
+            }
+            return ticked && session.outstanding() == 0;
+        },
+        180000);
+    if (!back) {
+        std::fprintf(stderr, "bench_ui: the next minute's round did not come back\n");
+        std::exit(1);
+    }
+    probe.stop();
+    Round out;
+    out.stalls.seconds = static_cast<double>(run.elapsed()) / 1000.0;
+    out.stalls.p50Ms = probe.percentileMs(0.5);
+    out.stalls.p99Ms = probe.percentileMs(0.99);
+    out.stalls.maxMs = probe.maxMs();
+    out.stalls.maxCpuMs = probe.longestGapCpuMs();
+    for (const auto& row : session.services().rows()) {
+        out.stalls.passed += row.currentStatus == "Passed" ? 1 : 0;
+    }
+    out.peakMb = static_cast<double>(VmHwmKb(::getpid())) / 1024.0;
+    Close(program);
+    return out;
+}
+
+void Large(int n) {
+    const double fill = FillMs(n);
+    const Round round = NextMinuteRound(n);
+    const Burst& b = round.stalls;
+    std::printf("%-64s %9.1f ms %10s\n", ("fill " + std::to_string(n) + " services").c_str(), fill,
+                "< 300 ms");
+    std::printf("%-64s %9.1f ms %10s\n", "GUI stall over the next tick and its round, p50", b.p50Ms,
+                "-");
+    std::printf("%-64s %9.1f ms %10s\n", "GUI stall over the next tick and its round, p99", b.p99Ms,
+                "-");
+    std::printf("%-64s %9.1f ms %10s\n", "GUI stall over the next tick and its round, max", b.maxMs,
+                "< 50 ms");
+    std::printf("%-64s %9.1f ms %10s\n", "  the GUI thread's CPU time in the longest", b.maxCpuMs,
+                "-");
+    std::printf("%-64s %9.1f s  %10s\n", "  results back after the tick", b.seconds, "-");
+    std::printf("%-64s %12d %10d\n", "  of which passed", b.passed, n);
+    std::printf("%-64s %9.1f MB %10s\n", "peak RSS (window, checks and the local server)",
+                round.peakMb, "< 400 MB");
+}
+
 void PrintBurst(const std::string& what, const Burst& b, int checks) {
     std::printf("%-58s %9.1f ms %10s\n", (what + ", p50").c_str(), b.p50Ms, "-");
     std::printf("%-58s %9.1f ms %10s\n", (what + ", p99").c_str(), b.p99Ms, "< 16 ms");
@@ -386,6 +477,10 @@ int main(int argc, char** argv) {
 
     if (argc > 1 && std::string(argv[1]) == "--burst") {
         Bursts(argc > 2 ? std::atoi(argv[2]) : 10000);
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--large") {
+        Large(argc > 2 ? std::atoi(argv[2]) : 100000);
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--scrape-storm") {
