@@ -166,6 +166,18 @@ std::size_t RawMarkupEnd(const std::string& xml, std::size_t at) {
     return xml.size();
 }
 
+// The node after this one in document order (depth first, without
+// recursion); null after the last.
+pugi::xml_node NextInDocumentOrder(pugi::xml_node node) {
+    if (node.first_child()) {
+        return node.first_child();
+    }
+    while (node && !node.next_sibling()) {
+        node = node.parent();
+    }
+    return node ? node.next_sibling() : pugi::xml_node();
+}
+
 bool IsControlXmlCannotHold(char c) {
     const auto u = static_cast<unsigned char>(c);
     return u < 0x20 && u != '\t' && u != '\n' && u != '\r';
@@ -185,21 +197,10 @@ void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
             }
         }
     };
-    for (pugi::xml_node node = doc.first_child(); node;) {
+    for (pugi::xml_node node = doc.first_child(); node; node = NextInDocumentOrder(node)) {
         blank(node.value());
         for (pugi::xml_attribute attribute : node.attributes()) {
             blank(attribute.value());
-        }
-        // Depth first, without recursion.
-        if (node.first_child()) {
-            node = node.first_child();
-            continue;
-        }
-        while (node && !node.next_sibling()) {
-            node = node.parent();
-        }
-        if (node) {
-            node = node.next_sibling();
         }
     }
 }
@@ -284,21 +285,11 @@ constexpr unsigned kSaveFlags =
 // pugixml raw outside markup that is written as it is (a comment, a CDATA
 // section, ...), so without one the output needs no second pass.
 bool HasTextCarriageReturn(const pugi::xml_document& doc) {
-    for (pugi::xml_node node = doc.first_child(); node;) {
+    for (pugi::xml_node node = doc.first_child(); node; node = NextInDocumentOrder(node)) {
         // A text node, or the text kept in its element.
         if ((node.type() == pugi::node_pcdata || node.type() == pugi::node_element) &&
             std::strchr(node.value(), '\r') != nullptr) {
             return true;
-        }
-        if (node.first_child()) {
-            node = node.first_child();
-            continue;
-        }
-        while (node && !node.next_sibling()) {
-            node = node.parent();
-        }
-        if (node) {
-            node = node.next_sibling();
         }
     }
     return false;
