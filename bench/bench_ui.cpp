@@ -250,6 +250,30 @@ struct Burst {
     int passed = 0;
 };
 
+// Starts the program once the clock is at most `latestSecond` into its
+// minute, so that its run falls where the caller wants it.
+void StartBy(Program& program, int latestSecond) {
+    while (QTime::currentTime().second() > latestSecond) {
+        std::this_thread::sleep_for(500ms);
+    }
+    if (!program.start()) {
+        std::fprintf(stderr, "bench_ui: the program did not start\n");
+        std::exit(1);
+    }
+}
+
+// What the probe saw, and how many rows passed.
+void ReadStalls(const vantor::test::StallProbe& probe, Program& program, Burst& out) {
+    out.p50Ms = probe.percentileMs(0.5);
+    out.p99Ms = probe.percentileMs(0.99);
+    out.maxMs = probe.maxMs();
+    out.maxCpuMs = probe.longestGapCpuMs();
+    out.maxUserMs = probe.longestGapUserMs();
+    for (const auto& row : program.session().services().rows()) {
+        out.passed += row.currentStatus == "Passed" ? 1 : 0;
+    }
+}
+
 // The GUI thread's stalls while `checks` results come back in one burst,
 // from the end of the step that queued them until every result is back.
 // network: checks of that many URL services, all due at once, against a
@@ -282,13 +306,7 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
                                     std::to_string(metricsPort) + "\n");
     }
     // The run stays within one minute: a second tick would queue them again.
-    while (QTime::currentTime().second() > 40) {
-        std::this_thread::sleep_for(1s);
-    }
-    if (!program.start()) {
-        std::fprintf(stderr, "bench_ui: the program did not start\n");
-        std::exit(1);
-    }
+    StartBy(program, 40);
     auto& session = program.session();
     // The writer writes the whole list again as soon as it has written it.
     session.store().setResultWriteInterval(0ms);
@@ -351,14 +369,7 @@ Burst ResultBurst(int checks, bool network, std::chrono::milliseconds delay = {}
     for (const int fd : slow) {
         ::close(fd);
     }
-    out.p50Ms = probe.percentileMs(0.5);
-    out.p99Ms = probe.percentileMs(0.99);
-    out.maxMs = probe.maxMs();
-    out.maxCpuMs = probe.longestGapCpuMs();
-    out.maxUserMs = probe.longestGapUserMs();
-    for (const auto& row : session.services().rows()) {
-        out.passed += row.currentStatus == "Passed" ? 1 : 0;
-    }
+    ReadStalls(probe, program, out);
     Close(program);
     return out;
 }
@@ -379,13 +390,7 @@ Round NextMinuteRound(int n) {
     Program program(Services(n, server.url("/")), /*initStart=*/true, 300ms);
     // The start-up round early in a minute, so that it is back before the
     // next tick.
-    while (QTime::currentTime().second() > 5) {
-        std::this_thread::sleep_for(500ms);
-    }
-    if (!program.start()) {
-        std::fprintf(stderr, "bench_ui: the program did not start\n");
-        std::exit(1);
-    }
+    StartBy(program, 5);
     auto& session = program.session();
     vantor::test::StallProbe probe;
     probe.start();
@@ -414,13 +419,7 @@ Round NextMinuteRound(int n) {
     probe.stop();
     Round out;
     out.stalls.seconds = static_cast<double>(run.elapsed()) / 1000.0;
-    out.stalls.p50Ms = probe.percentileMs(0.5);
-    out.stalls.p99Ms = probe.percentileMs(0.99);
-    out.stalls.maxMs = probe.maxMs();
-    out.stalls.maxCpuMs = probe.longestGapCpuMs();
-    for (const auto& row : session.services().rows()) {
-        out.stalls.passed += row.currentStatus == "Passed" ? 1 : 0;
-    }
+    ReadStalls(probe, program, out.stalls);
     out.peakMb = static_cast<double>(VmHwmKb(::getpid())) / 1024.0;
     Close(program);
     return out;

@@ -173,24 +173,19 @@ void MonitorEngine::TimerServiceTimer() {
     // checks that cannot run yet.
     const int limit = m_pool.maxPooled();
     const registry::ServiceRecord* lastWaiting = nullptr;
-    // Room for every due record's state at once, instead of growing (and
-    // rehashing a large table) while the results come in.
-    const std::size_t checking = m_checking.size() + due.records.size();
-    app::ReserveFor(m_checking, checking);
-    m_policy.reserve(checking);
-    m_health.reserve(checking);
+    // Room for every due service's state at once, instead of growing (and
+    // rehashing a large table) while the results come in. The checks out
+    // at once are as many as the pool runs, so m_checking stays small.
+    const std::size_t services = m_checking.size() + m_waitingCount + due.records.size();
+    m_policy.reserve(services);
+    m_health.reserve(services);
     // Those of an earlier tick that still wait are not taken twice (a round
     // longer than its period).
     std::unordered_set<std::string_view> waitingBefore;
-    if (m_waitingCount > 0) {
-        for (const Waiting& w : m_waiting) {
-            for (std::size_t i = w.next; i < w.positions.size(); ++i) {
-                if (w.positions[i] != kTakenOut) {
-                    waitingBefore.insert((*w.keys)[w.positions[i]]);
-                }
-            }
-        }
-    }
+    forEachWaiting([&waitingBefore](std::uint32_t&, const std::string& key) {
+        waitingBefore.insert(key);
+        return true;
+    });
     Waiting waiting{due.keys, {}, 0};
     for (std::size_t i = 0; i < due.records.size(); ++i) {
         const registry::ServiceRecord& record = due.records[i];
@@ -247,18 +242,27 @@ void MonitorEngine::dispatchDue(const registry::ServiceRecord& record, bool sele
     }
 }
 
-bool MonitorEngine::waits(std::string_view key) const {
+void MonitorEngine::forEachWaiting(
+    const std::function<bool(std::uint32_t& position, const std::string& key)>& visit) {
     if (m_waitingCount == 0) {
-        return false;
+        return;
     }
-    for (const Waiting& w : m_waiting) {
+    for (Waiting& w : m_waiting) {
         for (std::size_t i = w.next; i < w.positions.size(); ++i) {
-            if (w.positions[i] != kTakenOut && (*w.keys)[w.positions[i]] == key) {
-                return true;
+            if (w.positions[i] != kTakenOut && !visit(w.positions[i], (*w.keys)[w.positions[i]])) {
+                return;
             }
         }
     }
-    return false;
+}
+
+bool MonitorEngine::waits(std::string_view key) {
+    bool found = false;
+    forEachWaiting([&](std::uint32_t&, const std::string& waiting) {
+        found = waiting == key;
+        return !found;
+    });
+    return found;
 }
 
 void MonitorEngine::dispatchWaiting(const std::string& key) {
@@ -342,16 +346,15 @@ void MonitorEngine::DispatchServiceByKey(std::string_view key, bool retry, bool 
     if (!record) {
         throw RecordError("Cannot find the service \"" + app::DetailText(key) + "\"");
     }
-    if (!retry && m_waitingCount > 0) {
+    if (!retry) {
         // Asked for while its tick's check still waited: this one is it.
-        for (Waiting& w : m_waiting) {
-            for (std::size_t i = w.next; i < w.positions.size(); ++i) {
-                if (w.positions[i] != kTakenOut && (*w.keys)[w.positions[i]] == key) {
-                    w.positions[i] = kTakenOut;
-                    --m_waitingCount;
-                }
+        forEachWaiting([&](std::uint32_t& position, const std::string& waiting) {
+            if (waiting == key) {
+                position = kTakenOut;
+                --m_waitingCount;
             }
-        }
+            return true;
+        });
     }
     // "Process" once the check is out: a record that cannot be dispatched
     // keeps what its row showed, and "Run Now" may try it again.

@@ -183,7 +183,11 @@ private:
     // A record that waited for a slot in the pool: dispatched now.
     void dispatchWaiting(const std::string& key);
     // Whether a tick found the key due and its check is not built yet.
-    bool waits(std::string_view key) const;
+    bool waits(std::string_view key);
+    // Every due record still waiting, in order, until visit returns false;
+    // visit may mark its position kTakenOut (and count it off).
+    void forEachWaiting(
+        const std::function<bool(std::uint32_t& position, const std::string& key)>& visit);
     void queue(std::unique_ptr<CheckWorkItem> check);
     void queueCheck(std::unique_ptr<CheckWorkItem> check);
     void checkCameBack(CheckWorkItem& check);
