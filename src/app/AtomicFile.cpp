@@ -253,6 +253,8 @@ Expected<std::string> ReadWholeFile(const std::string& path) {
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
+    // Its size as it is now, so that a large file is not copied as it grows.
+    data.reserve(static_cast<std::size_t>(st.st_size) + 1);
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);

@@ -14,11 +14,45 @@ const char* StatusElement() {
     return EntryOf(Element::ServiceStatus).name;
 }
 
+std::string_view StatusOf(const ServiceEntry& entry, int at) {
+    return at >= 0 ? entry.text(entry.items[static_cast<std::size_t>(at)]) : std::string_view();
+}
+
+// Changes a record through its tree, which is read back from its body.
+bool EditTree(ServiceEntry& entry, const std::function<void(pugi::xml_node)>& edit) {
+    pugi::xml_document doc;
+    const pugi::xml_node record = xml::TreeOf(entry, doc);
+    if (!record) {
+        return false;
+    }
+    edit(record);
+    entry = xml::MakeEntry(record);
+    return true;
+}
+
+// The record's result; false when it held this one already.
+bool SetStatus(ServiceEntry& entry, std::string_view status) {
+    // A record without one reads as an empty result.
+    const int at = entry.child(0, StatusElement());
+    if (StatusOf(entry, at) == status) {
+        return false;
+    }
+    if (at >= 0 && ReplaceLeafText(entry, static_cast<std::size_t>(at), status)) {
+        return true;
+    }
+    return EditTree(
+        entry, [&](pugi::xml_node record) { xml::SetChildText(record, StatusElement(), status); });
+}
+
+bool IsRecord(const ServiceEntry& entry) {
+    return entry.kind == ServiceEntry::Kind::Record;
+}
+
 }  // namespace
 
 void ServiceDocument::open(Parsed parsed) {
     std::lock_guard lock(m_mutex);
-    m_doc = std::move(parsed.doc);
+    m_list = std::move(parsed);
     m_active = true;
     m_savedVersion = m_version;
     m_held.clear();
@@ -30,24 +64,24 @@ void ServiceDocument::takeIn(Parsed parsed) {
     std::lock_guard lock(m_mutex);
     applyHeldLocked();
     // The results we hold go on for the records that are still there.
-    for (pugi::xml_node rec = parsed.doc.child("serviceList").first_child(); rec;
-         rec = rec.next_sibling()) {
-        if (rec.type() != pugi::node_element) {
+    for (ServiceEntry& theirs : parsed.entries) {
+        if (!IsRecord(theirs)) {
             continue;
         }
-        const pugi::xml_node ours = find(rec.attribute(kKeyAttribute).value());
-        if (ours && ours.child(StatusElement())) {
-            xml::SetChildText(rec, StatusElement(), ours.child_value(StatusElement()));
+        const ServiceEntry* ours = find(theirs.keyText());
+        const int status = ours != nullptr ? ours->child(0, StatusElement()) : -1;
+        if (status >= 0) {
+            SetStatus(theirs, ours->text(ours->items[static_cast<std::size_t>(status)]));
         }
     }
-    m_doc = std::move(parsed.doc);
+    m_list = std::move(parsed);
     changed();  // the results carried over go to the file
     rebuildIndex();
 }
 
 void ServiceDocument::close() {
     std::lock_guard lock(m_mutex);
-    m_doc.reset();
+    m_list = ServiceList();
     m_index.clear();
     m_count = 0;
     ++m_edits;
@@ -56,47 +90,43 @@ void ServiceDocument::close() {
     m_active = false;
 }
 
-pugi::xml_node ServiceDocument::list() const {
-    return m_active ? m_doc.child("serviceList") : pugi::xml_node();
-}
-
 void ServiceDocument::rebuildIndex() {
     ++m_edits;
     m_index.clear();
     m_count = 0;
-    for (pugi::xml_node rec = list().first_child(); rec; rec = rec.next_sibling()) {
-        if (rec.type() == pugi::node_element) {
-            m_index[rec.attribute(kKeyAttribute).value()] = rec;  // the last one wins
+    const std::vector<ServiceEntry>& entries = m_list.entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (IsRecord(entries[i])) {
+            m_index[std::string(entries[i].keyText())] = i;  // the last one wins
             ++m_count;
         }
     }
 }
 
-pugi::xml_node ServiceDocument::find(std::string_view key) const {
+const ServiceEntry* ServiceDocument::find(std::string_view key) const {
     const auto found = m_index.find(std::string(key));
-    return found == m_index.end() ? pugi::xml_node() : found->second;
+    return found == m_index.end() ? nullptr : &m_list.entries[found->second];
+}
+
+ServiceEntry* ServiceDocument::findEntry(std::string_view key) {
+    const auto found = m_index.find(std::string(key));
+    return found == m_index.end() ? nullptr : &m_list.entries[found->second];
 }
 
 int ServiceDocument::position(std::string_view key) const {
-    int found = -1;
-    int index = 0;
-    for (pugi::xml_node child = list().first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) {
-            continue;
-        }
-        if (key == child.attribute(kKeyAttribute).value()) {
-            found = index;
-        }
-        ++index;
+    const auto found = m_index.find(std::string(key));
+    if (found == m_index.end()) {
+        return -1;
     }
-    return found;
+    const auto begin = m_list.entries.begin();
+    return static_cast<int>(
+        std::count_if(begin, begin + static_cast<std::ptrdiff_t>(found->second), IsRecord));
 }
 
 void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool withExtras) {
     const std::string key = KeyOf(fields);
-    std::lock_guard lock(m_mutex);
-    applyHeldLocked();
-    pugi::xml_node record = list().append_child(kRecordElement);
+    pugi::xml_document doc;
+    pugi::xml_node record = doc.append_child(kRecordElement);
     record.append_attribute(kKeyAttribute) = key.c_str();
     xml::WriteRecord(record, fields, words::kStart, true);
     if (withRequest) {
@@ -105,7 +135,11 @@ void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool
     if (withExtras) {
         xml::WriteExtraFields(record, fields.extraFields);
     }
-    m_index[key] = record;
+    ServiceEntry entry = xml::MakeEntry(record);
+    std::lock_guard lock(m_mutex);
+    applyHeldLocked();
+    m_list.entries.push_back(std::move(entry));
+    m_index[key] = m_list.entries.size() - 1;
     ++m_count;
     ++m_edits;
     changed();
@@ -113,45 +147,49 @@ void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool
 
 void ServiceDocument::removeLast(std::string_view key) {
     std::lock_guard lock(m_mutex);
-    if (pugi::xml_node added = find(key)) {
-        list().remove_child(added);
+    if (const auto found = m_index.find(std::string(key)); found != m_index.end()) {
+        m_list.entries.erase(m_list.entries.begin() + static_cast<std::ptrdiff_t>(found->second));
         changed();
     }
     rebuildIndex();
 }
 
-pugi::xml_document ServiceDocument::update(std::string_view oldKey, const ServiceFields& fields,
-                                           bool withRequest, bool withExtras) {
-    pugi::xml_document before;
+std::optional<ServiceEntry> ServiceDocument::update(std::string_view oldKey,
+                                                    const ServiceFields& fields, bool withRequest,
+                                                    bool withExtras) {
     std::lock_guard lock(m_mutex);
     applyHeldLocked();
-    pugi::xml_node record = find(oldKey);
-    if (!record) {
-        return before;
+    ServiceEntry* entry = findEntry(oldKey);
+    if (entry == nullptr) {
+        return std::nullopt;
     }
-    before.append_copy(record);
-    pugi::xml_attribute key = record.attribute(kKeyAttribute);
-    if (!key) {
-        key = record.append_attribute(kKeyAttribute);
-    }
-    key = KeyOf(fields).c_str();
-    xml::WriteRecord(record, fields, fields.runState, false);
-    if (withRequest) {
-        xml::WriteUrlGroup(record, fields.request, false);
-    }
-    if (withExtras) {
-        xml::WriteExtraFields(record, fields.extraFields);
+    std::optional<ServiceEntry> before = *entry;
+    const bool edited = EditTree(*entry, [&](pugi::xml_node record) {
+        pugi::xml_attribute key = record.attribute(kKeyAttribute);
+        if (!key) {
+            key = record.append_attribute(kKeyAttribute);
+        }
+        key = KeyOf(fields).c_str();
+        xml::WriteRecord(record, fields, fields.runState, false);
+        if (withRequest) {
+            xml::WriteUrlGroup(record, fields.request, false);
+        }
+        if (withExtras) {
+            xml::WriteExtraFields(record, fields.extraFields);
+        }
+    });
+    if (!edited) {
+        return std::nullopt;
     }
     changed();
     rebuildIndex();  // the key may have changed
     return before;
 }
 
-void ServiceDocument::restore(const pugi::xml_document& before, std::string_view newKey) {
+void ServiceDocument::restore(const ServiceEntry& before, std::string_view newKey) {
     std::lock_guard lock(m_mutex);
-    if (pugi::xml_node changedRecord = find(newKey); changedRecord && before.first_child()) {
-        list().insert_copy_before(before.first_child(), changedRecord);
-        list().remove_child(changedRecord);
+    if (ServiceEntry* changedRecord = findEntry(newKey)) {
+        *changedRecord = before;
         changed();
         rebuildIndex();
     }
@@ -160,11 +198,11 @@ void ServiceDocument::restore(const pugi::xml_document& before, std::string_view
 bool ServiceDocument::remove(std::string_view key) {
     std::lock_guard lock(m_mutex);
     applyHeldLocked();
-    pugi::xml_node record = find(key);
-    if (!record) {
+    const auto found = m_index.find(std::string(key));
+    if (found == m_index.end()) {
         return false;
     }
-    list().remove_child(record);
+    m_list.entries.erase(m_list.entries.begin() + static_cast<std::ptrdiff_t>(found->second));
     changed();
     rebuildIndex();
     return true;
@@ -174,11 +212,10 @@ bool ServiceDocument::change(std::string_view key,
                              const std::function<void(pugi::xml_node)>& edit) {
     std::lock_guard lock(m_mutex);
     applyHeldLocked();
-    pugi::xml_node record = find(key);
-    if (!record) {
+    ServiceEntry* entry = findEntry(key);
+    if (entry == nullptr || !EditTree(*entry, edit)) {
         return false;
     }
-    edit(record);
     ++m_edits;
     changed();
     return true;
@@ -189,8 +226,11 @@ bool ServiceDocument::setResult(std::string_view key, std::string_view status) {
     // latest result of a key is the one that stays.
     if (m_held.empty()) {
         // Read without the lock: only this thread changes the document.
-        const pugi::xml_node record = find(key);
-        if (!record || status == record.child(StatusElement()).child_value()) {
+        const ServiceEntry* entry = find(key);
+        if (entry == nullptr) {
+            return false;
+        }
+        if (status == StatusOf(*entry, entry->child(0, StatusElement()))) {
             return false;  // nothing to store, nothing to write
         }
         std::unique_lock lock(m_mutex, std::try_to_lock);
@@ -205,11 +245,10 @@ bool ServiceDocument::setResult(std::string_view key, std::string_view status) {
 }
 
 bool ServiceDocument::setResultLocked(std::string_view key, std::string_view status) {
-    pugi::xml_node record = find(key);
-    if (!record || status == record.child(StatusElement()).child_value()) {
+    ServiceEntry* entry = findEntry(key);
+    if (entry == nullptr || !SetStatus(*entry, status)) {
         return false;
     }
-    xml::SetChildText(record, StatusElement(), status);
     changed();
     return true;
 }
@@ -238,7 +277,7 @@ void ServiceDocument::applyHeldLocked() {
 
 std::optional<std::uint64_t> ServiceDocument::saveTo(int fd) const {
     std::lock_guard lock(m_mutex);
-    if (!xml::Save(m_doc, fd)) {
+    if (!xml::Save(m_list, fd)) {
         return std::nullopt;
     }
     return m_version;

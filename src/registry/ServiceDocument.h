@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "app/Result.h"
+#include "registry/ServiceEntry.h"
 #include "registry/ServiceFields.h"
 
 namespace vantor::registry {
 
-// service.xml as one document with an index of its keys, and the changes a
-// record can take. Only the owner thread changes it, holding the lock; the
+// service.xml as a list of compact entries with an index of its keys, and
+// the changes a record can take. Only the owner thread changes it, holding the lock; the
 // writer thread holds the same lock while it serialises the document; the
 // owner reads without it. A check's result never waits for the writer: one
 // that comes while the writer holds the document, or while results are held
@@ -28,9 +29,7 @@ namespace vantor::registry {
 class ServiceDocument final {
 public:
     // A file as read from disk, not yet in use.
-    struct Parsed {
-        pugi::xml_document doc;
-    };
+    using Parsed = ServiceList;
 
     bool active() const { return m_active; }
     // Puts a read file in place of what is held: as the file says (open), or
@@ -40,11 +39,11 @@ public:
     void takeIn(Parsed parsed);
     void close();
 
-    // Reading; owner thread.
-    pugi::xml_node list() const;
-    // The last record with this key.
-    pugi::xml_node find(std::string_view key) const;
-    // Its position among the children of serviceList, or -1.
+    // Reading; owner thread. The children of serviceList in document order.
+    const std::vector<ServiceEntry>& entries() const { return m_list.entries; }
+    // The last record with this key, or null.
+    const ServiceEntry* find(std::string_view key) const;
+    // Its position among the records, or -1.
     int position(std::string_view key) const;
 
     // Changes by the operator; owner thread. Each waits for a serialisation
@@ -52,13 +51,14 @@ public:
     void insert(const ServiceFields& fields, bool withRequest, bool withExtras);
     // Takes an insert back (its save failed).
     void removeLast(std::string_view key);
-    // The record as it was, for restore(); empty when the key is not there.
-    pugi::xml_document update(std::string_view oldKey, const ServiceFields& fields,
-                              bool withRequest, bool withExtras);
+    // The record as it was, for restore(); nullopt when the key is not there.
+    std::optional<ServiceEntry> update(std::string_view oldKey, const ServiceFields& fields,
+                                       bool withRequest, bool withExtras);
     // Puts back what update() changed.
-    void restore(const pugi::xml_document& before, std::string_view newKey);
+    void restore(const ServiceEntry& before, std::string_view newKey);
     bool remove(std::string_view key);
-    // Changes one record in place; false when the key is not there.
+    // Changes one record in place, through its tree; false when the key is
+    // not there.
     bool change(std::string_view key, const std::function<void(pugi::xml_node)>& edit);
 
     // A check's result; owner thread, never waits. A result equal to the
@@ -89,16 +89,18 @@ public:
 
 private:
     void rebuildIndex();
+    ServiceEntry* findEntry(std::string_view key);
     bool setResultLocked(std::string_view key, std::string_view status);
     void applyHeldLocked();
     // Counts a change; under the lock.
     void changed() { ++m_version; }
 
     mutable std::mutex m_mutex;
-    pugi::xml_document m_doc;
+    ServiceList m_list;
     bool m_active = false;
-    // The last record of each key, and how many records there are.
-    std::unordered_map<std::string, pugi::xml_node> m_index;
+    // The entry of the last record of each key, and how many records there
+    // are.
+    std::unordered_map<std::string, std::size_t> m_index;
     std::size_t m_count = 0;
     std::uint64_t m_edits = 0;
     // Changes made, and the change the file holds; under m_mutex.

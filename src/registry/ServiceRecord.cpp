@@ -1,9 +1,9 @@
 #include "registry/ServiceRecord.h"
 
 #include <algorithm>
-#include <pugixml.hpp>
 
 #include "registry/ServiceElements.h"
+#include "registry/ServiceEntry.h"
 
 namespace vantor::registry {
 
@@ -19,23 +19,6 @@ std::string MakeServiceKey(std::string_view service, std::string_view ip, std::s
 }
 
 namespace {
-
-pugi::xml_node ChildNamed(pugi::xml_node parent, std::string_view name) {
-    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element && name == child.name()) {
-            return child;
-        }
-    }
-    return {};
-}
-
-std::optional<std::string_view> TextOf(pugi::xml_node parent, std::string_view name) {
-    const pugi::xml_node child = ChildNamed(parent, name);
-    if (!child) {
-        return std::nullopt;
-    }
-    return std::string_view(child.child_value());
-}
 
 // The element of a name within one group, or Count. Records hold their
 // elements in table order, so the one after the last found is tried first.
@@ -54,31 +37,44 @@ Element Lookup(std::string_view name, bool requestGroup, std::size_t& next) {
     return Element::Count;
 }
 
-// Reads the children of `parent` that belong to the group into f; the first
-// element of a name counts, as find() reads it.
-void ReadGroup(pugi::xml_node parent, bool requestGroup, ServiceFields& f) {
+// Reads the children of items[parent - 1] (or of the record, parent 0)
+// that belong to the group into f; the first element of a name counts, as
+// find() reads it.
+void ReadGroup(const ServiceEntry& entry, std::size_t parent, bool requestGroup, ServiceFields& f) {
     std::size_t next = requestGroup ? static_cast<std::size_t>(Element::Referer) : 0;
-    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) {
+    for (std::size_t i = parent; i < entry.items.size(); ++i) {
+        const ServiceEntry::Item& item = entry.items[i];
+        if (item.parent != parent) {
+            if (parent != 0) {
+                break;  // past the group's children
+            }
             continue;
         }
-        const Element element = Lookup(child.name(), requestGroup, next);
+        const Element element = Lookup(entry.name(item), requestGroup, next);
         if (element == Element::Count || f.has(element)) {
             continue;
         }
         f.present.set(static_cast<std::size_t>(element));
-        FieldOf(f, element) = child.child_value();
+        FieldOf(f, element) = entry.text(item);
     }
+}
+
+std::optional<std::string_view> TextOf(const ServiceEntry& entry, std::size_t parent,
+                                       std::string_view name) {
+    const int at = entry.child(parent, name);
+    if (at < 0) {
+        return std::nullopt;
+    }
+    return entry.text(entry.items[static_cast<std::size_t>(at)]);
 }
 
 }  // namespace
 
 std::string_view ServiceRecord::key() const {
-    return pugi::xml_node(m_node).attribute(kKeyAttribute).value();
+    return m_entry->keyText();
 }
 
 ServiceFields ServiceRecord::fields(bool withRequest) const {
-    const pugi::xml_node node(m_node);
     ServiceFields f;
     // An element the record lacks reads as empty; one of those that came
     // later (TLS) as its default, which is what records from before it meant.
@@ -88,10 +84,10 @@ ServiceFields ServiceRecord::fields(bool withRequest) const {
         }
     }
     f.key = key();
-    ReadGroup(node, false, f);
+    ReadGroup(*m_entry, 0, false, f);
     if (withRequest) {
-        if (const pugi::xml_node group = ChildNamed(node, kUrlGroupElement)) {
-            ReadGroup(group, true, f);
+        if (const int group = m_entry->child(0, kUrlGroupElement); group >= 0) {
+            ReadGroup(*m_entry, static_cast<std::size_t>(group) + 1, true, f);
         }
         f.extraFields = extraFields();
     }
@@ -103,7 +99,7 @@ std::optional<std::string_view> ServiceRecord::find(Element element) const {
     if (entry.group == ElementGroup::UrlRequest) {
         return findUrlField(entry.name);
     }
-    return TextOf(pugi::xml_node(m_node), entry.name);
+    return TextOf(*m_entry, 0, entry.name);
 }
 
 std::string_view ServiceRecord::text(Element element) const {
@@ -121,7 +117,7 @@ void ServiceRecord::findAll(const Element* elements, std::optional<std::string_v
 }
 
 std::optional<std::string_view> ServiceRecord::find(std::string_view element) const {
-    return TextOf(pugi::xml_node(m_node), element);
+    return TextOf(*m_entry, 0, element);
 }
 
 void ServiceRecord::findAll(const std::string_view* names, std::optional<std::string_view>* values,
@@ -130,15 +126,17 @@ void ServiceRecord::findAll(const std::string_view* names, std::optional<std::st
         values[i].reset();
     }
     std::size_t left = count;
-    for (pugi::xml_node child = pugi::xml_node(m_node).first_child(); child && left > 0;
-         child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) {
+    for (const ServiceEntry::Item& item : m_entry->items) {
+        if (left == 0) {
+            break;
+        }
+        if (item.parent != 0) {
             continue;
         }
-        const std::string_view name = child.name();
+        const std::string_view name = m_entry->name(item);
         for (std::size_t i = 0; i < count; ++i) {
             if (!values[i] && names[i] == name) {
-                values[i] = std::string_view(child.child_value());
+                values[i] = m_entry->text(item);
                 --left;
                 break;
             }
@@ -151,18 +149,22 @@ std::string_view ServiceRecord::text(std::string_view element) const {
 }
 
 std::optional<std::string_view> ServiceRecord::findUrlField(std::string_view element) const {
-    const pugi::xml_node group = ChildNamed(pugi::xml_node(m_node), kUrlGroupElement);
-    if (!group) {
+    const int group = m_entry->child(0, kUrlGroupElement);
+    if (group < 0) {
         return std::nullopt;
     }
-    return TextOf(group, element);
+    return TextOf(*m_entry, static_cast<std::size_t>(group) + 1, element);
 }
 
 std::vector<ExtraField> ServiceRecord::extraFields() const {
     std::vector<ExtraField> fields;
-    for (pugi::xml_node child : pugi::xml_node(m_node).children(kExtraFieldElement)) {
-        fields.push_back(
-            {child.child_value(kExtraNameElement), child.child_value(kExtraValueElement)});
+    const std::vector<ServiceEntry::Item>& items = m_entry->items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].parent == 0 && m_entry->name(items[i]) == kExtraFieldElement) {
+            fields.push_back(
+                {std::string(TextOf(*m_entry, i + 1, kExtraNameElement).value_or("")),
+                 std::string(TextOf(*m_entry, i + 1, kExtraValueElement).value_or(""))});
+        }
     }
     return fields;
 }

@@ -7,17 +7,15 @@
 
 #include "registry/ServiceFields.h"
 
-namespace pugi {
-struct xml_node_struct;
-}
-
 namespace vantor::registry {
+
+struct ServiceEntry;
 
 // A read-only view of one record of the store. Valid until the store's
 // document next changes.
 class ServiceRecord final {
 public:
-    explicit ServiceRecord(pugi::xml_node_struct* node) : m_node(node) {}
+    explicit ServiceRecord(const ServiceEntry* entry) : m_entry(entry) {}
 
     std::string_view key() const;
 
@@ -48,7 +46,7 @@ public:
     std::vector<ExtraField> extraFields() const;
 
 private:
-    pugi::xml_node_struct* m_node;
+    const ServiceEntry* m_entry;
 };
 
 }  // namespace vantor::registry

@@ -24,7 +24,7 @@ Status ParseFile(const std::string& path, ServiceDocument::Parsed& parsed,
     if (!data) {
         return Error{data.error()};
     }
-    return xml::Parse(std::move(*data), path, parsed.doc);
+    return xml::Parse(std::move(*data), path, parsed);
 }
 
 // An edit whose text an XML 1.0 file cannot hold is refused whole: a file
@@ -325,7 +325,7 @@ Status ServiceStore::flush() {
 }
 
 Status ServiceStore::requireActive() const {
-    if (!m_doc->list()) {
+    if (!m_doc->active()) {
         return Error{"the service list is not open"};
     }
     return {};
@@ -367,13 +367,13 @@ Status ServiceStore::updateRecord(std::string_view oldKey, const ServiceFields& 
         return held;
     }
     // The record as it was, to put back if the change cannot be saved.
-    pugi::xml_document before;
+    std::optional<ServiceEntry> before;
     return applyAndSave(
         [&] {
-            before.reset(m_doc->update(oldKey, fields, withRequest, withExtras));
-            return static_cast<bool>(before.first_child());
+            before = m_doc->update(oldKey, fields, withRequest, withExtras);
+            return before.has_value();
         },
-        [&] { m_doc->restore(before, KeyOf(fields)); });
+        [&] { m_doc->restore(*before, KeyOf(fields)); });
 }
 
 Status ServiceStore::UpdateService(std::string_view oldKey, const ServiceFields& fields) {
@@ -462,17 +462,15 @@ std::vector<ServiceRecord> ServiceStore::records() const {
 }
 
 void ServiceStore::forEachRecord(const std::function<void(const ServiceRecord&)>& visit) const {
-    for (pugi::xml_node rec = m_doc->list().first_child(); rec; rec = rec.next_sibling()) {
-        if (rec.type() == pugi::node_element) {
-            visit(ServiceRecord(rec.internal_object()));
+    for (const ServiceEntry& entry : m_doc->entries()) {
+        if (entry.kind == ServiceEntry::Kind::Record) {
+            visit(ServiceRecord(&entry));
         }
     }
 }
 
 std::size_t ServiceStore::recordCount() const {
-    std::size_t n = 0;
-    forEachRecord([&n](const ServiceRecord&) { ++n; });
-    return n;
+    return m_doc->active() ? m_doc->count() : 0;
 }
 
 std::uint64_t ServiceStore::editCount() const {
@@ -480,11 +478,11 @@ std::uint64_t ServiceStore::editCount() const {
 }
 
 std::optional<ServiceRecord> ServiceStore::findRecord(std::string_view key) const {
-    const pugi::xml_node node = m_doc->find(key);
-    if (!node) {
+    const ServiceEntry* entry = m_doc->find(key);
+    if (entry == nullptr) {
         return std::nullopt;
     }
-    return ServiceRecord(node.internal_object());
+    return ServiceRecord(entry);
 }
 
 }  // namespace vantor::registry

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "app/AtomicFile.h"
@@ -205,21 +204,10 @@ void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
     }
 }
 
-}  // namespace
-
-Status Parse(std::string data, const std::string& where, pugi::xml_document& doc) {
-    // The document keeps the names and texts in its own copy of the file;
-    // ours goes before the parse, so that a large file is not held twice
-    // while its nodes are made.
-    const std::size_t size = data.size();
-    void* own = pugi::get_memory_allocation_function()(std::max<std::size_t>(size, 1));
-    if (own == nullptr) {
-        throw std::bad_alloc();
-    }
-    std::memcpy(own, data.data(), size);
-    std::string().swap(data);
+// The tree's names and texts stay in data, which must outlive doc.
+Status ParseTree(std::string& data, const std::string& where, pugi::xml_document& doc) {
     const pugi::xml_parse_result parsed =
-        doc.load_buffer_inplace_own(own, size, kParseFlags, pugi::encoding_auto);
+        doc.load_buffer_inplace(data.data(), data.size(), kParseFlags, pugi::encoding_auto);
     if (!parsed) {
         return Error{where + ": " + parsed.description() + " at offset " +
                      std::to_string(parsed.offset)};
@@ -235,6 +223,8 @@ Status Parse(std::string data, const std::string& where, pugi::xml_document& doc
     BlankControlsXmlCannotHold(doc);
     return {};
 }
+
+}  // namespace
 
 std::optional<std::string> WhyNotXmlText(std::string_view text) {
     const auto code = [](unsigned value) {
@@ -280,28 +270,15 @@ namespace {
 
 constexpr unsigned kSaveFlags =
     pugi::format_indent | pugi::format_no_declaration | pugi::format_no_empty_element_tags;
+constexpr const char* kIndent = "  ";
 
-// Whether a text of the document holds a CR: only a text's CR comes out of
-// pugixml raw outside markup that is written as it is (a comment, a CDATA
-// section, ...), so without one the output needs no second pass.
-bool HasTextCarriageReturn(const pugi::xml_document& doc) {
-    for (pugi::xml_node node = doc.first_child(); node; node = NextInDocumentOrder(node)) {
-        // A text node, or the text kept in its element.
-        if ((node.type() == pugi::node_pcdata || node.type() == pugi::node_element) &&
-            std::strchr(node.value(), '\r') != nullptr) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string Serialise(const pugi::xml_document& doc) {
+std::string Print(pugi::xml_node node, unsigned depth) {
     StringWriter writer;
     // No control character XML 1.0 cannot hold reaches the document: the
     // edits refuse one and the parse reads one as a blank. (pugixml's
     // format_skip_control_chars would also drop the tab, LF and CR that an
     // attribute value holds as "&#9;", "&#10;" and "&#13;".)
-    doc.save(writer, "  ", kSaveFlags, pugi::encoding_utf8);
+    node.print(writer, kIndent, kSaveFlags, pugi::encoding_utf8, depth);
     return std::move(writer.out);
 }
 
@@ -309,9 +286,10 @@ std::string Serialise(const pugi::xml_document& doc) {
 // or before an LF) into an LF; written as "&#13;" it reads back as a CR.
 // Attribute values come out escaped already; comments, CDATA sections,
 // processing instructions and the document type are left as they are.
+// A piece of the file never splits such markup, so each is mended alone.
 std::string EscapeTextCarriageReturns(std::string xml) {
     if (xml.find('\r') == std::string::npos) {
-        return xml;  // the usual case, without a copy of the whole file
+        return xml;  // the usual case, without a copy
     }
     std::string out;
     out.reserve(xml.size() + 64);
@@ -328,18 +306,134 @@ std::string EscapeTextCarriageReturns(std::string xml) {
     return out;
 }
 
+// The text before the entries and after them, from the list without its
+// children: pugixml writes it with a marker child between the two.
+Status SplitAroundEntries(pugi::xml_document& doc, ServiceList& list, const std::string& where) {
+    pugi::xml_node root = doc.document_element();
+    list.listHasText = root.value()[0] != '\0';
+    const std::string whole = Print(doc, 0);
+    std::string marker = "vantor-lite entries";
+    while (whole.find(marker) != std::string::npos) {
+        marker += '-';
+    }
+    pugi::xml_node placeholder = root.append_child(pugi::node_comment);
+    placeholder.set_value(marker.c_str());
+    const std::string marked = Print(doc, 0);
+    root.remove_child(placeholder);
+    const std::string comment = "<!--" + marker + "-->\n";
+    const std::size_t at = marked.find(comment);
+    const std::size_t lead = list.listHasText ? 0 : 1 + std::strlen(kIndent);
+    if (at == std::string::npos || at < lead) {
+        return Error{where + ": its list cannot be written back as it is"};
+    }
+    list.head = marked.substr(0, at - lead);
+    list.tail = marked.substr(at + comment.size());
+    if (list.head + list.tail != whole) {
+        return Error{where + ": its list cannot be written back as it is"};
+    }
+    list.head = EscapeTextCarriageReturns(std::move(list.head));
+    list.tail = EscapeTextCarriageReturns(std::move(list.tail));
+    return {};
+}
+
+// Hands the pieces of the file to a writer, with the breaks and indents
+// pugixml puts between the children of an element: none after a text.
+template <typename Write>
+void WriteList(const ServiceList& list, Write&& write) {
+    write(list.head);
+    if (list.entries.empty()) {
+        write(list.tail);
+        return;
+    }
+    bool indent = !list.listHasText;
+    for (const ServiceEntry& entry : list.entries) {
+        if (entry.kind == ServiceEntry::Kind::Text) {
+            write(entry.body);
+            indent = false;
+            continue;
+        }
+        if (indent) {
+            write("\n");
+            write(kIndent);
+        }
+        write(entry.body);
+        indent = true;
+    }
+    if (indent) {
+        write("\n");
+    }
+    write(list.tail);
+}
+
 }  // namespace
 
-bool Save(const pugi::xml_document& doc, int fd) {
-    if (HasTextCarriageReturn(doc)) {
-        // Rare (a CR typed into a text): the whole text once, mended.
-        const std::string text = EscapeTextCarriageReturns(Serialise(doc));
-        return app::WriteAll(fd, text);
+Status Parse(std::string data, const std::string& where, ServiceList& list) {
+    pugi::xml_document doc;  // goes before data, which holds its texts
+    if (Status parsed = ParseTree(data, where, doc); !parsed) {
+        return parsed;
     }
-    // The usual case: straight to the file, without a copy of it in memory.
+    // Each child becomes an entry and leaves the tree, whose memory goes
+    // back page by page as the entries take their own.
+    pugi::xml_node root = doc.document_element();
+    list.entries.clear();
+    for (pugi::xml_node child = root.first_child(); child; child = root.first_child()) {
+        list.entries.push_back(MakeEntry(child));
+        root.remove_child(child);
+    }
+    return SplitAroundEntries(doc, list, where);
+}
+
+bool Save(const ServiceList& list, int fd) {
     FileWriter writer(fd);
-    doc.save(writer, "  ", kSaveFlags, pugi::encoding_utf8);
+    WriteList(list,
+              [&writer](std::string_view piece) { writer.write(piece.data(), piece.size()); });
     return writer.finish();
+}
+
+ServiceEntry MakeEntry(pugi::xml_node node) {
+    ServiceEntry entry;
+    std::string body = Print(node, 1);
+    switch (node.type()) {
+        case pugi::node_element:
+            entry.kind = ServiceEntry::Kind::Record;
+            break;
+        case pugi::node_pcdata:
+        case pugi::node_cdata:
+            entry.kind = ServiceEntry::Kind::Text;
+            break;
+        default:
+            entry.kind = ServiceEntry::Kind::Markup;
+            break;
+    }
+    if (entry.kind != ServiceEntry::Kind::Text) {
+        // Written alone, a child comes indented and ends its line.
+        const std::size_t indent = std::strlen(kIndent);
+        const std::size_t from = body.compare(0, indent, kIndent) == 0 ? indent : 0;
+        const std::size_t to = !body.empty() && body.back() == '\n' ? body.size() - 1 : body.size();
+        body = body.substr(from, to - from);
+    }
+    entry.body = EscapeTextCarriageReturns(std::move(body));
+    if (entry.kind == ServiceEntry::Kind::Record) {
+        IndexEntry(entry, node);
+    }
+    return entry;
+}
+
+pugi::xml_node TreeOf(const ServiceEntry& entry, pugi::xml_document& doc) {
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(entry.body.data(), entry.body.size(), kParseFlags, pugi::encoding_utf8);
+    return parsed ? doc.document_element() : pugi::xml_node();
+}
+
+bool WrittenAsItReads(std::string_view text) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'' || c == '\r' ||
+            (u < 0x20 && c != '\t' && c != '\n')) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void SetChildText(pugi::xml_node parent, const char* name, std::string_view value) {

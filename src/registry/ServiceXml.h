@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Result.h"
+#include "registry/ServiceEntry.h"
 #include "registry/ServiceFields.h"
 
 namespace vantor::registry::xml {
@@ -17,13 +18,27 @@ namespace vantor::registry::xml {
 // A document is refused when it is not XML, its root is not serviceList,
 // or it could not be written back saying the same (declared entities,
 // nesting without bound). Whatever encoding it declared, it is declared
-// UTF-8 after, as it will be saved.
-Status Parse(std::string data, const std::string& where, pugi::xml_document& doc);
+// UTF-8 after, as it will be saved. The tree is taken apart into the
+// entries of the list as it is read, so that the whole file is never held
+// both as a tree and as entries.
+Status Parse(std::string data, const std::string& where, ServiceList& list);
 
-// Writes the document to fd as the file holds it: indented, without a
+// Writes the list to fd as the file holds it: indented, without a
 // declaration of pugixml's own, a CR inside a text written so that it reads
 // back as one. False with errno set when a write failed.
-bool Save(const pugi::xml_document& doc, int fd);
+bool Save(const ServiceList& list, int fd);
+
+// A child of serviceList as an entry; a record's texts are found in it.
+ServiceEntry MakeEntry(pugi::xml_node node);
+// Finds where the record's names and texts are (again, after a change of
+// its body).
+void IndexEntry(ServiceEntry& entry, pugi::xml_node node);
+// The record's tree, read back from its body into doc; null if it cannot be.
+pugi::xml_node TreeOf(const ServiceEntry& entry, pugi::xml_document& doc);
+
+// Whether a text of an element is written as it reads (nothing in it is
+// escaped).
+bool WrittenAsItReads(std::string_view text);
 
 // What in a text an XML 1.0 file cannot hold ("U+0001", "bytes that are not
 // UTF-8"), or nullopt when it can hold all of it.

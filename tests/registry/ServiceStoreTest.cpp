@@ -825,6 +825,82 @@ TEST_F(ServiceStoreTest, RecordViewsTellMissingFromEmpty) {
     EXPECT_FALSE(fields.has(Element::Cookie));
 }
 
+// Whatever a record holds (texts that are escaped in the file, a CR, other
+// attributes, a comment, text beside the records), it reads as it says and
+// a result, a run state or an edit writes the file as before, byte for byte.
+TEST_F(ServiceStoreTest, OddRecordsReadAsTheySayAndResultsAndEditsWriteTheSameBytes) {
+    WriteFile(path,
+              "<?xml version=\"1.0\"?>\n<!-- list -->\n<serviceList v=\"1\">"
+              "<record key=\"URL:a&amp;b:80\" x=\"&quot;q&quot;\"><service>URL</service>"
+              "<ip>a&amp;b</ip><password>x&#13;y&lt;z</password><service_status>Unknown"
+              "</service_status><status>Start</status><!-- note --><service_url><cookie>c=1"
+              "</cookie><referer>&gt;r</referer></service_url><service_url_detail><fieldname>f"
+              "</fieldname><fieldvalue>v&amp;w</fieldvalue></service_url_detail></record>"
+              "loose text<record key=\"Ping:p:0\"><service>Ping</service><ip>p</ip></record>"
+              "<?pi here?><record key=\"Ping:q:0\"><service>Ping</service>mixed<ip>q</ip>"
+              "<service_status></service_status></record></serviceList>\n<!-- after -->");
+    ASSERT_TRUE(store.OpenServiceFile(true).ok());
+    const auto a = store.findRecord("URL:a&b:80");
+    ASSERT_TRUE(a.has_value());
+    EXPECT_EQ(a->text("ip"), "a&b");
+    EXPECT_EQ(a->text("password"), "x\ry<z");
+    EXPECT_EQ(a->findUrlField("referer"), ">r");
+    EXPECT_EQ(a->findUrlField("cookie"), "c=1");
+    ASSERT_EQ(a->extraFields().size(), 1U);
+    EXPECT_EQ(a->extraFields()[0].value, "v&w");
+    const ServiceFields fields = a->fields();
+    EXPECT_EQ(fields.request.referer, ">r");
+    EXPECT_EQ(fields.password, "x\ry<z");
+    EXPECT_EQ(store.findRecord("Ping:q:0")->text("ip"), "q");
+
+    ASSERT_TRUE(store.SetServiceResult("URL:a&b:80", "Passed"));
+    ASSERT_TRUE(store.SetServiceResult("Ping:p:0", "Failed"));  // it has none yet
+    ASSERT_TRUE(store.SetServiceResult("Ping:q:0", "Failed: <b> & \"c\""));
+    ASSERT_TRUE(store.SetServiceRunState("Ping:p:0", "Stop"));
+    ASSERT_TRUE(store.flush());
+    EXPECT_EQ(store.findRecord("Ping:q:0")->text("service_status"), "Failed: <b> & \"c\"");
+    EXPECT_EQ(store.findRecord("URL:a&b:80")->text("service_status"), "Passed");
+    EXPECT_EQ(store.findRecord("URL:a&b:80")->text("password"), "x\ry<z");
+    const std::string expected = R"(<?xml version="1.0"?>
+<!-- list -->
+<serviceList v="1">
+  <record key="URL:a&amp;b:80" x="&quot;q&quot;">
+    <service>URL</service>
+    <ip>a&amp;b</ip>
+    <password>x&#13;y&lt;z</password>
+    <service_status>Passed</service_status>
+    <status>Start</status>
+    <!-- note -->
+    <service_url>
+      <cookie>c=1</cookie>
+      <referer>&gt;r</referer>
+    </service_url>
+    <service_url_detail>
+      <fieldname>f</fieldname>
+      <fieldvalue>v&amp;w</fieldvalue>
+    </service_url_detail>
+  </record>loose text<record key="Ping:p:0">
+    <service>Ping</service>
+    <ip>p</ip>
+    <service_status>Failed</service_status>
+    <status>Stop</status>
+  </record>
+  <?pi here?>
+  <record key="Ping:q:0">
+    <service>Ping</service>mixed<ip>q</ip>
+    <service_status>Failed: &lt;b&gt; &amp; "c"</service_status>
+  </record>
+</serviceList>
+<!-- after -->
+)";
+    EXPECT_EQ(ReadFile(path), expected);
+    ServiceStore again(path);
+    ASSERT_TRUE(again.OpenServiceFile(true).ok());
+    ASSERT_TRUE(again.SetServiceResult("Ping:p:0", "Failed"));
+    ASSERT_TRUE(again.flush());
+    EXPECT_EQ(ReadFile(path), expected) << "a load and a save are a fixed point";
+}
+
 // A result never waits for the writer: one that comes while the writer
 // serialises the list is held back, applied at the owner's next turn, and
 // reaches the file with the next write.
