@@ -899,6 +899,21 @@ TEST_F(ServiceStoreTest, OddRecordsReadAsTheySayAndResultsAndEditsWriteTheSameBy
     ASSERT_TRUE(again.SetServiceResult("Ping:p:0", "Failed"));
     ASSERT_TRUE(again.flush());
     EXPECT_EQ(ReadFile(path), expected) << "a load and a save are a fixed point";
+
+    // A longer result set in place moves the texts after it, not their reads.
+    const std::string longer = "Failed: no answer within 30 seconds from port 80";
+    ASSERT_TRUE(again.SetServiceResult("URL:a&b:80", "Failed: no answer within 30 seconds"));
+    ASSERT_TRUE(again.SetServiceResult("URL:a&b:80", longer));
+    const auto changed = again.findRecord("URL:a&b:80");
+    EXPECT_EQ(changed->text("service_status"), longer);
+    EXPECT_EQ(changed->text("status"), "Start");
+    EXPECT_EQ(changed->findUrlField("cookie"), "c=1");
+    EXPECT_EQ(changed->extraFields()[0].name, "f");
+    EXPECT_EQ(changed->key(), "URL:a&b:80");
+    ASSERT_TRUE(again.flush());
+    EXPECT_NE(ReadFile(path).find("<service_status>Failed: no answer within 30 seconds from "
+                                  "port 80</service_status>\n    <status>Start</status>"),
+              std::string::npos);
 }
 
 // A result never waits for the writer: one that comes while the writer
