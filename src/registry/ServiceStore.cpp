@@ -24,7 +24,7 @@ Status ParseFile(const std::string& path, ServiceDocument::Parsed& parsed,
     if (!data) {
         return Error{data.error()};
     }
-    return xml::Parse(std::move(*data), path, parsed);
+    return xml::Parse(std::move(data).value(), path, parsed);
 }
 
 // An edit whose text an XML 1.0 file cannot hold is refused whole: a file

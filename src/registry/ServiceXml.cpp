@@ -205,9 +205,13 @@ void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
 }
 
 // The tree's names and texts stay in data, which must outlive doc.
-Status ParseTree(std::string& data, const std::string& where, pugi::xml_document& doc) {
+Status ParseTree(std::string& data, const std::string& where, pugi::xml_document& doc,
+                 pugi::xml_encoding* encoding = nullptr) {
     const pugi::xml_parse_result parsed =
         doc.load_buffer_inplace(data.data(), data.size(), kParseFlags, pugi::encoding_auto);
+    if (encoding != nullptr) {
+        *encoding = parsed.encoding;
+    }
     if (!parsed) {
         return Error{where + ": " + parsed.description() + " at offset " +
                      std::to_string(parsed.offset)};
@@ -365,9 +369,141 @@ void WriteList(const ServiceList& list, Write&& write) {
     write(list.tail);
 }
 
+// Where the tag that starts at `at` ends (after its ">"), its quoted values
+// skipped; npos when it does not end.
+std::size_t TagEnd(const std::string& xml, std::size_t at) {
+    char quote = 0;
+    for (std::size_t i = at + 1; i < xml.size(); ++i) {
+        const char c = xml[i];
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return std::string::npos;
+}
+
+bool IsBlank(const std::string& xml, std::size_t from, std::size_t to) {
+    return std::all_of(xml.begin() + static_cast<std::ptrdiff_t>(from),
+                       xml.begin() + static_cast<std::ptrdiff_t>(to),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+}
+
+// The content of the root element, cut where each of its children ends.
+struct ChildSplit {
+    std::size_t contentStart = 0;
+    std::size_t contentEnd = 0;  // at the root's end tag
+    std::vector<std::size_t> ends;
+};
+
+// Splits the file's text at the children of its root, as far as markup
+// tells; nullopt where it cannot say (text or CDATA beside the children, a
+// root without content, anything that does not end). What it says is only
+// a guess that the parse of each piece confirms.
+std::optional<ChildSplit> SplitAtChildren(const std::string& xml) {
+    std::size_t pos = 0;
+    for (;;) {  // the prologue, up to the root's start tag
+        pos = xml.find('<', pos);
+        if (pos == std::string::npos) {
+            return std::nullopt;
+        }
+        const std::size_t raw = RawMarkupEnd(xml, pos);
+        if (raw == std::string::npos) {
+            break;
+        }
+        pos = raw;
+    }
+    const std::size_t start = TagEnd(xml, pos);
+    if (start == std::string::npos || xml[start - 2] == '/') {
+        return std::nullopt;
+    }
+    ChildSplit split;
+    split.contentStart = start;
+    int depth = 1;
+    for (pos = start;;) {
+        const std::size_t open = xml.find('<', pos);
+        if (open == std::string::npos || (depth == 1 && !IsBlank(xml, pos, open))) {
+            return std::nullopt;
+        }
+        if (const std::size_t raw = RawMarkupEnd(xml, open); raw != std::string::npos) {
+            if (depth == 1) {
+                if (xml.compare(open, 9, "<![CDATA[") == 0) {
+                    return std::nullopt;
+                }
+                split.ends.push_back(raw);
+            }
+            pos = raw;
+            continue;
+        }
+        const std::size_t close = TagEnd(xml, open);
+        if (close == std::string::npos) {
+            return std::nullopt;
+        }
+        if (xml[open + 1] == '/') {
+            if (--depth == 0) {
+                split.contentEnd = open;
+                return split.ends.empty() ? std::nullopt : std::optional(std::move(split));
+            }
+            if (depth == 1) {
+                split.ends.push_back(close);
+            }
+        } else if (xml[close - 2] == '/') {
+            if (depth == 1) {
+                split.ends.push_back(close);
+            }
+        } else if (++depth > kMaxDepth + 1) {
+            return std::nullopt;
+        }
+        pos = close;
+    }
+}
+
+// Reads a UTF-8 list a child at a time, so that the tree of the whole list
+// never exists beside its entries: the list without its children is parsed
+// and checked as the whole file would be, then each child alone. nullopt
+// when the file is read whole instead (another encoding, text beside the
+// records, or any piece that does not parse alone, whose error the whole
+// parse then tells with its offset in the file).
+std::optional<Status> ParseByChildren(const std::string& data, const std::string& where,
+                                      ServiceList& list) {
+    const std::optional<ChildSplit> split = SplitAtChildren(data);
+    if (!split) {
+        return std::nullopt;
+    }
+    std::string skeleton = data.substr(0, split->contentStart) + data.substr(split->contentEnd);
+    pugi::xml_document doc;
+    pugi::xml_encoding encoding = pugi::encoding_auto;
+    if (!ParseTree(skeleton, where, doc, &encoding) || encoding != pugi::encoding_utf8) {
+        return std::nullopt;
+    }
+    list.entries.clear();
+    list.entries.reserve(split->ends.size());
+    std::size_t from = split->contentStart;
+    for (const std::size_t to : split->ends) {
+        pugi::xml_document part;
+        const pugi::xml_parse_result parsed = part.load_buffer(
+            data.data() + from, to - from, kParseFlags | pugi::parse_fragment, pugi::encoding_utf8);
+        const pugi::xml_node child = part.first_child();
+        if (!parsed || !child || child.next_sibling() || ElementDepth(part) + 1 > kMaxDepth) {
+            list.entries.clear();
+            return std::nullopt;
+        }
+        BlankControlsXmlCannotHold(part);
+        list.entries.push_back(MakeEntry(child));
+        from = to;
+    }
+    return SplitAroundEntries(doc, list, where);
+}
+
 }  // namespace
 
 Status Parse(std::string data, const std::string& where, ServiceList& list) {
+    if (std::optional<Status> byChildren = ParseByChildren(data, where, list)) {
+        return *byChildren;
+    }
     pugi::xml_document doc;  // goes before data, which holds its texts
     if (Status parsed = ParseTree(data, where, doc); !parsed) {
         return parsed;

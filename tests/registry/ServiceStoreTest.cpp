@@ -797,6 +797,26 @@ TEST_F(ServiceStoreTest, AFileThatIsNotAServiceListIsRefusedAndLeftAlone) {
         EXPECT_EQ(broken.OpenServiceFile(false).ok(), true);
         EXPECT_EQ(ReadFile(path), bad) << "the file is never written";
     }
+    // A fault in a later record, or after the list, is told where it is in
+    // the file, as pugixml finds it reading the file whole.
+    const std::string good = "<serviceList><record key=\"a\"><service>Ping</service></record>";
+    for (const std::string& bad :
+         {good + "<record key=\"b\"><service>Ping</servic></record></serviceList>",
+          good + "<record key=\"b\"><ip>1</ip></serviceList>",
+          good + "<record key=b/></serviceList>", good + "</serviceList><"}) {
+        WriteFile(path, bad);
+        pugi::xml_document whole;
+        const pugi::xml_parse_result expected = whole.load_string(bad.c_str());
+        ASSERT_FALSE(expected) << bad;
+        ServiceStore broken(path);
+        const Status opened = broken.OpenServiceFile(true);
+        ASSERT_FALSE(opened.ok()) << bad;
+        EXPECT_NE(opened.error().find(std::string(expected.description()) + " at offset " +
+                                      std::to_string(expected.offset)),
+                  std::string::npos)
+            << opened.error();
+        EXPECT_EQ(ReadFile(path), bad);
+    }
 }
 
 TEST_F(ServiceStoreTest, RecordViewsTellMissingFromEmpty) {
