@@ -1,11 +1,58 @@
 #include "engine/HostListModel.h"
 
 #include <algorithm>
+#include <locale>
+#include <stdexcept>
 
 #include "app/Words.h"
 #include "registry/ServiceStore.h"
 
 namespace vantor::engine {
+
+namespace {
+
+// The user's locale for its collation, or the classic one where the locale
+// named by the environment is not installed.
+const std::locale& CollationLocale() {
+    static const std::locale locale = [] {
+        try {
+            return std::locale("");
+        } catch (const std::runtime_error&) {
+            return std::locale::classic();
+        }
+    }();
+    return locale;
+}
+
+std::string FoldCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// Hosts in the order an operator reads them: without regard to case, in
+// the collation of the user's locale; two that differ in case only by
+// character code, so that the order is the same in every locale. Each
+// host's sort key is made once.
+void SortAsRead(std::vector<std::string>& hosts) {
+    const auto& collate = std::use_facet<std::collate<char>>(CollationLocale());
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(hosts.size());
+    for (std::string& host : hosts) {
+        const std::string folded = FoldCase(host);
+        keyed.emplace_back(collate.transform(folded.data(), folded.data() + folded.size()),
+                           std::move(host));
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        hosts[i] = std::move(keyed[i].second);
+    }
+}
+
+}  // namespace
 
 std::vector<std::string> HostListModel::HostsOf(const registry::ServiceStore& store) {
     std::vector<std::string> hosts;
@@ -14,6 +61,7 @@ std::vector<std::string> HostListModel::HostsOf(const registry::ServiceStore& st
     });
     std::sort(hosts.begin(), hosts.end());
     hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+    SortAsRead(hosts);
     hosts.insert(hosts.begin(), words::kAll);
     return hosts;
 }

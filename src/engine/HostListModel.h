@@ -13,8 +13,9 @@ class ServiceStore;
 
 namespace vantor::engine {
 
-// The host tree: "ALL", then each distinct host of the service list once,
-// in order (exact, case-sensitive comparison). Owner thread only.
+// The host tree: "ALL", then each distinct host of the service list once
+// (exact, case-sensitive comparison), in the order an operator reads them:
+// without regard to case, in the user's locale. Owner thread only.
 class HostListModel final {
 public:
     enum class Column { Host, Count };

@@ -209,6 +209,16 @@ TEST_F(ServiceListModelTest, TheHostTreeIsAllThenEachHostOnceInOrder) {
     EXPECT_EQ(hosts.rows(),
               (std::vector<std::string>{"ALL", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4",
                                         "10.0.0.5", "http://b.example/"}));
+    // As an operator reads them, not by character code; hosts that differ in
+    // case only are two, in a fixed order.
+    add(Fields("Ping", "Zeta.example", ""));
+    add(Fields("Ping", "alpha.example", ""));
+    add(Fields("Ping", "Alpha.example", ""));
+    hosts.Fill(store);
+    EXPECT_EQ(hosts.rows(),
+              (std::vector<std::string>{"ALL", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4",
+                                        "10.0.0.5", "Alpha.example", "alpha.example",
+                                        "http://b.example/", "Zeta.example"}));
     test::TempDir other;
     registry::ServiceStore empty(other.file("service.xml"));
     ASSERT_TRUE(empty.CreateServiceFile().ok());
