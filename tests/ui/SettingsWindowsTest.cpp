@@ -124,6 +124,12 @@ private slots:
 
         Type(w, "EditHttpMsisdnName", "to");
         Type(w, "EditHttpMessageName", "text");
+        // A line break is refused under the name the page's other refusals use.
+        w.get<QPlainTextEdit>("MemoHttpUrl")
+            ->setPlainText(QStringLiteral("gw.example.test/send\nX-Forged: 1"));
+        w.click("ButtonApply");
+        QCOMPARE(program.nextBox(), QStringLiteral("HTTP-SMS URL must not hold a line break."));
+        w.get<QPlainTextEdit>("MemoHttpUrl")->setPlainText(QStringLiteral("gw.example.test/send"));
         w.tick("CheckBoxSmsEnable");
         Type(w, "EditSmsIp", "127.0.0.1");
         Type(w, "EditSmsPhone", "5550100");

@@ -261,43 +261,59 @@ void TFormAlarmingSettings::refuse(const QString& message, QWidget* field) {
     field->setFocus();
 }
 
+namespace {
+
+// The fields each page checks, and how its refusals name them.
+struct Rule {
+    const char* field;
+    const char* label;
+    bool integer;
+};
+const std::vector<Rule> kRules[] = {{{"EditSmtpIp", "SMTP IP/Address", false},
+                                     {"EditSmtpPort", "SMTP Port", true},
+                                     {"EditSmtpEmail", "SMTP Destination Email", false},
+                                     {"EditSmtpFrom", "SMTP From Address", false},
+                                     {"EditSmtpTimeout", "SMTP Timeout", true}},
+                                    {{"EditSmsIp", "SMSC IP", false},
+                                     {"EditSmsPort", "SMSC Port", true},
+                                     {"EditSmsTimeout", "SMS Timeout", true},
+                                     {"EditSmsPhone", "SMSC Phone Number", false},
+                                     {"EditSmsVersion", "SMSC Version", true},
+                                     {"EditSmsTon", "SMSC TON", true},
+                                     {"EditSmsNpi", "SMSC NPI", true},
+                                     {"EditSmsDestTon", "SMSC Dest. TON", true},
+                                     {"EditSmsDestNpi", "SMSC Dest. NPI", true},
+                                     {"EditSmsOrigTon", "SMSC Orig. TON", true},
+                                     {"EditSmsOrigNpi", "SMSC Orig. NPI", true}},
+                                    {{"MemoHttpUrl", "HTTP-SMS URL", false},
+                                     {"EditHttpPort", "HTTP-SMS Port", true},
+                                     {"EditHttpPhone", "HTTP-SMS Phone No", false},
+                                     {"EditHttpTimeout", "HTTP-SMS Timeout", true},
+                                     {"EditHttpProxyPort", "HTTP-SMS Proxy Port", true}},
+                                    {{"EditSyslogIp", "SysLog IP", false},
+                                     {"EditSyslogPort", "SysLog Port", true},
+                                     {"EditSyslogTimeout", "SysLog Timeout", true}}};
+
+// How the page's refusals name a field: as its rule does, else by its label.
+QString RefusalName(int page, const std::string& field, const QWidget& box) {
+    for (const Rule& rule : kRules[page]) {
+        if (field == rule.field) {
+            return QString::fromLatin1(rule.label);
+        }
+    }
+    return box.accessibleName();
+}
+
+}  // namespace
+
 bool TFormAlarmingSettings::validatePage(int page) {
     if (!m_ui.enable[page]->isChecked()) {
         return true;
     }
-    struct Rule {
-        const char* field;
-        const char* label;
-        bool integer;
-    };
-    static const std::vector<Rule> rules[] = {{{"EditSmtpIp", "SMTP IP/Address", false},
-                                               {"EditSmtpPort", "SMTP Port", true},
-                                               {"EditSmtpEmail", "SMTP Destination Email", false},
-                                               {"EditSmtpFrom", "SMTP From Address", false},
-                                               {"EditSmtpTimeout", "SMTP Timeout", true}},
-                                              {{"EditSmsIp", "SMSC IP", false},
-                                               {"EditSmsPort", "SMSC Port", true},
-                                               {"EditSmsTimeout", "SMS Timeout", true},
-                                               {"EditSmsPhone", "SMSC Phone Number", false},
-                                               {"EditSmsVersion", "SMSC Version", true},
-                                               {"EditSmsTon", "SMSC TON", true},
-                                               {"EditSmsNpi", "SMSC NPI", true},
-                                               {"EditSmsDestTon", "SMSC Dest. TON", true},
-                                               {"EditSmsDestNpi", "SMSC Dest. NPI", true},
-                                               {"EditSmsOrigTon", "SMSC Orig. TON", true},
-                                               {"EditSmsOrigNpi", "SMSC Orig. NPI", true}},
-                                              {{"MemoHttpUrl", "HTTP-SMS URL", false},
-                                               {"EditHttpPort", "HTTP-SMS Port", true},
-                                               {"EditHttpPhone", "HTTP-SMS Phone No", false},
-                                               {"EditHttpTimeout", "HTTP-SMS Timeout", true},
-                                               {"EditHttpProxyPort", "HTTP-SMS Proxy Port", true}},
-                                              {{"EditSyslogIp", "SysLog IP", false},
-                                               {"EditSyslogPort", "SysLog Port", true},
-                                               {"EditSyslogTimeout", "SysLog Timeout", true}}};
     if (page == HttpSms && m_ui.text("EditHttpProxyPort").isEmpty()) {
         m_ui.setText("EditHttpProxyPort", QStringLiteral("0"));
     }
-    std::vector<Rule> all = rules[page];
+    std::vector<Rule> all = kRules[page];
     if (page == HttpSms && m_ui.httpMethod->currentText() == QStringLiteral("Post")) {
         all.push_back({"EditHttpMsisdnName", "HTTP-SMS MSISDN", false});
         all.push_back({"EditHttpMessageName", "HTTP-SMS MESSAGE", false});
@@ -324,7 +340,8 @@ bool TFormAlarmingSettings::validatePage(int page) {
             continue;
         }
         if (HasLineBreak(m_ui.text(name.c_str()))) {
-            refuse(QStringLiteral("%1 must not hold a line break.").arg(f.box->accessibleName()),
+            refuse(QStringLiteral("%1 must not hold a line break.")
+                       .arg(RefusalName(page, name, *f.box)),
                    f.box);
             return false;
         }
