@@ -2,8 +2,11 @@
 // driven through their controls, against SysInit.ini and local servers.
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -100,6 +103,26 @@ private slots:
         QCOMPARE(w.text("EditFTPTimeout"), QStringLiteral("7000"));
         QCOMPARE(w.get<QComboBox>("ComboBoxInitStart")->currentText(), QStringLiteral("Yes"));
         QCOMPARE(w.text("EditSysLogFilename"), QStringLiteral("system_"));
+    }
+
+    // The close box closes without a word and unlocks the main window;
+    // "Updating option settings cancel." belongs to Cancel.
+    void theCloseBoxOfEitherSettingsWindowUnlocksAndSaysNothing() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        for (const auto& [action, form] :
+             {std::pair{"ActionGeneral", "FormOptions"},
+              std::pair{"ActionAlarmOptions", "FormAlarmingSettings"}}) {
+            Controls w = program.open(action, form);
+            QVERIFY(!program.window().menuBar()->isEnabled());
+            const QString before = program.find<QLabel>("StatusText")->text();
+            QPointer<QWidget> dialog = w.widget();
+            QCloseEvent close;
+            QCoreApplication::sendEvent(dialog, &close);
+            QTRY_VERIFY(dialog.isNull() || !dialog->isVisible());
+            QVERIFY2(program.window().menuBar()->isEnabled(), form);
+            QCOMPARE(program.find<QLabel>("StatusText")->text(), before);
+        }
     }
 
     void alarmOptionsRefuseBadValuesOnlyOnEnabledPagesAndApply() {

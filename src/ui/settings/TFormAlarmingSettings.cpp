@@ -147,7 +147,7 @@ TFormAlarmingSettings::TFormAlarmingSettings(session::Session& session, CommandL
             [this] { m_session.guarded([this] { runTrial(); }); });
     connect(m_apply, &QPushButton::clicked, this,
             [this] { m_session.guarded([this] { apply(); }); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, &TFormAlarmingSettings::cancel);
     connect(m_pages, &QTabWidget::currentChanged, this, [this] { followPage(); });
     for (QCheckBox* box : findChildren<QCheckBox*>()) {
         connect(box, &QCheckBox::toggled, this, [this] {
@@ -372,11 +372,11 @@ void TFormAlarmingSettings::apply() {
     m_apply->setEnabled(false);
 }
 
-void TFormAlarmingSettings::reject() {
+void TFormAlarmingSettings::cancel() {
     if (onStatus) {
         onStatus(QStringLiteral("Updating option settings cancel."));
     }
-    OwnedDialog::reject();
+    reject();
 }
 
 void TFormAlarmingSettings::runTrial() {

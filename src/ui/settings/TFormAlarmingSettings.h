@@ -34,7 +34,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void reject() override;
+    // Cancel says so in the status bar; the close box closes without a word.
+    void cancel();
 
 private:
     void load();

@@ -173,7 +173,7 @@ TFormOptions::TFormOptions(session::Session& session, CommandLock& lock, QWidget
 
     connect(m_apply, &QPushButton::clicked, this,
             [this] { m_session.guarded([this] { apply(); }); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, &TFormOptions::cancel);
     connect(defaults, &QPushButton::clicked, this, [this] { setDefaults(); });
     connect(m_browse, &QPushButton::clicked, this, [this] { browse(); });
     connect(m_backupEnable, &QCheckBox::clicked, this, [this] { followEnable(); });
@@ -284,9 +284,9 @@ void TFormOptions::apply() {
     m_apply->setEnabled(false);
 }
 
-void TFormOptions::reject() {
+void TFormOptions::cancel() {
     status(QStringLiteral("Updating option settings cancel."));
-    OwnedDialog::reject();
+    reject();
 }
 
 void TFormOptions::setDefaults() {
