@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -373,6 +374,19 @@ private slots:
              {"ShowWindowAlarmLog=0", "ShowFunctionBar=0", "WindowWidth=800", "WindowHeight=600"}) {
             QVERIFY2(text.str().find(line) != std::string::npos, line);
         }
+    }
+
+    void aStoredSizeBelowTheWindowsMinimumOpensAtTheMinimumCentred() {
+        Program program(EveryKind());
+        vantor::test::WriteFile(program.file("conf/SysInit.ini"),
+                                "[System]\nInitStart=0\nWindowWidth=0\nWindowHeight=0\n");
+        QVERIFY(program.startAndWait());
+        const QWidget& window = program.window();
+        const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+        QCOMPARE(window.size(), least);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - least.width()) / 2,
+                                      screen.y() + (screen.height() - least.height()) / 2));
     }
 
     void theHistoryPaneAndColumnsShowTheSelectedServicesDayAndThePaneStaysOpen() {

@@ -193,8 +193,12 @@ void TFormMenu::sizeWindow(bool settingsFileExisted) {
                       desktop.y() + (desktop.height() - size.height()) / 2);
     };
     if (settingsFileExisted) {
+        // A stored size smaller than the window can be (0x0 by hand) opens
+        // at the smallest it can, centred like any other.
         const app::AppSettings& settings = m_session.settings();
-        const QSize size(settings.windowWidth, settings.windowHeight);
+        const QSize size = QSize(settings.windowWidth, settings.windowHeight)
+                               .expandedTo(minimumSizeHint())
+                               .expandedTo(minimumSize());
         resize(size);
         move(centre(size));
     } else if (desktop.width() < 1024) {
