@@ -104,6 +104,29 @@ class ServiceEditorsTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    // The test page repeats the URL: a long one is elided there and never
+    // widens the wizard, this time or the next.
+    void aLongUrlNeverWidensTheWizard() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        const QString url = QStringLiteral("http://127.0.0.1/") + QString(10000, QLatin1Char('a'));
+        for (int round = 0; round < 2; ++round) {
+            Controls w = OpenWizard(program);
+            const int width = w.widget()->width();
+            Schedule(w, "RadioDaily", "ComboDailyMinute", "30", "ComboDailyHour", "05");
+            w.choose("ComboBoxServiceKind", "URL");
+            w.type("EditURLURL", url);
+            w.type("EditURLPort", "80");
+            w.click("ButtonNext");
+            QCOMPARE(Step(w), 3);
+            QCOMPARE(w.get<QLabel>("LabelTestIP")->text(), url);
+            QVERIFY2(w.widget()->width() <= width,
+                     qPrintable(QString::number(w.widget()->width())));
+            QVERIFY(w.widget()->minimumSizeHint().width() <= width);
+            w.click("ButtonCancel");
+        }
+    }
+
     void theWizardRefusesWhatIsMissingAndShowsWhere() {
         Program program({});
         QVERIFY(program.startAndWait());

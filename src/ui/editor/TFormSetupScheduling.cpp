@@ -17,6 +17,7 @@
 #include "ui/editor/SchedulePicker.h"
 #include "ui/editor/ServiceKindPanel.h"
 #include "ui/editor/TFrameURLForm.h"
+#include "ui/support/ElidedLabel.h"
 #include "ui/support/FormSupport.h"
 #include "ui/support/MessageBox.h"
 
@@ -70,7 +71,8 @@ TFormSetupScheduling::TFormSetupScheduling(session::Session& session, CommandLoc
     const auto valueLine = [&](const QString& caption, const char* name) {
         auto* line = new QHBoxLayout;
         line->addWidget(new QLabel(caption, test));
-        auto* value = new QLabel(test);
+        // The URL or host repeated here never widens the wizard.
+        auto* value = new ElidedLabel(test);
         value->setObjectName(QString::fromLatin1(name));
         line->addWidget(value, 1);
         testRows->addLayout(line);
