@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -37,6 +38,12 @@ void Type(const Controls& w, const char* edit, const QString& text) {
     auto* box = w.get<QLineEdit>(edit);
     box->clear();
     QTest::keyClicks(box, text);
+}
+
+// Focus coming into a control, as the operator or the window brings it.
+void Enter(QWidget* control, Qt::FocusReason reason) {
+    QFocusEvent in(QEvent::FocusIn, reason);
+    QCoreApplication::sendEvent(control, &in);
 }
 
 }  // namespace
@@ -81,6 +88,12 @@ private slots:
         // Default, one edit, Apply: the defaults are stored and saved.
         w.click("ButtonDefault");
         QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
+        // Entering a field makes them worth applying; the focus the window
+        // gives itself does not.
+        Enter(w.get<QWidget>("EditFTPTimeout"), Qt::ActiveWindowFocusReason);
+        QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
+        Enter(w.get<QWidget>("EditFTPTimeout"), Qt::TabFocusReason);
+        QVERIFY(w.get<QPushButton>("ButtonApply")->isEnabled());
         Type(w, "EditFTPTimeout", "7000");
         w.click("ButtonApply");
         QCOMPARE(program.find<QLabel>("StatusText")->text(),
@@ -129,6 +142,9 @@ private slots:
         Program program({});
         QVERIFY(program.startAndWait());
         Controls w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
+        QVERIFY(!w.get<QPushButton>("ButtonApply")->isEnabled());
+        Enter(w.get<QWidget>("ComboHttpMethod"), Qt::PopupFocusReason);  // a list opened and left
+        QVERIFY(w.get<QPushButton>("ButtonApply")->isEnabled());
         // Email off: an empty host does not stop Apply, and a port that is
         // no number leaves the stored one.
         Type(w, "EditSmtpIp", "");

@@ -174,6 +174,7 @@ TFormAlarmingSettings::TFormAlarmingSettings(session::Session& session, CommandL
     for (QCheckBox* c : findChildren<QCheckBox*>()) {
         connect(c, &QCheckBox::clicked, this, edited);
     }
+    EnableApplyOnEntering(*this, *m_apply);
 }
 
 void TFormAlarmingSettings::showEvent(QShowEvent* event) {

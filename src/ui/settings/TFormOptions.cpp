@@ -188,6 +188,7 @@ TFormOptions::TFormOptions(session::Session& session, CommandLock& lock, QWidget
     for (QCheckBox* c : findChildren<QCheckBox*>()) {
         connect(c, &QCheckBox::clicked, this, edited);
     }
+    EnableApplyOnEntering(*this, *m_apply);
 }
 
 void TFormOptions::showEvent(QShowEvent* event) {

@@ -1,5 +1,11 @@
 #include "ui/support/FormSupport.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include "app/Messages.h"
@@ -13,6 +19,49 @@ bool IsInteger(const QString& text) {
     bool ok = false;
     text.toInt(&ok);
     return ok && digits.match(text).hasMatch();
+}
+
+namespace {
+
+// Watches the focus coming into a form's controls.
+class EnteringWatch final : public QObject {
+public:
+    EnteringWatch(QPushButton& apply, QObject* parent) : QObject(parent), m_apply(apply) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            switch (static_cast<QFocusEvent*>(event)->reason()) {
+                case Qt::MouseFocusReason:
+                case Qt::TabFocusReason:
+                case Qt::BacktabFocusReason:
+                case Qt::PopupFocusReason:
+                case Qt::ShortcutFocusReason:
+                    m_apply.setEnabled(true);
+                    break;
+                default:
+                    break;  // the window's own focus as it opens or comes back
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPushButton& m_apply;
+};
+
+}  // namespace
+
+void EnableApplyOnEntering(QWidget& form, QPushButton& apply) {
+    auto* watch = new EnteringWatch(apply, &form);
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(control) != nullptr ||
+            qobject_cast<QPlainTextEdit*>(control) != nullptr ||
+            qobject_cast<QComboBox*>(control) != nullptr ||
+            qobject_cast<QAbstractSpinBox*>(control) != nullptr) {
+            control->installEventFilter(watch);
+        }
+    }
 }
 
 QString FromStd(std::string_view text) {

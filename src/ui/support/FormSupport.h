@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+class QPushButton;
 class QWidget;
 
 namespace vantor::session {
@@ -23,6 +24,12 @@ bool HasControlCharacter(const QString& text);
 
 // A text of the core (UTF-8) as the windows show it.
 QString FromStd(std::string_view text);
+
+// Makes Apply worth pressing as soon as the operator enters one of the
+// form's editable controls (a click, Tab, a list opened and left), as well
+// as on an edit; the focus a window gives itself when it opens does not
+// count.
+void EnableApplyOnEntering(QWidget& form, QPushButton& apply);
 
 // Writes the settings as a window applied them, over an edit of SysInit.ini
 // made meanwhile (an explicit Apply wins), when the conf folder is there.
