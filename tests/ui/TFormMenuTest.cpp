@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -224,6 +225,18 @@ private slots:
             selected);
         // The core list keeps its order.
         QCOMPARE(program.session().services().rows().front().id, std::string("URL:C.example:80"));
+    }
+
+    void theAboutBoxNamesTheLicence() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        program.find<QAction>("ActionAbout")->trigger();
+        auto* text = program.window().findChild<QLabel*>("AboutText");
+        QVERIFY(text != nullptr && text->isVisible());
+        QVERIFY2(text->text().contains(QStringLiteral("GNU General Public License, version 3 or "
+                                                      "later<br>(GPL-3.0-or-later)")),
+                 qPrintable(text->text()));
+        text->window()->close();
     }
 
     void runNowOnARowUnderWayIsRefused() {
