@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one check of each kind costs against a server that answers at once,
 // next to the same exchange written plainly: the check work item run on the
 // calling thread (as a pool thread runs it) against a bare libcurl request,

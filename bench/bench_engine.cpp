@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monitoring engine on its owner thread, over a service list of 1,000,
 // 10,000 and 100,000 records:
 //

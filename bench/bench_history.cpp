@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result history written through its real writer thread, with a clock
 // that the benchmark moves: N services checked every 5 minutes for a span
 // of simulated days, on the default retention (raw rows 7 days, hourly

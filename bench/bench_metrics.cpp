@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The metrics exposition: how long one rendering of N services takes
 // (every family filled, as for HTTPS services), and the program itself
 // under a storm of scrapes: wrk with C connections while S slow clients

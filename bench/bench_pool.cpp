@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the thread pool with work items that do next to nothing: what
 // the pool itself costs per item, from QueueWorkItem on the owner thread to
 // the completion callback run by the owner's event loop.

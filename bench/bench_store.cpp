@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmarks of the service list (ServiceStore) at 100, 1,000 and 10,000
 // records: the key lookup every operation starts with, what a finished
 // check's result costs the owner thread (the document changes at once; the

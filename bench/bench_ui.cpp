@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on the offscreen platform:
 //
 //  - fill: the service list refilled with "ALL" (the core list rebuilt from

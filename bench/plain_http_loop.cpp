@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor for bench/scale.sh: N GET requests to URL_PREFIX1 ... URL_PREFIXN
 // made by one plain loop over the libcurl multi interface, INFLIGHT of them
 // at a time. Each request gets an easy handle of its own and a connection of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 24 hours of results for N services through the engine, with a clock the
 // program moves: every 5 minutes each URL service is checked against a
 // local web server whose answers follow a script (outages of every length,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program at scale, as a process: `vantor-lite --check-now` over N URL
 # services against an nginx of our own on 127.0.0.1 that answers 200 at once,
 # for each N given (default 1000 5000 10000). Beside each run, the floor: the

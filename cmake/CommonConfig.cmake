@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One INTERFACE target carries the language level, warnings and sanitizer
 # flags; every target of ours links it instead of editing global flags.
 add_library(vantor_options INTERFACE)

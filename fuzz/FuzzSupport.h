@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the file-reading fuzz targets share: a broken rule aborts (so the
 // fuzzer keeps the input), and a private directory for the files they write.
 #pragma once

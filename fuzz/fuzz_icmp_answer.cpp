@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target of the ICMP answer matcher. The input is five bytes of
 // context (flags: IPv6, with an IPv4 header, identifier checked; our
 // identifier; our sequence number, both big-endian) and then the message as

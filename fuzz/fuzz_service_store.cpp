@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target of service.xml: the input is the file. When the store
 // opens it, every record is read as the monitor's timer and dispatch read
 // it (the schedule fields in one pass, then the fields of its kind, the

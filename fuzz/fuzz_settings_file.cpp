@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target of SysInit.ini: the input is the file. It is loaded into
 // the settings record, whose corrections must leave every value in its
 // range; saved, loaded again (every number and flag comes back as it was,

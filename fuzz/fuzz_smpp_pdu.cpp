@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target of the SMPP PDU layer. Every input goes two ways:
 //  - as a stream from an SMSC: framed PDU by PDU, each one classified and
 //    put through every parser and the response builder (some inputs also

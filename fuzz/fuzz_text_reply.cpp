@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target of the SMTP/FTP reply reader: the input is what a server
 // sends, read through one end of a socketpair by a TcpConnection, reply by
 // reply, until the reader refuses or the stream ends. The first byte picks

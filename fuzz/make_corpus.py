@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed corpora of the fuzz targets, one input per file:
  - corpus/: valid SMPP 3.4 PDUs as an SMSC sends them, and two streams;
  - corpus-settings/: SysInit.ini files;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a file of one layer includes a header of a layer above it, or
 # of another layer on the same floor. The layers, lowest first (folders on
 # one line stand on the same floor):

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws data/bin/korvane.gif, the clip that the main window plays once in the
 # panel right of its tool bar: the word "Vantor" fades in while a pulse line
 # is drawn across from left to right. 120x40, white background, 30 frames.

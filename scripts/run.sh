@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the release program and starts it from build/release/bin, so that
 # its conf/, log/ and help/ directories lie in build/release. Arguments are
 # passed to the program; without any it opens its window, or runs without

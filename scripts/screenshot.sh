@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the program under Xvfb on a demo folder (20 services of every kind,
 # checked against 127.0.0.1 only, failures alarmed by syslog to a closed
 # local port) and saves a screenshot of the screen.

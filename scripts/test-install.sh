@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a build into a temporary prefix and checks what a desktop and a
 # user's session need of it: exactly the expected files, a valid desktop
 # entry and AppStream file, a man page that renders without warnings, a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds everything and runs every test tier: the release build (unit,
 # process, interop and end-to-end tests), all of them again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests

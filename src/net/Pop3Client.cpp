@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/Pop3Client.h"
 
 namespace vantor::net {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The alarm policy fed with a service's final verdicts, as the engine feeds
 // it: which notices come out, with which texts, and that a muted replay of
 // the same verdicts leaves the state a live run would have.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The alarm list and the queue that raises alarms and takes the senders'
 // results back, with the senders running on a real pool against local fakes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HTTP SMS alarm sender against a fake gateway.
 #include <gtest/gtest.h>
 

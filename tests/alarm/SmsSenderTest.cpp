@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMS alarm sender against a scripted SMS centre on 127.0.0.1.
 #include <gtest/gtest.h>
 

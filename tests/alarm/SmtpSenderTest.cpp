@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The e-mail alarm sender against a scripted SMTP server.
 #include <gtest/gtest.h>
 

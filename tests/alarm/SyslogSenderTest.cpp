@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SysLog alarm sender: the datagram as a UDP socket on 127.0.0.1
 // receives it.
 #include <gtest/gtest.h>

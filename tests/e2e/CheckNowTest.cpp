@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vantor-lite --check-now against real servers on 127.0.0.1: nginx for the
 // checked pages and the HTTP SMS gateway, aiosmtpd storing the alarm mails
 // in a maildir, rsyslogd writing down each syslog datagram it receives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vantor-lite --headless left running for three minutes against nginx: the
 // minute tick checks an every-minute service at each minute and an
 // every-five-minutes service only at minutes that are multiples of five;

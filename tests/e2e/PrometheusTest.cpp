@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's metrics as the Prometheus family reads them, each a real
 // program from Debian's packages started here on 127.0.0.1: promtool,
 // Prometheus itself (as a server, as agents remote-writing to a central

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FTP check and its proxy conventions against scripted fake servers.
 #include <gtest/gtest.h>
 

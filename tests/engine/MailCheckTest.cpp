@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP, POP3 and IMAP checks against scripted fake servers.
 #include <gtest/gtest.h>
 #include <unistd.h>

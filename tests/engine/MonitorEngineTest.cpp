@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monitoring engine on a real pool driven by an event loop: the minute
 // tick, the per-service commands, the handling of finished checks and the
 // alarms they raise, all against local fakes.

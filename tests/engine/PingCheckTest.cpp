@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ping check: a live echo to 127.0.0.1 and a host that does not resolve.
 #include <gtest/gtest.h>
 

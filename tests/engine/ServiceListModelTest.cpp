@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The service list: which records a filter shows, how their rows read, and
 // the host tree.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the program itself, as an operator would, in a fresh application
 // directory: <dir>/bin is the working directory and no per-user file exists,
 // so the application directory is "..".

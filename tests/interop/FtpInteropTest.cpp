@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FTP check against vsftpd, started on 127.0.0.1 by the test with a
 // local account of its own.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 and IMAP checks against dovecot, and the SMTP check against
 // aiosmtpd, started on 127.0.0.1 by the test.
 #include <gtest/gtest.h>

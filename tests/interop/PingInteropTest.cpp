@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ping check on the loopback interface and with a name no resolver
 // knows. It needs no server: an ICMP socket (root, or a ping group).
 #include <gtest/gtest.h>

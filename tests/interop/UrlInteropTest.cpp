@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The URL check against nginx, directly and through tinyproxy, both started
 // on 127.0.0.1 by the test.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <crypt.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>

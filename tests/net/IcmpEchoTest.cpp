@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ICMP answers as they come off a socket, and a live echo to 127.0.0.1.
 #include <gtest/gtest.h>
 

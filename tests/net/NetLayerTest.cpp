@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The TCP layer's limits and the UDP send, against local sockets.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator's changes to the service list as the session makes them, with
 // the rules that go with each and the core's views that follow, without a
 // window.

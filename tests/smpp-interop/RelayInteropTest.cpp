@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMPP client against an SMS centre written by others: the Node.js
 // package "smpp" decodes what the relay and the SMS alarm sender put on the
 // wire, field by field, and answers as an SMSC does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program itself raises an SMS alarm through the SMS centre: a service
 // on a closed port fails its check, and `vantor-lite --check-now` sends the
 // check's detail as a short message.

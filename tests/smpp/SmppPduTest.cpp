@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMPP PDU layer: sequence numbers, the request builders, the GSM 03.38
 // coding, framing of the incoming stream, the response parsers and the time
 // strings.

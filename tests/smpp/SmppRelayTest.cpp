@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMPP relay against a scripted SMS centre on
 // 127.0.0.1. Notifications go through an event loop that the test thread
 // runs, as the owner thread would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CPU time spent so far, in milliseconds, for tests and benchmarks that

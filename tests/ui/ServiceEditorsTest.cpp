@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-service wizard and the update dialog, driven through their
 // controls, against service.xml and, for the round trip, the program's own
 // --check-now against local servers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options window and the alarm options window with their trial sends,
 // driven through their controls, against SysInit.ini and local servers.
 #include <QAction>

@@ -1,4 +1,5 @@
 #!/usr/bin/env node
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small SMS centre for the SMPP interop tests, built on the npm package
 // "smpp". It listens on 127.0.0.1 only, accepts a bind when system_id and
 // password are the ones given here (ESME_RINVPASWD otherwise), answers
