@@ -31,6 +31,28 @@ if(VANTOR_SANITIZE)
   target_compile_definitions(vantor_options INTERFACE VANTOR_SANITIZED=1)
 endif()
 
+# Builds hardened as Debian builds its packages (dpkg-buildflags with
+# hardening=+all): fortified library calls (level 3 where the compiler has
+# it), stack protector and stack clash protection, position-independent
+# executables, and the relocations read-only before the program runs (full
+# RELRO). Not with the sanitizers, which bring checks of their own.
+option(VANTOR_HARDEN "Harden the build as Debian packages are" ON)
+if(VANTOR_HARDEN AND NOT VANTOR_SANITIZE)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12)
+    set(_vantor_fortify 3)
+  else()
+    set(_vantor_fortify 2)
+  endif()
+  # Fortification needs the optimiser: not in a Debug build.
+  target_compile_options(vantor_options INTERFACE
+      -fstack-protector-strong -fstack-clash-protection
+      $<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=${_vantor_fortify}>)
+  target_link_options(vantor_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+  include(CheckPIESupported)
+  check_pie_supported()
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+endif()
+
 # What every target on Qt carries besides: connections that name their
 # context object, no narrowing in connected arguments, and nothing that Qt
 # deprecated up to the version Debian 12 ships.

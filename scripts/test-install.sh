@@ -20,10 +20,10 @@ lib/systemd/user/vantor-lite.service
 share/applications/com.korvane.VantorLite.desktop
 share/doc/vantor-lite/changelog.gz
 share/doc/vantor-lite/copyright
-share/icons/hicolor/scalable/apps/com.korvane.VantorLite-tray-failing.svg
-share/icons/hicolor/scalable/apps/com.korvane.VantorLite-tray-ok.svg
-share/icons/hicolor/scalable/apps/com.korvane.VantorLite-tray-stopped.svg
 share/icons/hicolor/scalable/apps/com.korvane.VantorLite.svg
+share/icons/hicolor/scalable/status/com.korvane.VantorLite-tray-failing.svg
+share/icons/hicolor/scalable/status/com.korvane.VantorLite-tray-ok.svg
+share/icons/hicolor/scalable/status/com.korvane.VantorLite-tray-stopped.svg
 share/man/man1/vantor-lite.1.gz
 share/metainfo/com.korvane.VantorLite.metainfo.xml
 share/vantor-lite/bin/korvane.gif
