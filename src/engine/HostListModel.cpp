@@ -60,9 +60,9 @@ std::vector<std::string> HostListModel::HostsOf(const registry::ServiceStore& st
     store.forEachRecord([&hosts](const registry::ServiceRecord& record) {
         hosts.emplace_back(record.text(registry::Element::Ip));
     });
-    std::sort(hosts.begin(), hosts.end());
-    hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+    // One sort: a host's copies have the same key and end up side by side.
     SortAsRead(hosts);
+    hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
     hosts.insert(hosts.begin(), words::kAll);
     return hosts;
 }

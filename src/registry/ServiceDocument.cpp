@@ -2,6 +2,7 @@
 #include "registry/ServiceDocument.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/Words.h"
 #include "registry/ServiceElements.h"
@@ -104,24 +105,38 @@ void ServiceDocument::rebuildIndex() {
     }
 }
 
-const ServiceEntry* ServiceDocument::find(std::string_view key) const {
+std::optional<std::size_t> ServiceDocument::indexOf(std::string_view key) const {
     const auto found = m_index.find(std::string(key));
-    return found == m_index.end() ? nullptr : &m_list.entries[found->second];
+    return found == m_index.end() ? std::nullopt : std::optional(found->second);
+}
+
+const ServiceEntry* ServiceDocument::find(std::string_view key) const {
+    const std::optional<std::size_t> at = indexOf(key);
+    return at ? &m_list.entries[*at] : nullptr;
 }
 
 ServiceEntry* ServiceDocument::findEntry(std::string_view key) {
-    const auto found = m_index.find(std::string(key));
-    return found == m_index.end() ? nullptr : &m_list.entries[found->second];
+    return const_cast<ServiceEntry*>(std::as_const(*this).find(key));
+}
+
+bool ServiceDocument::eraseEntry(std::string_view key) {
+    const std::optional<std::size_t> at = indexOf(key);
+    if (!at) {
+        return false;
+    }
+    m_list.entries.erase(m_list.entries.begin() + static_cast<std::ptrdiff_t>(*at));
+    changed();
+    return true;
 }
 
 int ServiceDocument::position(std::string_view key) const {
-    const auto found = m_index.find(std::string(key));
-    if (found == m_index.end()) {
+    const std::optional<std::size_t> at = indexOf(key);
+    if (!at) {
         return -1;
     }
     const auto begin = m_list.entries.begin();
     return static_cast<int>(
-        std::count_if(begin, begin + static_cast<std::ptrdiff_t>(found->second), IsRecord));
+        std::count_if(begin, begin + static_cast<std::ptrdiff_t>(*at), IsRecord));
 }
 
 void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool withExtras) {
@@ -148,10 +163,7 @@ void ServiceDocument::insert(const ServiceFields& fields, bool withRequest, bool
 
 void ServiceDocument::removeLast(std::string_view key) {
     std::lock_guard lock(m_mutex);
-    if (const auto found = m_index.find(std::string(key)); found != m_index.end()) {
-        m_list.entries.erase(m_list.entries.begin() + static_cast<std::ptrdiff_t>(found->second));
-        changed();
-    }
+    eraseEntry(key);
     rebuildIndex();
 }
 
@@ -199,12 +211,9 @@ void ServiceDocument::restore(const ServiceEntry& before, std::string_view newKe
 bool ServiceDocument::remove(std::string_view key) {
     std::lock_guard lock(m_mutex);
     applyHeldLocked();
-    const auto found = m_index.find(std::string(key));
-    if (found == m_index.end()) {
+    if (!eraseEntry(key)) {
         return false;
     }
-    m_list.entries.erase(m_list.entries.begin() + static_cast<std::ptrdiff_t>(found->second));
-    changed();
     rebuildIndex();
     return true;
 }

@@ -90,7 +90,11 @@ public:
 
 private:
     void rebuildIndex();
+    std::optional<std::size_t> indexOf(std::string_view key) const;
     ServiceEntry* findEntry(std::string_view key);
+    // Takes the record out (the index is then to be rebuilt); false when the
+    // key is not there.
+    bool eraseEntry(std::string_view key);
     bool setResultLocked(std::string_view key, std::string_view status);
     void applyHeldLocked();
     // Counts a change; under the lock.

@@ -78,18 +78,12 @@ std::string_view ServiceEntry::name(const Item& item) const {
 }
 
 int ServiceEntry::child(std::size_t parent, std::string_view wanted) const {
-    // Items come in document order: the children of items[parent - 1]
-    // follow it, those of the record are spread among them.
-    for (std::size_t i = parent; i < items.size(); ++i) {
-        if (items[i].parent == parent) {
-            if (name(items[i]) == wanted) {
-                return static_cast<int>(i);
-            }
-        } else if (parent != 0) {
-            break;
-        }
-    }
-    return -1;
+    int found = -1;
+    forEachChild(parent, [&](std::size_t i, const Item& item) {
+        found = name(item) == wanted ? static_cast<int>(i) : -1;
+        return found < 0;
+    });
+    return found;
 }
 
 void xml::IndexEntry(ServiceEntry& entry, pugi::xml_node node) {

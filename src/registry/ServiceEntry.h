@@ -46,8 +46,23 @@ struct ServiceEntry {
     }
     std::string_view name(const Item& item) const;
     std::string_view keyText() const { return hasKey ? text(key) : std::string_view(); }
-    // The first element of the record (parent 0) or of items[parent - 1]
-    // with this name; -1 when there is none.
+    // Visits the children of the record (parent 0) or of items[parent - 1]
+    // in document order, with their index, until visit returns false. Items
+    // come in document order: the children of an item follow it, those of
+    // the record are spread among them.
+    template <typename Visit>
+    void forEachChild(std::size_t parent, Visit&& visit) const {
+        for (std::size_t i = parent; i < items.size(); ++i) {
+            if (items[i].parent == parent) {
+                if (!visit(i, items[i])) {
+                    return;
+                }
+            } else if (parent != 0) {
+                return;  // past the item's children
+            }
+        }
+    }
+    // The first child with this name; -1 when there is none.
     int child(std::size_t parent, std::string_view name) const;
 };
 

@@ -43,21 +43,14 @@ Element Lookup(std::string_view name, bool requestGroup, std::size_t& next) {
 // find() reads it.
 void ReadGroup(const ServiceEntry& entry, std::size_t parent, bool requestGroup, ServiceFields& f) {
     std::size_t next = requestGroup ? static_cast<std::size_t>(Element::Referer) : 0;
-    for (std::size_t i = parent; i < entry.items.size(); ++i) {
-        const ServiceEntry::Item& item = entry.items[i];
-        if (item.parent != parent) {
-            if (parent != 0) {
-                break;  // past the group's children
-            }
-            continue;
-        }
+    entry.forEachChild(parent, [&](std::size_t, const ServiceEntry::Item& item) {
         const Element element = Lookup(entry.name(item), requestGroup, next);
-        if (element == Element::Count || f.has(element)) {
-            continue;
+        if (element != Element::Count && !f.has(element)) {
+            f.present.set(static_cast<std::size_t>(element));
+            FieldOf(f, element) = entry.text(item);
         }
-        f.present.set(static_cast<std::size_t>(element));
-        FieldOf(f, element) = entry.text(item);
-    }
+        return true;
+    });
 }
 
 std::optional<std::string_view> TextOf(const ServiceEntry& entry, std::size_t parent,
@@ -127,13 +120,7 @@ void ServiceRecord::findAll(const std::string_view* names, std::optional<std::st
         values[i].reset();
     }
     std::size_t left = count;
-    for (const ServiceEntry::Item& item : m_entry->items) {
-        if (left == 0) {
-            break;
-        }
-        if (item.parent != 0) {
-            continue;
-        }
+    m_entry->forEachChild(0, [&](std::size_t, const ServiceEntry::Item& item) {
         const std::string_view name = m_entry->name(item);
         for (std::size_t i = 0; i < count; ++i) {
             if (!values[i] && names[i] == name) {
@@ -142,7 +129,8 @@ void ServiceRecord::findAll(const std::string_view* names, std::optional<std::st
                 break;
             }
         }
-    }
+        return left > 0;
+    });
 }
 
 std::string_view ServiceRecord::text(std::string_view element) const {
@@ -159,14 +147,14 @@ std::optional<std::string_view> ServiceRecord::findUrlField(std::string_view ele
 
 std::vector<ExtraField> ServiceRecord::extraFields() const {
     std::vector<ExtraField> fields;
-    const std::vector<ServiceEntry::Item>& items = m_entry->items;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i].parent == 0 && m_entry->name(items[i]) == kExtraFieldElement) {
+    m_entry->forEachChild(0, [&](std::size_t i, const ServiceEntry::Item& item) {
+        if (m_entry->name(item) == kExtraFieldElement) {
             fields.push_back(
                 {std::string(TextOf(*m_entry, i + 1, kExtraNameElement).value_or("")),
                  std::string(TextOf(*m_entry, i + 1, kExtraValueElement).value_or(""))});
         }
-    }
+        return true;
+    });
     return fields;
 }
 

@@ -341,35 +341,6 @@ Status SplitAroundEntries(pugi::xml_document& doc, ServiceList& list, const std:
     return {};
 }
 
-// Hands the pieces of the file to a writer, with the breaks and indents
-// pugixml puts between the children of an element: none after a text.
-template <typename Write>
-void WriteList(const ServiceList& list, Write&& write) {
-    write(list.head);
-    if (list.entries.empty()) {
-        write(list.tail);
-        return;
-    }
-    bool indent = !list.listHasText;
-    for (const ServiceEntry& entry : list.entries) {
-        if (entry.kind == ServiceEntry::Kind::Text) {
-            write(entry.body);
-            indent = false;
-            continue;
-        }
-        if (indent) {
-            write("\n");
-            write(kIndent);
-        }
-        write(entry.body);
-        indent = true;
-    }
-    if (indent) {
-        write("\n");
-    }
-    write(list.tail);
-}
-
 // Where the tag that starts at `at` ends (after its ">"), its quoted values
 // skipped; npos when it does not end.
 std::size_t TagEnd(const std::string& xml, std::size_t at) {
@@ -522,8 +493,28 @@ Status Parse(std::string data, const std::string& where, ServiceList& list) {
 
 bool Save(const ServiceList& list, int fd) {
     FileWriter writer(fd);
-    WriteList(list,
-              [&writer](std::string_view piece) { writer.write(piece.data(), piece.size()); });
+    const auto write = [&writer](std::string_view piece) {
+        writer.write(piece.data(), piece.size());
+    };
+    write(list.head);
+    if (!list.entries.empty()) {
+        // The breaks and indents pugixml puts between the children of an
+        // element: none after a text.
+        bool indent = !list.listHasText;
+        for (const ServiceEntry& entry : list.entries) {
+            const bool text = entry.kind == ServiceEntry::Kind::Text;
+            if (indent && !text) {
+                write("\n");
+                write(kIndent);
+            }
+            write(entry.body);
+            indent = !text;
+        }
+        if (indent) {
+            write("\n");
+        }
+    }
+    write(list.tail);
     return writer.finish();
 }
 
@@ -546,8 +537,10 @@ ServiceEntry MakeEntry(pugi::xml_node node) {
         // Written alone, a child comes indented and ends its line.
         const std::size_t indent = std::strlen(kIndent);
         const std::size_t from = body.compare(0, indent, kIndent) == 0 ? indent : 0;
-        const std::size_t to = !body.empty() && body.back() == '\n' ? body.size() - 1 : body.size();
-        body = body.substr(from, to - from);
+        if (!body.empty() && body.back() == '\n') {
+            body.pop_back();
+        }
+        body.erase(0, from);
     }
     entry.body = EscapeTextCarriageReturns(std::move(body));
     if (entry.kind == ServiceEntry::Kind::Record) {
