@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "registry/ServiceXml.h"
 
+#include <iconv.h>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -203,6 +205,113 @@ void BlankControlsXmlCannotHold(pugi::xml_document& doc) {
             blank(attribute.value());
         }
     }
+}
+
+// Where the value of the declaration's encoding stands in data, when the
+// file starts with a declaration in ASCII bytes that names one.
+struct DeclaredEncoding {
+    std::size_t at = 0;
+    std::size_t size = 0;
+};
+std::optional<DeclaredEncoding> FindDeclaredEncoding(std::string_view data) {
+    if (!data.starts_with("<?xml") || data.size() < 6 ||
+        std::strchr(" \t\r\n", data[5]) == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view declaration = data.substr(0, data.find("?>"));
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    at += std::strlen("encoding");
+    const auto skipBlanks = [&] {
+        while (at < declaration.size() && std::strchr(" \t\r\n", declaration[at]) != nullptr) {
+            ++at;
+        }
+    };
+    skipBlanks();
+    if (at >= declaration.size() || declaration[at] != '=') {
+        return std::nullopt;
+    }
+    ++at;
+    skipBlanks();
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) {
+        return std::nullopt;
+    }
+    const std::size_t close = declaration.find(declaration[at], at + 1);
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return DeclaredEncoding{at + 1, close - at - 1};
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+// A file in an encoding other than UTF-8 or UTF-16/32 (which pugixml reads
+// itself, by their byte order marks and patterns) is turned into UTF-8 by
+// iconv, with its declaration then naming UTF-8, as the file will be saved.
+// An encoding iconv does not know, or bytes that are not in it, refuse the
+// file rather than read it as something it does not say.
+Status DecodeDeclaredEncoding(std::string& data, const std::string& where) {
+    const std::optional<DeclaredEncoding> declared = FindDeclaredEncoding(data);
+    if (!declared) {
+        return {};
+    }
+    const std::string name = data.substr(declared->at, declared->size);
+    if (StartsWithNoCase(name, "utf-8") || StartsWithNoCase(name, "utf8") ||
+        StartsWithNoCase(name, "utf-16") || StartsWithNoCase(name, "utf-32") ||
+        StartsWithNoCase(name, "ucs-")) {
+        return {};
+    }
+    const iconv_t cd = ::iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return Error{where + ": its declared encoding \"" + name + "\" cannot be read"};
+    }
+    std::string out(data.size() + data.size() / 2 + 64, '\0');
+    char* in = data.data();
+    std::size_t inLeft = data.size();
+    std::size_t done = 0;
+    bool flushed = false;
+    bool bad = false;
+    for (;;) {
+        char* to = out.data() + done;
+        std::size_t toLeft = out.size() - done;
+        // With the input used up, a call without input writes out what a
+        // stateful encoding still holds back.
+        const std::size_t converted = inLeft > 0 ? ::iconv(cd, &in, &inLeft, &to, &toLeft)
+                                                 : ::iconv(cd, nullptr, nullptr, &to, &toLeft);
+        const int error = errno;
+        done = static_cast<std::size_t>(to - out.data());
+        if (converted != static_cast<std::size_t>(-1)) {
+            if (flushed) {
+                break;
+            }
+            flushed = inLeft == 0;
+        } else if (error == E2BIG) {
+            out.resize(out.size() * 2);
+        } else {
+            bad = true;
+            break;
+        }
+    }
+    ::iconv_close(cd);
+    if (bad) {
+        return Error{where + ": the bytes at offset " + std::to_string(data.size() - inLeft) +
+                     " are not " + name};
+    }
+    out.resize(done);
+    const std::optional<DeclaredEncoding> again = FindDeclaredEncoding(out);
+    if (!again || out.compare(again->at, again->size, name) != 0) {
+        return Error{where + ": its declared encoding \"" + name + "\" cannot be read"};
+    }
+    out.replace(again->at, again->size, "UTF-8");
+    data = std::move(out);
+    return {};
 }
 
 // The tree's names and texts stay in data, which must outlive doc.
@@ -473,6 +582,9 @@ std::optional<Status> ParseByChildren(const std::string& data, const std::string
 }  // namespace
 
 Status Parse(std::string data, const std::string& where, ServiceList& list) {
+    if (Status decoded = DecodeDeclaredEncoding(data, where); !decoded) {
+        return decoded;
+    }
     if (std::optional<Status> byChildren = ParseByChildren(data, where, list)) {
         return *byChildren;
     }

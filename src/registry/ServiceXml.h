@@ -18,8 +18,9 @@ namespace vantor::registry::xml {
 // Parses a service list from its bytes; `where` names the file in errors.
 // A document is refused when it is not XML, its root is not serviceList,
 // or it could not be written back saying the same (declared entities,
-// nesting without bound). Whatever encoding it declared, it is declared
-// UTF-8 after, as it will be saved. The tree is taken apart into the
+// nesting without bound), or its bytes cannot be read in the encoding it
+// declares. Whatever encoding it declared, it is held and declared as UTF-8
+// after, as it will be saved. The tree is taken apart into the
 // entries of the list as it is read, so that the whole file is never held
 // both as a tree and as entries.
 Status Parse(std::string data, const std::string& where, ServiceList& list);

@@ -742,6 +742,80 @@ TEST_F(ServiceStoreTest, SavingKeepsCommentsInstructionsAndTextAndRefusesWhatItC
     EXPECT_NE(opened.error().find("nest deeper than"), std::string::npos) << opened.error();
 }
 
+// A list in any encoding iconv knows is read in it and saved as UTF-8 under
+// a UTF-8 declaration, after which loads and saves are a fixed point; one
+// that cannot be read as it says is refused and left alone.
+TEST_F(ServiceStoreTest, AListInAnyDeclaredEncodingIsSavedAsUtf8OrRefusedUntouched) {
+    ASSERT_TRUE(store.OpenServiceFile(false).ok());
+    const struct {
+        const char* name;
+        const char* bytes;
+        const char* utf8;
+    } kLists[] = {
+        {"windows-1252", "\x80 caf\xE9", "\xE2\x82\xAC caf\xC3\xA9"},
+        {"ISO-8859-15", "\xA4 \xBD", "\xE2\x82\xAC \xC5\x93"},
+        {"KOI8-R", "\xD0\xD2\xC9\xD7\xC5\xD4", "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        // Trail bytes in the ASCII range ("{" of U+672C).
+        {"Shift_JIS", "\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC"},
+    };
+    for (const auto& list : kLists) {
+        WriteFile(path, std::string("<?xml version=\"1.0\" encoding='") + list.name +
+                            "' standalone=\"no\"?>\n<!-- " + list.bytes +
+                            " -->\n<serviceList><record key=\"Ping:a:0\"><service>Ping</service>"
+                            "<password>" +
+                            list.bytes + "</password></record></serviceList>");
+        std::string saved;
+        for (int round = 1; round <= 3; ++round) {
+            ServiceStore again(path);
+            ASSERT_TRUE(again.OpenServiceFile(true).ok()) << list.name;
+            EXPECT_EQ(again.findRecord("Ping:a:0")->text("password"), list.utf8) << list.name;
+            ASSERT_TRUE(again.SetServiceRunState("Ping:a:0", "Stop"));
+            ASSERT_TRUE(again.OpenServiceFile(false).ok());
+            if (round > 1) {
+                EXPECT_EQ(ReadFile(path), saved) << list.name << " round " << round;
+            }
+            saved = ReadFile(path);
+        }
+        EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>", 0), 0)
+            << saved;
+        EXPECT_NE(saved.find(std::string("<!-- ") + list.utf8 + " -->"), std::string::npos)
+            << saved;
+    }
+
+    // UTF-16 is read by its byte order mark, as before.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><serviceList>"
+                                    "<record key=\"Ping:a:0\"/></serviceList>")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    WriteFile(path, utf16);
+    {
+        ServiceStore wide(path);
+        ASSERT_TRUE(wide.OpenServiceFile(true).ok());
+        EXPECT_TRUE(wide.findRecord("Ping:a:0").has_value());
+    }
+
+    const struct {
+        std::string text;
+        const char* why;
+    } kRefused[] = {
+        {"<?xml version=\"1.0\" encoding=\"x-no-such\"?><serviceList/>",
+         "its declared encoding \"x-no-such\" cannot be read"},
+        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><serviceList><record key=\"caf\xE9\"/>"
+         "</serviceList>",
+         "the bytes at offset 70 are not US-ASCII"},
+    };
+    for (const auto& refused : kRefused) {
+        WriteFile(path, refused.text);
+        ServiceStore opened(path);
+        const Status status = opened.OpenServiceFile(true);
+        ASSERT_FALSE(status);
+        EXPECT_NE(status.error().find(refused.why), std::string::npos) << status.error();
+        EXPECT_EQ(ReadFile(path), refused.text) << "left untouched";
+    }
+}
+
 // An operator's edit of the file while the store holds it is never written
 // over: it is taken in first, with the results held for the records kept.
 TEST_F(ServiceStoreTest, AnOperatorsEditIsTakenInBeforeAnythingIsWrittenOverIt) {
