@@ -10,6 +10,8 @@
 # services of the demo. SCREENSHOT_HISTORY=1 gives them 30 days of history
 # (written by bench_history) and opens the service history pane.
 # SCREENSHOT_INI="[Section]\nKey=Value" is added to SysInit.ini.
+# SCREENSHOT_SCREEN=WxH sets the screen and the window to that size
+# (default: a 1280x1024 screen, a 1180x800 window).
 # SCREENSHOT_FLAP=1 puts first a URL service whose page comes and goes
 # each minute for its first five checks and then stays (alarmed by syslog):
 # with a policy that detects flapping, it flaps and later is stable; and a
@@ -30,11 +32,18 @@ mkdir -p "$demo/app/conf" "$demo/app/log" "$demo/app/help" "$demo/app/bin" "$dem
 cp "$root/data/help/VantorLite.hlp" "$demo/app/help/"
 cp "$root/data/bin/korvane.gif" "$demo/app/bin/"
 printf '[Settings]\nAppPath=%s\n' "$demo/app" > "$demo/cfg/korvane/VantorLite.conf"
+screen=${SCREENSHOT_SCREEN:-1280x1024}
+window_width=1180
+window_height=800
+if [ -n "${SCREENSHOT_SCREEN:-}" ]; then
+  window_width=${screen%x*}
+  window_height=${screen#*x}
+fi
 cat > "$demo/app/conf/SysInit.ini" <<INI
 [System]
 InitStart=1
-WindowWidth=1180
-WindowHeight=800
+WindowWidth=$window_width
+WindowHeight=$window_height
 [SysLog Alarm]
 Enable=1
 IP=127.0.0.1
@@ -108,12 +117,12 @@ PY
 keys=$(cat "$demo/app/conf/service.xml.keys")
 rm "$demo/app/conf/service.xml.keys"
 if [ -n "${SCREENSHOT_HISTORY:-}" ]; then
-  sed -i 's/^WindowHeight=800$/&\nShowDetailPane=1/' "$demo/app/conf/SysInit.ini"
+  sed -i 's/^WindowHeight=.*$/&\nShowDetailPane=1/' "$demo/app/conf/SysInit.ini"
   "$root/build/release/bin/bench_history" --keys "$keys" --days 30 --keep "$demo/app" >/dev/null 2>&1
 fi
 
 display=:97
-Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 "${screen}x24" >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
 cd "$root/build/release/bin"

@@ -376,6 +376,18 @@ private slots:
         QTest::keyClick(&program.window(), Qt::Key_F7);
         QVERIFY(!alarms->isVisible() && !top->isVisible());
         QVERIFY(!program.find<QAction>("ActionAlarmMessages")->isChecked());
+        // At 1024 x 768 the list shows its columns up to the (red) Status
+        // column without a scroll; the columns after it may need one.
+        program.find<QAction>("Action1024X768")->trigger();
+        QCOMPARE(program.window().size(), QSize(1024, 768));
+        auto* list = program.find<QTreeView>("ListViewService");
+        const auto statusEnd = [list] {
+            const int status = static_cast<int>(vantor::engine::ServiceListModel::Column::Status);
+            return list->header()->sectionPosition(status) + list->header()->sectionSize(status);
+        };
+        QTRY_VERIFY2(
+            statusEnd() <= list->viewport()->width(),
+            qPrintable(QStringLiteral("%1 > %2").arg(statusEnd()).arg(list->viewport()->width())));
         program.find<QAction>("Action800X600")->trigger();
         QCOMPARE(program.window().size(), QSize(800, 600));
         program.find<QAction>("ActionClose")->trigger();

@@ -121,7 +121,9 @@ void MainLists::createServiceList() {
     m_serviceList->setItemDelegate(
         new RowColourDelegate(static_cast<int>(engine::ServiceListModel::Column::Status), this));
     InstallColumnSorting(*m_serviceList, *m_serviceProxy, m_sortDirections, true);
-    const int widths[] = {190, 70, 190, 50, 240, 70, 100, 50, 80, 90, 90, 160};
+    // At the first-run size (1024 x 768) the columns up to Status fit beside
+    // the host tree, a vertical scroll bar included; the later ones follow.
+    const int widths[] = {150, 65, 150, 45, 170, 65, 90, 50, 80, 90, 90, 160};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         m_serviceList->setColumnWidth(column, widths[column]);
     }
