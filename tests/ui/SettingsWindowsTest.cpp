@@ -139,6 +139,30 @@ private slots:
         }
     }
 
+    // No page widens the window past a 1024 px screen, with room for a
+    // window frame and a larger font: the long notes beside the Enable
+    // boxes wrap, and a click on a note works its box.
+    void theAlarmSettingsFitA1024PixelScreenOnEveryPage() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        Controls w = program.open("ActionAlarmOptions", "FormAlarmingSettings");
+        auto* pages = w.get<QTabWidget>("AlarmPages");
+        for (int page = 0; page < pages->count(); ++page) {
+            pages->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            const int least = w.widget()->minimumSizeHint().width();
+            const QString why = QStringLiteral("%1: %2 px").arg(pages->tabText(page)).arg(least);
+            QVERIFY2(least <= 860 && w.widget()->width() <= 860, qPrintable(why));
+        }
+        auto* sms = w.get<QCheckBox>("CheckBoxSmsEnable");
+        const bool was = sms->isChecked();
+        auto* note = sms->parentWidget()->findChild<QLabel*>();
+        QVERIFY(note != nullptr && note->text().contains(QStringLiteral("160 English")));
+        QTest::mouseClick(note, Qt::LeftButton);
+        QCOMPARE(sms->isChecked(), !was);
+        w.click("ButtonCancel");
+    }
+
     void alarmOptionsRefuseBadValuesOnlyOnEnabledPagesAndApply() {
         Program program({});
         QVERIFY(program.startAndWait());

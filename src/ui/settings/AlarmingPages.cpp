@@ -5,8 +5,10 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -93,6 +95,44 @@ QGroupBox* TestGroup(QWidget* parent, const QString& title, QWidget* message,
     return group;
 }
 
+// The note beside a page's Enable box. A check box keeps its text on one
+// line, and the longest note would set the window's width; the note wraps
+// instead, and a click on it works the box as a click on the box's text
+// would.
+class EnableNote final : public QLabel {
+public:
+    EnableNote(const QString& text, QCheckBox* box, QWidget* parent)
+        : QLabel(text, parent), m_box(box) {
+        setWordWrap(true);
+        setBuddy(box);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && m_box->isEnabled() &&
+            rect().contains(event->position().toPoint())) {
+            m_box->click();
+        }
+        QLabel::mouseReleaseEvent(event);
+    }
+
+private:
+    QCheckBox* m_box;
+};
+
+// The Enable row of a page: the box, named, and its note.
+QWidget* EnableRow(QWidget* page, QCheckBox*& box, const char* name, const QString& note) {
+    auto* row = new QWidget(page);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    box = new QCheckBox(row);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setAccessibleName(note);
+    layout->addWidget(box, 0, Qt::AlignTop);
+    layout->addWidget(new EnableNote(note, box, row), 1);
+    return row;
+}
+
 }  // namespace
 
 AlarmingPages::AlarmingPages(QTabWidget& pages) {
@@ -127,11 +167,11 @@ QLineEdit* AlarmingPages::edit(QWidget* parent, const char* name, int page, QTab
 QWidget* AlarmingPages::buildEmail() {
     auto* page = new QWidget;
     auto* rows = new QFormLayout(page);
-    enable[Email] = new QCheckBox(
-        QStringLiteral("Note : Enable this option, the alarm can be sent out via email by SMTP."),
-        page);
-    enable[Email]->setObjectName("CheckBoxEmailEnable");
-    rows->addRow(QStringLiteral("Enable"), enable[Email]);
+    rows->addRow(
+        QStringLiteral("Enable"),
+        EnableRow(page, enable[Email], "CheckBoxEmailEnable",
+                  QStringLiteral(
+                      "Note : Enable this option, the alarm can be sent out via email by SMTP.")));
     rows->addRow(QStringLiteral("SMTP IP/Address"), edit(page, "EditSmtpIp", Email));
     QLineEdit* port = edit(page, "EditSmtpPort", Email);
     rows->addRow(QStringLiteral("Port"), port);
@@ -176,12 +216,12 @@ QWidget* AlarmingPages::buildEmail() {
 QWidget* AlarmingPages::buildSms() {
     auto* page = new QWidget;
     auto* rows = new QFormLayout(page);
-    enable[Sms] = new QCheckBox(
-        QStringLiteral("Note : Enable this option, the alarm can be sent out via SMS. Please note "
-                       "that it will append only 160 English charaters into the SMS message."),
-        page);
-    enable[Sms]->setObjectName("CheckBoxSmsEnable");
-    rows->addRow(QStringLiteral("Enable"), enable[Sms]);
+    rows->addRow(
+        QStringLiteral("Enable"),
+        EnableRow(page, enable[Sms], "CheckBoxSmsEnable",
+                  QStringLiteral(
+                      "Note : Enable this option, the alarm can be sent out via SMS. Please note "
+                      "that it will append only 160 English charaters into the SMS message.")));
     rows->addRow(QStringLiteral("SMSC IP"), edit(page, "EditSmsIp", Sms));
     rows->addRow(QStringLiteral("Port"), edit(page, "EditSmsPort", Sms));
     rows->addRow(QStringLiteral("Timeout (ms)"), edit(page, "EditSmsTimeout", Sms));
@@ -225,11 +265,11 @@ QWidget* AlarmingPages::buildSms() {
 QWidget* AlarmingPages::buildHttpSms() {
     auto* page = new QWidget;
     auto* rows = new QFormLayout(page);
-    enable[HttpSms] = new QCheckBox(
-        QStringLiteral("Note : Enable this option, the alarm can be sent out via SMS by HTTP."),
-        page);
-    enable[HttpSms]->setObjectName("CheckBoxHttpEnable");
-    rows->addRow(QStringLiteral("Enable"), enable[HttpSms]);
+    rows->addRow(
+        QStringLiteral("Enable"),
+        EnableRow(page, enable[HttpSms], "CheckBoxHttpEnable",
+                  QStringLiteral(
+                      "Note : Enable this option, the alarm can be sent out via SMS by HTTP.")));
     httpUrl = new QPlainTextEdit(page);
     httpUrl->setObjectName("MemoHttpUrl");
     httpUrl->setMaximumHeight(56);
@@ -286,13 +326,12 @@ QWidget* AlarmingPages::buildHttpSms() {
 QWidget* AlarmingPages::buildSysLog() {
     auto* page = new QWidget;
     auto* rows = new QFormLayout(page);
-    enable[SysLog] = new QCheckBox(
-        QStringLiteral(
-            "Note : Enable this option, the alarm can be sent to other BSD SysLog server "
-            "(Linux/Unix)."),
-        page);
-    enable[SysLog]->setObjectName("CheckBoxSyslogEnable");
-    rows->addRow(QStringLiteral("Enable"), enable[SysLog]);
+    rows->addRow(
+        QStringLiteral("Enable"),
+        EnableRow(page, enable[SysLog], "CheckBoxSyslogEnable",
+                  QStringLiteral(
+                      "Note : Enable this option, the alarm can be sent to other BSD SysLog server "
+                      "(Linux/Unix).")));
     rows->addRow(QStringLiteral("IP"), edit(page, "EditSyslogIp", SysLog));
     rows->addRow(QStringLiteral("Port"), edit(page, "EditSyslogPort", SysLog));
     facility = new QComboBox(page);
