@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -100,6 +101,28 @@ public:
 private:
     const int m_level;
     QTimer m_timer;
+};
+
+// Notes each event of one type that a widget gets, by name, in order.
+class EventLog final : public QObject {
+public:
+    EventLog(QWidget& widget, QEvent::Type type, QStringList& log, QString name)
+        : m_widget(widget), m_type(type), m_log(log), m_name(std::move(name)) {
+        m_widget.installEventFilter(this);
+    }
+    ~EventLog() override { m_widget.removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &m_widget && event->type() == m_type) {
+            m_log << m_name;
+        }
+        return false;
+    }
+
+private:
+    QWidget& m_widget;
+    QEvent::Type m_type;
+    QStringList& m_log;
+    QString m_name;
 };
 
 }  // namespace
@@ -314,6 +337,27 @@ private slots:
         QCOMPARE(update.status(), QStringLiteral("The service has been deleted."));
         QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Passed);
         QVERIFY(program.boxes.isEmpty());
+    }
+
+    // A right click on the icon brings the window to the front before the
+    // menu opens, and not after: a window raised over an open menu hides it.
+    // The icon opens its menu first and reports the click after, as Qt's
+    // X11 tray icon does.
+    void theTrayMenuOpensAboveTheWindowItRaises() {
+        Program program({});
+        QVERIFY(program.startAndWait());
+        auto* tray = program.window().findChild<QSystemTrayIcon*>();
+        QVERIFY(tray != nullptr && tray->contextMenu() != nullptr);
+        QMenu* menu = tray->contextMenu();
+        QStringList order;
+        EventLog windowLog(program.window(), QEvent::ZOrderChange, order, QStringLiteral("raised"));
+        EventLog menuLog(*menu, QEvent::Show, order, QStringLiteral("menu shown"));
+        menu->popup(QPoint(600, 400));
+        emit tray->activated(QSystemTrayIcon::Context);
+        QTRY_VERIFY(menu->isVisible());
+        QCoreApplication::processEvents();
+        QCOMPARE(order, (QStringList{QStringLiteral("raised"), QStringLiteral("menu shown")}));
+        menu->close();
     }
 
     // An operator's edit of service.xml that the program takes in (here on

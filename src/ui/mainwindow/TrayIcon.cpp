@@ -49,13 +49,18 @@ TrayIcon::TrayIcon(engine::ServiceHealth& health, QWidget& window, const Command
     m_icon = new QSystemTrayIcon(this);
     m_icon->setObjectName("TrayIcon");
     m_icon->setContextMenu(m_menu);
+    // The window comes to the front as the menu is about to open, so that
+    // the menu opens above it. Not on the icon's report of the right click:
+    // the icon opens its menu before it reports the click, and a window
+    // raised then would cover the menu.
+    connect(m_menu, &QMenu::aboutToShow, this, [&window] {
+        window.raise();
+        window.activateWindow();
+    });
     connect(m_icon, &QSystemTrayIcon::activated, this,
             [&window](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick) {
                     window.showNormal();
-                    window.raise();
-                    window.activateWindow();
-                } else if (reason == QSystemTrayIcon::Context) {
                     window.raise();
                     window.activateWindow();
                 }
