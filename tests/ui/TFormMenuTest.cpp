@@ -19,6 +19,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,26 @@ private slots:
                  QStringLiteral("Service scheduling stops."));
         QCOMPARE(program.window().trayState(), vantor::engine::TrayState::Stopped);
         QCOMPARE(program.rows(), 7);
+    }
+
+    // The list's hint shows over its rows as over the empty area below them:
+    // the rows have no tip of their own to hide it.
+    void theListHintShowsOverTheRowsToo() {
+        Program program(EveryKind());
+        QVERIFY(program.startAndWait());
+        auto* list = program.find<QTreeView>("ListViewService");
+        QWidget* viewport = list->viewport();
+        const QPoint overRow = list->visualRect(list->model()->index(0, 2)).center();
+        const QPoint below(viewport->width() / 2, viewport->height() - 5);
+        QVERIFY(list->indexAt(overRow).isValid() && !list->indexAt(below).isValid());
+        for (const QPoint& at : {overRow, below}) {
+            QToolTip::hideText();
+            QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+            QCoreApplication::sendEvent(viewport, &help);
+            QTRY_COMPARE(QToolTip::text(),
+                         QStringLiteral("Double click on any service for updating..."));
+        }
+        QToolTip::hideText();
     }
 
     void filtersByKindAndHost() {
