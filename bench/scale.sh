@@ -22,6 +22,10 @@
 #   PLAIN_LOOP_BIN  the floor (default plain_http_loop beside VANTOR_BIN)
 #   SCALE_INFLIGHT  requests the floor keeps in flight (default 200, what
 #                   --check-now keeps out with every alarm method off)
+#   SCALE_WINDOW    with --minute: 1 runs the program with its window open
+#                   (scheduling started at start-up) instead of --headless,
+#                   on QT_QPA_PLATFORM (default offscreen; xcb with DISPLAY
+#                   set shows it on an X server such as Xvfb)
 #
 # Exits non-zero only when a run fails: a check not stored as "Passed", a
 # non-zero exit, a failed plain request. Targets missed are reported, not
@@ -294,11 +298,21 @@ run_minute() {
     end=$(((start / 60 + 2) * 60 + 30))
     (
         cd "$dir"
+        if [ "${SCALE_WINDOW:-}" = 1 ]; then
+            printf '[System]\nInitStart=1\n' >>"$dir/app/conf/SysInit.ini"
+            XDG_CONFIG_HOME=$dir/cfg XDG_RUNTIME_DIR=$dir/runtime HOME=$dir \
+                QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} \
+                exec "$vantor_bin" >"$dir/headless.out" 2>"$dir/headless.err"
+        fi
         XDG_CONFIG_HOME=$dir/cfg XDG_RUNTIME_DIR=$dir/runtime HOME=$dir \
             exec "$vantor_bin" --headless >"$dir/headless.out" 2>"$dir/headless.err"
     ) &
     pid=$!
-    echo "N=$n: --headless from $(date -d "@$start" +%T) to $(date -d "@$end" +%T) ..." >&2
+    local mode=--headless
+    if [ "${SCALE_WINDOW:-}" = 1 ]; then
+        mode="the window (${QT_QPA_PLATFORM:-offscreen})"
+    fi
+    echo "N=$n: $mode from $(date -d "@$start" +%T) to $(date -d "@$end" +%T) ..." >&2
     : >"$dir/writes"
     : >"$dir/io"
     local minute last_minute=""
@@ -316,7 +330,7 @@ run_minute() {
         sleep 0.1
     done
     kill -TERM "$pid"
-    wait "$pid" || die "--headless ended with $?: $(tail -3 "$dir/headless.err")"
+    wait "$pid" || die "$mode ended with $?: $(tail -3 "$dir/headless.err")"
     local passed
     passed=$(count '<service_status>Passed</service_status>' "$xml")
     echo "minute    requests  first at  last at  last write of service.xml at"
