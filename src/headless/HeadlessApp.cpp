@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
-#include <map>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "alarm/AlarmListModel.h"
 #include "alarm/AlarmQueue.h"
@@ -78,7 +81,9 @@ public:
     explicit Headless(const HeadlessOptions& options)
         : m_options(options),
           m_reporter([this] { m_loop.quit(1); }),
-          m_session(options.userConfigFile, m_loop, m_reporter, m_clock) {}
+          m_session(options.userConfigFile, m_loop, m_reporter, m_clock) {
+        m_session.edits().setListsShown(false);
+    }
 
     int run();
 
@@ -124,31 +129,44 @@ int Headless::monitor() {
 }
 
 int Headless::checkNow() {
-    std::deque<std::string> pending;
     m_session.createEngine();
     engine::MonitorEngine& engine = m_session.engine();
     registry::ServiceStore& store = m_session.store();
+    // The started services in the list's order; the result of a key, once
+    // it came back, is held by its first check (a hand-made list may hold a
+    // key twice). `next` is the first not yet dispatched.
+    struct Check {
+        std::string key;
+        std::optional<std::pair<std::string, std::string>> result;  // word, detail
+    };
+    std::vector<Check> checks;
     for (const registry::ServiceRecord& record : store.records()) {
         if (record.text(registry::Element::Status) == words::kStart) {
-            pending.emplace_back(record.key());
+            checks.push_back({std::string(record.key()), std::nullopt});
         }
     }
-    std::vector<std::string> order(pending.begin(), pending.end());
-    std::map<std::string, std::pair<std::string, std::string>> results;
+    std::unordered_map<std::string_view, std::size_t> positions;
+    positions.reserve(checks.size());
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+        positions.emplace(checks[i].key, i);
+    }
+    std::size_t next = 0;
+    const auto pendingLeft = [&] { return next < checks.size(); };
     AlarmLog alarmLog(m_session.alarms(), m_session.alarmQueue());
     engine.onProductResult = [&](const engine::CheckResult& r, bool retried) {
         // A retried failure is replaced by its repeat's result.
-        results[r.serviceKey] = {retried ? words::kRetry : r.statusWord, r.detail};
+        if (const auto found = positions.find(r.serviceKey); found != positions.end()) {
+            checks[found->second].result = {retried ? words::kRetry : r.statusWord, r.detail};
+        }
     };
     const int inFlight = CheckNowInFlight(m_session.alarmQueue(), m_session.pool());
     auto refill = [&] {
-        while (!pending.empty() && m_session.outstanding() < inFlight) {
-            const std::string key = pending.front();
-            pending.pop_front();
+        while (pendingLeft() && m_session.outstanding() < inFlight) {
+            Check& check = checks[next++];
             try {
-                engine.DispatchServiceByKey(key);
+                engine.DispatchServiceByKey(check.key);
             } catch (const std::exception& e) {
-                results[key] = {engine::kFailed, e.what()};
+                checks[positions.at(check.key)].result = {engine::kFailed, e.what()};
                 app::ApplicationEventsException(m_reporter, m_session.log(), e.what());
             }
         }
@@ -156,28 +174,29 @@ int Headless::checkNow() {
     {
         while (!m_loop.quitRequested()) {
             refill();
-            if (pending.empty() && m_session.outstanding() == 0) {
+            if (!pendingLeft() && m_session.outstanding() == 0) {
                 break;
             }
             // Run completions until there is room for more checks, or all is done.
             m_loop.runUntil(
                 [&] {
-                    return (!pending.empty() && m_session.outstanding() < inFlight) ||
+                    return (pendingLeft() && m_session.outstanding() < inFlight) ||
                            m_session.outstanding() == 0;
                 },
                 std::chrono::seconds(1));
         }
     }
     // Stopped by a signal before every check came back.
-    const bool interrupted = !pending.empty() || m_session.outstanding() > 0;
+    const bool interrupted = pendingLeft() || m_session.outstanding() > 0;
     bool anyFailed = false;
-    for (const std::string& key : order) {
-        const auto found = results.find(key);
+    for (const Check& check : checks) {
+        const std::string& key = check.key;
+        const auto& result = checks[positions.at(key)].result;
         std::string word;
         std::string detail;
-        if (found != results.end()) {
-            word = found->second.first;
-            detail = found->second.second;
+        if (result) {
+            word = result->first;
+            detail = result->second;
             anyFailed = anyFailed || word != engine::kPassed;
         } else if (const auto record = store.findRecord(key)) {
             // A kind without a check (Database) has no result and decides
@@ -198,7 +217,8 @@ int Headless::checkNow() {
         std::printf("Alarm policy: %s\n", policy.describe().c_str());
     }
     // And the services that have one of their own.
-    for (const std::string& key : order) {
+    for (const Check& check : checks) {
+        const std::string& key = check.key;
         const auto record = store.findRecord(key);
         if (!record || !engine::CountsOwnVerdicts(*record)) {
             continue;

@@ -89,12 +89,16 @@ EditOutcome ServiceEdits::remove(std::string_view key) {
 }
 
 void ServiceEdits::showServices(std::string_view filter) {
-    m_services.Fill(m_store, filter);
+    if (m_listsShown) {
+        m_services.Fill(m_store, filter);
+    }
 }
 
 void ServiceEdits::refill(std::string_view filter) {
-    m_services.Fill(m_store, filter);
-    m_hosts.Fill(m_store);
+    if (m_listsShown) {
+        m_services.Fill(m_store, filter);
+        m_hosts.Fill(m_store);
+    }
     m_health.keepOnly(m_store);
     if (m_metrics != nullptr) {
         std::vector<metrics::ServiceMetrics> started;

@@ -75,6 +75,10 @@ public:
     void setMetrics(metrics::MetricsExporter* metrics) { m_metrics = metrics; }
     // Told of a key that changed (old, new): the alarm state goes with it.
     std::function<void(const std::string&, const std::string&)> onKeyChanged;
+    // A front end without windows has no lists to show: their rows (half a
+    // kilobyte or more per record) are never made. The engine leaves the
+    // rows it does not find alone.
+    void setListsShown(bool shown) { m_listsShown = shown; }
 
     // The service list with a filter ("ALL", a kind, "Email" or a host).
     void showServices(std::string_view filter);
@@ -95,6 +99,7 @@ private:
     app::SystemLog& m_log;
     history::HistoryStore* m_history = nullptr;
     metrics::MetricsExporter* m_metrics = nullptr;
+    bool m_listsShown = true;
 };
 
 }  // namespace vantor::session
