@@ -560,6 +560,14 @@ std::optional<Status> ParseByChildren(const std::string& data, const std::string
     if (!ParseTree(skeleton, where, doc, &encoding) || encoding != pugi::encoding_utf8) {
         return std::nullopt;
     }
+    // An internal subset's brackets may be read by pugixml across what the
+    // split took for children; only the whole file tells how it reads.
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_doctype &&
+            std::string_view(node.value()).find_first_of("[]") != std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
     list.entries.clear();
     list.entries.reserve(split->ends.size());
     std::size_t from = split->contentStart;

@@ -740,6 +740,18 @@ TEST_F(ServiceStoreTest, SavingKeepsCommentsInstructionsAndTextAndRefusesWhatItC
     ServiceStore deep(path);
     const Status opened = deep.OpenServiceFile(true);
     EXPECT_NE(opened.error().find("nest deeper than"), std::string::npos) << opened.error();
+
+    // A document type whose internal subset is left open, and a "]" in a
+    // record: what was saved opens again.
+    WriteFile(path,
+              "<?xml version=\"1.0\"?>\n<!DOCTYPE serviceList \"\" [>\n<serviceList>"
+              "<record key=\"a\">]<service>Ping</service></record></serviceList>");
+    for (int round = 1; round <= 2; ++round) {
+        ServiceStore again(path);
+        ASSERT_TRUE(again.OpenServiceFile(true).ok()) << round << "\n" << ReadFile(path);
+        ASSERT_TRUE(again.SetServiceResult("a", "Passed"));
+        ASSERT_TRUE(again.OpenServiceFile(false).ok());
+    }
 }
 
 // A list in any encoding iconv knows is read in it and saved as UTF-8 under
