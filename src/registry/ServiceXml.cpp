@@ -560,11 +560,13 @@ std::optional<Status> ParseByChildren(const std::string& data, const std::string
     if (!ParseTree(skeleton, where, doc, &encoding) || encoding != pugi::encoding_utf8) {
         return std::nullopt;
     }
-    // An internal subset's brackets may be read by pugixml across what the
-    // split took for children; only the whole file tells how it reads.
+    // An internal subset, or markup inside the document type, may be read
+    // by pugixml across what the split took for children (a bracket left
+    // open, a quote inside an instruction); only the whole file tells how
+    // it reads.
     for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
         if (node.type() == pugi::node_doctype &&
-            std::string_view(node.value()).find_first_of("[]") != std::string_view::npos) {
+            std::string_view(node.value()).find_first_of("[]<") != std::string_view::npos) {
             return std::nullopt;
         }
     }
