@@ -245,11 +245,17 @@ std::optional<DeclaredEncoding> FindDeclaredEncoding(std::string_view data) {
     return DeclaredEncoding{at + 1, close - at - 1};
 }
 
+// Whether text starts with prefix, which is in lower case, in any case.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
-           });
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A file in an encoding other than UTF-8 or UTF-16/32 (which pugixml reads

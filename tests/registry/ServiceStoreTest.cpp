@@ -797,6 +797,16 @@ TEST_F(ServiceStoreTest, AListInAnyDeclaredEncodingIsSavedAsUtf8OrRefusedUntouch
             << saved;
     }
 
+    // A list declared UTF-8 is read as it always was, without a conversion:
+    // a stray byte that is not UTF-8 does not refuse it.
+    WriteFile(path,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><serviceList>"
+              "<record key=\"Ping:a:0\"><username>caf\xE9</username></record></serviceList>");
+    {
+        ServiceStore utf8(path);
+        ASSERT_TRUE(utf8.OpenServiceFile(true).ok());
+        EXPECT_EQ(utf8.findRecord("Ping:a:0")->text("username"), "caf\xE9");
+    }
     // UTF-16 is read by its byte order mark, as before.
     std::string utf16 = "\xFF\xFE";
     for (const char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><serviceList>"
