@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "app/AsciiCase.h"
 #include "app/AtomicFile.h"
 
 namespace vantor::app {
@@ -19,22 +20,6 @@ std::string_view Trim(std::string_view s) {
     }
     const auto last = s.find_last_not_of(" \t");
     return s.substr(first, last - first + 1);
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The name of a "[name]" line, or nullopt for any other line.

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/AsciiCase.h"
 #include "net/Deadline.h"
 #include "net/Probe.h"
 #include "net/Resolver.h"
@@ -224,17 +225,7 @@ std::string UrlForDisplay(const std::string& url) {
     return out;
 }
 
-namespace {
-
-// Whether the text starts with the lower-case prefix, in any case.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) {
-               return p == std::tolower(static_cast<unsigned char>(t));
-           });
-}
-
-}  // namespace
+using app::StartsWithNoCase;
 
 bool IsHttpsUrl(std::string_view url) {
     return StartsWithNoCase(url, "https://");

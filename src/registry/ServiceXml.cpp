@@ -4,12 +4,12 @@
 #include <iconv.h>
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "app/AsciiCase.h"
 #include "app/AtomicFile.h"
 #include "app/Words.h"
 #include "registry/ServiceElements.h"
@@ -245,19 +245,6 @@ std::optional<DeclaredEncoding> FindDeclaredEncoding(std::string_view data) {
     return DeclaredEncoding{at + 1, close - at - 1};
 }
 
-// Whether text starts with prefix, which is in lower case, in any case.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A file in an encoding other than UTF-8 or UTF-16/32 (which pugixml reads
 // itself, by their byte order marks and patterns) is turned into UTF-8 by
 // iconv, with its declaration then naming UTF-8, as the file will be saved.
@@ -269,6 +256,7 @@ Status DecodeDeclaredEncoding(std::string& data, const std::string& where) {
         return {};
     }
     const std::string name = data.substr(declared->at, declared->size);
+    using app::StartsWithNoCase;
     if (StartsWithNoCase(name, "utf-8") || StartsWithNoCase(name, "utf8") ||
         StartsWithNoCase(name, "utf-16") || StartsWithNoCase(name, "utf-32") ||
         StartsWithNoCase(name, "ucs-")) {
